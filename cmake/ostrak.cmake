@@ -39,7 +39,9 @@ endfunction()
 # calling folder. Files named *_concurrency_test.cc carry the CTest label
 # "concurrency" and are also collected in the target concurrency_tests, which
 # the ThreadSanitizer build runs.
+#   LIBS <libs...>   oracle libraries the tests of this folder link
 function(ostrak_tests folder)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
   file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_fixture.cc)
   string(REPLACE "/" "_" prefix ${folder})
@@ -47,7 +49,7 @@ function(ostrak_tests folder)
     get_filename_component(base ${t} NAME_WE)
     set(exe ${prefix}_${base})
     add_executable(${exe} ${t} ${helpers})
-    target_link_libraries(${exe} PRIVATE ostrak_all GTest::gtest GTest::gtest_main GTest::gmock)
+    target_link_libraries(${exe} PRIVATE ostrak_all GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${exe} PRIVATE OSTRAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                OSTRAK_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")
     if(base MATCHES "_concurrency_test$")
