@@ -3,6 +3,9 @@
 #include <array>
 #include <cstddef>
 
+#include "foundation/errors.h"
+#include "foundation/sdk_errors.h"
+
 namespace {
 
 struct ResultRow {
@@ -22,9 +25,8 @@ constexpr int32_t kMappedResults[] = {
     80, 81, 82, 83, 84, 85, 86, 87, 88, 89,  // other and client-side results
 };
 
-constexpr int32_t kFirstMappedCode = -10950;
-constexpr int32_t kOtherCode = -10918;  // the code of result 80 ("other")
-constexpr int32_t kOutOfMemory = -11999;
+constexpr int32_t kFirstMappedCode = kQOXErrLDAPOperationsError;
+constexpr int32_t kOtherCode = kQOXErrLDAPOther;  // the code of result 80
 
 constexpr auto kResultTable = [] {
   std::array<ResultRow, 3 + std::size(kMappedResults) + 2> t{};
@@ -32,14 +34,14 @@ constexpr auto kResultTable = [] {
   for (int32_t ok : {0, 5, 6}) t[n++] = {ok, 0};
   int32_t code = kFirstMappedCode;
   for (int32_t r : kMappedResults) t[n++] = {r, code++};
-  t[n++] = {90, kOutOfMemory};
-  t[n++] = {91, -10908};
+  t[n++] = {90, kQOXErrOutOfMemory};
+  t[n++] = {91, kQOXErrLDAPConnectError};
   return t;
 }();
 
 static_assert(kResultTable.size() == 47);
 static_assert(kResultTable[3 + 32].ldap == 80 && kResultTable[3 + 32].code == kOtherCode);
-static_assert(kResultTable[3 + 41].ldap == 89 && kResultTable[3 + 41].code == -10909);
+static_assert(kResultTable[3 + 41].ldap == 89 && kResultTable[3 + 41].code == kQOXErrLDAPParamError);
 
 }  // namespace
 
