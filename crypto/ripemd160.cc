@@ -18,7 +18,8 @@ namespace {
 #define F5(x, y, z) ((x) ^ ((y) | ~(z)))
 #define OSTRAK_RMD_STEP(f, a, b, c, d, e, w, k, s) \
   do {                                             \
-    a += f(b, c, d) + (w) + (k);                   \
+    a += (w) + (k);                                \
+    a += f(b, c, d);                               \
     a = std::rotl(a, s) + (e);                     \
     c = std::rotl(c, 10);                          \
   } while (0)

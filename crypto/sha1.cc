@@ -21,7 +21,9 @@ constexpr uint32_t kIV[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
   (W[(i)&15] = std::rotl(W[((i) + 13) & 15] ^ W[((i) + 8) & 15] ^ W[((i) + 2) & 15] ^ W[(i)&15], 1))
 #define OSTRAK_SHA_STEP(a, b, c, d, e, f, k, w) \
   do {                                          \
-    e += std::rotl(a, 5) + (f) + (k) + (w);     \
+    e += (w) + (k);                             \
+    e += (f);                                   \
+    e += std::rotl(a, 5);                       \
     b = std::rotl(b, 30);                       \
   } while (0)
 #define OSTRAK_SHA_F1(b, c, d) ((((c) ^ (d)) & (b)) ^ (d))
