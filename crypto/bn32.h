@@ -1,0 +1,89 @@
+// Word-level big-number primitives on arrays of 32-bit words.
+//
+// Every array is least significant word first. Products are formed in 64
+// bits; no other word size is compiled in. These routines never allocate:
+// callers (crypto/bn.cc) give them every buffer they need. Lengths are in
+// words. Nothing here keeps state, so every routine is thread-safe on
+// distinct arrays.
+#ifndef OSTRAK_CRYPTO_BN32_H_
+#define OSTRAK_CRYPTO_BN32_H_
+
+#include <cstdint>
+
+using BNWORD32 = uint32_t;
+using BNWORD64 = uint64_t;
+
+// --- Simple array operations ---
+BNWORD32 bniAddN_32(BNWORD32* a, const BNWORD32* b, unsigned n);  // a += b, carry out
+BNWORD32 bniSubN_32(BNWORD32* a, const BNWORD32* b, unsigned n);  // a -= b, borrow out
+BNWORD32 bniAdd1_32(BNWORD32* a, unsigned n, BNWORD32 w);         // a += w, carry out
+BNWORD32 bniSub1_32(BNWORD32* a, unsigned n, BNWORD32 w);         // a -= w, borrow out
+void bniNeg_32(BNWORD32* a, unsigned n);                          // a = 2^(32n) - a
+int bniCmp_32(const BNWORD32* a, const BNWORD32* b, unsigned n);  // -1, 0, 1 from the top
+// Shift by 1..31 bits; the return holds the bits shifted out (left: in the
+// low bits; right: in the high bits).
+BNWORD32 bniLshift_32(BNWORD32* a, unsigned n, unsigned shift);
+BNWORD32 bniRshift_32(BNWORD32* a, unsigned n, unsigned shift);
+unsigned bniBits_32(const BNWORD32* a, unsigned n);
+unsigned bniNorm_32(const BNWORD32* a, unsigned n);  // length without leading zero words
+void bniCopy_32(BNWORD32* dst, const BNWORD32* src, unsigned n);  // overlap-safe
+void bniZero_32(BNWORD32* a, unsigned n);
+
+// --- Multiplication by one word ---
+void bniMulN1_32(BNWORD32* out, const BNWORD32* in, unsigned n, BNWORD32 k);  // n+1 words out
+BNWORD32 bniMulAdd1_32(BNWORD32* out, const BNWORD32* in, unsigned n, BNWORD32 k);
+BNWORD32 bniMulSub1_32(BNWORD32* out, const BNWORD32* in, unsigned n, BNWORD32 k);
+
+// --- Full products ---
+// prod gets alen + blen words; prod must not overlap a or b.
+void bniMul_32(BNWORD32* prod, const BNWORD32* a, unsigned alen, const BNWORD32* b,
+               unsigned blen);
+// prod gets 2n words; prod must not overlap a.
+void bniSquare_32(BNWORD32* prod, const BNWORD32* a, unsigned n);
+
+// --- Division ---
+// (nh:nl) / d with nh < d: quotient returned, remainder in *rem.
+BNWORD32 bniDiv21_32(BNWORD32* rem, BNWORD32 nh, BNWORD32 nl, BNWORD32 d);
+// q gets n words of the quotient of a / d (d != 0); returns the remainder.
+// q may equal a.
+BNWORD32 bniDiv1_32(BNWORD32* q, const BNWORD32* a, unsigned n, BNWORD32 d);
+// a mod d for any nonzero 32-bit d.
+BNWORD32 bniModQ_32(const BNWORD32* a, unsigned n, BNWORD32 d);
+// Long division of n (nlen words) by d (dlen words, top word nonzero,
+// nlen >= dlen). The low dlen words of n become the remainder; q receives
+// the low nlen - dlen words of the quotient and the top quotient word is
+// returned. d is shifted in place while working and restored before return.
+BNWORD32 bniDiv_32(BNWORD32* q, BNWORD32* n, unsigned nlen, BNWORD32* d, unsigned dlen);
+
+// --- Montgomery arithmetic (odd modulus m of n words, top word nonzero) ---
+// -m[0]^-1 mod 2^32.
+BNWORD32 bniMontInv1_32(BNWORD32 m0);
+// a holds 2n words; on return its upper n words hold a / 2^(32n) mod m,
+// fully reduced (below m). Needs a < m * 2^(32n).
+void bniMontReduce_32(BNWORD32* a, const BNWORD32* m, unsigned n, BNWORD32 inv);
+
+// Exponentiation. Each result is n words and below the modulus; the
+// modulus is odd with a nonzero top word. Returns 0, or -1 when a work
+// buffer cannot be allocated (allocation goes through alloc/free below).
+struct BniAllocator {
+  void* (*alloc)(void* ctx, unsigned bytes);  // null on failure
+  void (*free)(void* ctx, void* block, unsigned bytes);  // wipes, then frees
+  void* ctx;
+};
+// result = base^exp mod m; base has at most n words and is below m.
+int bniExpMod_32(BNWORD32* result, const BNWORD32* base, unsigned blen, const BNWORD32* exp,
+                 unsigned elen, const BNWORD32* m, unsigned n, const BniAllocator& al);
+// result = b1^e1 * b2^e2 mod m; bases below m.
+int bniDoubleExpMod_32(BNWORD32* result, const BNWORD32* b1, unsigned b1len, const BNWORD32* e1,
+                       unsigned e1len, const BNWORD32* b2, unsigned b2len, const BNWORD32* e2,
+                       unsigned e2len, const BNWORD32* m, unsigned n, const BniAllocator& al);
+// result = 2^exp mod m.
+int bniTwoExpMod_32(BNWORD32* result, const BNWORD32* exp, unsigned elen, const BNWORD32* m,
+                    unsigned n, const BniAllocator& al);
+
+// Window sizes of the exponentiations: the smallest i with
+// exponent bits <= bnExpModThreshTable[i].
+inline constexpr unsigned bnExpModThreshTable[] = {5, 23, 80, 240, 672, 1792, ~0u};
+unsigned bniExpModWindow_32(unsigned expBits);
+
+#endif  // OSTRAK_CRYPTO_BN32_H_
