@@ -41,8 +41,9 @@ inline constexpr uint32_t kQOXsdkInitNoBackEnd = 2;
 // goes through the calls below.
 struct QOXContext;
 
-// Creation record of QOXNewContextCustom. The memory manager is handed over:
-// the context frees it.
+// Creation record of QOXNewContextCustom. The memory manager is handed over
+// when the context is made (the context frees it); after a failed creation it
+// is still the caller's.
 struct QOXNewContextStruct {
   uint32_t apiVersion;
   QOXMemoryMgr* memoryMgr;
@@ -135,6 +136,8 @@ bool qoxFIPSModeEnabled();
 QOXError QOXGetSDKErrorState();
 // Stores error only in FIPS mode and when no error is stored yet.
 void qoxSetSDKErrorState(QOXError error);
+// Clears the error state (QOXResetSDKErrorState, foundation/self_tests.h).
+void qoxClearSDKErrorState();
 bool qoxHaveRunAllSelfTests();
 void qoxSetHaveRunAllSelfTests();
 

@@ -1,7 +1,7 @@
 // Calls that the toolkit's start-up, contexts, entry gate and self-tests make
 // into services whose real code comes later (the cryptographic engine, the key
-// database, the message pipeline, files and time, the passphrase cache, the
-// key-database back end). Until each service lands, its body here gives a
+// database, the message pipeline, Mac file mappings, the key-database back
+// end). Until each service lands, its body here gives a
 // neutral result or a defined error, so start-up and contexts work:
 //   - start-up routines (big numbers, seed file, Mac mappings, back end)
 //     succeed and do nothing;
@@ -56,10 +56,6 @@ bool QOXGlobalRandomPoolHasMinimumEntropy();               // seam: false
 QOXError qoxDefaultRandSeedFile();                         // seam: 0
 void qoxCleanupRandSeedFile();                             // seam: nothing
 QOXError qoxSaveGlobalRandomPool();                        // seam: 0
-
-// ---------------------------------------------------------------------------
-// Big-number library start (cryptographic engine).
-void bnInit();  // seam: nothing
 
 // ---------------------------------------------------------------------------
 // Triple-DES known-answer self-test (cryptographic engine).
@@ -154,14 +150,9 @@ QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap,
 // Mac file-type mappings (files).
 QOXError qoxInitMacBinaryMappings();  // seam: 0
 void qoxDisposeMacBinaryMappings();   // seam: nothing
-
-// ---------------------------------------------------------------------------
-// Toolkit time (time): unsigned seconds since 1970-01-01 00:00 UTC.
-using QOXTime = uint32_t;
-QOXTime QOXGetTime();  // seam: the system clock, 0 when the gate refuses
-
-// ---------------------------------------------------------------------------
-// Passphrase cache (passphrase cache).
-QOXError QOXPurgePassphraseCache(QOXContext* context);  // seam: 0, nothing cached
+// Converts a MacBinary II file to a plain file. Seam: outs cleared, -11975.
+struct PFLFileSpec;
+QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uint32_t* outType,
+                             uint32_t* outCreator);
 
 #endif  // OSTRAK_FOUNDATION_SEAMS_H_

@@ -1,0 +1,116 @@
+// Bodies of the calls declared in foundation/seams.h, one block per call.
+// Each block is deleted by whoever writes the real implementation.
+#include "foundation/seams.h"
+
+#include <cstring>
+
+#include "foundation/context.h"
+#include "foundation/sdk_errors.h"
+
+// --- seam: qoxGetGlobalRandomPoolVTBL (random pool) ---
+const QOXRandomVTBL* qoxGetGlobalRandomPoolVTBL() { return nullptr; }
+
+// --- seam: qoxGetGlobalDummyRandomPoolVTBL (random pool) ---
+const QOXRandomVTBL* qoxGetGlobalDummyRandomPoolVTBL() { return nullptr; }
+
+// --- seam: qoxRandomCollectEntropy (random pool) ---
+uint32_t qoxRandomCollectEntropy(QOXRandomContext*) { return 0; }
+
+// --- seam: qoxRandomCreate (X9.17 generator) ---
+QOXRandomContext* qoxRandomCreate(QOXContext*) { return nullptr; }
+
+// --- seam: qoxPseudoRandomCreate (X9.17 generator) ---
+QOXRandomContext* qoxPseudoRandomCreate(QOXContext*) { return nullptr; }
+
+// --- seam: qoxRandomGetBytes (random pool) ---
+void qoxRandomGetBytes(QOXRandomContext*, void* buffer, size_t count) {
+  if (buffer != nullptr) std::memset(buffer, 0, count);
+}
+
+// --- seam: QOXGlobalRandomPoolAddKeystroke (random pool) ---
+uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t) { return 0; }
+
+// --- seam: QOXGlobalRandomPoolHasMinimumEntropy (random pool) ---
+bool QOXGlobalRandomPoolHasMinimumEntropy() { return false; }
+
+// --- seam: qoxDefaultRandSeedFile (random seed file) ---
+QOXError qoxDefaultRandSeedFile() { return kQOXErrNoErr; }
+
+// --- seam: qoxCleanupRandSeedFile (random seed file) ---
+void qoxCleanupRandSeedFile() {}
+
+// --- seam: qoxSaveGlobalRandomPool (random seed file) ---
+QOXError qoxSaveGlobalRandomPool() { return kQOXErrNoErr; }
+
+// --- seam: qoxTest3DES (Triple-DES self-test) ---
+QOXError qoxTest3DES() { return kQOXErrSelfTestFailed; }
+
+// --- seam: qoxPkalgByNumber (public-key algorithm table) ---
+const QOXPkAlg* qoxPkalgByNumber(uint32_t) { return nullptr; }
+
+// --- seam: qoxKeyAlgUse (public-key algorithm table) ---
+uint32_t qoxKeyAlgUse(const QOXPkAlg*) { return 0; }
+
+// --- seam: qoxPubKeyFromBuf (public-key objects) ---
+QOXPubKey* qoxPubKeyFromBuf(QOXContext*, uint32_t, const uint8_t*, size_t, QOXError* error) {
+  if (error != nullptr) *error = kQOXErrSelfTestFailed;
+  return nullptr;
+}
+
+// --- seam: qoxSecKeyFromBuf (public-key objects) ---
+QOXSecKey* qoxSecKeyFromBuf(QOXContext*, uint32_t, const uint8_t*, size_t, int, QOXError* error) {
+  if (error != nullptr) *error = kQOXErrSelfTestFailed;
+  return nullptr;
+}
+
+// --- seam: qoxKeyDBBackendUpdate (key database back end) ---
+void qoxKeyDBBackendUpdate() {}
+
+// --- seam: qoxSetBackendUpdateNeeded (key database back end) ---
+void qoxSetBackendUpdateNeeded() {
+  for (QOXContext* c = qoxContextNextContext(nullptr); c != nullptr; c = qoxContextNextContext(c)) {
+    qoxContextSetUpdateNeeded(c, true);
+  }
+}
+
+// --- seam: qoxSDKInitBackEnd (key-database RPC client) ---
+QOXError qoxSDKInitBackEnd(int) { return kQOXErrNoErr; }
+
+// --- seam: qoxCharmaps (character sets) ---
+namespace {
+struct IdentityMap {
+  uint8_t bytes[256];
+  constexpr IdentityMap() : bytes{} {
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+  }
+};
+constexpr IdentityMap kIdentityMap;
+}  // namespace
+
+QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap, const uint8_t** secondMap) {
+  if (name == nullptr || firstMap == nullptr || secondMap == nullptr) return kQOXErrBadParams;
+  static constexpr char kNoConv[] = "noconv";
+  if (length != sizeof(kNoConv) - 1) return kQOXErrUnknownCharset;
+  for (size_t i = 0; i < length; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kNoConv[i]) return kQOXErrUnknownCharset;
+  }
+  *firstMap = kIdentityMap.bytes;
+  *secondMap = kIdentityMap.bytes;
+  return kQOXErrNoErr;
+}
+
+// --- seam: qoxInitMacBinaryMappings (Mac file mappings) ---
+QOXError qoxInitMacBinaryMappings() { return kQOXErrNoErr; }
+
+// --- seam: qoxDisposeMacBinaryMappings (Mac file mappings) ---
+void qoxDisposeMacBinaryMappings() {}
+
+// --- seam: qoxMacBinaryToLocal (MacBinary conversion) ---
+QOXError qoxMacBinaryToLocal(const PFLFileSpec*, PFLFileSpec** outSpec, uint32_t* outType, uint32_t* outCreator) {
+  if (outSpec != nullptr) *outSpec = nullptr;
+  if (outType != nullptr) *outType = 0;
+  if (outCreator != nullptr) *outCreator = 0;
+  return kQOXErrFeatureNotAvailable;
+}
