@@ -10,7 +10,16 @@
 #include "crypto/bn32.h"
 
 #include <cstring>
+#if defined(__x86_64__) && defined(__GNUC__)
+// GCC 12 reports its own intrinsics' placeholder operands as possibly
+// uninitialised once they are inlined at -O3.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
 #include <utility>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // Simple array operations
@@ -280,138 +289,121 @@ struct MontCtx {
   BNWORD32 inv;
 };
 
-// Accumulates sum x1[i]*y1[i] + x2[i]*y2[i] as lo + hi*2^32.
-#define OSTRAK_DOT2(x1, y1, x2, y2, len, lo, hi)                         \
-  do {                                                                   \
-    BNWORD64 l_ = 0, h_ = 0;                                             \
-    for (unsigned i_ = 0; i_ < (len); i_++) {                            \
-      BNWORD64 p_ = static_cast<BNWORD64>((x1)[i_]) * (y1)[i_];          \
-      BNWORD64 r_ = static_cast<BNWORD64>((x2)[i_]) * (y2)[i_];          \
-      l_ += static_cast<BNWORD32>(p_);                                   \
-      h_ += p_ >> 32;                                                    \
-      l_ += static_cast<BNWORD32>(r_);                                   \
-      h_ += r_ >> 32;                                                    \
-    }                                                                    \
-    (lo) += l_;                                                          \
-    (hi) += h_;                                                          \
-  } while (0)
+using MontMulFn = void (*)(BNWORD32*, const BNWORD32*, const BNWORD32*, const MontCtx&);
+using MontSqrFn = void (*)(BNWORD32*, const BNWORD32*, const MontCtx&);
 
-#define OSTRAK_DOT1(x1, y1, len, lo, hi)                                 \
-  do {                                                                   \
-    BNWORD64 l_ = 0, h_ = 0;                                             \
-    for (unsigned i_ = 0; i_ < (len); i_++) {                            \
-      BNWORD64 p_ = static_cast<BNWORD64>((x1)[i_]) * (y1)[i_];          \
-      l_ += static_cast<BNWORD32>(p_);                                   \
-      h_ += p_ >> 32;                                                    \
-    }                                                                    \
-    (lo) += l_;                                                          \
-    (hi) += h_;                                                          \
-  } while (0)
-
-// Ends the column: t = x + y with y = lo + hi*2^32.
-inline __attribute__((always_inline)) void addProduct(BNWORD64& lo, BNWORD64& hi, BNWORD64 p) {
+// Adds one product to a column held as lo + hi*2^32.
+inline void addProduct(BNWORD64& lo, BNWORD64& hi, BNWORD64 p) {
   lo += static_cast<BNWORD32>(p);
   hi += p >> 32;
 }
 
-// r = a*b/R mod m, a and b below m; r may alias a or b. The result is at
-// most 2m - 1 before the final subtraction.
-inline __attribute__((always_inline)) void montMulBody(BNWORD32* r, const BNWORD32* a,
-                                                       const BNWORD32* b, const MontCtx& c) {
-  const unsigned n = c.n;
-  BNWORD32* brev = c.brev;
-  BNWORD32* q = c.q;
-  BNWORD32* t = c.t;
-  const BNWORD32* mrev = c.mrev;
-  for (unsigned j = 0; j < n; j++) brev[j] = b[n - 1 - j];
-  const BNWORD32 b0 = b[0], m0 = c.m[0];
-  BNWORD64 carry = 0;
-  for (unsigned k = 0; k < n; k++) {
-    BNWORD64 lo = carry, hi = 0;
-    OSTRAK_DOT2(a, brev + (n - 1 - k), q, mrev + (n - 1 - k), k, lo, hi);
-    addProduct(lo, hi, static_cast<BNWORD64>(a[k]) * b0);
-    BNWORD32 qk = static_cast<BNWORD32>(lo) * c.inv;
-    q[k] = qk;
-    addProduct(lo, hi, static_cast<BNWORD64>(qk) * m0);
-    carry = (lo >> 32) + hi;
-  }
-  for (unsigned k = n; k < 2 * n - 1; k++) {
-    unsigned i0 = k - n + 1;
-    BNWORD64 lo = carry, hi = 0;
-    OSTRAK_DOT2(a + i0, brev, q + i0, mrev, 2 * n - 1 - k, lo, hi);
-    t[k - n] = static_cast<BNWORD32>(lo);
-    carry = (lo >> 32) + hi;
-  }
-  t[n - 1] = static_cast<BNWORD32>(carry);
-  t[n] = static_cast<BNWORD32>(carry >> 32);
-  if (t[n] || bniCmp_32(t, c.m, n) >= 0) bniSubN_32(t, c.m, n);
-  std::memcpy(r, t, n * sizeof(BNWORD32));
-}
-
-// r = a^2/R mod m; each cross product is formed once and doubled.
-inline __attribute__((always_inline)) void montSqrBody(BNWORD32* r, const BNWORD32* a,
-                                                       const MontCtx& c) {
-  const unsigned n = c.n;
-  BNWORD32* arev = c.brev;
-  BNWORD32* q = c.q;
-  BNWORD32* t = c.t;
-  const BNWORD32* mrev = c.mrev;
-  for (unsigned j = 0; j < n; j++) arev[j] = a[n - 1 - j];
-  const BNWORD32 m0 = c.m[0];
-  BNWORD64 carry = 0;
-  for (unsigned k = 0; k < 2 * n - 1; k++) {
-    // Cross products a[i]*a[k-i], i < k-i.
-    unsigned i0 = k < n ? 0 : k - n + 1;
-    unsigned ilast = (k + 1) / 2;  // one past the last i with i < k - i
-    BNWORD64 slo = 0, shi = 0;
-    if (ilast > i0) OSTRAK_DOT1(a + i0, arev + (n - 1 - k + i0), ilast - i0, slo, shi);
-    BNWORD64 lo = carry + 2 * slo, hi = 2 * shi;
-    if ((k & 1) == 0) addProduct(lo, hi, static_cast<BNWORD64>(a[k / 2]) * a[k / 2]);
-    if (k < n) {
-      OSTRAK_DOT1(q, mrev + (n - 1 - k), k, lo, hi);
-      BNWORD32 qk = static_cast<BNWORD32>(lo) * c.inv;
-      q[k] = qk;
-      addProduct(lo, hi, static_cast<BNWORD64>(qk) * m0);
-    } else {
-      OSTRAK_DOT1(q + i0, mrev, 2 * n - 1 - k, lo, hi);
-      t[k - n] = static_cast<BNWORD32>(lo);
+// The Montgomery product and square, compiled once per instruction set:
+// each copy gets its own column accumulator (Acc) and the shared column
+// loops from bn32_mont.inc. An Acc sums 32x32-bit products as two 64-bit
+// totals, of the products' low and of their high halves:
+//   add(x, y, len)  += sum x[i]*y[i]
+//   twice()         doubles what was gathered so far
+//   take(lo, hi)    lo += low total, hi += high total
+namespace generic {
+struct Acc {
+  BNWORD64 l = 0, h = 0;
+  void add(const BNWORD32* x, const BNWORD32* y, unsigned len) {
+    for (unsigned i = 0; i < len; i++) {
+      BNWORD64 p = static_cast<BNWORD64>(x[i]) * y[i];
+      l += static_cast<BNWORD32>(p);
+      h += p >> 32;
     }
-    carry = (lo >> 32) + hi;
   }
-  t[n - 1] = static_cast<BNWORD32>(carry);
-  t[n] = static_cast<BNWORD32>(carry >> 32);
-  if (t[n] || bniCmp_32(t, c.m, n) >= 0) bniSubN_32(t, c.m, n);
-  std::memcpy(r, t, n * sizeof(BNWORD32));
-}
-
-#undef OSTRAK_DOT1
-#undef OSTRAK_DOT2
-
-using MontMulFn = void (*)(BNWORD32*, const BNWORD32*, const BNWORD32*, const MontCtx&);
-using MontSqrFn = void (*)(BNWORD32*, const BNWORD32*, const MontCtx&);
-
-void montMulGeneric(BNWORD32* r, const BNWORD32* a, const BNWORD32* b, const MontCtx& c) {
-  montMulBody(r, a, b, c);
-}
-void montSqrGeneric(BNWORD32* r, const BNWORD32* a, const MontCtx& c) { montSqrBody(r, a, c); }
+  void twice() {
+    l *= 2;
+    h *= 2;
+  }
+  void take(BNWORD64& lo, BNWORD64& hi) const {
+    lo += l;
+    hi += h;
+  }
+};
+#include "crypto/bn32_mont.inc"
+}  // namespace generic
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void montMulAvx2(BNWORD32* r, const BNWORD32* a,
-                                                 const BNWORD32* b, const MontCtx& c) {
-  montMulBody(r, a, b, c);
-}
-__attribute__((target("avx2"))) void montSqrAvx2(BNWORD32* r, const BNWORD32* a,
-                                                 const MontCtx& c) {
-  montSqrBody(r, a, c);
-}
-__attribute__((target("avx512f,avx512vl,prefer-vector-width=512"))) void montMulAvx512(
-    BNWORD32* r, const BNWORD32* a, const BNWORD32* b, const MontCtx& c) {
-  montMulBody(r, a, b, c);
-}
-__attribute__((target("avx512f,avx512vl,prefer-vector-width=512"))) void montSqrAvx512(
-    BNWORD32* r, const BNWORD32* a, const MontCtx& c) {
-  montSqrBody(r, a, c);
-}
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace avx2 {
+// Four products per multiply; the tail goes word by word.
+struct Acc {
+  __m256i L, H;
+  BNWORD64 l = 0, h = 0;
+  Acc() : L(_mm256_setzero_si256()), H(_mm256_setzero_si256()) {}
+  void add(const BNWORD32* x, const BNWORD32* y, unsigned len) {
+    const __m256i mask = _mm256_set1_epi64x(0xFFFFFFFF);
+    unsigned i = 0;
+    for (; i + 4 <= len; i += 4) {
+      __m256i a = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
+      __m256i b = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i)));
+      __m256i p = _mm256_mul_epu32(a, b);
+      L = _mm256_add_epi64(L, _mm256_and_si256(p, mask));
+      H = _mm256_add_epi64(H, _mm256_srli_epi64(p, 32));
+    }
+    for (; i < len; i++) {
+      BNWORD64 p = static_cast<BNWORD64>(x[i]) * y[i];
+      l += static_cast<BNWORD32>(p);
+      h += p >> 32;
+    }
+  }
+  void twice() {
+    L = _mm256_add_epi64(L, L);
+    H = _mm256_add_epi64(H, H);
+    l *= 2;
+    h *= 2;
+  }
+  static BNWORD64 hsum(__m256i v) {
+    __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    return static_cast<BNWORD64>(_mm_cvtsi128_si64(s)) +
+           static_cast<BNWORD64>(_mm_extract_epi64(s, 1));
+  }
+  void take(BNWORD64& lo, BNWORD64& hi) const {
+    lo += l + hsum(L);
+    hi += h + hsum(H);
+  }
+};
+#include "crypto/bn32_mont.inc"
+}  // namespace avx2
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512vl")
+namespace avx512 {
+// Eight products per multiply; the tail is a masked load (zeros beyond).
+struct Acc {
+  __m512i L, H;
+  Acc() : L(_mm512_setzero_si512()), H(_mm512_setzero_si512()) {}
+  void step(const BNWORD32* x, const BNWORD32* y, __mmask8 m) {
+    const __m512i mask = _mm512_set1_epi64(0xFFFFFFFF);
+    __m512i a = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(m, x));
+    __m512i b = _mm512_cvtepu32_epi64(_mm256_maskz_loadu_epi32(m, y));
+    __m512i p = _mm512_mul_epu32(a, b);
+    L = _mm512_add_epi64(L, _mm512_and_si512(p, mask));
+    H = _mm512_add_epi64(H, _mm512_srli_epi64(p, 32));
+  }
+  void add(const BNWORD32* x, const BNWORD32* y, unsigned len) {
+    unsigned i = 0;
+    for (; i + 8 <= len; i += 8) step(x + i, y + i, 0xFF);
+    if (i < len) step(x + i, y + i, static_cast<__mmask8>((1u << (len - i)) - 1));
+  }
+  void twice() {
+    L = _mm512_add_epi64(L, L);
+    H = _mm512_add_epi64(H, H);
+  }
+  void take(BNWORD64& lo, BNWORD64& hi) const {
+    lo += static_cast<BNWORD64>(_mm512_reduce_add_epi64(L));
+    hi += static_cast<BNWORD64>(_mm512_reduce_add_epi64(H));
+  }
+};
+#include "crypto/bn32_mont.inc"
+}  // namespace avx512
+#pragma GCC pop_options
 #endif
 
 // The Montgomery routines for this processor. Asked per exponentiation, so
@@ -424,10 +416,20 @@ struct MontOps {
 MontOps pickMontOps() {
 #if defined(__x86_64__) && defined(__GNUC__)
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
-    return {montMulAvx512, montSqrAvx512};
-  if (__builtin_cpu_supports("avx2")) return {montMulAvx2, montSqrAvx2};
+    return {avx512::montMul, avx512::montSqr};
+  if (__builtin_cpu_supports("avx2")) return {avx2::montMul, avx2::montSqr};
 #endif
-  return {montMulGeneric, montSqrGeneric};
+  return {generic::montMul, generic::montSqr};
+}
+
+MontOps kernelOps(int kernel) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (kernel == 2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+    return {avx512::montMul, avx512::montSqr};
+  if (kernel == 1 && __builtin_cpu_supports("avx2")) return {avx2::montMul, avx2::montSqr};
+#endif
+  if (kernel == 0) return {generic::montMul, generic::montSqr};
+  return {nullptr, nullptr};
 }
 
 // Scratch of one exponentiation: the Montgomery context's arrays plus a
@@ -706,4 +708,19 @@ int bniTwoExpMod_32(BNWORD32* result, const BNWORD32* exp, unsigned elen, const 
   }
   s.fromMont(result, result);
   return 0;
+}
+
+bool bniMontMulKernel_32(int kernel, bool square, BNWORD32* r, const BNWORD32* a,
+                         const BNWORD32* b, const BNWORD32* m, unsigned n) {
+  MontOps ops = kernelOps(kernel);
+  if (!ops.mul) return false;
+  std::vector<BNWORD32> scratch(4 * n + 1);
+  MontCtx c{m, scratch.data(), scratch.data() + n, scratch.data() + 2 * n,
+            scratch.data() + 3 * n, n, bniMontInv1_32(m[0])};
+  for (unsigned j = 0; j < n; j++) c.mrev[j] = m[n - 1 - j];
+  if (square)
+    ops.sqr(r, a, c);
+  else
+    ops.mul(r, a, b, c);
+  return true;
 }

@@ -62,6 +62,13 @@ BNWORD32 bniMontInv1_32(BNWORD32 m0);
 // fully reduced (below m). Needs a < m * 2^(32n).
 void bniMontReduce_32(BNWORD32* a, const BNWORD32* m, unsigned n, BNWORD32 inv);
 
+// One Montgomery product r = a*b / 2^(32n) mod m (a, b below m; square:
+// a*a) by the named kernel: 0 baseline, 1 AVX2, 2 AVX-512. False when the
+// processor lacks that kernel. The exponentiations pick the best one
+// themselves; this entry lets each kernel be checked on its own.
+bool bniMontMulKernel_32(int kernel, bool square, BNWORD32* r, const BNWORD32* a,
+                         const BNWORD32* b, const BNWORD32* m, unsigned n);
+
 // Exponentiation. Each result is n words and below the modulus; the
 // modulus is odd with a nonzero top word. Returns 0, or -1 when a work
 // buffer cannot be allocated (allocation goes through alloc/free below).
