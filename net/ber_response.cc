@@ -1,0 +1,87 @@
+// Reading one whole BER element from a socket.
+//
+// Every receive goes through the sockets layer (so a TLS-bound socket is
+// read through its session) and is preceded by a bounded wait. The announced
+// length is checked against the caller's maximum before any allocation, so a
+// peer cannot make the reader reserve memory it never sends.
+#include <cerrno>
+#include <cstring>
+
+#include "foundation/errors.h"
+#include "foundation/memory_mgr.h"
+#include "foundation/sdk_errors.h"
+#include "net/ber.h"
+#include "net/ber_internal.h"
+#include "net/sockets.h"
+
+namespace {
+
+// The code of a failed step: the sockets layer's last error, else -11980
+// (a peer that closed leaves no error number).
+QOXError StepError() {
+  QOXError err = QOXGetLastSocketsError();
+  return err != kQOXErrNoErr ? err : kQOXErrUnknownError2;
+}
+
+// Receives exactly count bytes, waiting at most waitMs before each receive.
+QOXError ReceiveAll(int socket, uint8_t* buffer, uint32_t count, int32_t waitMs) {
+  while (count) {
+    errno = 0;
+    int w = qoxSocketsWaitReadable(socket, waitMs);
+    if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (-11086)
+    errno = 0;
+    ssize_t n = QOXReceive(socket, buffer, count, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return StepError();
+    buffer += n;
+    count -= static_cast<uint32_t>(n);
+  }
+  return kQOXErrNoErr;
+}
+
+}  // namespace
+
+int32_t qoxReceiveLen(int socket, void* buffer, uint32_t count, int32_t waitMs) {
+  if (buffer == nullptr) return kQOXErrBadParams;
+  if (qoxSocketsWaitReadable(socket, waitMs) <= 0) return 0;
+  ssize_t n;
+  do {
+    n = QOXReceive(socket, buffer, count, 0);
+  } while (n < 0 && errno == EINTR);
+  return static_cast<int32_t>(n);
+}
+
+QOXError QOXberReadResponse(QOXberElement* element, int socket, int32_t waitMs,
+                            uint32_t maxLength) {
+  if (!ostrak::ber::ValidElement(element)) return kQOXErrBadParams;
+  ostrak::ber::ResetElement(element);
+
+  // Identifier (one octet only) and the first length octet.
+  uint8_t header[6];
+  QOXError err = ReceiveAll(socket, header, 2, waitMs);
+  if (err != kQOXErrNoErr) return err;
+  uint32_t headerSize = 2;
+  uint64_t length = header[1];
+  if (header[1] & 0x80) {
+    uint32_t count = header[1] & 0x7f;
+    if (count < 1 || count > 4) return kQOXErrBadParams;
+    if ((err = ReceiveAll(socket, header + 2, count, waitMs)) != kQOXErrNoErr) return err;
+    length = 0;
+    for (uint32_t i = 0; i < count; ++i) length = (length << 8) | header[2 + i];
+    headerSize += count;
+  }
+  if (length > maxLength || length + headerSize > kQOXMaxBlockDataSize) return kQOXErrBadParams;
+
+  const uint32_t total = headerSize + static_cast<uint32_t>(length);
+  auto* buffer = static_cast<uint8_t*>(QOXNewData(element->mgr, total, kQOXMemoryMgrFlags_None));
+  if (buffer == nullptr) return kQOXErrOutOfMemory;
+  std::memcpy(buffer, header, headerSize);
+  err = ReceiveAll(socket, buffer + headerSize, static_cast<uint32_t>(length), waitMs);
+  if (err != kQOXErrNoErr) {
+    QOXFreeData(buffer);
+    return err;
+  }
+  element->encoding = buffer;
+  element->length = element->capacity = total;
+  return kQOXErrNoErr;
+}

@@ -1,0 +1,347 @@
+// TLS routing of the sockets layer: the socket->session map, binding,
+// routed send and receive, the one wait helper, select and whole sends.
+#include "net/sockets.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/errors.h"
+#include "foundation/sdk_errors.h"
+#include "foundation/threads.h"
+
+namespace {
+
+// The process-wide socket -> session map. Made on first use and never
+// destroyed, so a thread still routing at exit finds it intact.
+struct TlsMap {
+  QOXRMWOLock lock = QOX_RMWOLOCK_INITIALIZER;
+  std::unordered_map<int, QOXtlsSession*> sessions;  // guarded by lock
+};
+
+TlsMap& Map() {
+  static TlsMap* map = new TlsMap;
+  return *map;
+}
+
+// Counts of the map's entries, readable without the lock so that waits on
+// plain sockets skip the lookup when nothing is bound.
+std::atomic<size_t> g_boundCount{0};
+
+constexpr QOXSocketsTLSOps kEngineOps = {
+    QOXtlsSetReceiveCallback, QOXtlsSetSendCallback, QOXtlsSetRemoteUniqueID, QOXtlsHandshake,
+    QOXtlsSend,               QOXtlsReceive,         QOXtlsReceiveBufferSize,
+};
+std::atomic<const QOXSocketsTLSOps*> g_ops{&kEngineOps};
+
+const QOXSocketsTLSOps& Ops() { return *g_ops.load(std::memory_order_acquire); }
+
+QOXtlsSession* BoundSession(int socket) {
+  if (g_boundCount.load(std::memory_order_acquire) == 0) return nullptr;
+  TlsMap& m = Map();
+  QOXReadGuard guard(&m.lock);
+  auto it = m.sessions.find(socket);
+  return it == m.sessions.end() ? nullptr : it->second;
+}
+
+// Use count of the sockets layer.
+std::mutex g_socketsUseMutex;
+int32_t g_socketsUseCount = 0;  // guarded by g_socketsUseMutex
+
+// Largest piece handed to the session in one call.
+constexpr size_t kMaxTlsChunk = size_t{1} << 30;
+
+}  // namespace
+
+void qoxSocketsSetTLSOps(const QOXSocketsTLSOps* ops) {
+  g_ops.store(ops ? ops : &kEngineOps, std::memory_order_release);
+}
+
+QOXError QOXSocketsInit() {
+  std::lock_guard<std::mutex> guard(g_socketsUseMutex);
+  if (g_socketsUseCount == 0) Map();  // make the map before any thread needs it
+  ++g_socketsUseCount;
+  return kQOXErrNoErr;
+}
+
+void QOXSocketsCleanup() {
+  std::lock_guard<std::mutex> guard(g_socketsUseMutex);
+  if (g_socketsUseCount == 0) return;
+  if (--g_socketsUseCount == 0) {
+    TlsMap& m = Map();
+    QOXWriteGuard write(&m.lock);
+    m.sessions.clear();
+    g_boundCount.store(0, std::memory_order_release);
+  }
+}
+
+// --- Transport callbacks ---
+
+int32_t QOXSocketsTLSReceive(intptr_t userValue, void* buffer, uint32_t length) {
+  size_t n = std::min<size_t>(length, INT32_MAX);
+  ssize_t r;
+  do {
+    r = ::recv(static_cast<int>(userValue), buffer, n, 0);
+  } while (r < 0 && errno == EINTR);
+  return static_cast<int32_t>(r);
+}
+
+int32_t QOXSocketsTLSSend(intptr_t userValue, const void* buffer, uint32_t length) {
+  size_t n = std::min<size_t>(length, INT32_MAX);
+  ssize_t r;
+  do {
+    // No SIGPIPE for a peer that went away: the failure comes back as EPIPE.
+    r = ::send(static_cast<int>(userValue), buffer, n, MSG_NOSIGNAL);
+  } while (r < 0 && errno == EINTR);
+  return static_cast<int32_t>(r);
+}
+
+// --- Binding ---
+
+QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session) {
+  if (session == nullptr) return kQOXErrBadParams;
+  int type = 0;
+  socklen_t typeLength = sizeof type;
+  if (::getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &typeLength) != 0)
+    return QOXGetLastSocketsError();
+  if (type != SOCK_STREAM) return kQOXErrSocketOpNotSupported;
+
+  const QOXSocketsTLSOps& ops = Ops();
+  QOXError err = ops.setReceiveCallback(session, QOXSocketsTLSReceive, socket);
+  if (err != kQOXErrNoErr) return err;
+  if ((err = ops.setSendCallback(session, QOXSocketsTLSSend, socket)) != kQOXErrNoErr) return err;
+
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+    return QOXGetLastSocketsError();
+  uint32_t peerId = 0;
+  if (peer.ss_family == AF_INET)
+    peerId = ntohl(reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr.s_addr);
+  if ((err = ops.setRemoteUniqueID(session, peerId)) != kQOXErrNoErr) return err;
+
+  errno = 0;
+  err = ops.handshake(session);
+  if (err == kQOXErrTLSUnexpectedClose) {
+    QOXError last = QOXGetLastSocketsError();
+    return last != kQOXErrNoErr ? last : err;
+  }
+  if (err != kQOXErrNoErr) return err;
+
+  TlsMap& m = Map();
+  QOXWriteGuard write(&m.lock);
+  try {
+    if (!m.sessions.emplace(socket, session).second) return kQOXErrItemAlreadyExists;
+  } catch (const std::bad_alloc&) {
+    return kQOXErrOutOfMemory;
+  }
+  g_boundCount.fetch_add(1, std::memory_order_release);
+  return kQOXErrNoErr;
+}
+
+int QOXCloseSocket(int socket) {
+  if (g_boundCount.load(std::memory_order_acquire) != 0) {
+    TlsMap& m = Map();
+    QOXWriteGuard write(&m.lock);
+    if (m.sessions.erase(socket)) g_boundCount.fetch_sub(1, std::memory_order_release);
+  }
+  return ::close(socket);
+}
+
+// --- Routed send and receive ---
+
+ssize_t QOXSend(int socket, const void* buffer, size_t length, int flags) {
+  QOXtlsSession* session = BoundSession(socket);
+  if (session == nullptr) return ::send(socket, buffer, length, flags);
+  if (length > SSIZE_MAX) {
+    errno = kQOXErrBadParams;
+    return -1;
+  }
+  const QOXSocketsTLSOps& ops = Ops();
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  size_t left = length;
+  do {
+    size_t n = std::min(left, kMaxTlsChunk);
+    QOXError err = ops.send(session, p, static_cast<uint32_t>(n));
+    if (err == kQOXErrTLSUnexpectedClose) return 0;
+    if (err != kQOXErrNoErr) {
+      errno = err;
+      return -1;
+    }
+    p += n;
+    left -= n;
+  } while (left);
+  return static_cast<ssize_t>(length);
+}
+
+ssize_t QOXWrite(int socket, const void* buffer, size_t length) {
+  return QOXSend(socket, buffer, length, 0);
+}
+
+ssize_t QOXReceive(int socket, void* buffer, size_t length, int flags) {
+  QOXtlsSession* session = BoundSession(socket);
+  if (session == nullptr) return ::recv(socket, buffer, length, flags);
+  uint32_t n = static_cast<uint32_t>(std::min(length, kMaxTlsChunk));
+  QOXError err = Ops().receive(session, buffer, &n);
+  if (err == kQOXErrTLSUnexpectedClose) return 0;
+  if (err != kQOXErrNoErr) {
+    errno = err;
+    return -1;
+  }
+  return static_cast<ssize_t>(n);
+}
+
+ssize_t QOXRead(int socket, void* buffer, size_t length) {
+  return QOXReceive(socket, buffer, length, 0);
+}
+
+// --- Waits ---
+
+int qoxSocketsPoll(struct pollfd* fds, size_t count, int timeoutMs, bool stopOnSignal) {
+  if (fds == nullptr && count != 0) {
+    errno = EFAULT;
+    return -1;
+  }
+  // Bytes already decrypted in a session answer at once: the socket itself
+  // may stay quiet while they wait.
+  if (g_boundCount.load(std::memory_order_acquire) != 0) {
+    TlsMap& m = Map();
+    const QOXSocketsTLSOps& ops = Ops();
+    size_t winner = count;
+    {
+      QOXReadGuard guard(&m.lock);
+      for (size_t i = 0; i < count && winner == count; ++i) {
+        if (fds[i].fd < 0 || !(fds[i].events & POLLIN)) continue;
+        auto it = m.sessions.find(fds[i].fd);
+        if (it != m.sessions.end() && ops.receiveBufferSize(it->second) != 0) winner = i;
+      }
+    }
+    if (winner != count) {
+      for (size_t i = 0; i < count; ++i) fds[i].revents = 0;
+      fds[winner].revents = POLLIN;
+      return 1;
+    }
+  }
+
+  using Clock = std::chrono::steady_clock;
+  const bool forever = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+  int wait = timeoutMs;
+  for (;;) {
+    int r = ::poll(fds, static_cast<nfds_t>(count), wait);
+    if (r > 0) return r;
+    if (r == 0) {
+      errno = ETIMEDOUT;
+      return 0;
+    }
+    if (errno != EINTR || stopOnSignal) return -1;
+    if (!forever) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        errno = ETIMEDOUT;
+        return 0;
+      }
+      wait = static_cast<int>(std::min<long long>(left, INT_MAX));
+    }
+  }
+}
+
+int qoxSocketsWaitReadable(int socket, int timeoutMs) {
+  pollfd p{socket, POLLIN, 0};
+  int r = qoxSocketsPoll(&p, 1, timeoutMs);
+  if (r > 0 && (p.revents & POLLNVAL)) {
+    errno = EBADF;
+    return -1;
+  }
+  return r > 0 ? 1 : r;
+}
+
+int QOXSelect(int count, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet,
+              struct timeval* timeLimit) {
+  if (count < 0 || count > FD_SETSIZE) return kQOXErrBadParams;
+  std::vector<pollfd> fds;
+  try {
+    for (int fd = 0; fd < count; ++fd) {
+      short events = 0;
+      if (readSet && FD_ISSET(fd, readSet)) events |= POLLIN;
+      if (writeSet && FD_ISSET(fd, writeSet)) events |= POLLOUT;
+      if (exceptSet && FD_ISSET(fd, exceptSet)) events |= POLLPRI;
+      if (events) fds.push_back(pollfd{fd, events, 0});
+    }
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return -1;
+  }
+  int timeoutMs = -1;
+  if (timeLimit) {
+    long long ms = static_cast<long long>(timeLimit->tv_sec) * 1000 + (timeLimit->tv_usec + 999) / 1000;
+    timeoutMs = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
+  }
+  // select() is woken by signals (the listener relies on it), so a signal
+  // ends this wait.
+  int r = qoxSocketsPoll(fds.data(), fds.size(), timeoutMs, /*stopOnSignal=*/true);
+  if (r < 0) return -1;
+  for (const pollfd& p : fds)
+    if (p.revents & POLLNVAL) {
+      errno = EBADF;
+      return -1;
+    }
+  if (readSet) FD_ZERO(readSet);
+  if (writeSet) FD_ZERO(writeSet);
+  if (exceptSet) FD_ZERO(exceptSet);
+  if (r == 0) {
+    errno = 0;
+    return 0;
+  }
+  int ready = 0;
+  for (const pollfd& p : fds) {
+    if (readSet && (p.events & POLLIN) && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+      FD_SET(p.fd, readSet);
+      ++ready;
+    }
+    if (writeSet && (p.events & POLLOUT) && (p.revents & (POLLOUT | POLLHUP | POLLERR))) {
+      FD_SET(p.fd, writeSet);
+      ++ready;
+    }
+    if (exceptSet && (p.events & POLLPRI) && (p.revents & POLLPRI)) {
+      FD_SET(p.fd, exceptSet);
+      ++ready;
+    }
+  }
+  return ready;
+}
+
+// --- Whole sends ---
+
+QOXError qoxSendAll(int socket, const void* buffer, size_t length) {
+  if (buffer == nullptr && length != 0) return kQOXErrBadParams;
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  while (length) {
+    errno = 0;
+    ssize_t n = QOXSend(socket, p, length, MSG_NOSIGNAL);
+    if (n > 0) {
+      p += n;
+      length -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return kQOXErrSocketNotConnected;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd w{socket, POLLOUT, 0};
+      if (qoxSocketsPoll(&w, 1, -1) < 0) break;
+      continue;
+    }
+    break;
+  }
+  if (length == 0) return kQOXErrNoErr;
+  QOXError err = QOXGetLastSocketsError();
+  return err != kQOXErrNoErr ? err : kQOXErrUnknownError2;
+}
