@@ -131,15 +131,17 @@ int qoxTimeString(QOXTime time, char* buffer) {
 
 int qoxTimeToX509Time(QOXTime time, char* buffer) {
   Clock k = Split(time);
+  char text[64];
+  int n = 0;
   if (k.date.year < 2050) {
-    std::snprintf(buffer, kQOXX509TimeSize, "%02d%02d%02d%02d%02d%02dZ",
-                  static_cast<int>(k.date.year % 100), static_cast<int>(k.date.month),
-                  static_cast<int>(k.date.day), static_cast<int>(k.hour), static_cast<int>(k.minute),
-                  static_cast<int>(k.second));
-    return 13;
+    n = std::snprintf(text, sizeof text, "%02d%02d%02d%02d%02d%02dZ", static_cast<int>(k.date.year % 100),
+                      static_cast<int>(k.date.month), static_cast<int>(k.date.day), static_cast<int>(k.hour),
+                      static_cast<int>(k.minute), static_cast<int>(k.second));
+  } else {
+    n = std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02dZ", static_cast<int>(k.date.year),
+                      static_cast<int>(k.date.month), static_cast<int>(k.date.day), static_cast<int>(k.hour),
+                      static_cast<int>(k.minute), static_cast<int>(k.second));
   }
-  std::snprintf(buffer, kQOXX509TimeSize, "%04d%02d%02d%02d%02d%02dZ", static_cast<int>(k.date.year),
-                static_cast<int>(k.date.month), static_cast<int>(k.date.day), static_cast<int>(k.hour),
-                static_cast<int>(k.minute), static_cast<int>(k.second));
-  return 15;
+  std::memcpy(buffer, text, static_cast<size_t>(n) + 1);
+  return n;
 }
