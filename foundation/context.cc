@@ -47,9 +47,10 @@ std::atomic<bool> gFIPSMode{false};
 std::atomic<bool> gHaveRunAllSelfTests{false};
 std::atomic<QOXError> gSDKErrorState{kQOXErrNoErr};
 
-// Guards every passphrase cache of every context; made by the first start.
-QOXMutex gPassphraseCacheMutex;
-bool gPassphraseCacheMutexMade = false;
+// Guards every passphrase cache of every context. It is initialised
+// statically rather than by the first start-up, so it is valid from load on,
+// is never initialised twice, and outlives every clean-up.
+QOXMutex gPassphraseCacheMutex = QOX_MUTEX_INITIALIZER;
 
 bool IsValid(const QOXContext* context) {
   return context != nullptr && std::memcmp(context->magic, kContextMagic, sizeof(kContextMagic)) == 0;
@@ -143,10 +144,6 @@ QOXError QOXsdkInit(uint32_t flags) {
       err = qoxInitMacBinaryMappings();
       if (err == kQOXErrNoErr) bnInit();
       if (err == kQOXErrNoErr) err = qoxDefaultRandSeedFile();
-    }
-    if (!gPassphraseCacheMutexMade) {
-      QOXMutexCreate(&gPassphraseCacheMutex, nullptr);
-      gPassphraseCacheMutexMade = true;
     }
     if (err != kQOXErrNoErr) return err;
   }

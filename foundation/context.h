@@ -15,7 +15,7 @@
 // frees the contexts of its connection threads under one mutex of its own.
 // A context and its environment are used by one thread at a time. The entry
 // gate may be called from any thread. The passphrase caches of all contexts
-// share one mutex (qoxPassphraseCacheMutex), made by the first QOXsdkInit.
+// share one mutex (qoxPassphraseCacheMutex), valid from load on.
 #ifndef OSTRAK_FOUNDATION_CONTEXT_H_
 #define OSTRAK_FOUNDATION_CONTEXT_H_
 
@@ -61,7 +61,7 @@ QOXError QOXsdkCleanup();
 // Sets a non-zero start count to 1 and cleans up.
 void qoxForceSDKCleanup();
 bool qoxsdkIsInited();
-// The mutex of every passphrase cache; valid from the first QOXsdkInit on.
+// The mutex of every passphrase cache; valid from load on, never destroyed.
 QOXMutex* qoxPassphraseCacheMutex();
 
 // --- Contexts ---
