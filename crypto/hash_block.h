@@ -1,7 +1,9 @@
-// Streaming and padding shared by the hashes with 64-byte blocks and a 64-bit
-// length trailer (MD5, SHA-1, RIPEMD-160). Each algorithm keeps its own state
-// layout; it hands these helpers its buffer, its byte count and a function
-// that compresses one 64-byte block of bytes.
+// Streaming, padding and digest output shared by the hashes with 64-byte
+// blocks and a 64-bit length trailer (MD5, SHA-1, RIPEMD-160). Each of them
+// keeps its own state layout with members `buffer` (64 bytes), `chain`
+// (chaining words) and the byte count in `countHi`/`countLo`, and supplies a
+// function that compresses one 64-byte block of bytes. The byte order of the
+// algorithm applies both to the length trailer and to the digest.
 #ifndef OSTRAK_CRYPTO_HASH_BLOCK_H_
 #define OSTRAK_CRYPTO_HASH_BLOCK_H_
 
@@ -13,49 +15,72 @@
 
 namespace ostrak::hashblock {
 
-// Absorbs `length` bytes. `count` is the byte count before the call (it
-// tells how much of `buffer` is used); the caller adds `length` to it. Whole
-// blocks are compressed straight from the input.
-template <class CompressBlock>
-inline void Update(uint8_t buffer[64], uint64_t count, const uint8_t* in, size_t length,
-                   CompressBlock compress) {
+using CompressFn = void (*)(uint32_t* chain, const uint8_t* block);
+
+template <class State>
+inline uint64_t Count(const State* state) {
+  return uint64_t{state->countHi} << 32 | state->countLo;
+}
+
+// Absorbs `length` bytes: fills the partly used buffer first, compresses
+// whole blocks straight from the input, keeps the remainder.
+template <class State, CompressFn Compress>
+inline void Absorb(State* state, const void* bytes, size_t length) {
+  const uint8_t* in = static_cast<const uint8_t*>(bytes);
+  uint64_t count = Count(state);
+  state->countLo = static_cast<uint32_t>(count + length);
+  state->countHi = static_cast<uint32_t>((count + length) >> 32);
+
   size_t used = static_cast<size_t>(count & 63);
   if (used != 0) {
     size_t room = 64 - used;
     if (length < room) {
-      std::memcpy(buffer + used, in, length);
+      std::memcpy(state->buffer + used, in, length);
       return;
     }
-    std::memcpy(buffer + used, in, room);
-    compress(buffer);
+    std::memcpy(state->buffer + used, in, room);
+    Compress(state->chain, state->buffer);
     in += room;
     length -= room;
   }
-  for (; length >= 64; in += 64, length -= 64) compress(in);
-  if (length != 0) std::memcpy(buffer, in, length);
+  for (; length >= 64; in += 64, length -= 64) Compress(state->chain, in);
+  if (length != 0) std::memcpy(state->buffer, in, length);
 }
 
-// Appends 0x80, zeros and the bit length (count * 8) in the last 8 bytes,
-// big-endian or little-endian, compressing one or two blocks.
-template <class CompressBlock>
-inline void Pad(uint8_t buffer[64], uint64_t count, bool bigEndianLength, CompressBlock compress) {
-  uint64_t bits = count << 3;
-  size_t used = static_cast<size_t>(count & 63);
+// Appends 0x80, zeros and the bit length in the last 8 bytes (compressing an
+// extra block when fewer than 8 bytes remain), then writes the digest over
+// the chaining words and returns a pointer to it.
+template <class State, CompressFn Compress, bool kBigEndian>
+inline const uint8_t* Finish(State* state) {
+  uint64_t bits = Count(state) << 3;
+  uint8_t* buffer = state->buffer;
+  size_t used = static_cast<size_t>(Count(state) & 63);
   buffer[used++] = 0x80;
   if (used > 56) {
     std::memset(buffer + used, 0, 64 - used);
-    compress(buffer);
+    Compress(state->chain, buffer);
     used = 0;
   }
   std::memset(buffer + used, 0, 56 - used);
-  if (bigEndianLength) {
-    StoreBE32(buffer + 56, static_cast<uint32_t>(bits >> 32));
-    StoreBE32(buffer + 60, static_cast<uint32_t>(bits));
+  if (kBigEndian) {
+    StoreBE64(buffer + 56, bits);
   } else {
-    StoreLE32(buffer + 56, static_cast<uint32_t>(bits));
-    StoreLE32(buffer + 60, static_cast<uint32_t>(bits >> 32));
+    StoreLE64(buffer + 56, bits);
   }
-  compress(buffer);
+  Compress(state->chain, buffer);
+
+  constexpr size_t kWords = sizeof(state->chain) / sizeof(state->chain[0]);
+  uint32_t words[kWords];
+  std::memcpy(words, state->chain, sizeof words);
+  uint8_t* digest = reinterpret_cast<uint8_t*>(state->chain);
+  for (size_t i = 0; i < kWords; ++i) {
+    if (kBigEndian) {
+      StoreBE32(digest + 4 * i, words[i]);
+    } else {
+      StoreLE32(digest + 4 * i, words[i]);
+    }
+  }
+  return digest;
 }
 
 }  // namespace ostrak::hashblock

@@ -108,7 +108,7 @@ inline void Compress(uint32_t chain[4], Load load) {
 #undef OSTRAK_MD5_H
 #undef OSTRAK_MD5_I
 
-inline void CompressBytes(uint32_t chain[4], const uint8_t* block) {
+void CompressBytes(uint32_t* chain, const uint8_t* block) {
   Compress(chain, [block](int i) { return LoadLE32(block + 4 * i); });
 }
 
@@ -129,24 +129,10 @@ void MD5Init(void* state_) {
   state->countHi = 0;
 }
 
-void MD5Update(void* state_, const void* bytes, size_t length) {
-  auto* state = static_cast<MD5State*>(state_);
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Update(state->buffer, count, static_cast<const uint8_t*>(bytes), length,
-                            [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  count += length;
-  state->countLo = static_cast<uint32_t>(count);
-  state->countHi = static_cast<uint32_t>(count >> 32);
+void MD5Update(void* state, const void* bytes, size_t length) {
+  ostrak::hashblock::Absorb<MD5State, CompressBytes>(static_cast<MD5State*>(state), bytes, length);
 }
 
-const uint8_t* MD5Final(void* state_) {
-  auto* state = static_cast<MD5State*>(state_);
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Pad(state->buffer, count, /*bigEndianLength=*/false,
-                         [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  uint8_t* digest = reinterpret_cast<uint8_t*>(state->chain);
-  uint32_t words[4];
-  std::memcpy(words, state->chain, sizeof words);
-  for (int i = 0; i < 4; ++i) StoreLE32(digest + 4 * i, words[i]);
-  return digest;
+const uint8_t* MD5Final(void* state) {
+  return ostrak::hashblock::Finish<MD5State, CompressBytes, false>(static_cast<MD5State*>(state));
 }

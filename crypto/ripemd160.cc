@@ -212,7 +212,7 @@ inline void Compress(uint32_t chain[5], Load load) {
 #undef F4
 #undef F5
 
-inline void CompressBytes(uint32_t chain[5], const uint8_t* block) {
+void CompressBytes(uint32_t* chain, const uint8_t* block) {
   Compress(chain, [block](int i) { return LoadLE32(block + 4 * i); });
 }
 
@@ -234,24 +234,10 @@ void rmd160Init(void* state_) {
   state->countLo = 0;
 }
 
-void rmd160Update(void* state_, const void* bytes, size_t length) {
-  auto* state = static_cast<RMD160State*>(state_);
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Update(state->buffer, count, static_cast<const uint8_t*>(bytes), length,
-                            [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  count += length;
-  state->countLo = static_cast<uint32_t>(count);
-  state->countHi = static_cast<uint32_t>(count >> 32);
+void rmd160Update(void* state, const void* bytes, size_t length) {
+  ostrak::hashblock::Absorb<RMD160State, CompressBytes>(static_cast<RMD160State*>(state), bytes, length);
 }
 
-const uint8_t* rmd160Final(void* state_) {
-  auto* state = static_cast<RMD160State*>(state_);
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Pad(state->buffer, count, /*bigEndianLength=*/false,
-                         [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  uint8_t* digest = reinterpret_cast<uint8_t*>(state->chain);
-  uint32_t words[5];
-  std::memcpy(words, state->chain, sizeof words);
-  for (int i = 0; i < 5; ++i) StoreLE32(digest + 4 * i, words[i]);
-  return digest;
+const uint8_t* rmd160Final(void* state) {
+  return ostrak::hashblock::Finish<RMD160State, CompressBytes, false>(static_cast<RMD160State*>(state));
 }

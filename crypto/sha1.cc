@@ -93,7 +93,7 @@ inline void Compress(uint32_t chain[5], Load load) {
 #undef OSTRAK_SHA_STEP
 #undef OSTRAK_SHA_W
 
-inline void CompressBytes(uint32_t chain[5], const uint8_t* block) {
+void CompressBytes(uint32_t* chain, const uint8_t* block) {
   Compress(chain, [block](int i) { return LoadBE32(block + 4 * i); });
 }
 
@@ -111,23 +111,11 @@ void qoxSHAInit(SHA1State* state) {
 }
 
 void qoxSHAUpdate(SHA1State* state, const void* bytes, size_t length) {
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Update(state->buffer, count, static_cast<const uint8_t*>(bytes), length,
-                            [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  count += length;
-  state->countLo = static_cast<uint32_t>(count);
-  state->countHi = static_cast<uint32_t>(count >> 32);
+  ostrak::hashblock::Absorb<SHA1State, CompressBytes>(state, bytes, length);
 }
 
 const uint8_t* qoxSHAFinalize(SHA1State* state) {
-  uint64_t count = uint64_t{state->countHi} << 32 | state->countLo;
-  ostrak::hashblock::Pad(state->buffer, count, /*bigEndianLength=*/true,
-                         [state](const uint8_t* block) { CompressBytes(state->chain, block); });
-  uint8_t* digest = reinterpret_cast<uint8_t*>(state->chain);
-  uint32_t words[5];
-  std::memcpy(words, state->chain, sizeof words);
-  for (int i = 0; i < 5; ++i) StoreBE32(digest + 4 * i, words[i]);
-  return digest;
+  return ostrak::hashblock::Finish<SHA1State, CompressBytes, true>(state);
 }
 
 void shaLoadIV(SHA1State* state, const uint8_t iv[20]) {
