@@ -13,8 +13,11 @@
 #include "crypto/md5.h"
 #include "crypto/ripemd160.h"
 #include "crypto/sha1.h"
+#include "tests/crypto/hash_test_support.h"
 
 namespace {
+
+using hashtest::Hex;
 
 struct Algo {
   const char* name;
@@ -35,16 +38,6 @@ const Algo kSHA1{"SHA1", sizeof(SHA1State), 20, offsetof(SHA1State, chain), ShaI
 const Algo kRMD{"RIPEMD160", sizeof(RMD160State), 20, offsetof(RMD160State, chain), rmd160Init,
                 rmd160Update, rmd160Final};
 const Algo kMD2{"MD2", sizeof(MD2State), 16, offsetof(MD2State, work), MD2Init, MD2Update, MD2Final};
-
-std::string Hex(const uint8_t* p, size_t n) {
-  static const char* d = "0123456789abcdef";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) {
-    s += d[p[i] >> 4];
-    s += d[p[i] & 15];
-  }
-  return s;
-}
 
 // Hashes `msg` split at the given cut points (each a length of one call).
 std::string Digest(const Algo& a, const uint8_t* msg, size_t len, const std::vector<size_t>& pieces = {}) {

@@ -239,22 +239,22 @@ TEST_F(HashContextTest, OutOfMemoryLeavesNothingBehind) {
   for (long failAt : {0L, 1L}) {
     long before = counter_.live;
     QOXHashContext* h = reinterpret_cast<QOXHashContext*>(0x1);
-    counter_.failAfter = failAt;
+    counter_.FailAfter(failAt);
     EXPECT_EQ(QOXNewHashContext(context_, kQOXHashAlgorithm_SHA, &h), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(counter_.live, before) << failAt;
 
-    counter_.failAfter = failAt;
+    counter_.FailAfter(failAt);
     h = reinterpret_cast<QOXHashContext*>(0x1);
     EXPECT_EQ(QOXCopyHashContext(src, &h), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(counter_.live, before) << failAt;
 
-    counter_.failAfter = failAt;
+    counter_.FailAfter(failAt);
     EXPECT_EQ(qoxHashCreate(mgr_, &HashMD2), nullptr) << failAt;
     EXPECT_EQ(counter_.live, before) << failAt;
   }
-  counter_.failAfter = -1;
+  counter_.FailAfter(-1);
   EXPECT_EQ(QOXFreeHashContext(src), 0);
 }
 
@@ -312,12 +312,12 @@ TEST_F(HashContextTest, ListErrorsLeaveNothingBehind) {
   for (long failAt = 0; failAt <= 4; ++failAt) {
     long before = counter_.live;
     list = reinterpret_cast<QOXHashList*>(0x1);
-    counter_.failAfter = failAt;
+    counter_.FailAfter(failAt);
     EXPECT_EQ(qoxHashListCreate(mgr_, numbers, &list, 4), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(counter_.live, before) << failAt;
   }
-  counter_.failAfter = -1;
+  counter_.FailAfter(-1);
   long before = counter_.live;
   ASSERT_EQ(qoxHashListCreate(mgr_, numbers, &list, 4), 0);
   EXPECT_EQ(counter_.live, before + 5);

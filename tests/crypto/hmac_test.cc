@@ -215,14 +215,14 @@ TEST_F(HMACTest, BadArgumentsAndFailedCreationLeaveNothing) {
   for (size_t keyLen : {10u, 100u}) {
     Bytes key(keyLen, 'k');
     for (long failAt = 0; failAt <= 3; ++failAt) {
-      counter_.failAfter = failAt;
+      counter_.FailAfter(failAt);
       h = reinterpret_cast<QOXHMACContext*>(0x1);
       EXPECT_EQ(QOXNewHMACContext(context_, 2, key.data(), key.size(), &h), kQOXErrOutOfMemory)
           << keyLen << "/" << failAt;
       EXPECT_EQ(h, nullptr);
       EXPECT_EQ(counter_.live, before) << keyLen << "/" << failAt;
     }
-    counter_.failAfter = -1;
+    counter_.FailAfter(-1);
   }
 
   ASSERT_EQ(QOXNewHMACContext(context_, 2, "k", 1, &h), 0);
