@@ -42,9 +42,6 @@ void qoxCleanupRandSeedFile() {}
 // --- seam: qoxSaveGlobalRandomPool (random seed file) ---
 QOXError qoxSaveGlobalRandomPool() { return kQOXErrNoErr; }
 
-// --- seam: qoxTest3DES (Triple-DES self-test) ---
-QOXError qoxTest3DES() { return kQOXErrSelfTestFailed; }
-
 // --- seam: qoxPkalgByNumber (public-key algorithm table) ---
 const QOXPkAlg* qoxPkalgByNumber(uint32_t) { return nullptr; }
 
@@ -99,18 +96,4 @@ QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap, 
   *firstMap = kIdentityMap.bytes;
   *secondMap = kIdentityMap.bytes;
   return kQOXErrNoErr;
-}
-
-// --- seam: qoxInitMacBinaryMappings (Mac file mappings) ---
-QOXError qoxInitMacBinaryMappings() { return kQOXErrNoErr; }
-
-// --- seam: qoxDisposeMacBinaryMappings (Mac file mappings) ---
-void qoxDisposeMacBinaryMappings() {}
-
-// --- seam: qoxMacBinaryToLocal (MacBinary conversion) ---
-QOXError qoxMacBinaryToLocal(const PFLFileSpec*, PFLFileSpec** outSpec, uint32_t* outType, uint32_t* outCreator) {
-  if (outSpec != nullptr) *outSpec = nullptr;
-  if (outType != nullptr) *outType = 0;
-  if (outCreator != nullptr) *outCreator = 0;
-  return kQOXErrFeatureNotAvailable;
 }

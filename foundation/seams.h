@@ -1,9 +1,9 @@
 // Calls that the toolkit's start-up, contexts, entry gate and self-tests make
 // into services whose real code comes later (the cryptographic engine, the key
-// database, the message pipeline, Mac file mappings, the key-database back
+// database, the message pipeline, the key-database back
 // end). Until each service lands, its body here gives a
 // neutral result or a defined error, so start-up and contexts work:
-//   - start-up routines (big numbers, seed file, Mac mappings, back end)
+//   - start-up routines (big numbers, seed file, back end)
 //     succeed and do nothing;
 //   - random generators cannot be made (callers report -11320);
 //   - the self-tests' crypto services fail with -11446;
@@ -58,8 +58,8 @@ void qoxCleanupRandSeedFile();                             // seam: nothing
 QOXError qoxSaveGlobalRandomPool();                        // seam: 0
 
 // ---------------------------------------------------------------------------
-// Triple-DES known-answer self-test (cryptographic engine).
-QOXError qoxTest3DES();  // seam: -11446
+// Triple-DES known-answer self-test: the real one.
+#include "crypto/des3_self_test.h"
 
 // ---------------------------------------------------------------------------
 // Public-key algorithm table and key objects (cryptographic engine).
@@ -146,13 +146,7 @@ QOXError qoxSDKInitBackEnd(int start);  // seam: 0
 QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap,
                      const uint8_t** secondMap);
 
-// ---------------------------------------------------------------------------
-// Mac file-type mappings (files).
-QOXError qoxInitMacBinaryMappings();  // seam: 0
-void qoxDisposeMacBinaryMappings();   // seam: nothing
-// Converts a MacBinary II file to a plain file. Seam: outs cleared, -11975.
-struct PFLFileSpec;
-QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uint32_t* outType,
-                             uint32_t* outCreator);
+// Mac file-type mappings and MacBinary conversion: foundation/macbinary.h.
+#include "foundation/macbinary.h"
 
 #endif  // OSTRAK_FOUNDATION_SEAMS_H_
