@@ -30,7 +30,8 @@ constexpr uint32_t kIV[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
 #define OSTRAK_SHA_F2(b, c, d) ((b) ^ (c) ^ (d))
 #define OSTRAK_SHA_F3(b, c, d) (((b) & (c)) + ((d) & ((b) ^ (c))))
 
-#define OSTRAK_SHA_R0(a, b, c, d, e, i) OSTRAK_SHA_STEP(a, b, c, d, e, OSTRAK_SHA_F1(b, c, d), 0x5A827999u, W[i])
+#define OSTRAK_SHA_R0(a, b, c, d, e, i) \
+  OSTRAK_SHA_STEP(a, b, c, d, e, OSTRAK_SHA_F1(b, c, d), 0x5A827999u, (W[i] = load(i)))
 #define OSTRAK_SHA_R1(a, b, c, d, e, i) OSTRAK_SHA_STEP(a, b, c, d, e, OSTRAK_SHA_F1(b, c, d), 0x5A827999u, OSTRAK_SHA_W(i))
 #define OSTRAK_SHA_R2(a, b, c, d, e, i) OSTRAK_SHA_STEP(a, b, c, d, e, OSTRAK_SHA_F2(b, c, d), 0x6ED9EBA1u, OSTRAK_SHA_W(i))
 #define OSTRAK_SHA_R3(a, b, c, d, e, i) OSTRAK_SHA_STEP(a, b, c, d, e, OSTRAK_SHA_F3(b, c, d), 0x8F1BBCDCu, OSTRAK_SHA_W(i))
@@ -46,8 +47,9 @@ constexpr uint32_t kIV[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
 // Compresses one block whose 16 words `load(i)` supplies.
 template <class Load>
 inline void Compress(uint32_t chain[5], Load load) {
+  // The first 16 steps take their words straight from the block, so each
+  // byte swap sits beside its use instead of in a separate load loop.
   uint32_t W[16];
-  for (int i = 0; i < 16; ++i) W[i] = load(i);
   uint32_t a = chain[0], b = chain[1], c = chain[2], d = chain[3], e = chain[4];
 
   OSTRAK_SHA_FIVE(OSTRAK_SHA_R0, 0);
