@@ -341,6 +341,44 @@ TEST_F(OptionConstructorsTest, RunConstructorsBuildSubListsAndReleaseRunsOnRefus
   EXPECT_EQ(QOXOSignWithKey(c(), nullptr, QOXOPassphrase(c(), "pw"), Handle(-1)), kBad);
 }
 
+// Every allocation a constructor makes may fail: the result is then -2 and
+// nothing it made or took (blocks, references) is left behind.
+TEST_F(OptionConstructorsTest, AllocationFailuresLeaveNothingBehind) {
+  Fake set(Kind::KeySet, c());
+  Fake db(Kind::KeyDB, c());
+  Fake key(Kind::Key, c());
+  size_t outSize = 0;
+  char buf[4];
+  struct Case {
+    const char* what;
+    std::function<QOXOptionListRef()> make;
+  } cases[] = {
+      {"passphrase", [&] { return QOXOPassphrase(c(), "pw"); }},
+      {"comment", [&] { return QOXOCommentString(c(), "comment"); }},
+      {"flag", [&] { return QOXOArmorOutput(c(), true); }},
+      {"output buffer record", [&] { return QOXOOutputBuffer(c(), buf, 4, &outSize); }},
+      {"encrypt to key set", [&] { return QOXOEncryptToKeySet(c(), set.set()); }},
+      {"import keys to", [&] { return QOXOImportKeysTo(c(), db.db()); }},
+      {"revocation key set record", [&] { return QOXORevocationKeySet(c(), set.set()); }},
+      {"sign with key and run",
+       [&] { return QOXOSignWithKey(c(), key.obj(), QOXOArmorOutput(c(), true), Handle(-1)); }},
+  };
+  for (const Case& k : cases) {
+    for (long budget = 0; budget <= 6; ++budget) {
+      SCOPED_TRACE(std::string(k.what) + ", budget " + std::to_string(budget));
+      ctx.setBudget(budget);
+      QOXOptionListRef list = k.make();
+      ctx.setBudget(-1);
+      if (qoxOptionListIsReal(list)) qoxFreeOptionList(list);
+      else EXPECT_EQ(list, Handle(-2));
+      EXPECT_EQ(ctx.livePlain(), 0);
+      EXPECT_EQ(ctx.liveSecure(), 0);
+      EXPECT_EQ(set.refs(), 1);
+      EXPECT_EQ(db.refs(), 1);
+    }
+  }
+}
+
 TEST_F(OptionConstructorsTest, HandlersRefuseUnknownOperations) {
   Fake set(Kind::KeySet, c());
   QOXOptionListRef list = qoxBuildOptionListArgs(c(), false, QOXOSigTrust(c(), 1, 2),

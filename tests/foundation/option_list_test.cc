@@ -183,6 +183,31 @@ TEST_F(OptionListTest, ErroredListAddsNothingAndFreesWhatItIsGiven) {
   qoxFreeOptionList(list);
 }
 
+TEST_F(OptionListTest, OutOfMemoryIsRecordedAndTheRunStillConsumed) {
+  ctx.setBudget(0);
+  EXPECT_EQ(qoxNewOptionList(c(), false), Handle(-2));
+  ctx.setBudget(-1);
+  QOXOptionListRef first = QOXOPassphrase(c(), "a");
+  QOXOptionListRef second = QOXOCommentString(c(), "b");
+  ctx.setBudget(0);
+  EXPECT_EQ(qoxBuildOptionListArgs(c(), false, first, second, Handle(-1)), Handle(-2));
+  ctx.setBudget(-1);
+  EXPECT_EQ(ctx.livePlain(), 0);
+  EXPECT_EQ(ctx.liveSecure(), 0);
+
+  // A full one-slot list cannot grow: the error is recorded and the option
+  // that did not fit is freed with its list.
+  QOXOptionListRef list = qoxBuildOptionListArgs(c(), false, QOXOArmorOutput(c(), true), Handle(-1));
+  QOXOptionListRef more = QOXOPassphrase(c(), "c");
+  ctx.setBudget(0);
+  EXPECT_EQ(qoxAppendOptionListArgs(list, more, Handle(-1)), kQOXErrOutOfMemory);
+  ctx.setBudget(-1);
+  EXPECT_EQ(qoxGetOptionListError(list), kQOXErrOutOfMemory);
+  EXPECT_EQ(qoxGetOptionListCount(list), 1u);
+  EXPECT_EQ(ctx.liveSecure(), 0);
+  qoxFreeOptionList(list);
+}
+
 TEST_F(OptionListTest, MergingAListIntoItselfIsRefused) {
   QOXOptionListRef list = qoxBuildOptionListArgs(c(), false, QOXOArmorOutput(c(), true), Handle(-1));
   EXPECT_EQ(qoxMergeOptionLists(list, list), kQOXErrBadParams);

@@ -120,6 +120,26 @@ TEST_F(PassphraseCacheTest, StoringAgainKeepsOneEntryWithTheNewerPasskey) {
   EXPECT_EQ(FromCache(key), kQOXErrNoErr);
 }
 
+// The new passkey block is made before anything changes: when it (or a new
+// entry) cannot be had, the store fails and the cache is as it was.
+TEST_F(PassphraseCacheTest, FailedStoreKeepsTheOldEntryAndAddsNone) {
+  ASSERT_EQ(Unlock(key, "correct horse", 60), kQOXErrNoErr);
+  std::string otherPasskey(FakeSecKey::kPasskeySize, 'z');
+  ctx.setBudget(0);
+  EXPECT_EQ(qoxSecKeyCachePassphrase(&key.key, otherPasskey.data(), otherPasskey.size(), true, 60,
+                                     true),
+            kQOXErrOutOfMemory);
+  FakeSecKey other{c(), 0x40, "other"};
+  ctx.setBudget(1);  // the passkey block, but no entry
+  std::string passkey = other.passkey();
+  EXPECT_EQ(qoxSecKeyCachePassphrase(&other.key, passkey.data(), passkey.size(), true, 60, true),
+            kQOXErrOutOfMemory);
+  ctx.setBudget(-1);
+  EXPECT_EQ(ctx.liveSecure(), 1);
+  EXPECT_EQ(FromCache(key), kQOXErrNoErr);  // still the old, right passkey
+  EXPECT_EQ(FromCache(other), kQOXErrBadPassphrase);
+}
+
 TEST_F(PassphraseCacheTest, PasskeysAreCachedAsGiven) {
   std::string passkey = key.passkey();
   ASSERT_EQ(qoxSecKeyUnlockWithCache(&key.key, passkey.data(), passkey.size(), true, 60, true),

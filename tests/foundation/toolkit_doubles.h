@@ -26,16 +26,29 @@ struct Counts {
   std::atomic<long> plain{0};
   std::atomic<long> secure{0};
   std::atomic<long> secureFreedUnwiped{0};  // secure blocks whose data was not zero at release
+  std::atomic<long> budget{-1};  // allocations still allowed; -1 = no limit
 };
 
+// One allocation from the budget; false when it is spent.
+inline bool Take(Counts* counts) {
+  long b = counts->budget.load();
+  while (b != -1) {
+    if (b == 0) return false;
+    if (counts->budget.compare_exchange_weak(b, b - 1)) return true;
+  }
+  return true;
+}
+
 inline void* CountAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, size_t size, uint32_t) {
+  if (!Take(static_cast<Counts*>(custom))) return nullptr;
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p != nullptr) static_cast<Counts*>(custom)->plain++;
   return p;
 }
 
-inline QOXError CountRealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void** block, size_t newSize,
-                             uint32_t, size_t) {
+inline QOXError CountRealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, void** block,
+                             size_t newSize, uint32_t, size_t) {
+  if (!Take(static_cast<Counts*>(custom))) return kQOXErrOutOfMemory;
   void* p = std::realloc(*block, newSize == 0 ? 1 : newSize);
   if (p == nullptr) return kQOXErrOutOfMemory;
   *block = p;
@@ -51,6 +64,7 @@ inline QOXError CountFree(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, void* b
 inline void* CountSecureAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, size_t size,
                               uint32_t, bool* locked) {
   *locked = false;
+  if (!Take(static_cast<Counts*>(custom))) return nullptr;
   void* p = std::malloc(size == 0 ? 1 : size);
   if (p != nullptr) static_cast<Counts*>(custom)->secure++;
   return p;
@@ -93,6 +107,7 @@ class CountingContext {
     baseSecure_ = counts_.secure;
   }
   ~CountingContext() {
+    counts_.budget = -1;
     QOXFreeContext(context_);
     QOXsdkCleanup();
   }
@@ -104,6 +119,8 @@ class CountingContext {
   long livePlain() const { return counts_.plain - basePlain_; }
   long liveSecure() const { return counts_.secure - baseSecure_; }
   long unwipedSecure() const { return counts_.secureFreedUnwiped; }
+  // Lets n more allocations succeed and refuses the rest; -1 lifts the limit.
+  void setBudget(long n) { counts_.budget = n; }
 
  private:
   Counts counts_;
