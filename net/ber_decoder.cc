@@ -53,14 +53,8 @@ using ostrak::ber::ClosedLength;
 using ostrak::ber::Header;
 using ostrak::ber::ReadHeader;
 using ostrak::ber::ValidElement;
+using namespace ostrak::ber::tags;
 
-constexpr uint32_t kTagBoolean = 1;
-constexpr uint32_t kTagInteger = 2;
-constexpr uint32_t kTagOctetString = 4;
-constexpr uint32_t kTagNull = 5;
-constexpr uint32_t kTagEnumerated = 10;
-constexpr uint32_t kTagSequence = 0x30;
-constexpr uint32_t kTagSet = 0x31;
 constexpr uint32_t kConstructedBit = 0x20;
 
 // The header of the element at `pos` (< end).
@@ -70,11 +64,12 @@ QOXError HeaderAt(const QOXberElement* e, uint32_t pos, Header* h) {
   return ReadHeader(&c, h);
 }
 
-// Checks the element and that the index stands before the end.
-QOXError WalkerStart(const QOXberElement* e) {
+// The header of the element at the read index: -12000 for a bad element,
+// -11978 when the index stands at the end.
+QOXError HeaderAtIndex(const QOXberElement* e, Header* h) {
   if (!ValidElement(e)) return kQOXErrBadParams;
   if (e->index >= ClosedLength(e)) return kQOXErrEndOfIteration;
-  return kQOXErrNoErr;
+  return HeaderAt(e, e->index, h);
 }
 
 bool IsDecoderLetter(char c) { return c && std::strchr("beinos{[t*", c) != nullptr; }
@@ -213,40 +208,37 @@ QOXError QOXberRead(QOXberElement* element, const char* format, ...) {
 
 QOXError QOXberPeek(QOXberElement* element, uint32_t* outTag, uint32_t* outLength) {
   if (outTag == nullptr || outLength == nullptr) return kQOXErrBadParams;
-  QOXError err = WalkerStart(element);
-  if (err != kQOXErrNoErr) return err;
   Header h;
-  if ((err = HeaderAt(element, element->index, &h)) != kQOXErrNoErr) return err;
+  QOXError err = HeaderAtIndex(element, &h);
+  if (err != kQOXErrNoErr) return err;
   *outTag = h.tag;
   *outLength = h.length;
   return kQOXErrNoErr;
 }
 
 QOXError QOXberNext(QOXberElement* element) {
-  QOXError err = WalkerStart(element);
-  if (err != kQOXErrNoErr) return err;
   Header h;
-  if ((err = HeaderAt(element, element->index, &h)) != kQOXErrNoErr) return err;
+  QOXError err = HeaderAtIndex(element, &h);
+  if (err != kQOXErrNoErr) return err;
   element->index += h.headerSize;
   return kQOXErrNoErr;
 }
 
 QOXError QOXberSkip(QOXberElement* element) {
-  QOXError err = WalkerStart(element);
-  if (err != kQOXErrNoErr) return err;
   Header h;
-  if ((err = HeaderAt(element, element->index, &h)) != kQOXErrNoErr) return err;
+  QOXError err = HeaderAtIndex(element, &h);
+  if (err != kQOXErrNoErr) return err;
   element->index += h.headerSize + h.length;
   return kQOXErrNoErr;
 }
 
 QOXError QOXberNextPrimitive(QOXberElement* element) {
-  QOXError err = WalkerStart(element);
+  Header h;
+  QOXError err = HeaderAtIndex(element, &h);
   if (err != kQOXErrNoErr) return err;
   const uint32_t end = ClosedLength(element);
   uint32_t pos = element->index;
   while (pos < end) {
-    Header h;
     if ((err = HeaderAt(element, pos, &h)) != kQOXErrNoErr) return err;
     if (!(h.tag & kConstructedBit)) break;
     pos += h.headerSize;  // step into the constructed element
@@ -256,12 +248,12 @@ QOXError QOXberNextPrimitive(QOXberElement* element) {
 }
 
 QOXError QOXberNextConstructed(QOXberElement* element) {
-  QOXError err = WalkerStart(element);
+  Header h;
+  QOXError err = HeaderAtIndex(element, &h);
   if (err != kQOXErrNoErr) return err;
   const uint32_t end = ClosedLength(element);
   uint32_t pos = element->index;
   while (pos < end) {
-    Header h;
     if ((err = HeaderAt(element, pos, &h)) != kQOXErrNoErr) return err;
     if (h.tag & kConstructedBit) {
       pos += h.headerSize;

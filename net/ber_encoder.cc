@@ -15,14 +15,8 @@
 namespace {
 
 using ostrak::ber::ValidElement;
+using namespace ostrak::ber::tags;
 
-constexpr uint32_t kTagBoolean = 1;
-constexpr uint32_t kTagInteger = 2;
-constexpr uint32_t kTagOctetString = 4;
-constexpr uint32_t kTagNull = 5;
-constexpr uint32_t kTagEnumerated = 10;
-constexpr uint32_t kTagSequence = 0x30;
-constexpr uint32_t kTagSet = 0x31;
 
 // Makes room for `extra` more bytes. The element is unchanged on failure.
 QOXError Reserve(QOXberElement* e, uint64_t extra) {

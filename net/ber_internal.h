@@ -36,6 +36,17 @@ struct QOXberElement {
 
 namespace ostrak::ber {
 
+// The universal tags the format letters imply.
+namespace tags {
+inline constexpr uint32_t kTagBoolean = 1;
+inline constexpr uint32_t kTagInteger = 2;
+inline constexpr uint32_t kTagOctetString = 4;
+inline constexpr uint32_t kTagNull = 5;
+inline constexpr uint32_t kTagEnumerated = 10;
+inline constexpr uint32_t kTagSequence = 0x30;
+inline constexpr uint32_t kTagSet = 0x31;
+}  // namespace tags
+
 inline bool ValidElement(const QOXberElement* e) {
   return e != nullptr && e->magic == kQOXberElementMagic;
 }
