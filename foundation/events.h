@@ -130,6 +130,9 @@ struct QOXEventCryptData {  // decryption and encryption events
   size_t sessionKeyLength;
 };
 
+// The event record: fields that hold pointers are pointer-sized, so the data
+// union is as large as its largest kind needs. Zeroed before it is filled;
+// bytes a kind does not name stay 0.
 struct QOXEvent {
   int32_t reserved0;  // always 0
   int32_t reserved1;  // always 0
@@ -212,7 +215,8 @@ QOXError qoxEventDetachedSignature(QOXContext* context, QOXOptionListRef* newOpt
                                    QOXEventHandlerProcPtr handler, void* userValue);
 QOXError qoxEventKeyGen(QOXContext* context, QOXOptionListRef* newOptionList,
                         QOXEventHandlerProcPtr handler, void* userValue, uint32_t state);
-// The two key-server builders collect no added options.
+// The two key-server builders collect no added options; whatever their
+// handler adds is freed when the handler returns.
 QOXError qoxEventKeyServer(QOXContext* context, QOXEventHandlerProcPtr handler, void* userValue,
                            void* keyServer, uint32_t state);
 QOXError qoxEventKeyServerSign(QOXContext* context, QOXOptionListRef* newOptionList,
