@@ -59,6 +59,22 @@ class Wiper {
 
 }  // namespace
 
+namespace {
+
+// Tests the candidate in bn: 1 for a probable prime; 0 for a composite
+// (spent grows by the exponentiations it took, '.' is reported); negative
+// ends the search.
+int tryCandidate(const BigNum* bn, BigNum* e, BigNum* a, BnProgressFn progress,
+                 void* progressArg, int& spent) {
+  int rc = primeTest(bn, e, a, progress, progressArg);
+  if (rc <= 0) return rc == 0 ? 1 : rc;
+  spent += rc;
+  rc = report(progress, progressArg, '.');
+  return rc < 0 ? rc : 0;
+}
+
+}  // namespace
+
 int primeTest(const BigNum* bn, BigNum* e, BigNum* a, BnProgressFn progress, void* progressArg) {
   if (bnCopy(e, bn)) return -1;
   bnSubQ(e, 1);
@@ -154,12 +170,9 @@ int bnPrimeGenList(BigNum* bn, BnRandIndexFn randIndex, void* randArg, BnProgres
       }
       if (moveBy(bn, 2ll * (static_cast<long long>(offset) - prev))) return -1;
       prev = offset;
-      int rc = primeTest(bn, e.get(), a.get(), progress, progressArg);
+      int rc = tryCandidate(bn, e.get(), a.get(), progress, progressArg, spent);
       if (rc < 0) return rc;
-      if (rc == 0) return spent + 7;
-      spent += rc;
-      rc = report(progress, progressArg, '.');
-      if (rc < 0) return rc;
+      if (rc == 1) return spent + 7;
     }
     if (moveBy(bn, 2ll * (kSieveBits - prev))) return -1;
     int rc = report(progress, progressArg, '/');
@@ -197,12 +210,9 @@ int bnPrimeGenStrong(BigNum* bn, const BigNum* step, BnProgressFn progress, void
       if (offset > prev && (bnMulQ(move.get(), step, offset - prev) || bnAdd(bn, move.get())))
         return -1;
       prev = offset;
-      int rc = primeTest(bn, e.get(), a.get(), progress, progressArg);
+      int rc = tryCandidate(bn, e.get(), a.get(), progress, progressArg, spent);
       if (rc < 0) return rc;
-      if (rc == 0) return spent + 7;
-      spent += rc;
-      rc = report(progress, progressArg, '.');
-      if (rc < 0) return rc;
+      if (rc == 1) return spent + 7;
       offset = sieveSearch(sieve, kSieveBytes, offset);
       have = offset != 0;
     }

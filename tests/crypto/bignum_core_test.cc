@@ -567,3 +567,81 @@ TEST(BigNumMontgomery, EveryKernelMatchesGmp) {
 }
 
 }  // namespace
+
+#include "crypto/bn_prime.h"
+#include "tests/foundation/counting_memory_mgr.h"
+
+namespace {
+
+// With allocation refused after every possible count, each operation either
+// succeeds with the right value or answers -1, and nothing is left behind.
+TEST(BigNumMemory, RefusedAllocationsGiveMinusOneAndLeakNothing) {
+  Gen g(8);
+  Mpz ma, mb, mm, want;
+  g.number(ma, 40);
+  g.number(mb, 9);
+  g.number(mm, 12);
+  mpz_setbit(mm, 0);
+  struct Op {
+    const char* name;
+    int (*run)(BigNum* r, BigNum* a, BigNum* b, BigNum* m);
+  } ops[] = {
+      {"mul", [](BigNum* r, BigNum* a, BigNum* b, BigNum*) { return bnMul(r, a, b); }},
+      {"square", [](BigNum* r, BigNum* a, BigNum*, BigNum*) { return bnSquare(r, a); }},
+      {"divmod", [](BigNum* r, BigNum* a, BigNum* b, BigNum*) { return bnDivMod(r, a, a, b); }},
+      {"expmod", [](BigNum* r, BigNum* a, BigNum* b, BigNum* m) { return bnExpMod(r, a, b, m); }},
+      {"dblexp",
+       [](BigNum* r, BigNum* a, BigNum* b, BigNum* m) { return bnDoubleExpMod(r, a, b, b, a, m); }},
+      {"twoexp", [](BigNum* r, BigNum*, BigNum* b, BigNum* m) { return bnTwoExpMod(r, b, m); }},
+      {"gcd", [](BigNum* r, BigNum* a, BigNum* b, BigNum*) { return bnGcd(r, a, b); }},
+      {"inv", [](BigNum* r, BigNum* a, BigNum*, BigNum* m) { return bnInv(r, a, m) < 0 ? -1 : 0; }},
+      {"lshift", [](BigNum* r, BigNum* a, BigNum*, BigNum*) {
+         return bnCopy(r, a) ? -1 : bnLShift(r, 999);
+       }},
+      {"primegen", [](BigNum* r, BigNum*, BigNum* b, BigNum*) {
+         if (bnCopy(r, b)) return -1;
+         return bnPrimeGen(r, nullptr, nullptr, nullptr, nullptr, 3u, 0u) < 0 ? -1 : 0;
+       }},
+  };
+  for (const Op& op : ops) {
+    std::string expected;
+    for (int budget = 0;; budget++) {
+      counting_mgr::State state;
+      QOXMemoryMgr* mgr = counting_mgr::Make(&state);
+      ASSERT_NE(nullptr, mgr);
+      int rc;
+      std::string got;
+      {
+        Num a(mgr), b(mgr), m(mgr), r(mgr);
+        fromMpz(&a, ma);
+        fromMpz(&b, mb);
+        fromMpz(&m, mm);
+        state.budget = budget;
+        rc = op.run(&r, &a, &b, &m);
+        state.budget = -1;
+        if (rc == 0) got = hex(&r);
+      }
+      EXPECT_EQ(1, state.live) << op.name << " budget " << budget;  // the manager itself
+      QOXFreeMemoryMgr(mgr);
+      if (rc == 0) {
+        if (budget == 0 || expected.empty()) {
+          // Unlimited reference run.
+          counting_mgr::State s2;
+          QOXMemoryMgr* m2 = counting_mgr::Make(&s2);
+          Num a(m2), b(m2), m(m2), r(m2);
+          fromMpz(&a, ma);
+          fromMpz(&b, mb);
+          fromMpz(&m, mm);
+          ASSERT_EQ(0, op.run(&r, &a, &b, &m));
+          expected = hex(&r);
+        }
+        EXPECT_EQ(expected, got) << op.name;
+        break;  // enough allocations: every smaller budget was refused cleanly
+      }
+      EXPECT_EQ(-1, rc) << op.name << " budget " << budget;
+      ASSERT_LT(budget, 500) << op.name;
+    }
+  }
+}
+
+}  // namespace
