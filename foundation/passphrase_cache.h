@@ -19,8 +19,9 @@
 //
 // Thread safety: one process-wide mutex (qoxPassphraseCacheMutex, made by the
 // first QOXsdkInit) guards every cache of every context; each call below
-// takes it for its whole run and releases it on every return. Lock order: the
-// cache mutex is taken last, and nothing else is locked while it is held.
+// takes it for its whole run and releases it on every return. The mutex is
+// not recursive: the key operations and allocations made while it is held
+// must never call back into the cache.
 #ifndef OSTRAK_FOUNDATION_PASSPHRASE_CACHE_H_
 #define OSTRAK_FOUNDATION_PASSPHRASE_CACHE_H_
 
