@@ -628,12 +628,15 @@ TEST(BigNumMemory, RefusedAllocationsGiveMinusOneAndLeakNothing) {
           // Unlimited reference run.
           counting_mgr::State s2;
           QOXMemoryMgr* m2 = counting_mgr::Make(&s2);
-          Num a(m2), b(m2), m(m2), r(m2);
-          fromMpz(&a, ma);
-          fromMpz(&b, mb);
-          fromMpz(&m, mm);
-          ASSERT_EQ(0, op.run(&r, &a, &b, &m));
-          expected = hex(&r);
+          {
+            Num a(m2), b(m2), m(m2), r(m2);
+            fromMpz(&a, ma);
+            fromMpz(&b, mb);
+            fromMpz(&m, mm);
+            EXPECT_EQ(0, op.run(&r, &a, &b, &m));
+            expected = hex(&r);
+          }
+          QOXFreeMemoryMgr(m2);
         }
         EXPECT_EQ(expected, got) << op.name;
         break;  // enough allocations: every smaller budget was refused cleanly
