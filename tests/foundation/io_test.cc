@@ -99,7 +99,9 @@ TEST_F(IOTest, FixedMemoryStreamBoundsAndShortReads) {
   EXPECT_EQ(QOXIOWrite(io.p, 1, "x"), kQOXErrDiskFull);
   EXPECT_TRUE(QOXIOIsAtEOF(io.p));
   EXPECT_EQ(QOXIOSetPos(io.p, -1), kQOXErrBadParams);
-  EXPECT_EQ(QOXNewMemoryIOFixedBuffer(mgr_, nullptr, 4, &io.p), kQOXErrBadParams);
+  QOXIO* none = reinterpret_cast<QOXIO*>(1);
+  EXPECT_EQ(QOXNewMemoryIOFixedBuffer(mgr_, nullptr, 4, &none), kQOXErrBadParams);
+  EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(IOTest, ProxyPassesTheMemoryMagicTestButIsNeverResizedAsMemory) {
