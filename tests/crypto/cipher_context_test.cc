@@ -15,7 +15,9 @@
 namespace {
 
 using ciphertest::Bytes;
+using ciphertest::Cat;
 using ciphertest::FromHex;
+using ciphertest::Xor;
 using ciphertest::Hex;
 
 class CipherContext : public ciphertest::CipherTest {};
@@ -203,18 +205,6 @@ Bytes Pad(const Bytes& m) {
   p.push_back(static_cast<uint8_t>(m.size() >> 8));
   p.push_back(static_cast<uint8_t>(m.size()));
   return p;
-}
-
-Bytes Cat(const Bytes& a, const Bytes& b) {
-  Bytes r = a;
-  r.insert(r.end(), b.begin(), b.end());
-  return r;
-}
-
-Bytes Xor(const Bytes& a, const Bytes& b) {
-  Bytes r = a;
-  for (size_t i = 0; i < r.size(); ++i) r[i] ^= b[i];
-  return r;
 }
 
 Bytes Sub(const Bytes& b, size_t off, size_t n) { return Bytes(b.begin() + off, b.begin() + off + n); }

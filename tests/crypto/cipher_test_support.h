@@ -44,6 +44,18 @@ inline Bytes RandomBytes(std::mt19937& rng, size_t n) {
   return b;
 }
 
+inline Bytes Cat(const Bytes& a, const Bytes& b) {
+  Bytes r = a;
+  r.insert(r.end(), b.begin(), b.end());
+  return r;
+}
+
+inline Bytes Xor(const Bytes& a, const Bytes& b) {
+  Bytes r = a;
+  for (size_t i = 0; i < r.size() && i < b.size(); ++i) r[i] ^= b[i];
+  return r;
+}
+
 // OpenSSL cipher by name ("AES-128-ECB", "CAST5-CFB", "RC2-40-CBC", ...),
 // no padding; the legacy provider is loaded for CAST5 and RC2.
 inline Bytes OpenSSL(const char* name, const Bytes& key, const Bytes& iv, const Bytes& in,
