@@ -1,0 +1,88 @@
+// The daemon's error log, event log and debug trace.
+//
+// LogError (level, format, ...) is the one way the daemon reports: levels 1
+// verbose, 2 info, 4 warning, 8 error. A message below the current level is
+// dropped. Otherwise it gets a level prefix (unless switched off) and goes to
+// standard error while the log is interactive, else to the system log under
+// the identity given to ErrorLogInit (with the process ID, user facility);
+// then, when a sink is set, to the sink (the event log, IPCLogError).
+//
+// The event log is a text file of dated lines
+// "%02d/%02d/%04d %02d:%02d:%02d %s" (month, day, year, local time, the
+// finished message); opening it moves a previous file of the same name to
+// the name with ".tmp" added.
+//
+// The debug trace: a bit mask (DebugSetLevel) whose bits select trace lines
+// on standard error, each starting with "[% 4.4d] " and the calling thread's
+// small number.
+//
+// Thread safety: LogError may be called from any thread (each call formats
+// into its own buffer and writes once). The level, interactive flag, sink and
+// prefix switch are changed only while no server thread runs. The event log
+// serialises its lines with its own mutex (g_mutexQOXErrorLog) and takes the
+// time-conversion mutex handed to IPCEventLogInit around localtime.
+#ifndef OSTRAK_SERVER_ERROR_LOG_H_
+#define OSTRAK_SERVER_ERROR_LOG_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "foundation/errors.h"
+#include "foundation/threads.h"
+
+inline constexpr int kLogVerbose = 1;
+inline constexpr int kLogInfo = 2;
+inline constexpr int kLogWarning = 4;
+inline constexpr int kLogError = 8;
+
+using ErrorLogSink = void (*)(const char* text);
+
+void ErrorLogInit(const char* identity, int level, int port, int interactive, ErrorLogSink sink);
+// -1 leaves a value unchanged.
+void UpdateErrorLogValues(int level, int port, int interactive);
+void LogErrorSetType(int on);
+void LogError(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void ErrorLogClose();
+// Reads the record that ends at the current position (or at the end of the
+// file) of a file whose records end with their total length in three decimal
+// digits. size must be 256. 1 on success, 0 otherwise.
+int ReverseRead(FILE* stream, char* buffer, int size, int fromCurrent);
+
+// The current settings, for the frame and tests.
+int ErrorLogLevel();
+int ErrorLogInteractive();
+
+QOXError IPCEventLogInit(const char* fileName, QOXMutex* timeMutex);
+void IPCLogError(const char* text);
+void IPCEventLogCleanup();
+// The open event-log stream (null when disabled), for the web console's
+// pages; read it under IPCEventLogMutex().
+FILE* IPCEventLogStream();
+QOXMutex* IPCEventLogMutex();
+
+// --- Debug trace ---
+inline constexpr uint32_t kTraceEntryExit = 4;
+inline constexpr uint32_t kTraceArgs = 8;
+inline constexpr uint32_t kTraceListenerWait = 16;
+inline constexpr uint32_t kTraceFilters = 32;
+inline constexpr uint32_t kTraceConfig = 64;
+inline constexpr uint32_t kTraceAccess = 128;
+inline constexpr uint32_t kTraceEntryText = 0x100;
+inline constexpr uint32_t kTraceDetail = 0x200;
+inline constexpr uint32_t kTraceBackend = 0x800;
+inline constexpr uint32_t kTraceStartStop = 0x1000;
+// The value stored for "-d 0": keeps the process in the foreground, prints
+// nothing.
+inline constexpr uint32_t kTraceForeground = 0x8000000;
+
+void DebugSetLevel(uint32_t mask);
+uint32_t DebugGetLevel();
+int DebugSetFile(const char* name);
+int DebugCloseFile();
+// The calling thread's small number, as printed in "[% 4.4d]".
+int vuzizThreadNumber();
+// When any bit of `bits` is in the mask: prints "[% 4.4d] " with the thread
+// number, then the formatted text, to standard error, flushed.
+void vuzizTrace(uint32_t bits, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+#endif  // OSTRAK_SERVER_ERROR_LOG_H_
