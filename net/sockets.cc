@@ -189,8 +189,16 @@ ssize_t QOXWrite(int socket, const void* buffer, size_t length) {
 ssize_t QOXReceive(int socket, void* buffer, size_t length, int flags) {
   QOXtlsSession* session = BoundSession(socket);
   if (session == nullptr) return ::recv(socket, buffer, length, flags);
-  uint32_t n = static_cast<uint32_t>(std::min(length, kMaxTlsChunk));
-  QOXError err = Ops().receive(session, buffer, &n);
+  if (length == 0) return 0;
+  // A record without application bytes (an empty data record, a warning
+  // alert) delivers nothing but is no close: 0 here would read as one, so
+  // read on until bytes come or the session reports why not.
+  uint32_t n;
+  QOXError err;
+  do {
+    n = static_cast<uint32_t>(std::min(length, kMaxTlsChunk));
+    err = Ops().receive(session, buffer, &n);
+  } while (err == kQOXErrNoErr && n == 0);
   if (err == kQOXErrTLSUnexpectedClose) return 0;
   if (err != kQOXErrNoErr) {
     errno = err;

@@ -70,7 +70,9 @@ QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session);
 ssize_t QOXSend(int socket, const void* buffer, size_t length, int flags);
 ssize_t QOXWrite(int socket, const void* buffer, size_t length);
 // For a bound socket: the bytes the session delivers, at most length (flags
-// unused). Otherwise the platform's receive.
+// unused); records that carry no application bytes are read past, so 0
+// always means the connection was shut down. Otherwise the platform's
+// receive.
 ssize_t QOXReceive(int socket, void* buffer, size_t length, int flags);
 ssize_t QOXRead(int socket, void* buffer, size_t length);
 

@@ -112,6 +112,10 @@ TEST_F(RoutingTest, BoundSocketSendsAndReceivesThroughItsSession) {
   EXPECT_EQ(std::string(buf, 4), "0123");
   EXPECT_EQ(QOXRead(p.a, buf, sizeof buf), 4);
   EXPECT_EQ(s.pending, "89");
+  // Records without application bytes are no close: the receive reads on.
+  s.emptyRecords = 3;
+  EXPECT_EQ(QOXReceive(p.a, buf, sizeof buf, 0), 2);
+  EXPECT_EQ(s.emptyRecords, 0);
 
   // The other end is a plain socket: nothing reached it, and its own send
   // goes to the platform.

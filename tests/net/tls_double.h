@@ -17,6 +17,7 @@ struct FakeTlsSession {
   QOXError handshakeResult = 0;
   QOXError sendResult = 0;
   QOXError receiveResult = 0;
+  int emptyRecords = 0;  // receives that succeed with no bytes first
   int handshakes = 0;
   QOXtlsReceiveProc receiveProc = nullptr;
   QOXtlsSendProc sendProc = nullptr;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/sdk_errors.h"
 #include "tests/net/tls_double.h"
 
 namespace {
@@ -43,6 +44,11 @@ QOXError Receive(QOXtlsSession* s, void* buffer, uint32_t* ioLength) {
   uint32_t capacity = *ioLength;
   *ioLength = 0;
   if (f->receiveResult) return f->receiveResult;
+  if (f->emptyRecords > 0) {
+    --f->emptyRecords;
+    return kQOXErrNoErr;
+  }
+  if (f->pending.empty()) return kQOXErrTLSWouldBlock;  // as a non-blocking session
   uint32_t n = static_cast<uint32_t>(std::min<size_t>(capacity, f->pending.size()));
   std::memcpy(buffer, f->pending.data(), n);
   f->pending.erase(0, n);
