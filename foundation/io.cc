@@ -141,6 +141,7 @@ QOXError qoxioInheritFlush(QOXIO* io, const QOXIOVTBL* parent) { return parent->
 
 QOXError QOXCopyIOUsingBuffer(QOXIO* from, QOXFileOffset count, QOXIO* to, void* buffer,
                               size_t bufferSize) {
+  if (count == 0) return kQOXErrNoErr;
   if (buffer == nullptr || bufferSize == 0 || count < 0) return kQOXErrBadParams;
   while (count > 0) {
     size_t chunk = static_cast<size_t>(std::min<QOXFileOffset>(count, static_cast<QOXFileOffset>(bufferSize)));
