@@ -358,14 +358,11 @@ struct Acc {
     l *= 2;
     h *= 2;
   }
-  static BNWORD64 hsum(__m256i v) {
-    __m128i s = _mm_add_epi64(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-    return static_cast<BNWORD64>(_mm_cvtsi128_si64(s)) +
-           static_cast<BNWORD64>(_mm_extract_epi64(s, 1));
-  }
   void take(BNWORD64& lo, BNWORD64& hi) const {
-    lo += l + hsum(L);
-    hi += h + hsum(H);
+    __m256i s = _mm256_add_epi64(_mm256_unpacklo_epi64(L, H), _mm256_unpackhi_epi64(L, H));
+    __m128i t = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    lo += l + static_cast<BNWORD64>(_mm_cvtsi128_si64(t));
+    hi += h + static_cast<BNWORD64>(_mm_extract_epi64(t, 1));
   }
 };
 #include "crypto/bn32_mont.inc"
@@ -396,9 +393,15 @@ struct Acc {
     L = _mm512_add_epi64(L, L);
     H = _mm512_add_epi64(H, H);
   }
+  // Both totals in one horizontal pass: the halves of L and H are paired
+  // lane by lane, so each step adds for both.
   void take(BNWORD64& lo, BNWORD64& hi) const {
-    lo += static_cast<BNWORD64>(_mm512_reduce_add_epi64(L));
-    hi += static_cast<BNWORD64>(_mm512_reduce_add_epi64(H));
+    __m256i l4 = _mm256_add_epi64(_mm512_castsi512_si256(L), _mm512_extracti64x4_epi64(L, 1));
+    __m256i h4 = _mm256_add_epi64(_mm512_castsi512_si256(H), _mm512_extracti64x4_epi64(H, 1));
+    __m256i s = _mm256_add_epi64(_mm256_unpacklo_epi64(l4, h4), _mm256_unpackhi_epi64(l4, h4));
+    __m128i t = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    lo += static_cast<BNWORD64>(_mm_cvtsi128_si64(t));
+    hi += static_cast<BNWORD64>(_mm_extract_epi64(t, 1));
   }
 };
 #include "crypto/bn32_mont.inc"
