@@ -78,8 +78,8 @@ void* expAlloc(void* ctx, unsigned bytes) {
 void expFree(void*, void* block, unsigned bytes) { bniMemFree(block, bytes); }
 
 // The byte at position i (0 = least significant) of bn's stored words.
-inline unsigned char byteAt(const BigNum* bn, unsigned i) {
-  unsigned w = i / 4;
+inline unsigned char byteAt(const BigNum* bn, uint64_t i) {
+  uint64_t w = i / 4;
   return w < bn->size ? static_cast<unsigned char>(bn->words[w] >> (8 * (i % 4))) : 0;
 }
 
@@ -124,12 +124,12 @@ int bnCopy_32(BigNum* dest, const BigNum* src) {
 void bnNorm_32(BigNum* bn) { bn->size = normLen(bn); }
 
 void bnExtractBigBytes_32(const BigNum* bn, unsigned char* buf, unsigned lsbyte, unsigned len) {
-  for (unsigned k = 0; k < len; k++) buf[k] = byteAt(bn, lsbyte + len - 1 - k);
+  for (unsigned k = 0; k < len; k++) buf[k] = byteAt(bn, uint64_t{lsbyte} + len - 1 - k);
 }
 
 void bnExtractLittleBytes_32(const BigNum* bn, unsigned char* buf, unsigned lsbyte,
                              unsigned len) {
-  for (unsigned k = 0; k < len; k++) buf[k] = byteAt(bn, lsbyte + k);
+  for (unsigned k = 0; k < len; k++) buf[k] = byteAt(bn, uint64_t{lsbyte} + k);
 }
 
 int bnInsertBigBytes_32(BigNum* bn, const unsigned char* buf, unsigned lsbyte, unsigned len) {

@@ -350,6 +350,34 @@ TEST_F(BigNumCore, ExponentiationsMatchGmp) {
   }
 }
 
+// Double exponentiation with the smallest exponents: one of them 0, both
+// 1 (a single product), one 1 beside a longer one.
+TEST_F(BigNumCore, DoubleExpModWithTinyExponents) {
+  Gen g(9);
+  Mpz mb1, mb2, mm, want, t;
+  g.number(mb1, 9);
+  g.number(mb2, 5);
+  g.number(mm, 6);
+  mpz_setbit(mm, 0);
+  const unsigned long pairs[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {1, 2}, {3, 1}, {65537, 1}};
+  for (const auto& p : pairs) {
+    Num b1(mgr_), b2(mgr_), e1(mgr_), e2(mgr_), m(mgr_), r(mgr_);
+    fromMpz(&b1, mb1);
+    fromMpz(&b2, mb2);
+    fromMpz(&m, mm);
+    bnSetQ(&e1, static_cast<BNWORD32>(p[0]));
+    bnSetQ(&e2, static_cast<BNWORD32>(p[1]));
+    ASSERT_EQ(0, bnDoubleExpMod(&r, &b1, &e1, &b2, &e2, &m));
+    mpz_set_ui(t, p[0]);
+    mpz_powm(want, mb1, t, mm);
+    mpz_set_ui(t, p[1]);
+    mpz_powm(t, mb2, t, mm);
+    mpz_mul(want, want, t);
+    mpz_mod(want, want, mm);
+    EXPECT_EQ(hex(want), hex(&r)) << p[0] << " " << p[1];
+  }
+}
+
 TEST_F(BigNumCore, EvenOrZeroModulusIsRefusedAndDestinationKept) {
   Num b(mgr_), e(mgr_), m(mgr_), r(mgr_);
   bnSetQ(&b, 3);
@@ -414,6 +442,13 @@ TEST_F(BigNumCore, SmallEdgeCases) {
   ASSERT_EQ(0, bnDivMod(&q, &r, &a, &m));
   EXPECT_EQ(0u, bnBits(&q));
   EXPECT_EQ(0, bnCmpQ(&r, 5));
+  // Byte positions far above the value read as zeros, without wrapping.
+  unsigned char far[4] = {1, 2, 3, 4};
+  bnSetQ(&a, 0x11223344);
+  bnExtractBigBytes(&a, far, 0xFFFFFFFEu, 4);
+  EXPECT_EQ(0, far[0] | far[1] | far[2] | far[3]);
+  bnExtractLittleBytes(&a, far, 0xFFFFFFFEu, 4);
+  EXPECT_EQ(0, far[0] | far[1] | far[2] | far[3]);
   // Capacities are even.
   ASSERT_EQ(0, bnPrealloc(&r, 33));
   EXPECT_EQ(0u, r->allocated % 2);
