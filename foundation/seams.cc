@@ -7,41 +7,6 @@
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
 
-// --- seam: qoxGetGlobalRandomPoolVTBL (random pool) ---
-const QOXRandomVTBL* qoxGetGlobalRandomPoolVTBL() { return nullptr; }
-
-// --- seam: qoxGetGlobalDummyRandomPoolVTBL (random pool) ---
-const QOXRandomVTBL* qoxGetGlobalDummyRandomPoolVTBL() { return nullptr; }
-
-// --- seam: qoxRandomCollectEntropy (random pool) ---
-uint32_t qoxRandomCollectEntropy(QOXRandomContext*) { return 0; }
-
-// --- seam: qoxRandomCreate (X9.17 generator) ---
-QOXRandomContext* qoxRandomCreate(QOXContext*) { return nullptr; }
-
-// --- seam: qoxPseudoRandomCreate (X9.17 generator) ---
-QOXRandomContext* qoxPseudoRandomCreate(QOXContext*) { return nullptr; }
-
-// --- seam: qoxRandomGetBytes (random pool) ---
-void qoxRandomGetBytes(QOXRandomContext*, void* buffer, size_t count) {
-  if (buffer != nullptr) std::memset(buffer, 0, count);
-}
-
-// --- seam: QOXGlobalRandomPoolAddKeystroke (random pool) ---
-uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t) { return 0; }
-
-// --- seam: QOXGlobalRandomPoolHasMinimumEntropy (random pool) ---
-bool QOXGlobalRandomPoolHasMinimumEntropy() { return false; }
-
-// --- seam: qoxDefaultRandSeedFile (random seed file) ---
-QOXError qoxDefaultRandSeedFile() { return kQOXErrNoErr; }
-
-// --- seam: qoxCleanupRandSeedFile (random seed file) ---
-void qoxCleanupRandSeedFile() {}
-
-// --- seam: qoxSaveGlobalRandomPool (random seed file) ---
-QOXError qoxSaveGlobalRandomPool() { return kQOXErrNoErr; }
-
 // --- seam: qoxPkalgByNumber (public-key algorithm table) ---
 const QOXPkAlg* qoxPkalgByNumber(uint32_t) { return nullptr; }
 

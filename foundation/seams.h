@@ -3,9 +3,8 @@
 // database, the message pipeline, the key-database back
 // end). Until each service lands, its body here gives a
 // neutral result or a defined error, so start-up and contexts work:
-//   - start-up routines (big numbers, seed file, back end)
+//   - start-up routines (big numbers, back end)
 //     succeed and do nothing;
-//   - random generators cannot be made (callers report -11320);
 //   - the self-tests' crypto services fail with -11446;
 //   - only the "noconv" character set is known.
 // Whoever writes a real implementation deletes its block here and in
@@ -24,38 +23,10 @@ struct QOXContext;
 struct QOXHashVTBL;
 
 // ---------------------------------------------------------------------------
-// Random generators (cryptographic engine: random pool, seed file, X9.17).
-
-// Operations of a generator; the first argument is the handle's private word.
-struct QOXRandomVTBL {
-  const char* name;
-  void (*addBytes)(void* priv, const uint8_t* bytes, size_t count);
-  void (*getBytesEntropy)(void* priv, uint8_t* dest, size_t count, uint32_t entropyBits);
-  void (*stir)(void* priv);
-};
-
-// The handle of every random generator: owning context, operation table,
-// private word, and a destroy procedure (null for a plain pool handle, whose
-// block is then simply freed).
-struct QOXRandomContext {
-  QOXContext* context;
-  const QOXRandomVTBL* vtbl;
-  void* priv;
-  void (*destroy)(QOXRandomContext* rc);
-};
-
-const QOXRandomVTBL* qoxGetGlobalRandomPoolVTBL();       // seam: null
-const QOXRandomVTBL* qoxGetGlobalDummyRandomPoolVTBL();  // seam: null
-uint32_t qoxRandomCollectEntropy(QOXRandomContext* rc);  // seam: 0, adds nothing
-QOXRandomContext* qoxRandomCreate(QOXContext* context);        // seam: null
-QOXRandomContext* qoxPseudoRandomCreate(QOXContext* context);  // seam: null
-// Seam: zero-fills the buffer. Unreachable while no generator can be made.
-void qoxRandomGetBytes(QOXRandomContext* rc, void* buffer, size_t count);
-uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t event);  // seam: 0 bits credited
-bool QOXGlobalRandomPoolHasMinimumEntropy();               // seam: false
-QOXError qoxDefaultRandSeedFile();                         // seam: 0
-void qoxCleanupRandSeedFile();                             // seam: nothing
-QOXError qoxSaveGlobalRandomPool();                        // seam: 0
+// Random generators: the real ones (pool, seed file, X9.17).
+#include "crypto/rand_seed_file.h"
+#include "crypto/random_pool.h"
+#include "crypto/x917.h"
 
 // ---------------------------------------------------------------------------
 // Triple-DES known-answer self-test: the real one.
