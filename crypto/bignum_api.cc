@@ -31,6 +31,13 @@ QOXBigNum* newRecord(QOXMemoryMgr* mgr, bool secure) {
   return bn;
 }
 
+// Ends the number and frees its record, wiped like every block we return.
+QOXError freeRecord(QOXBigNum* bn) {
+  bnEnd(bn);
+  bniMemWipe(bn, sizeof *bn);
+  return QOXFreeData(bn);
+}
+
 }  // namespace
 
 QOXError QOXNewBigNum(QOXContext* context, bool secure, QOXBigNum** outBigNum) {
@@ -47,8 +54,7 @@ QOXError QOXNewBigNum(QOXContext* context, bool secure, QOXBigNum** outBigNum) {
 
 QOXError QOXFreeBigNum(QOXBigNum* bn) {
   if (QOXError err = enter({bn})) return err;
-  bnEnd(bn);
-  return QOXFreeData(bn);
+  return freeRecord(bn);
 }
 
 QOXError QOXCopyBigNum(const QOXBigNum* source, QOXBigNum** outBigNum) {
@@ -58,8 +64,7 @@ QOXError QOXCopyBigNum(const QOXBigNum* source, QOXBigNum** outBigNum) {
   QOXBigNum* bn = newRecord(source->memMgr, source->secure != 0);
   if (!bn) return kQOXErrOutOfMemory;
   if (bnCopy(bn, source)) {
-    bnEnd(bn);
-    QOXFreeData(bn);
+    freeRecord(bn);
     return kQOXErrOutOfMemory;
   }
   *outBigNum = bn;

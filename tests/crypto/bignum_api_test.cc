@@ -10,6 +10,7 @@
 #include "crypto/bignum_api.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
+#include "tests/crypto/wipe_check_mgr.h"
 
 namespace {
 
@@ -298,6 +299,36 @@ TEST_F(BigNumApi, ArithmeticMatchesGmp) {
     }
   }
   mpz_clears(ma, mb, mm, want, t, nullptr);
+}
+
+// Numbers made, used and freed through the public calls give back only
+// wiped blocks (their words, temporaries and the records themselves).
+TEST(BigNumApiMemory, FreedBlocksAreWiped) {
+  ASSERT_EQ(0, QOXsdkInit(kQOXsdkInitNoBackEnd));
+  wipe_check::State wc;
+  QOXNewContextStruct rec{kQOXAPIVersion, wipe_check::Make(&wc), 0};
+  ASSERT_NE(nullptr, rec.memoryMgr);
+  QOXContext* ctx = nullptr;
+  ASSERT_EQ(0, QOXNewContextCustom(&rec, &ctx));
+  size_t freedBefore = wc.freed, dirtyBefore = wc.dirty;
+  QOXBigNum *a = nullptr, *b = nullptr, *m = nullptr, *r = nullptr, *c = nullptr;
+  ASSERT_EQ(0, QOXNewBigNum(ctx, false, &a));
+  ASSERT_EQ(0, QOXNewBigNum(ctx, false, &b));
+  ASSERT_EQ(0, QOXNewBigNum(ctx, false, &m));
+  ASSERT_EQ(0, QOXNewBigNum(ctx, false, &r));
+  const uint8_t bytes[] = {0xC3, 0x5A, 0x11, 0x90, 0x77, 0x01, 0xFE, 0x2B, 0x65, 0x33, 0x81};
+  ASSERT_EQ(0, QOXBigNumInsertBigEndianBytes(a, bytes, 0, sizeof bytes));
+  ASSERT_EQ(0, QOXBigNumInsertBigEndianBytes(b, bytes, 3, 5));
+  ASSERT_EQ(0, QOXBigNumInsertLittleEndianBytes(m, bytes, 0, sizeof bytes));
+  ASSERT_EQ(0, QOXBigNumExpMod(a, b, m, r));
+  ASSERT_EQ(0, QOXBigNumSubtract(a, b, b, nullptr));  // through a temporary
+  ASSERT_EQ(0, QOXBigNumMultiply(a, a, a));
+  ASSERT_EQ(0, QOXCopyBigNum(a, &c));
+  for (QOXBigNum* bn : {a, b, m, r, c}) ASSERT_EQ(0, QOXFreeBigNum(bn));
+  EXPECT_GT(wc.freed - freedBefore, 10u);
+  EXPECT_EQ(dirtyBefore, wc.dirty);
+  QOXFreeContext(ctx);
+  QOXsdkCleanup();
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "crypto/bn.h"
+#include "crypto/bn_prime.h"
 #include "foundation/memory_mgr.h"
+#include "tests/crypto/wipe_check_mgr.h"
+#include "tests/foundation/counting_memory_mgr.h"
 
 namespace {
 
@@ -463,65 +466,10 @@ TEST(BigNumWindow, ThresholdsPickTheWindow) {
   for (const auto& c : cases) EXPECT_EQ(c.window, bniExpModWindow_32(c.bits)) << c.bits;
 }
 
-// A manager whose free procedure checks that the data part of every block
-// comes back wiped.
-struct WipeCheck {
-  size_t freed = 0;
-  size_t dirty = 0;
-  size_t secureFreed = 0;
-};
-
-void* wcAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, size_t size, uint32_t) {
-  return malloc(size);
-}
-QOXError wcRealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void** block, size_t size, uint32_t,
-                   size_t) {
-  void* p = realloc(*block, size);
-  if (!p) return kQOXErrOutOfMemory;
-  *block = p;
-  return 0;
-}
-void checkWiped(QOXMemoryMgrCustomValue custom, void* block, size_t size) {
-  auto* wc = static_cast<WipeCheck*>(custom);
-  if (!wc || size < kQOXBlockHeaderSize) return;  // the manager object itself
-  wc->freed++;
-  const unsigned char* p = static_cast<unsigned char*>(block);
-  for (size_t i = kQOXBlockHeaderSize; i < size; i++) {
-    if (p[i]) {
-      wc->dirty++;
-      break;
-    }
-  }
-}
-QOXError wcFree(QOXMemoryMgr* mgr, QOXMemoryMgrCustomValue custom, void* block, size_t size) {
-  if (mgr) checkWiped(custom, block, size);
-  free(block);
-  return 0;
-}
-void* wcSecureAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, size_t size, uint32_t,
-                    bool* locked) {
-  *locked = false;
-  return malloc(size);
-}
-QOXError wcSecureFree(QOXMemoryMgr* mgr, QOXMemoryMgrCustomValue custom, void* block, size_t,
-                      bool) {
-  if (mgr) static_cast<WipeCheck*>(custom)->secureFreed++;
-  free(block);
-  return 0;
-}
-
 TEST(BigNumMemory, EveryFreedBufferIsWiped) {
-  WipeCheck wc;
-  QOXNewMemoryMgrStruct rec{};
-  rec.sizeofStruct = sizeof(rec);
-  rec.allocProc = wcAlloc;
-  rec.reallocProc = wcRealloc;
-  rec.deallocProc = wcFree;
-  rec.secureAllocProc = wcSecureAlloc;
-  rec.secureDeallocProc = wcSecureFree;
-  rec.customValue = &wc;
-  QOXMemoryMgr* mgr = nullptr;
-  ASSERT_EQ(0, QOXNewMemoryMgrCustom(&rec, &mgr));
+  wipe_check::State wc;
+  QOXMemoryMgr* mgr = wipe_check::Make(&wc);
+  ASSERT_NE(nullptr, mgr);
   {
     Gen g(6);
     Mpz v;
@@ -536,7 +484,8 @@ TEST(BigNumMemory, EveryFreedBufferIsWiped) {
     g.number(v, 8);
     fromMpz(&e, v);
     // Growth (copies and frees the old array), products, divisions, every
-    // exponentiation (work buffers and power tables), gcd and inverse.
+    // exponentiation (work buffers and power tables), gcd, inverse, and the
+    // strong prime search over plain numbers.
     for (int i = 0; i < 3; i++) ASSERT_EQ(0, bnMul(&a, &a, &b));
     ASSERT_EQ(0, bnSquare(&r, &a));
     ASSERT_EQ(0, bnDivMod(&q, &r, &r, &b));
@@ -546,6 +495,8 @@ TEST(BigNumMemory, EveryFreedBufferIsWiped) {
     ASSERT_EQ(0, bnGcd(&r, &a, &m));
     ASSERT_GE(bnInv(&r, &b, &m), 0);
     ASSERT_EQ(0, bnLShift(&r, 3000));
+    bnSetQ(&e, 2);
+    ASSERT_GE(bnPrimeGenStrong(&m, &e, nullptr, nullptr), 7);
   }
   EXPECT_GT(wc.freed, 20u);
   EXPECT_EQ(0u, wc.dirty);
@@ -556,6 +507,14 @@ TEST(BigNumMemory, EveryFreedBufferIsWiped) {
     ASSERT_EQ(0, bnMul(&s, &t, &t));
   }
   EXPECT_EQ(1u, wc.secureFreed);  // the secure number's words
+  {
+    // The plain search's scratch numbers are secure.
+    Num p(mgr);
+    bnSetQ(&p, 0x9E3779B9u);
+    bnLShift(&p, 200);
+    ASSERT_GE(bnPrimeGen(&p, nullptr, nullptr, nullptr, nullptr, 65537u, 0u), 7);
+  }
+  EXPECT_GT(wc.secureFreed, 1u);
   EXPECT_EQ(0u, wc.dirty);
   QOXFreeMemoryMgr(mgr);
 }
@@ -603,8 +562,6 @@ TEST(BigNumMontgomery, EveryKernelMatchesGmp) {
 
 }  // namespace
 
-#include "crypto/bn_prime.h"
-#include "tests/foundation/counting_memory_mgr.h"
 
 namespace {
 
