@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -94,13 +95,6 @@ constexpr Tables BuildTables() {
 }
 constexpr Tables kT = BuildTables();
 
-inline uint32_t LoadBE(const uint8_t* p) { return Word(p[0], p[1], p[2], p[3]); }
-inline void StoreBE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
 inline uint8_t B(uint32_t w, int i) { return static_cast<uint8_t>(w >> (24 - 8 * i)); }
 
 constexpr int kHeader = 4;
@@ -135,7 +129,7 @@ void rijndaelKeySched(void* state, const uint8_t* key, int nk) {
   st[1] = kCipherFormEncrypt;
   st[2] = st[3] = 0;
   uint32_t* w = RoundKeys(state);
-  for (int i = 0; i < nk; ++i) w[i] = LoadBE(key + 4 * i);
+  for (int i = 0; i < nk; ++i) w[i] = LoadBE32(key + 4 * i);
   uint8_t rcon = 1;
   for (int i = nk; i < 4 * (nr + 1); ++i) {
     uint32_t t = w[i - 1];
@@ -165,10 +159,10 @@ void rijndaelEncrypt(const uint32_t* rk, int nr, const uint8_t* in, uint8_t* out
   const Table& t1 = kT.te[1];
   const Table& t2 = kT.te[2];
   const Table& t3 = kT.te[3];
-  uint32_t s0 = LoadBE(in) ^ rk[0];
-  uint32_t s1 = LoadBE(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBE(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBE(in + 12) ^ rk[3];
+  uint32_t s0 = LoadBE32(in) ^ rk[0];
+  uint32_t s1 = LoadBE32(in + 4) ^ rk[1];
+  uint32_t s2 = LoadBE32(in + 8) ^ rk[2];
+  uint32_t s3 = LoadBE32(in + 12) ^ rk[3];
   for (int r = 1; r < nr; ++r) {
     rk += 4;
     uint32_t u0 = t0[s0 >> 24] ^ t1[(s1 >> 16) & 0xff] ^ t2[(s2 >> 8) & 0xff] ^ t3[s3 & 0xff] ^ rk[0];
@@ -182,10 +176,10 @@ void rijndaelEncrypt(const uint32_t* rk, int nr, const uint8_t* in, uint8_t* out
   }
   rk += 4;
   const auto& s = kBoxes.s;
-  StoreBE(out, Word(s[s0 >> 24], s[(s1 >> 16) & 0xff], s[(s2 >> 8) & 0xff], s[s3 & 0xff]) ^ rk[0]);
-  StoreBE(out + 4, Word(s[s1 >> 24], s[(s2 >> 16) & 0xff], s[(s3 >> 8) & 0xff], s[s0 & 0xff]) ^ rk[1]);
-  StoreBE(out + 8, Word(s[s2 >> 24], s[(s3 >> 16) & 0xff], s[(s0 >> 8) & 0xff], s[s1 & 0xff]) ^ rk[2]);
-  StoreBE(out + 12, Word(s[s3 >> 24], s[(s0 >> 16) & 0xff], s[(s1 >> 8) & 0xff], s[s2 & 0xff]) ^ rk[3]);
+  StoreBE32(out, Word(s[s0 >> 24], s[(s1 >> 16) & 0xff], s[(s2 >> 8) & 0xff], s[s3 & 0xff]) ^ rk[0]);
+  StoreBE32(out + 4, Word(s[s1 >> 24], s[(s2 >> 16) & 0xff], s[(s3 >> 8) & 0xff], s[s0 & 0xff]) ^ rk[1]);
+  StoreBE32(out + 8, Word(s[s2 >> 24], s[(s3 >> 16) & 0xff], s[(s0 >> 8) & 0xff], s[s1 & 0xff]) ^ rk[2]);
+  StoreBE32(out + 12, Word(s[s3 >> 24], s[(s0 >> 16) & 0xff], s[(s1 >> 8) & 0xff], s[s2 & 0xff]) ^ rk[3]);
 }
 
 // The equivalent inverse cipher; rk points at the last round key and walks
@@ -196,10 +190,10 @@ void rijndaelDecrypt(const uint32_t* rk, int nr, const uint8_t* in, uint8_t* out
   const Table& t2 = kT.td[2];
   const Table& t3 = kT.td[3];
   rk += 4 * nr;
-  uint32_t s0 = LoadBE(in) ^ rk[0];
-  uint32_t s1 = LoadBE(in + 4) ^ rk[1];
-  uint32_t s2 = LoadBE(in + 8) ^ rk[2];
-  uint32_t s3 = LoadBE(in + 12) ^ rk[3];
+  uint32_t s0 = LoadBE32(in) ^ rk[0];
+  uint32_t s1 = LoadBE32(in + 4) ^ rk[1];
+  uint32_t s2 = LoadBE32(in + 8) ^ rk[2];
+  uint32_t s3 = LoadBE32(in + 12) ^ rk[3];
   for (int r = 1; r < nr; ++r) {
     rk -= 4;
     uint32_t u0 = t0[s0 >> 24] ^ t1[(s3 >> 16) & 0xff] ^ t2[(s2 >> 8) & 0xff] ^ t3[s1 & 0xff] ^ rk[0];
@@ -213,10 +207,10 @@ void rijndaelDecrypt(const uint32_t* rk, int nr, const uint8_t* in, uint8_t* out
   }
   rk -= 4;
   const auto& v = kBoxes.inv;
-  StoreBE(out, Word(v[s0 >> 24], v[(s3 >> 16) & 0xff], v[(s2 >> 8) & 0xff], v[s1 & 0xff]) ^ rk[0]);
-  StoreBE(out + 4, Word(v[s1 >> 24], v[(s0 >> 16) & 0xff], v[(s3 >> 8) & 0xff], v[s2 & 0xff]) ^ rk[1]);
-  StoreBE(out + 8, Word(v[s2 >> 24], v[(s1 >> 16) & 0xff], v[(s0 >> 8) & 0xff], v[s3 & 0xff]) ^ rk[2]);
-  StoreBE(out + 12, Word(v[s3 >> 24], v[(s2 >> 16) & 0xff], v[(s1 >> 8) & 0xff], v[s0 & 0xff]) ^ rk[3]);
+  StoreBE32(out, Word(v[s0 >> 24], v[(s3 >> 16) & 0xff], v[(s2 >> 8) & 0xff], v[s1 & 0xff]) ^ rk[0]);
+  StoreBE32(out + 4, Word(v[s1 >> 24], v[(s0 >> 16) & 0xff], v[(s3 >> 8) & 0xff], v[s2 & 0xff]) ^ rk[1]);
+  StoreBE32(out + 8, Word(v[s2 >> 24], v[(s1 >> 16) & 0xff], v[(s0 >> 8) & 0xff], v[s3 & 0xff]) ^ rk[2]);
+  StoreBE32(out + 12, Word(v[s3 >> 24], v[(s2 >> 16) & 0xff], v[(s1 >> 8) & 0xff], v[s0 & 0xff]) ^ rk[3]);
 }
 
 }  // namespace

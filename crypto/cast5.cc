@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -378,16 +379,6 @@ inline uint32_t Rotl(uint32_t x, uint32_t n) {
   return n ? (x << n) | (x >> (32 - n)) : x;
 }
 
-inline uint32_t LoadBE(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-inline void StoreBE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
 inline uint32_t F1(uint32_t d, uint32_t km, uint32_t kr) {
   uint32_t i = Rotl(km + d, kr);
   return ((kS[0][i >> 24] ^ kS[1][(i >> 16) & 0xff]) - kS[2][(i >> 8) & 0xff]) + kS[3][i & 0xff];
@@ -414,50 +405,50 @@ void CAST5schedule(uint32_t* pairs, const uint8_t* key) {
   for (int half = 0; half < 2; ++half) {
     uint32_t* out = k + 16 * half;
     uint32_t w;
-    w = LoadBE(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
-    StoreBE(z + 0, w);
-    w = LoadBE(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
-    StoreBE(z + 4, w);
-    w = LoadBE(x + 12) ^ s5(z[7]) ^ s6(z[6]) ^ s7(z[5]) ^ s8(z[4]) ^ s5(x[9]);
-    StoreBE(z + 8, w);
-    w = LoadBE(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
-    StoreBE(z + 12, w);
+    w = LoadBE32(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
+    StoreBE32(z + 0, w);
+    w = LoadBE32(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
+    StoreBE32(z + 4, w);
+    w = LoadBE32(x + 12) ^ s5(z[7]) ^ s6(z[6]) ^ s7(z[5]) ^ s8(z[4]) ^ s5(x[9]);
+    StoreBE32(z + 8, w);
+    w = LoadBE32(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
+    StoreBE32(z + 12, w);
     out[0] = s5(z[8]) ^ s6(z[9]) ^ s7(z[7]) ^ s8(z[6]) ^ s5(z[2]);
     out[1] = s5(z[10]) ^ s6(z[11]) ^ s7(z[5]) ^ s8(z[4]) ^ s6(z[6]);
     out[2] = s5(z[12]) ^ s6(z[13]) ^ s7(z[3]) ^ s8(z[2]) ^ s7(z[9]);
     out[3] = s5(z[14]) ^ s6(z[15]) ^ s7(z[1]) ^ s8(z[0]) ^ s8(z[12]);
-    w = LoadBE(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
-    StoreBE(x + 0, w);
-    w = LoadBE(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
-    StoreBE(x + 4, w);
-    w = LoadBE(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
-    StoreBE(x + 8, w);
-    w = LoadBE(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
-    StoreBE(x + 12, w);
+    w = LoadBE32(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
+    StoreBE32(x + 0, w);
+    w = LoadBE32(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
+    StoreBE32(x + 4, w);
+    w = LoadBE32(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
+    StoreBE32(x + 8, w);
+    w = LoadBE32(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
+    StoreBE32(x + 12, w);
     out[4] = s5(x[3]) ^ s6(x[2]) ^ s7(x[12]) ^ s8(x[13]) ^ s5(x[8]);
     out[5] = s5(x[1]) ^ s6(x[0]) ^ s7(x[14]) ^ s8(x[15]) ^ s6(x[13]);
     out[6] = s5(x[7]) ^ s6(x[6]) ^ s7(x[8]) ^ s8(x[9]) ^ s7(x[3]);
     out[7] = s5(x[5]) ^ s6(x[4]) ^ s7(x[10]) ^ s8(x[11]) ^ s8(x[7]);
-    w = LoadBE(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
-    StoreBE(z + 0, w);
-    w = LoadBE(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
-    StoreBE(z + 4, w);
-    w = LoadBE(x + 12) ^ s5(z[7]) ^ s6(z[6]) ^ s7(z[5]) ^ s8(z[4]) ^ s5(x[9]);
-    StoreBE(z + 8, w);
-    w = LoadBE(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
-    StoreBE(z + 12, w);
+    w = LoadBE32(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
+    StoreBE32(z + 0, w);
+    w = LoadBE32(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
+    StoreBE32(z + 4, w);
+    w = LoadBE32(x + 12) ^ s5(z[7]) ^ s6(z[6]) ^ s7(z[5]) ^ s8(z[4]) ^ s5(x[9]);
+    StoreBE32(z + 8, w);
+    w = LoadBE32(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
+    StoreBE32(z + 12, w);
     out[8] = s5(z[3]) ^ s6(z[2]) ^ s7(z[12]) ^ s8(z[13]) ^ s5(z[9]);
     out[9] = s5(z[1]) ^ s6(z[0]) ^ s7(z[14]) ^ s8(z[15]) ^ s6(z[12]);
     out[10] = s5(z[7]) ^ s6(z[6]) ^ s7(z[8]) ^ s8(z[9]) ^ s7(z[2]);
     out[11] = s5(z[5]) ^ s6(z[4]) ^ s7(z[10]) ^ s8(z[11]) ^ s8(z[6]);
-    w = LoadBE(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
-    StoreBE(x + 0, w);
-    w = LoadBE(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
-    StoreBE(x + 4, w);
-    w = LoadBE(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
-    StoreBE(x + 8, w);
-    w = LoadBE(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
-    StoreBE(x + 12, w);
+    w = LoadBE32(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
+    StoreBE32(x + 0, w);
+    w = LoadBE32(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
+    StoreBE32(x + 4, w);
+    w = LoadBE32(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
+    StoreBE32(x + 8, w);
+    w = LoadBE32(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
+    StoreBE32(x + 12, w);
     out[12] = s5(x[8]) ^ s6(x[9]) ^ s7(x[7]) ^ s8(x[6]) ^ s5(x[3]);
     out[13] = s5(x[10]) ^ s6(x[11]) ^ s7(x[5]) ^ s8(x[4]) ^ s6(x[7]);
     out[14] = s5(x[12]) ^ s6(x[13]) ^ s7(x[3]) ^ s8(x[2]) ^ s7(x[8]);
@@ -473,7 +464,7 @@ void CAST5schedule(uint32_t* pairs, const uint8_t* key) {
 }
 
 void CAST5encrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  uint32_t l = LoadBE(in), r = LoadBE(in + 4), t;
+  uint32_t l = LoadBE32(in), r = LoadBE32(in + 4), t;
 #define CAST_ROUND(F, i) \
   t = l ^ F(r, k[2 * (i)], k[2 * (i) + 1]); \
   l = r; \
@@ -482,19 +473,19 @@ void CAST5encrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
   CAST_ROUND(F2, 4) CAST_ROUND(F3, 5) CAST_ROUND(F1, 6) CAST_ROUND(F2, 7)
   CAST_ROUND(F3, 8) CAST_ROUND(F1, 9) CAST_ROUND(F2, 10) CAST_ROUND(F3, 11)
   CAST_ROUND(F1, 12) CAST_ROUND(F2, 13) CAST_ROUND(F3, 14) CAST_ROUND(F1, 15)
-  StoreBE(out, r);
-  StoreBE(out + 4, l);
+  StoreBE32(out, r);
+  StoreBE32(out + 4, l);
 }
 
 void CAST5decrypt(const uint32_t* k, const uint8_t* in, uint8_t* out) {
-  uint32_t l = LoadBE(in), r = LoadBE(in + 4), t;
+  uint32_t l = LoadBE32(in), r = LoadBE32(in + 4), t;
   CAST_ROUND(F1, 15) CAST_ROUND(F3, 14) CAST_ROUND(F2, 13) CAST_ROUND(F1, 12)
   CAST_ROUND(F3, 11) CAST_ROUND(F2, 10) CAST_ROUND(F1, 9) CAST_ROUND(F3, 8)
   CAST_ROUND(F2, 7) CAST_ROUND(F1, 6) CAST_ROUND(F3, 5) CAST_ROUND(F2, 4)
   CAST_ROUND(F1, 3) CAST_ROUND(F3, 2) CAST_ROUND(F2, 1) CAST_ROUND(F1, 0)
 #undef CAST_ROUND
-  StoreBE(out, r);
-  StoreBE(out + 4, l);
+  StoreBE32(out, r);
+  StoreBE32(out + 4, l);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -146,18 +147,6 @@ inline uint64_t Permute(const PermTable& t, uint64_t x) {
 
 inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-inline uint64_t LoadBE64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
-  return v;
-}
-inline void StoreBE64(uint8_t* p, uint64_t v) {
-  for (int i = 7; i >= 0; --i) {
-    p[i] = static_cast<uint8_t>(v & 0xff);
-    v >>= 8;
-  }
-}
 
 constexpr int kDecrypt = 1;
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -78,12 +79,6 @@ void ideaInvertKey(uint16_t* z) {
   }
   std::memcpy(z, d, sizeof d);
   WipeBytes(d, sizeof d);
-}
-
-inline uint16_t LoadBE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-inline void StoreBE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
 }
 
 void ideaCipher(const uint16_t* k, const uint8_t* in, uint8_t* out) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ void Expand(const uint8_t* key, int t, int t1, uint16_t* words) {
   uint8_t tm = static_cast<uint8_t>(0xff >> (8 * t8 - t1));
   l[128 - t8] = kPi[l[128 - t8] & tm];
   for (int i = 127 - t8; i >= 0; --i) l[i] = kPi[l[i + 1] ^ l[i + t8]];
-  for (int i = 0; i < 64; ++i) words[i] = static_cast<uint16_t>(l[2 * i] | (l[2 * i + 1] << 8));
+  for (int i = 0; i < 64; ++i) words[i] = LoadLE16(l + 2 * i);
   WipeBytes(l, sizeof l);
 }
 
@@ -61,7 +62,7 @@ constexpr int kShift[4] = {1, 2, 3, 5};
 
 void RC2encrypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
   uint16_t r[4];
-  for (int i = 0; i < 4; ++i) r[i] = static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+  for (int i = 0; i < 4; ++i) r[i] = LoadLE16(in + 2 * i);
   int j = 0;
   for (int round = 0; round < 16; ++round) {
     for (int i = 0; i < 4; ++i) {
@@ -73,15 +74,12 @@ void RC2encrypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
       for (int i = 0; i < 4; ++i) r[i] = static_cast<uint16_t>(r[i] + k[r[(i + 3) & 3] & 63]);
     }
   }
-  for (int i = 0; i < 4; ++i) {
-    out[2 * i] = static_cast<uint8_t>(r[i]);
-    out[2 * i + 1] = static_cast<uint8_t>(r[i] >> 8);
-  }
+  for (int i = 0; i < 4; ++i) StoreLE16(out + 2 * i, r[i]);
 }
 
 void RC2decrypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
   uint16_t r[4];
-  for (int i = 0; i < 4; ++i) r[i] = static_cast<uint16_t>(in[2 * i] | (in[2 * i + 1] << 8));
+  for (int i = 0; i < 4; ++i) r[i] = LoadLE16(in + 2 * i);
   int j = 63;
   for (int round = 15; round >= 0; --round) {
     for (int i = 3; i >= 0; --i) {
@@ -93,10 +91,7 @@ void RC2decrypt(const uint16_t* k, const uint8_t* in, uint8_t* out) {
       for (int i = 3; i >= 0; --i) r[i] = static_cast<uint16_t>(r[i] - k[r[(i + 3) & 3] & 63]);
     }
   }
-  for (int i = 0; i < 4; ++i) {
-    out[2 * i] = static_cast<uint8_t>(r[i]);
-    out[2 * i + 1] = static_cast<uint8_t>(r[i] >> 8);
-  }
+  for (int i = 0; i < 4; ++i) StoreLE16(out + 2 * i, r[i]);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include <cstring>
 
 #include "crypto/block_ciphers.h"
+#include "foundation/byte_order.h"
 
 namespace {
 
@@ -100,12 +101,6 @@ constexpr MDSTable kMDSTab = BuildMDS();
 inline uint8_t B(uint32_t w, int i) { return static_cast<uint8_t>(w >> (8 * i)); }
 inline uint32_t Rol(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 inline uint32_t Ror(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-inline uint32_t LoadLE(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-inline void StoreLE(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // dst[i] = src[i] ^ b over a 256-entry byte table.
 void Xor256(uint8_t* dst, const uint8_t* src, uint8_t b) {
@@ -168,8 +163,8 @@ void reKey(TwofishKey* k) {
   // S-box keys: the RS code over each 8-byte half, stored in reverse order.
   for (int i = 0; i < 4; ++i) {
     uint8_t m[8];
-    StoreLE(m, k->key32[2 * i]);
-    StoreLE(m + 4, k->key32[2 * i + 1]);
+    StoreLE32(m, k->key32[2 * i]);
+    StoreLE32(m + 4, k->key32[2 * i + 1]);
     uint32_t s = 0;
     for (int r = 0; r < 4; ++r) {
       uint8_t acc = 0;
@@ -226,8 +221,8 @@ void ReverseSubkeys(TwofishKey* k) {
 
 void blockEncrypt(const TwofishKey* k, const uint8_t* in, uint8_t* out) {
   const uint32_t* s = k->subKeys;
-  uint32_t a = LoadLE(in) ^ s[0], b = LoadLE(in + 4) ^ s[1];
-  uint32_t c = LoadLE(in + 8) ^ s[2], d = LoadLE(in + 12) ^ s[3];
+  uint32_t a = LoadLE32(in) ^ s[0], b = LoadLE32(in + 4) ^ s[1];
+  uint32_t c = LoadLE32(in + 8) ^ s[2], d = LoadLE32(in + 12) ^ s[3];
   for (int r = 0; r < 16; r += 2) {
     uint32_t t0 = G(k, a), t1 = G(k, Rol(b, 8));
     c = Ror(c ^ (t0 + t1 + s[2 * r + 8]), 1);
@@ -237,17 +232,17 @@ void blockEncrypt(const TwofishKey* k, const uint8_t* in, uint8_t* out) {
     a = Ror(a ^ (t0 + t1 + s[2 * r + 10]), 1);
     b = Rol(b, 1) ^ (t0 + 2 * t1 + s[2 * r + 11]);
   }
-  StoreLE(out, c ^ s[4]);
-  StoreLE(out + 4, d ^ s[5]);
-  StoreLE(out + 8, a ^ s[6]);
-  StoreLE(out + 12, b ^ s[7]);
+  StoreLE32(out, c ^ s[4]);
+  StoreLE32(out + 4, d ^ s[5]);
+  StoreLE32(out + 8, a ^ s[6]);
+  StoreLE32(out + 12, b ^ s[7]);
 }
 
 // Expects the reversed subkey order.
 void blockDecrypt(const TwofishKey* k, const uint8_t* in, uint8_t* out) {
   const uint32_t* s = k->subKeys;
-  uint32_t c = LoadLE(in) ^ s[0], d = LoadLE(in + 4) ^ s[1];
-  uint32_t a = LoadLE(in + 8) ^ s[2], b = LoadLE(in + 12) ^ s[3];
+  uint32_t c = LoadLE32(in) ^ s[0], d = LoadLE32(in + 4) ^ s[1];
+  uint32_t a = LoadLE32(in + 8) ^ s[2], b = LoadLE32(in + 12) ^ s[3];
   for (int r = 0; r < 16; r += 2) {
     uint32_t t0 = G(k, c), t1 = G(k, Rol(d, 8));
     a = Rol(a, 1) ^ (t0 + t1 + s[2 * r + 8]);
@@ -257,10 +252,10 @@ void blockDecrypt(const TwofishKey* k, const uint8_t* in, uint8_t* out) {
     c = Rol(c, 1) ^ (t0 + t1 + s[2 * r + 10]);
     d = Ror(d ^ (t0 + 2 * t1 + s[2 * r + 11]), 1);
   }
-  StoreLE(out, a ^ s[4]);
-  StoreLE(out + 4, b ^ s[5]);
-  StoreLE(out + 8, c ^ s[6]);
-  StoreLE(out + 12, d ^ s[7]);
+  StoreLE32(out, a ^ s[4]);
+  StoreLE32(out + 4, b ^ s[5]);
+  StoreLE32(out + 8, c ^ s[6]);
+  StoreLE32(out + 12, d ^ s[7]);
 }
 
 }  // namespace
@@ -269,7 +264,7 @@ void twof256Key(void* state, const uint8_t* key) {
   TwofishKey* k = Key(state);
   k->keyLen = 256;
   k->numRounds = 16;
-  for (int i = 0; i < 8; ++i) k->key32[i] = LoadLE(key + 4 * i);
+  for (int i = 0; i < 8; ++i) k->key32[i] = LoadLE32(key + 4 * i);
   reKey(k);
 }
 
