@@ -38,17 +38,7 @@ const Mode* FindMode(uint16_t openFlags) {
   return nullptr;
 }
 
-QOXError MapOpenErrno(int err) {
-  switch (err) {
-    case EACCES:
-    case EROFS:
-      return kQOXErrFilePermissions;
-    case ENOENT:
-      return kQOXErrFileNotFound;
-    default:
-      return kQOXErrCantOpenFile;
-  }
-}
+QOXError MapOpenErrno(int err) { return qoxMapOpenErrno(err, kQOXErrCantOpenFile); }
 
 const char* PathOf(const PFLFileSpec* spec) { return reinterpret_cast<const char*>(spec->data); }
 

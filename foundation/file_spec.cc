@@ -549,19 +549,21 @@ QOXError qoxPlatformOpenFileSpecAsFILE(const PFLFileSpec* spec, const char* mode
       spec->data == nullptr)
     return kQOXErrBadParams;
   FILE* f = std::fopen(PathOf(spec), mode);
-  if (f == nullptr) {
-    switch (errno) {
-      case EACCES:
-      case EROFS:
-        return kQOXErrFilePermissions;
-      case ENOENT:
-        return kQOXErrFileNotFound;
-      default:
-        return kQOXErrFileOpError;
-    }
-  }
+  if (f == nullptr) return qoxMapOpenErrno(errno, kQOXErrFileOpError);
   *outStream = f;
   return kQOXErrNoErr;
+}
+
+QOXError qoxMapOpenErrno(int err, QOXError otherwise) {
+  switch (err) {
+    case EACCES:
+    case EROFS:
+      return kQOXErrFilePermissions;
+    case ENOENT:
+      return kQOXErrFileNotFound;
+    default:
+      return otherwise;
+  }
 }
 
 QOXError qoxMapLockErrno(int err) {

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "counting_memory_mgr.h"
 #include "files_fixture.h"
 
 namespace {
@@ -50,6 +51,41 @@ TEST_F(FileSpecTest, ExportOfAnInvalidSpecFailsWithNullOutputs) {
   EXPECT_EQ(PFLExportFileSpec(&bogus, &bytes, &size), kQOXErrBadParams);
   EXPECT_EQ(bytes, nullptr);
   EXPECT_EQ(size, 0u);
+}
+
+TEST_F(FileSpecTest, RunningOutOfMemoryLeavesNothingBehind) {
+  counting_mgr::State state;
+  QOXMemoryMgr* counting = counting_mgr::Make(&state);
+  ASSERT_NE(counting, nullptr);
+  const int baseline = state.live;
+  const uint8_t exported[] = {14, '/', 'a', 0};
+  for (int budget : {0, 1, 2}) {
+    SCOPED_TRACE(budget);
+    state.budget = budget;
+    PFLFileSpec* spec = reinterpret_cast<PFLFileSpec*>(1);
+    QOXError err = PFLNewFileSpecFromFullPath(counting, "/tmp/a", &spec);
+    if (budget < 2) {
+      EXPECT_EQ(err, kQOXErrOutOfMemory);
+      EXPECT_EQ(spec, nullptr);
+    } else {
+      ASSERT_EQ(err, 0);
+      PFLFreeFileSpec(spec);
+    }
+    EXPECT_EQ(state.live, baseline);
+    state.budget = budget;
+    spec = reinterpret_cast<PFLFileSpec*>(1);
+    err = PFLImportFileSpec(counting, exported, sizeof exported, &spec);
+    if (budget < 2) {
+      EXPECT_EQ(err, kQOXErrOutOfMemory);
+      EXPECT_EQ(spec, nullptr);
+    } else {
+      ASSERT_EQ(err, 0);
+      PFLFreeFileSpec(spec);
+    }
+    EXPECT_EQ(state.live, baseline);
+  }
+  state.budget = -1;
+  QOXFreeMemoryMgr(counting);
 }
 
 TEST_F(FileSpecTest, NamePartsParentAndCompose) {

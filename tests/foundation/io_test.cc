@@ -5,34 +5,34 @@
 #include <random>
 #include <vector>
 
+#include "counting_memory_mgr.h"
 #include "files_fixture.h"
 
 namespace {
 
 using IOTest = FilesTest;
 
-// A manager over malloc that records the sizes asked of its reallocation.
+// The shared counting manager, with a reallocation that also records the
+// sizes it is asked for.
 std::vector<size_t> gReallocSizes;
-void* Alloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, size_t size, uint32_t) { return std::malloc(size); }
-QOXError Realloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void** block, size_t newSize, uint32_t,
-                 size_t) {
+QOXError RecordingRealloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue custom, void** block, size_t newSize,
+                          uint32_t flags, size_t oldSize) {
   gReallocSizes.push_back(newSize);
-  void* p = std::realloc(*block, newSize);
-  if (p == nullptr) return kQOXErrOutOfMemory;
-  *block = p;
-  return 0;
+  return counting_mgr::Realloc(m, custom, block, newSize, flags, oldSize);
 }
-QOXError Dealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void* block, size_t) {
-  std::free(block);
-  return 0;
-}
-void* SecAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, size_t size, uint32_t, bool* locked) {
-  *locked = false;
-  return std::malloc(size);
-}
-QOXError SecDealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void* block, size_t, bool) {
-  std::free(block);
-  return 0;
+
+QOXMemoryMgr* RecordingMgr(counting_mgr::State* state) {
+  QOXNewMemoryMgrStruct rec{};
+  rec.sizeofStruct = sizeof rec;
+  rec.allocProc = counting_mgr::Alloc;
+  rec.reallocProc = RecordingRealloc;
+  rec.deallocProc = counting_mgr::Dealloc;
+  rec.secureAllocProc = counting_mgr::SecureAlloc;
+  rec.secureDeallocProc = counting_mgr::SecureDealloc;
+  rec.customValue = state;
+  QOXMemoryMgr* mgr = nullptr;
+  QOXNewMemoryMgrCustom(&rec, &mgr);
+  return mgr;
 }
 
 struct IOHolder {
@@ -50,15 +50,9 @@ std::string Drain(QOXIO* memory) {
 }
 
 TEST_F(IOTest, MemoryStreamGrowsByHalfOrToTheEnd) {
-  QOXNewMemoryMgrStruct rec{};
-  rec.sizeofStruct = sizeof rec;
-  rec.allocProc = Alloc;
-  rec.reallocProc = Realloc;
-  rec.deallocProc = Dealloc;
-  rec.secureAllocProc = SecAlloc;
-  rec.secureDeallocProc = SecDealloc;
-  QOXMemoryMgr* counting = nullptr;
-  ASSERT_EQ(QOXNewMemoryMgrCustom(&rec, &counting), 0);
+  counting_mgr::State state;
+  QOXMemoryMgr* counting = RecordingMgr(&state);
+  ASSERT_NE(counting, nullptr);
 
   std::vector<uint8_t> bytes(2000, 'x');
   for (auto [count, grown] : {std::pair<size_t, size_t>{600, 768}, {2000, 2000}}) {
@@ -74,6 +68,33 @@ TEST_F(IOTest, MemoryStreamGrowsByHalfOrToTheEnd) {
     EXPECT_EQ(end, static_cast<QOXFileOffset>(count));
     EXPECT_EQ(pos, static_cast<QOXFileOffset>(count));
   }
+
+  // When growing by half fails, the stream asks for exactly what it needs;
+  // when that fails too, the write fails and the stream is as it was.
+  IOHolder io;
+  ASSERT_EQ(QOXNewMemoryIO(counting, &io.p), 0);
+  ASSERT_EQ(QOXIOWrite(io.p, 10, bytes.data()), 0);
+  gReallocSizes.clear();
+  state.budget = 0;
+  EXPECT_EQ(QOXIOWrite(io.p, 600, bytes.data()), kQOXErrOutOfMemory);
+  EXPECT_EQ(gReallocSizes, (std::vector<size_t>{768 + kQOXBlockHeaderSize, 610 + kQOXBlockHeaderSize}));
+  QOXFileOffset end = 0;
+  QOXIOGetEOF(io.p, &end);
+  EXPECT_EQ(end, 10);
+  state.budget = -1;
+  QOXFreeIO(io.p);
+  io.p = nullptr;
+
+  // A construction that runs out of memory leaves nothing behind.
+  int baseline = state.live;
+  for (int budget : {0, 1}) {
+    state.budget = budget;
+    QOXIO* none = reinterpret_cast<QOXIO*>(1);
+    EXPECT_EQ(QOXNewMemoryIO(counting, &none), kQOXErrOutOfMemory) << budget;
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(state.live, baseline) << budget;
+  }
+  state.budget = -1;
   QOXFreeMemoryMgr(counting);
 }
 
