@@ -104,4 +104,33 @@ void WashBlocks(const uint8_t* bytes, size_t length, Compress&& compress) {
   WipeBytes(pad, sizeof pad);
 }
 
+// Tandem Davies-Meyer, the wash of IDEA and CAST-128: the chaining value
+// G | H (8 bytes each, updated in place) absorbs the padded bytes one block m
+// at a time:
+//   T = Enc(key H | m, G)   U = Enc(key m | T, H)   G ^= T   H ^= U
+// encrypt(key16, in, out) is one-block encryption under a 16-byte key.
+template <typename Encrypt16>
+void TandemDaviesMeyer(uint8_t* gh, const uint8_t* bytes, size_t length, Encrypt16&& encrypt) {
+  uint8_t key[16], t[8], u[8];
+  WashBlocks(bytes, length, [&](const uint8_t* m) {
+    for (int i = 0; i < 8; ++i) {
+      key[i] = gh[8 + i];
+      key[8 + i] = m[i];
+    }
+    encrypt(key, gh, t);
+    for (int i = 0; i < 8; ++i) {
+      key[i] = m[i];
+      key[8 + i] = t[i];
+    }
+    encrypt(key, gh + 8, u);
+    for (int i = 0; i < 8; ++i) {
+      gh[i] ^= t[i];
+      gh[8 + i] ^= u[i];
+    }
+  });
+  WipeBytes(key, sizeof key);
+  WipeBytes(t, sizeof t);
+  WipeBytes(u, sizeof u);
+}
+
 #endif  // OSTRAK_CRYPTO_BLOCK_CIPHERS_H_

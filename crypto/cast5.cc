@@ -402,10 +402,9 @@ void CAST5schedule(uint32_t* pairs, const uint8_t* key) {
   auto s6 = [](uint8_t b) { return kS[5][b]; };
   auto s7 = [](uint8_t b) { return kS[6][b]; };
   auto s8 = [](uint8_t b) { return kS[7][b]; };
-  for (int half = 0; half < 2; ++half) {
-    uint32_t* out = k + 16 * half;
-    uint32_t w;
-    w = LoadBE32(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
+  // The two state updates that alternate through the schedule.
+  auto ZFromX = [&] {
+    uint32_t w = LoadBE32(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
     StoreBE32(z + 0, w);
     w = LoadBE32(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
     StoreBE32(z + 4, w);
@@ -413,42 +412,35 @@ void CAST5schedule(uint32_t* pairs, const uint8_t* key) {
     StoreBE32(z + 8, w);
     w = LoadBE32(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
     StoreBE32(z + 12, w);
+  };
+  auto XFromZ = [&] {
+    uint32_t w = LoadBE32(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
+    StoreBE32(x + 0, w);
+    w = LoadBE32(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
+    StoreBE32(x + 4, w);
+    w = LoadBE32(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
+    StoreBE32(x + 8, w);
+    w = LoadBE32(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
+    StoreBE32(x + 12, w);
+  };
+  for (int half = 0; half < 2; ++half) {
+    uint32_t* out = k + 16 * half;
+    ZFromX();
     out[0] = s5(z[8]) ^ s6(z[9]) ^ s7(z[7]) ^ s8(z[6]) ^ s5(z[2]);
     out[1] = s5(z[10]) ^ s6(z[11]) ^ s7(z[5]) ^ s8(z[4]) ^ s6(z[6]);
     out[2] = s5(z[12]) ^ s6(z[13]) ^ s7(z[3]) ^ s8(z[2]) ^ s7(z[9]);
     out[3] = s5(z[14]) ^ s6(z[15]) ^ s7(z[1]) ^ s8(z[0]) ^ s8(z[12]);
-    w = LoadBE32(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
-    StoreBE32(x + 0, w);
-    w = LoadBE32(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
-    StoreBE32(x + 4, w);
-    w = LoadBE32(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
-    StoreBE32(x + 8, w);
-    w = LoadBE32(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
-    StoreBE32(x + 12, w);
+    XFromZ();
     out[4] = s5(x[3]) ^ s6(x[2]) ^ s7(x[12]) ^ s8(x[13]) ^ s5(x[8]);
     out[5] = s5(x[1]) ^ s6(x[0]) ^ s7(x[14]) ^ s8(x[15]) ^ s6(x[13]);
     out[6] = s5(x[7]) ^ s6(x[6]) ^ s7(x[8]) ^ s8(x[9]) ^ s7(x[3]);
     out[7] = s5(x[5]) ^ s6(x[4]) ^ s7(x[10]) ^ s8(x[11]) ^ s8(x[7]);
-    w = LoadBE32(x + 0) ^ s5(x[13]) ^ s6(x[15]) ^ s7(x[12]) ^ s8(x[14]) ^ s7(x[8]);
-    StoreBE32(z + 0, w);
-    w = LoadBE32(x + 8) ^ s5(z[0]) ^ s6(z[2]) ^ s7(z[1]) ^ s8(z[3]) ^ s8(x[10]);
-    StoreBE32(z + 4, w);
-    w = LoadBE32(x + 12) ^ s5(z[7]) ^ s6(z[6]) ^ s7(z[5]) ^ s8(z[4]) ^ s5(x[9]);
-    StoreBE32(z + 8, w);
-    w = LoadBE32(x + 4) ^ s5(z[10]) ^ s6(z[9]) ^ s7(z[11]) ^ s8(z[8]) ^ s6(x[11]);
-    StoreBE32(z + 12, w);
+    ZFromX();
     out[8] = s5(z[3]) ^ s6(z[2]) ^ s7(z[12]) ^ s8(z[13]) ^ s5(z[9]);
     out[9] = s5(z[1]) ^ s6(z[0]) ^ s7(z[14]) ^ s8(z[15]) ^ s6(z[12]);
     out[10] = s5(z[7]) ^ s6(z[6]) ^ s7(z[8]) ^ s8(z[9]) ^ s7(z[2]);
     out[11] = s5(z[5]) ^ s6(z[4]) ^ s7(z[10]) ^ s8(z[11]) ^ s8(z[6]);
-    w = LoadBE32(z + 8) ^ s5(z[5]) ^ s6(z[7]) ^ s7(z[4]) ^ s8(z[6]) ^ s7(z[0]);
-    StoreBE32(x + 0, w);
-    w = LoadBE32(z + 0) ^ s5(x[0]) ^ s6(x[2]) ^ s7(x[1]) ^ s8(x[3]) ^ s8(z[2]);
-    StoreBE32(x + 4, w);
-    w = LoadBE32(z + 4) ^ s5(x[7]) ^ s6(x[6]) ^ s7(x[5]) ^ s8(x[4]) ^ s5(z[1]);
-    StoreBE32(x + 8, w);
-    w = LoadBE32(z + 12) ^ s5(x[10]) ^ s6(x[9]) ^ s7(x[11]) ^ s8(x[8]) ^ s6(z[3]);
-    StoreBE32(x + 12, w);
+    XFromZ();
     out[12] = s5(x[8]) ^ s6(x[9]) ^ s7(x[7]) ^ s8(x[6]) ^ s5(x[3]);
     out[13] = s5(x[10]) ^ s6(x[11]) ^ s7(x[5]) ^ s8(x[4]) ^ s6(x[7]);
     out[14] = s5(x[12]) ^ s6(x[13]) ^ s7(x[3]) ^ s8(x[2]) ^ s7(x[8]);
@@ -502,37 +494,19 @@ void cast5Decrypt(void* state, const uint8_t* in, uint8_t* out) {
   CAST5decrypt(static_cast<const uint32_t*>(state), in, out);
 }
 
-// Tandem Davies-Meyer over CAST-128 with the chaining value G | H (8 bytes
-// each), starting from bits 8-15 and 0-7 of the first eight state words:
-//   T = Enc(key H | m, G)   U = Enc(key m | T, H)   G ^= T   H ^= U
-// The final G | H becomes the key.
+// The wash: tandem Davies-Meyer over CAST-128 (block_ciphers.h), the chaining
+// value starting from bits 8-15 and 0-7 of the first eight state words (Km1,
+// Kr1, ..., Km4, Kr4); the final chaining value becomes the key.
 void cast5Wash(void* state, const uint8_t* bytes, size_t length) {
   const uint32_t* words = static_cast<const uint32_t*>(state);
   uint8_t gh[16];
-  for (int i = 0; i < 8; ++i) {
-    gh[2 * i] = static_cast<uint8_t>(words[i] >> 8);
-    gh[2 * i + 1] = static_cast<uint8_t>(words[i]);
-  }
-  uint8_t key[16], t[8], u[8];
+  for (int i = 0; i < 8; ++i) StoreBE16(gh + 2 * i, static_cast<uint16_t>(words[i]));
   uint32_t sched[32];
-  WashBlocks(bytes, length, [&](const uint8_t* m) {
-    std::memcpy(key, gh + 8, 8);
-    std::memcpy(key + 8, m, 8);
+  TandemDaviesMeyer(gh, bytes, length, [&](const uint8_t* key, const uint8_t* in, uint8_t* out) {
     CAST5schedule(sched, key);
-    CAST5encrypt(sched, gh, t);
-    std::memcpy(key, m, 8);
-    std::memcpy(key + 8, t, 8);
-    CAST5schedule(sched, key);
-    CAST5encrypt(sched, gh + 8, u);
-    for (int i = 0; i < 8; ++i) {
-      gh[i] ^= t[i];
-      gh[8 + i] ^= u[i];
-    }
+    CAST5encrypt(sched, in, out);
   });
   CAST5schedule(static_cast<uint32_t*>(state), gh);
   WipeBytes(gh, sizeof gh);
-  WipeBytes(key, sizeof key);
-  WipeBytes(t, sizeof t);
-  WipeBytes(u, sizeof u);
   WipeBytes(sched, sizeof sched);
 }

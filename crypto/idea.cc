@@ -130,34 +130,19 @@ void ideaDecrypt(void* state, const uint8_t* in, uint8_t* out) {
   ideaCipher(Subkeys(state), in, out);
 }
 
-// Tandem Davies-Meyer over IDEA with the chaining value G | H taken from the
-// first eight stored subkeys (the key itself in encryption form):
-//   T = Enc(key H | m, G)   U = Enc(key m | T, H)   G ^= T   H ^= U
-// The final G | H becomes the key.
+// The wash: tandem Davies-Meyer over IDEA (block_ciphers.h), the chaining
+// value starting from the first eight stored subkeys (the key itself in
+// encryption form); the final chaining value becomes the key.
 void ideaWash(void* state, const uint8_t* bytes, size_t length) {
   uint8_t gh[16];
   const uint16_t* z = Subkeys(state);
   for (int i = 0; i < 8; ++i) StoreBE16(gh + 2 * i, z[i]);
-  uint8_t key[16], t[8], u[8];
   uint16_t sched[kSubkeys];
-  WashBlocks(bytes, length, [&](const uint8_t* m) {
-    std::memcpy(key, gh + 8, 8);
-    std::memcpy(key + 8, m, 8);
+  TandemDaviesMeyer(gh, bytes, length, [&](const uint8_t* key, const uint8_t* in, uint8_t* out) {
     ExpandKey(key, sched);
-    ideaCipher(sched, gh, t);
-    std::memcpy(key, m, 8);
-    std::memcpy(key + 8, t, 8);
-    ExpandKey(key, sched);
-    ideaCipher(sched, gh + 8, u);
-    for (int i = 0; i < 8; ++i) {
-      gh[i] ^= t[i];
-      gh[8 + i] ^= u[i];
-    }
+    ideaCipher(sched, in, out);
   });
   ideaKey(state, gh);
   WipeBytes(gh, sizeof gh);
-  WipeBytes(key, sizeof key);
-  WipeBytes(t, sizeof t);
-  WipeBytes(u, sizeof u);
   WipeBytes(sched, sizeof sched);
 }
