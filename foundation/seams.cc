@@ -7,24 +7,6 @@
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
 
-// --- seam: qoxPkalgByNumber (public-key algorithm table) ---
-const QOXPkAlg* qoxPkalgByNumber(uint32_t) { return nullptr; }
-
-// --- seam: qoxKeyAlgUse (public-key algorithm table) ---
-uint32_t qoxKeyAlgUse(const QOXPkAlg*) { return 0; }
-
-// --- seam: qoxPubKeyFromBuf (public-key objects) ---
-QOXPubKey* qoxPubKeyFromBuf(QOXContext*, uint32_t, const uint8_t*, size_t, QOXError* error) {
-  if (error != nullptr) *error = kQOXErrSelfTestFailed;
-  return nullptr;
-}
-
-// --- seam: qoxSecKeyFromBuf (public-key objects) ---
-QOXSecKey* qoxSecKeyFromBuf(QOXContext*, uint32_t, const uint8_t*, size_t, int, QOXError* error) {
-  if (error != nullptr) *error = kQOXErrSelfTestFailed;
-  return nullptr;
-}
-
 // --- seam: qoxKeyDBBackendUpdate (key database back end) ---
 void qoxKeyDBBackendUpdate() {}
 

@@ -33,73 +33,8 @@ struct QOXHashVTBL;
 #include "crypto/des3_self_test.h"
 
 // ---------------------------------------------------------------------------
-// Public-key algorithm table and key objects (cryptographic engine).
-
-struct QOXPkAlg;  // a row of the known-algorithm table
-inline constexpr uint32_t kQOXPkAlgUseSign = 1;
-inline constexpr uint32_t kQOXPkAlgUseEncrypt = 2;
-
-const QOXPkAlg* qoxPkalgByNumber(uint32_t algorithm);  // seam: null (no algorithm known)
-uint32_t qoxKeyAlgUse(const QOXPkAlg* row);           // seam: 0
-
-struct QOXEnv;
-struct QOXCipherVTBL;
-struct QOXBigNum;
-
-// Public-key object: the operations in slot order.
-struct QOXPubKey {
-  QOXContext* context;
-  QOXPubKey* next;
-  uint8_t algorithm;
-  uint8_t keyID[8];
-  void* algData;
-  void (*destroy)(QOXPubKey* key);
-  size_t (*maxesk)(const QOXPubKey* key, int format);
-  size_t (*maxdecrypted)(const QOXPubKey* key);
-  size_t (*maxsig)(const QOXPubKey* key, int format);
-  QOXError (*encrypt)(const QOXPubKey* key, const uint8_t* data, size_t length, uint8_t* out,
-                      size_t* outLength, QOXRandomContext* rc, int format);
-  int (*verify)(const QOXPubKey* key, const uint8_t* sig, size_t sigLength, const QOXHashVTBL* hash,
-                const uint8_t* digest, int format);
-  size_t (*bufferLength)(const QOXPubKey* key);
-  void (*toBuffer)(const QOXPubKey* key, uint8_t* out);
-  QOXError (*params)(const QOXPubKey* key, QOXBigNum** numbers);
-};
-
-// Secret-key object: the operations in slot order.
-struct QOXSecKey {
-  QOXContext* context;
-  uint8_t algorithm;
-  uint8_t keyID[8];
-  void* algData;
-  void (*destroy)(QOXSecKey* key);
-  QOXPubKey* (*pubkey)(const QOXSecKey* key);
-  int (*islocked)(const QOXSecKey* key);
-  QOXError (*lockingalgorithm)(const QOXSecKey* key, const QOXCipherVTBL** cipher, size_t* keySize);
-  QOXError (*s2ktype)(const QOXSecKey* key, int* kind);
-  QOXError (*convertpassphrase)(const QOXSecKey* key, QOXEnv* env, const char* passphrase,
-                                size_t length, uint8_t* outKey);
-  int (*unlock)(QOXSecKey* key, const char* passphrase, size_t length, int hashed);
-  void (*lock)(QOXSecKey* key);
-  size_t (*maxesk)(const QOXSecKey* key, int format);
-  size_t (*maxdecrypted)(const QOXSecKey* key);
-  size_t (*maxsig)(const QOXSecKey* key, int format);
-  QOXError (*decrypt)(QOXSecKey* key, const uint8_t* esk, size_t eskLength, uint8_t* out,
-                      size_t* outLength, const char* passphrase, size_t passLength, int format);
-  QOXError (*sign)(QOXSecKey* key, const QOXHashVTBL* hash, const uint8_t* digest, uint8_t* out,
-                   size_t* outLength, QOXRandomContext* rc, int format);
-  QOXError (*changeLock)(QOXSecKey* key, QOXEnv* env, QOXRandomContext* rc, const char* passphrase,
-                         size_t length, int s2kKind);
-  size_t (*bufferLength)(const QOXSecKey* key);
-  void (*toBuffer)(const QOXSecKey* key, uint8_t* out);
-  QOXError (*params)(const QOXSecKey* key, QOXBigNum** numbers);
-};
-
-// Seams: no key can be parsed yet; null with *error = -11446.
-QOXPubKey* qoxPubKeyFromBuf(QOXContext* context, uint32_t algorithm, const uint8_t* buffer,
-                            size_t length, QOXError* error);
-QOXSecKey* qoxSecKeyFromBuf(QOXContext* context, uint32_t algorithm, const uint8_t* buffer,
-                            size_t length, int oldProtection, QOXError* error);
+// Public-key algorithm table and key objects: the real ones.
+#include "crypto/pkalg.h"
 
 // ---------------------------------------------------------------------------
 // Key database back end (key database).
