@@ -163,6 +163,19 @@ bool BecomeOriginalUser() {
   return true;
 }
 
+// Creates the databases under the server's user and group: the number of
+// files created, or -1 after logging the failure.
+int CreateDatabasesAsServer(Backend* be) {
+  if (!BecomeServerUser()) return -1;
+  int created = CreateDatabases(be);
+  if (!BecomeOriginalUser()) return -1;
+  if (created < 0) {
+    LogError(kLogError, "Creating the databases failed.");
+    return -1;
+  }
+  return created;
+}
+
 const char* MethodName(int method) { return method == 1 ? "substring" : method == 2 ? "word" : nullptr; }
 
 // Steps after the third configuration pass; 0 or 1. `dbLock` is the pass's
@@ -200,13 +213,8 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
 
   if (o.create) {
-    if (!BecomeServerUser()) return 1;
-    int created = CreateDatabases(be);
-    if (!BecomeOriginalUser()) return 1;
-    if (created < 0) {
-      LogError(kLogError, "Creating the databases failed.");
-      return 1;
-    }
+    int created = CreateDatabasesAsServer(be);
+    if (created < 0) return 1;
     if (created == 0) LogError(kLogInfo, "The entire database already exists.");
     vuziz_shutdown = 1;
     return 0;
@@ -291,13 +299,7 @@ int RunServer(const Options& o, FILE** dbLock) {
       LogError(kLogError, "Incomplete databases.  Missing some required databases.");
       return 1;
     }
-    if (!BecomeServerUser()) return 1;
-    int created = CreateDatabases(be);
-    if (!BecomeOriginalUser()) return 1;
-    if (created < 0) {
-      LogError(kLogError, "Creating the databases failed.");
-      return 1;
-    }
+    if (CreateDatabasesAsServer(be) < 0) return 1;
     if (WriteIndexMethodToDB(be, g->IndexMethod) != 0) {
       LogError(kLogError, "Could not write the index method to the database.");
       return 1;

@@ -85,4 +85,16 @@ int vuzizThreadNumber();
 // number, then the formatted text, to standard error, flushed.
 void vuzizTrace(uint32_t bits, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// Entry and exit lines of a function ("=> name", "<= name") at bit 4.
+class VuzizTraceScope {
+ public:
+  explicit VuzizTraceScope(const char* name) : name_(name) { vuzizTrace(kTraceEntryExit, "=> %s\n", name_); }
+  ~VuzizTraceScope() { vuzizTrace(kTraceEntryExit, "<= %s\n", name_); }
+  VuzizTraceScope(const VuzizTraceScope&) = delete;
+  VuzizTraceScope& operator=(const VuzizTraceScope&) = delete;
+
+ private:
+  const char* name_;
+};
+
 #endif  // OSTRAK_SERVER_ERROR_LOG_H_

@@ -22,6 +22,7 @@ std::string ErrText(int err) {
 }  // namespace
 
 int GetFileMode(const char* path, uint32_t* mode, uint32_t* blockSize, int64_t* size) {
+  VuzizTraceScope trace("GetFileMode");
   if (path == nullptr) return 1;
   // stat is large-file aware on this platform, so sizes above 2 GiB are kept.
   struct stat st {};
@@ -33,6 +34,7 @@ int GetFileMode(const char* path, uint32_t* mode, uint32_t* blockSize, int64_t* 
 }
 
 int GetCurrentDir(char** buffer) {
+  VuzizTraceScope trace("GetCurrentDir");
   size_t size = 512;
   for (;;) {
     char* b = static_cast<char*>(zovurezMalloc(size));
@@ -55,6 +57,7 @@ int GetCurrentDir(char** buffer) {
 }
 
 void AdjustPath(const char* base, const char* path, char** out) {
+  VuzizTraceScope trace("AdjustPath");
   *out = nullptr;
   if (path == nullptr) return;
   if (path[0] == '/' || base == nullptr) {
@@ -74,6 +77,7 @@ void NormalizePath(char* /*path*/) {
 }
 
 int CreateLockFile(const char* path, int wait, FILE** stream) {
+  VuzizTraceScope trace("CreateLockFile");
   *stream = nullptr;
   FILE* f = fopen(path, "w");
   if (f == nullptr) {
@@ -99,6 +103,7 @@ int CreateLockFile(const char* path, int wait, FILE** stream) {
 }
 
 int UnlockLockFile(FILE* stream) {
+  VuzizTraceScope trace("UnlockLockFile");
   if (stream == nullptr) return 1;
   fflush(stream);
   if (lseek(fileno(stream), 0, SEEK_SET) == -1 || lockf(fileno(stream), F_ULOCK, 0) != 0) {
@@ -111,6 +116,7 @@ int UnlockLockFile(FILE* stream) {
 }
 
 int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE** lockStream) {
+  VuzizTraceScope trace("lock_fopen");
   if (path == nullptr || mode == nullptr || stream == nullptr || lockStream == nullptr ||
       *stream != nullptr || *lockStream != nullptr) {
     LogError(kLogError, "lock_fopen: Bad parameters.");
@@ -130,6 +136,7 @@ int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE
 }
 
 int lock_fclose(void* /*ignored*/, FILE* stream, FILE* lockStream) {
+  VuzizTraceScope trace("lock_fclose");
   if (stream == nullptr || lockStream == nullptr) {
     LogError(kLogError, "lock_fclose: Bad parameters.");
     return 1;
@@ -165,6 +172,7 @@ bool WriteOnePID(const char* name) {
 }  // namespace
 
 void WritePIDToFile(const char* base, int port) {
+  VuzizTraceScope trace("WritePIDToFile");
   if (base == nullptr) return;
   std::string first = std::string(base) + ".pid";
   if (!WriteOnePID(first.c_str())) return;
@@ -175,6 +183,7 @@ void WritePIDToFile(const char* base, int port) {
 }
 
 void DeletePIDFile(const char* base, int port) {
+  VuzizTraceScope trace("DeletePIDFile");
   if (base == nullptr || port <= 0) return;
   std::string name = std::string(base) + "." + std::to_string(port) + ".pid";
   if (remove(name.c_str()) != 0) {
@@ -185,6 +194,7 @@ void DeletePIDFile(const char* base, int port) {
 }
 
 QOXError GetNamedPipeName(const char* prefix, const char* name, int port, char** out) {
+  VuzizTraceScope trace("GetNamedPipeName");
   if (prefix == nullptr || name == nullptr || out == nullptr) {
     LogError(kLogError, "GetNamedPipeName: Bad Parameters.");
     return kQOXErrBadParams;
@@ -200,12 +210,14 @@ QOXError GetNamedPipeName(const char* prefix, const char* name, int port, char**
 }
 
 bool file_nonempty(const char* path) {
+  VuzizTraceScope trace("file_nonempty");
   static struct stat st;  // one shared buffer: not re-entrant
   if (path == nullptr) return false;
   return stat(path, &st) == 0 && st.st_size > 0;
 }
 
 int filecheck(const char* path) {
+  VuzizTraceScope trace("filecheck");
   if (path == nullptr) return 1 | 8;
   std::string p = path;
   size_t slash = p.rfind('/');

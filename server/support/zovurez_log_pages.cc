@@ -6,6 +6,7 @@
 #include "server/support/zovurez.h"
 
 QOXError MoveToPosition(FILE* stream, long offset) {
+  VuzizTraceScope trace("MoveToPosition");
   if (stream == nullptr) return kQOXErrBadParams;
   if (fseek(stream, offset, SEEK_SET) != 0) {
     LogError(kLogError, "Could not set file position.\n");
@@ -30,6 +31,7 @@ QOXError MoveToPosition(FILE* stream, long offset) {
 }
 
 int ReverseIterate(FILE* stream, int count) {
+  VuzizTraceScope trace("ReverseIterate");
   if (stream == nullptr) return -1;
   if (feof(stream) && fseek(stream, 0, SEEK_CUR) != 0) return -1;
   int newlines = 0;
@@ -57,6 +59,7 @@ int ReverseIterate(FILE* stream, int count) {
 }
 
 QOXError ReadLines(FILE* stream, int count, char* buffer, size_t bufferSize, int* linesRead) {
+  VuzizTraceScope trace("ReadLines");
   if (stream == nullptr || buffer == nullptr || bufferSize == 0) return kQOXErrBadParams;
   size_t total = strlen(buffer);
   int appended = 0;

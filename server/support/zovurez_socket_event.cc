@@ -10,6 +10,7 @@
 
 #include "foundation/sdk_errors.h"
 #include "net/sockets.h"
+#include "server/error_log.h"
 #include "server/support/zovurez.h"
 
 // Per-descriptor bits: 1 watched for reading, 2 for writing; 4 and 8 the
@@ -30,6 +31,7 @@ constexpr uint8_t kReadyWrite = 8;
 }  // namespace
 
 QOXError qoxCreateSocketEvent(SocketEvent** event, QOXThread thread) {
+  VuzizTraceScope trace("qoxCreateSocketEvent");
   if (event == nullptr) return kQOXErrBadParams;
   *event = nullptr;
   SocketEvent* e = new (std::nothrow) SocketEvent;
@@ -45,6 +47,7 @@ QOXError qoxCreateSocketEvent(SocketEvent** event, QOXThread thread) {
 }
 
 QOXError qoxFreeSocketEvent(SocketEvent* event) {
+  VuzizTraceScope trace("qoxFreeSocketEvent");
   if (event == nullptr) return kQOXErrNoErr;
   if (event->wakeFd >= 0) close(event->wakeFd);
   delete event;
@@ -74,6 +77,7 @@ void qoxGetSocketSelectActivity(int fd, SocketEvent* sets, int* activity) {
 }
 
 QOXError qoxWaitSocketEvent(SocketEvent* sets, const struct timeval* timeout, int nfds) {
+  VuzizTraceScope trace("qoxWaitSocketEvent");
   if (sets == nullptr) return kQOXSocketEventFailed;
   size_t limit = static_cast<uint16_t>(nfds);
   if (limit > sets->activity.size()) limit = sets->activity.size();

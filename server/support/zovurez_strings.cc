@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "server/error_log.h"
 #include "server/support/zovurez.h"
 
 namespace {
@@ -18,6 +19,7 @@ size_t CountOf(char** array) {
 }  // namespace
 
 void charray_add(char*** array, char* s) {
+  VuzizTraceScope trace("charray_add");
   size_t n = CountOf(*array);
   char** grown = static_cast<char**>(zovurezRealloc(*array, (n + 2) * sizeof(char*)));
   if (grown == nullptr) return;
@@ -27,6 +29,7 @@ void charray_add(char*** array, char* s) {
 }
 
 void charray_merge(char*** array, char** other) {
+  VuzizTraceScope trace("charray_merge");
   if (other == nullptr) return;
   size_t n = CountOf(*array);
   size_t m = CountOf(other);
@@ -38,6 +41,7 @@ void charray_merge(char*** array, char** other) {
 }
 
 void charray_free(char** array) {
+  VuzizTraceScope trace("charray_free");
   if (array == nullptr) return;
   for (char** p = array; *p != nullptr; ++p) zovurezFree(*p);
   zovurezFree(array);
@@ -53,6 +57,7 @@ char* charray_find(char** array, const char* s) {
 }
 
 char** charray_dup(char** array) {
+  VuzizTraceScope trace("charray_dup");
   if (array == nullptr) return nullptr;
   size_t n = CountOf(array);
   char** copy = static_cast<char**>(zovurezMalloc((n + 1) * sizeof(char*)));
@@ -70,6 +75,7 @@ char** charray_dup(char** array) {
 }
 
 char** str2charray(char* s, const char* separators) {
+  VuzizTraceScope trace("str2charray");
   if (s == nullptr || separators == nullptr) return nullptr;
   size_t slots = 2;
   for (const char* p = s; *p != '\0'; ++p)
@@ -114,6 +120,7 @@ void hexStringXsToLower(char* s) {
 }
 
 void EscapeDoubleQuotes(const char* s, char** out) {
+  VuzizTraceScope trace("EscapeDoubleQuotes");
   *out = nullptr;
   if (s == nullptr) return;
   size_t extra = 0, len = 0;

@@ -5,12 +5,14 @@
 #include "server/support/zovurez.h"
 
 void Delay(uint32_t milliseconds) {
+  VuzizTraceScope trace("Delay");
   uint32_t seconds = static_cast<uint32_t>((static_cast<uint64_t>(milliseconds) + 500) / 1000);
   if (seconds < 1) seconds = 1;
   sleep(seconds);
 }
 
 struct tm* gmQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
+  VuzizTraceScope trace("gmQOXtime");
   if (time == nullptr || out == nullptr) {
     LogError(kLogError, "gmQOXtime: Bad Params.");
     return nullptr;
@@ -23,6 +25,7 @@ struct tm* gmQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
 }
 
 struct tm* localQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
+  VuzizTraceScope trace("localQOXtime");
   if (time == nullptr || out == nullptr) {
     LogError(kLogError, "localQOXtime: Bad Params.");
     return nullptr;
@@ -35,6 +38,7 @@ struct tm* localQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
 }
 
 int QOXTime2GeneralizedTime(QOXTime time, char* buffer, QOXMutex* mutexA, QOXMutex* mutexB) {
+  VuzizTraceScope trace("QOXTime2GeneralizedTime");
   if (buffer == nullptr) return 1;
   time_t t;
   if (mutexA != nullptr) QOXMutexLock(mutexA);
@@ -71,6 +75,7 @@ int32_t qoxTimezoneOffsetAt(time_t moment) {
 }
 
 void QOXTimezoneGetOffset(int32_t* minutes) {
+  VuzizTraceScope trace("QOXTimezoneGetOffset");
   if (minutes == nullptr) return;
   time_t now = time(nullptr);
   if (now == static_cast<time_t>(-1)) {

@@ -19,6 +19,7 @@ constexpr const char* kProtocolTag[] = {"LDAPS:", "HTTPS:", "LDAP:", "HTTP:"};
 }  // namespace
 
 int checkUrl(const char* url, int* protocol) {
+  VuzizTraceScope trace("checkUrl");
   if (url == nullptr) return 1;
   // A zeroed work buffer of 512 bytes; longer URLs are checked on their
   // first 511 characters.
@@ -46,6 +47,7 @@ int checkUrl(const char* url, int* protocol) {
 }
 
 bool isURLanIPAddress(char* url) {
+  VuzizTraceScope trace("isURLanIPAddress");
   if (url == nullptr) return false;
   char* host = strrchr(url, '/');
   host = host != nullptr ? host + 1 : url;
@@ -59,6 +61,7 @@ bool isURLanIPAddress(char* url) {
 }
 
 int GetClientIPFromURL(char* url, char** address) {
+  VuzizTraceScope trace("GetClientIPFromURL");
   if (url == nullptr || address == nullptr || *address != nullptr) {
     LogError(kLogError, "GetClientHostnameFromIP: Bad Params.");
     return -1;
@@ -90,6 +93,7 @@ int GetClientIPFromURL(char* url, char** address) {
 }
 
 int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
+  VuzizTraceScope trace("GetClientHostname");
   if (peer == nullptr || hostName == nullptr) return 1;
   struct hostent result {};
   struct hostent* he = nullptr;
@@ -112,6 +116,7 @@ int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
 
 int GetClientAddrInfo(void* /*ignored*/, const struct sockaddr_in* peer, int lookupHost, char** address,
                       char** hostName) {
+  VuzizTraceScope trace("GetClientAddrInfo");
   if (peer == nullptr || address == nullptr) return 1;
   const char* dotted = QOXInternetAddressToDottedString(&peer->sin_addr);
   *address = dotted != nullptr ? zovurezStrdup(dotted) : nullptr;
