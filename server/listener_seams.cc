@@ -27,6 +27,3 @@ void qoxSignalControlThread() {}
 
 // --- seam: vuzizFreeContextPool (connection contexts) ---
 void vuzizFreeContextPool(ServerState* /*state*/) {}
-
-// --- seam: FreeEntry2StrBuf (entry text form) ---
-void FreeEntry2StrBuf() {}

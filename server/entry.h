@@ -1,0 +1,135 @@
+// Directory entries in memory: values, attributes, entries, the attribute
+// syntax table, value comparison, and the entry text form the backend
+// stores (one text per entry in its ID-to-entry table).
+//
+// Ownership: every record and byte here comes from the server allocator
+// (zovurezMalloc). A value vector is a null-terminated array of BerValue
+// pointers and owns each value and its bytes; copies made here carry one
+// NUL after the data (not counted in bv_len), so text values are C strings.
+// An Entry owns its DN and its attribute list; an Attribute owns its type
+// (stored lower-cased) and its values.
+//
+// Attribute syntaxes are bit flags: 1 case-insensitive text, 2 case-exact
+// text, 4 binary, 9 telephone number (1 | 8: blanks and '-' ignored), 17 DN
+// (1 | 16: compared after DN normalisation). Types not registered have
+// syntax 1.
+//
+// Thread safety: the syntax table is written only while the backend starts
+// (attr_syntax_config, one thread) and read afterwards. entry2str renders
+// into one process-wide buffer: its callers hold ServerState::mutexEntryWrite
+// across the call and the use of the text. Everything else works on the
+// caller's own records.
+#ifndef OSTRAK_SERVER_ENTRY_H_
+#define OSTRAK_SERVER_ENTRY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "net/ber.h"  // BerValue
+
+inline constexpr int kSyntaxCIS = 1;
+inline constexpr int kSyntaxCES = 2;
+inline constexpr int kSyntaxBinary = 4;
+inline constexpr int kSyntaxTelephone = 8;
+inline constexpr int kSyntaxDN = 16;
+
+// berValueCmp's normalize bits: compare a normalised copy of a (1), of b (2).
+inline constexpr int kNormalizeA = 1;
+inline constexpr int kNormalizeB = 2;
+
+struct Attribute {
+  char* a_type;        // lower-cased
+  BerValue** a_vals;   // null-terminated
+  int a_syntax;
+  Attribute* a_next;
+};
+
+struct Entry {
+  char* e_dn;           // or null
+  Attribute* e_attrs;   // in the order their types first appeared
+  uint32_t e_id;        // 0 when unknown
+  // The entry cache's words (zero when an entry is made here).
+  int32_t e_state;
+  int32_t e_refcnt;
+  Entry* e_lrunext;
+  Entry* e_lruprev;
+};
+
+// One element of an LDAP modification list.
+inline constexpr int kModAdd = 0;
+inline constexpr int kModDelete = 1;
+inline constexpr int kModReplace = 2;
+inline constexpr int kModBValues = 0x10;  // values given as length-and-bytes
+
+struct Modification {
+  int mod_op;
+  char* mod_type;
+  BerValue** mod_bvalues;
+  Modification* mod_next;
+};
+
+// --- Values ---
+BerValue* berValueDuplicate(const BerValue* value);
+// Appends copies of the non-empty values; the vector is made when absent.
+// 0, or -1 when memory runs out (the vector then holds what it held).
+int berValuesAdd(BerValue*** vector, BerValue** values);
+// The bulk form: copies of the non-empty values go from slot count on; the
+// capacity (in slots, starting at 1) doubles until count + addCount + 1
+// fit. Returns the number of copies stored, or -1 when memory runs out.
+int berValuesAddFast(BerValue*** vector, BerValue** values, int count, int addCount, int* capacity);
+int berValueCmp(const BerValue* a, const BerValue* b, int syntax, int normalize);
+int berValueNCmp(const BerValue* a, const BerValue* b, int syntax, int n, int normalize);
+void berValueNormalize(char* text, int syntax);
+// 0 when an equal value is in the vector, else 1.
+int berValueFind(BerValue** vector, const BerValue* value, int syntax, int normalize);
+// A 2-slot vector holding one value that points at data (not copied); one
+// block: zovurezFree(vector) releases it.
+BerValue** make_singlevalued_berval(char* data, uint32_t length);
+void berValueFree(BerValue* value);
+void berValuesFree(BerValue** vector);
+
+// --- Attributes ---
+// 0, or -1 when memory runs out.
+int attr_merge(Entry* entry, const char* type, BerValue** values);
+// cursor: the attribute slot last used (null: search from the list head).
+int attr_merge_fast(Entry* entry, const char* type, BerValue** values, int count, int addCount, int* capacity,
+                    Attribute*** cursor);
+int AddDirAttrToEntry(Entry* entry, const char* type, const char* data, uint32_t length);
+Attribute* attr_find(Attribute* list, const char* type);
+// 0, or 1 when there is no attribute of the type.
+int attr_delete(Attribute** list, const char* type);
+void attr_free(Attribute* attribute);
+void attr_normalize(char* type);
+
+// --- The syntax table ---
+int attr_syntax(const char* type);
+// One syntax line: argv holds one or more names, then the syntax name.
+void attr_syntax_config(const char* source, int line, int argc, char** argv);
+void attr_syntax_release();
+
+// --- Entries ---
+Entry* entry_new();
+void entry_free(Entry* entry);
+// Grows an array of entry pointers to hold needed slots. 0, or 1 when
+// memory runs out (array unchanged).
+int GrowEntries(Entry*** array, int needed, int* capacity);
+void GiveBackEntry(Entry*** array, int* count);
+
+// --- The entry text form ---
+// Parses the text (modified in place) into a new entry, or null.
+Entry* str2entry(char* text);
+// Renders into the shared buffer; valid until the next call. Null when
+// memory runs out.
+char* entry2str(Entry* entry, int* length, int withID);
+void FreeEntry2StrBuf();
+
+// --- LDIF lines ---
+// Bytes put_type_and_value writes for this type and value (no NUL).
+size_t ldif_line_size(size_t typeLength, const char* value, size_t length);
+void put_type_and_value(char** cursor, const char* type, const char* value, size_t length);
+char* ldif_type_and_value(const char* type, const char* value, size_t length);
+char* str_getline(char** cursor);
+// 0, or -1 when the line is not a valid "type: value" line.
+int str_parse_line(char* line, char** type, char** value, int* length);
+
+#endif  // OSTRAK_SERVER_ENTRY_H_
