@@ -17,44 +17,9 @@ int ldbm_back_add(Backend*, ...) { return 1; }
 int ldbm_back_delete(Backend*, ...) { return 1; }
 int ldbm_back_abandon(Backend*, ...) { return 0; }
 
-// --- seam: ldbm_back_config (backend configuration) ---
-int ldbm_back_config(Backend* /*be*/, const char* /*fileName*/, int /*line*/, int /*argc*/,
-                     char** /*argv*/) {
-  return 0;
-}
-
-// --- seam: ldbm_back_init / close / sync / release (backend start and housekeeping) ---
-int ldbm_back_init(Backend* /*be*/) { return 0; }
-int ldbm_back_close(Backend* /*be*/) { return 0; }
-int ldbm_back_sync(Backend* /*be*/) { return 0; }
-int ldbm_back_release(Backend* /*be*/) { return 0; }
-
-// --- seam: CreateDatabases (storage layer) ---
-int CreateDatabases(Backend* /*be*/) { return -1; }
-
-// --- seam: LockDBs / UnlockDBs (storage layer) ---
-int LockDBs(Backend* /*be*/, FILE** lock) {
-  if (lock != nullptr) *lock = nullptr;
-  return 0;
-}
-int UnlockDBs(FILE* /*lock*/) { return 0; }
-
-// --- seam: CheckRequiredDBs (storage layer) ---
-int CheckRequiredDBs(Backend* /*be*/, uint16_t* count) {
-  if (count != nullptr) *count = 6;
-  return 0;
-}
-
 // --- seam: WriteIndexMethodToDB / ReadIndexMethodFromDB (index configuration) ---
 int WriteIndexMethodToDB(Backend* /*be*/, int /*method*/) { return 0; }
 int ReadIndexMethodFromDB(Backend* /*be*/, int* method) {
   if (method != nullptr) *method = g != nullptr ? g->IndexMethod : 1;
   return 0;
 }
-
-// --- seam: ResetCacheSplitInfo / CheckCacheSplitInfo (storage layer) ---
-void ResetCacheSplitInfo() {}
-int CheckCacheSplitInfo() { return 0; }
-
-// --- seam: cache_reset_refcounts (entry cache) ---
-void cache_reset_refcounts(Backend* /*be*/) {}
