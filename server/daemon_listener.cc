@@ -1,0 +1,625 @@
+// The listener thread: the connection table, the listening sockets, the
+// accept path, the idle database flush, log rotation checks and the
+// ordered shutdown; the connection threads' bodies; the context pool.
+#include <arpa/inet.h>
+#include <pthread.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "crypto/random_pool.h"
+#include "foundation/context.h"
+#include "foundation/sdk_errors.h"
+#include "net/sockets.h"
+#include "server/backend.h"
+#include "server/connection.h"
+#include "server/daemon.h"
+#include "server/dispatch.h"
+#include "server/error_log.h"
+#include "server/ldap_service_calls.h"
+#include "server/listener.h"
+#include "server/log_rotation.h"
+#include "server/server_state.h"
+#include "server/support/zovurez.h"
+
+Connection* vuzizConnTable = nullptr;
+int32_t vuzizConnTableSize = 0;
+
+namespace {
+
+// The listening sockets are made once per process and outlive restarts.
+int gPlainSocket = -1;
+int gSecureSocket = -1;
+
+// Upper bound of the connection table, whatever the descriptor limit says.
+constexpr int32_t kMaxConnections = 4096;
+constexpr int kErrWaitTimeout = -11086;
+
+void LogWithText(int level, const char* format, int code) {
+  char text[256];
+  QOXGetErrorString(code, sizeof text, text);
+  LogError(level, format, code, text);
+}
+
+int32_t ConnectionLimit() {
+  struct rlimit rl {};
+  int64_t limit = 1024;
+  if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<int64_t>(rl.rlim_cur);
+  return static_cast<int32_t>(std::clamp<int64_t>(limit, 16, kMaxConnections));
+}
+
+bool MakeTable(int32_t size) {
+  auto* table = static_cast<Connection*>(zovurezCalloc(static_cast<size_t>(size), sizeof(Connection)));
+  if (table == nullptr) return false;
+  for (int32_t i = 0; i < size; ++i) {
+    Connection* c = &table[i];
+    c->socket = -1;
+    if (QOXMutexCreate(&c->dnMutex, nullptr) != 0 || QOXMutexCreate(&c->opMutex, nullptr) != 0 ||
+        QOXMutexCreate(&c->activityMutex, nullptr) != 0) {
+      LogError(kLogError, "Memory allocation error.");
+    }
+    c->mutexesMade = true;
+  }
+  QOXMutexGuard guard(&g->mutexConnTable);
+  vuzizConnTable = table;
+  vuzizConnTableSize = size;
+  g->connTableSize = size;
+  g->highestSlot = -1;
+  return true;
+}
+
+void FreeTable() {
+  Connection* table;
+  int32_t size;
+  {
+    QOXMutexGuard guard(&g->mutexConnTable);
+    table = vuzizConnTable;
+    size = vuzizConnTableSize;
+    vuzizConnTable = nullptr;
+    vuzizConnTableSize = 0;
+  }
+  if (table == nullptr) return;
+  for (int32_t i = 0; i < size; ++i) {
+    Connection* c = &table[i];
+    zovurezFree(c->clientAddress);
+    zovurezFree(c->clientHostName);
+    zovurezFree(c->boundDN);
+    zovurezFree(c->boundCredentials);
+    if (c->context != nullptr) ReleaseQOXSDKCtx(c->context, c->keyDBs, c->tlsKeyDB, c->serverTLSKey);
+    if (c->mutexesMade) {
+      QOXMutexDestroy(&c->dnMutex);
+      QOXMutexDestroy(&c->opMutex);
+      QOXMutexDestroy(&c->activityMutex);
+    }
+  }
+  zovurezFree(table);
+}
+
+// Lowers the highest slot in use after a slot was freed. Table mutex held.
+void LowerHighestSlot() {
+  if (g->highestSlot < 0 || vuzizConnTable[g->highestSlot].socket != -1) return;
+  int32_t i = g->highestSlot;
+  while (i >= 0 && vuzizConnTable[i].socket == -1) --i;
+  g->highestSlot = i;
+}
+
+void AddToCounter(QOXMutex* mutex, int32_t* counter, int32_t delta) {
+  QOXMutexGuard guard(mutex);
+  *counter += delta;
+}
+
+int32_t ReadCounter(QOXMutex* mutex, const int32_t* counter) {
+  QOXMutexGuard guard(mutex);
+  return *counter;
+}
+
+void* ConnectionThreadMain(void* arg) {
+  connection_activity(static_cast<int32_t>(reinterpret_cast<intptr_t>(arg)));
+  return nullptr;
+}
+
+void PublishWakeEvent(SocketEvent* event) {
+  QOXMutexGuard guard(&g_mutexSignalRelay);
+  g->listenerWakeEvent = event;
+}
+
+// Accepts and drops one pending connection (disabled server, full table).
+void AcceptAndClose(int listenSocket) {
+  int s = QOXAccept(listenSocket, nullptr, nullptr);
+  if (s < 0) {
+    LogWithText(kLogInfo, "TCP/IP accept failed with error %d (%s)", QOXGetLastSocketsError());
+    return;
+  }
+  close(s);
+}
+
+// The wait of one listener iteration in milliseconds-free timeval form.
+struct timeval* WaitTime(bool synced, bool backoff, struct timeval* tv) {
+  if (backoff) {
+    tv->tv_sec = 1;
+    tv->tv_usec = 0;
+    return tv;
+  }
+  if (g->IdleSyncTimeout != 0 && !synced) {
+    tv->tv_sec = g->IdleSyncTimeout;
+  } else if (g->CycleLogDay == 8) {
+    return nullptr;
+  } else {
+    tv->tv_sec = 60;
+  }
+  tv->tv_usec = 0;
+  return tv;
+}
+
+void ShutdownConnections() {
+  {
+    int32_t running = ReadCounter(&g->mutexOpsRunning, &g->operationsRunning);
+    LogError(kLogVerbose, "Waiting for %d operations to complete.", running);
+    while (ReadCounter(&g->mutexOpsRunning, &g->operationsRunning) > 0) {
+      QOXThreadYield();
+      Delay(100);
+    }
+  }
+  if (ReadCounter(&g->mutexThreadCount, &g->connectionThreads) > 0) {
+    Delay(100);
+    int32_t highest;
+    {
+      QOXMutexGuard guard(&g->mutexConnTable);
+      highest = g->highestSlot;
+    }
+    for (int32_t i = highest; i >= 0; --i) {
+      int32_t number;
+      {
+        QOXMutexGuard guard(&g->mutexConnTable);
+        number = vuzizConnTable[i].connNumber;
+      }
+      CloseConnection(i, number, kCloseShutdown);
+    }
+  }
+  LogError(kLogVerbose, "Waiting for %d threads to terminate.",
+           ReadCounter(&g->mutexThreadCount, &g->connectionThreads));
+  while (ReadCounter(&g->mutexThreadCount, &g->connectionThreads) > 0) {
+    QOXThreadYield();
+    Delay(100);
+  }
+}
+
+}  // namespace
+
+int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
+  *descriptor = -1;
+  int s = QOXOpenSocket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) {
+    QOXError err = QOXGetLastSocketsError();
+    LogWithText(kLogError, "Creating socket failed with error %d (%s)", err);
+    return err;
+  }
+  int on = 1;
+  if (QOXSetSocketOptions(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+    QOXError err = QOXGetLastSocketsError();
+    LogWithText(kLogError, "Setting socket option failed with error %d (%s)", err);
+    close(s);
+    return err;
+  }
+  struct sockaddr_in addr {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (QOXBindSocket(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr) != 0) {
+    QOXError err = QOXGetLastSocketsError();
+    char text[256];
+    QOXGetErrorString(err, sizeof text, text);
+    LogError(kLogError,
+             "Binding to port %hu failed with error %d (%s)\nAnother server may already be running on that port.\n",
+             static_cast<unsigned short>(port), err, text);
+    close(s);
+    return err;
+  }
+  if (QOXListen(s, 5) != 0) {
+    QOXError err = QOXGetLastSocketsError();
+    LogWithText(kLogError, "Listening on socket failed with error %d (%s)", err);
+    close(s);
+    return err;
+  }
+  *descriptor = s;
+  return 0;
+}
+
+int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t now, int32_t* outSlot) {
+  QOXMutexGuard guard(&g->mutexConnTable);
+  if (!g->serverEnabled) {
+    AcceptAndClose(listenSocket);
+    LogError(kLogWarning, "Connection refused, daemon disabled!");
+    return 1;
+  }
+  int32_t slot = 0;
+  while (slot < vuzizConnTableSize && table[slot].socket != -1) ++slot;
+  if (slot == vuzizConnTableSize) {
+    // Taking the pending connection off the queue keeps the listening
+    // socket from staying readable (and the listener from spinning).
+    LogError(kLogWarning, "Exceeded maximum number of connections (%d).  New connection rejected. ",
+             vuzizConnTableSize);
+    AcceptAndClose(listenSocket);
+    return 1;
+  }
+  struct sockaddr_in peer {};
+  socklen_t peerLength = sizeof peer;
+  int s = QOXAccept(listenSocket, reinterpret_cast<struct sockaddr*>(&peer), &peerLength);
+  if (s < 0) {
+    LogWithText(kLogInfo, "TCP/IP accept failed with error %d (%s)", QOXGetLastSocketsError());
+    return 2;
+  }
+  LogError(kLogVerbose, "New connection on socket %d.", s);
+  Connection* c = &table[slot];
+  c->socket = s;
+  if (slot > g->highestSlot) g->highestSlot = slot;
+  zovurezFree(c->clientAddress);
+  zovurezFree(c->clientHostName);
+  c->clientAddress = c->clientHostName = nullptr;
+  {
+    QOXMutexGuard dnGuard(&c->dnMutex);
+    zovurezFree(c->boundDN);
+    zovurezFree(c->boundCredentials);
+    c->boundDN = c->boundCredentials = nullptr;
+  }
+  {
+    QOXMutexGuard counters(&g->mutexOpCounters);
+    c->connNumber = static_cast<int32_t>(g->statConnections++);
+  }
+  GetClientAddrInfo(nullptr, &peer, g->LookupHostname, &c->clientAddress, &c->clientHostName);
+  c->entropy ^= peer.sin_addr.s_addr;
+  c->reconstructionBind = c->adminBind = c->changedKeyData = 0;
+  if (g->LookupHostname)
+    LogError(kLogVerbose, "New connection from %s (%s) on %d.", c->clientAddress ? c->clientAddress : "unknown",
+             c->clientHostName ? c->clientHostName : "unknown", s);
+  else
+    LogError(kLogVerbose, "New connection from %s on %d.", c->clientAddress ? c->clientAddress : "unknown", s);
+  c->startTime = now;
+  {
+    QOXMutexGuard activity(&c->activityMutex);
+    c->lastActivity = now;
+  }
+  {
+    QOXMutexGuard ops(&c->opMutex);
+    c->opsInitiated = c->opsCompleted = 0;
+  }
+  c->secure = secure;
+  *outSlot = slot;
+  return 0;
+}
+
+void LaunchConnectionThread(int32_t slot) {
+  QOXThreadAttr attr;
+  QOXThreadAttrCreate(&attr);
+  QOXThreadAttrSetDetachState(&attr, kQOXThreadDetached);
+  QOXThread thread;
+  // Counted before the start so that shutdown never misses a thread.
+  AddToCounter(&g->mutexThreadCount, &g->connectionThreads, 1);
+  if (QOXThreadCreate(&thread, &attr, ConnectionThreadMain, reinterpret_cast<void*>(static_cast<intptr_t>(slot))) !=
+      0) {
+    AddToCounter(&g->mutexThreadCount, &g->connectionThreads, -1);
+    CloseConnection(slot, vuzizConnTable[slot].connNumber, kCloseNormal);
+  }
+  QOXThreadAttrDestroy(&attr);
+}
+
+void CloseConnection(int32_t slot, int32_t connNumber, int mode) {
+  QOXMutexGuard guard(&g->mutexConnTable);
+  if (vuzizConnTable == nullptr || slot < 0 || slot >= vuzizConnTableSize) return;
+  Connection* c = &vuzizConnTable[slot];
+  if (c->socket == -1 || c->connNumber != connNumber) return;
+  LogError(kLogVerbose, "conn=%d op=%d fd=%d closed.", connNumber, mode, c->socket);
+  if (mode == kCloseShutdown) {
+    // The connection's own thread is still reading this socket: shutting it
+    // down ends that read, and the thread then closes the connection itself
+    // (closing the descriptor here could hand its number to a new socket
+    // under the thread's feet).
+    if (shutdown(c->socket, SHUT_RDWR) != 0)
+      LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
+    return;
+  }
+  if (c->context != nullptr) {
+    ReleaseQOXSDKCtx(c->context, c->keyDBs, c->tlsKeyDB, c->serverTLSKey);
+    c->context = nullptr;
+    c->keyDBs[0] = c->keyDBs[1] = c->keyDBs[2] = nullptr;
+    c->tlsKeyDB = nullptr;
+    c->serverTLSKey = nullptr;
+  }
+  if (shutdown(c->socket, SHUT_RDWR) != 0 && errno != ENOTCONN)
+    LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
+  if (QOXCloseSocket(c->socket) != 0)
+    LogError(kLogWarning, "Closing client connection failed with error %d\n", QOXGetLastSocketsError());
+  c->socket = -1;
+  c->tlsSession = nullptr;
+  c->tlsContext = nullptr;
+  c->clientKey = nullptr;
+  LowerHighestSlot();
+}
+
+void connection_activity(int32_t slot) {
+  Connection* c = &vuzizConnTable[slot];
+  const int32_t number = c->connNumber;
+  GetQOXSDKCtx(&c->context, c->keyDBs, &c->tlsKeyDB, &c->serverTLSKey);
+  bool ok = true;
+  if (c->secure && c->tlsSession == nullptr) ok = vuzizStartTLS(c) == 0;
+  const int waitMs = std::max(300, 2 * g->TimeLimit) * 1000;
+  QOXberElement* ber = nullptr;
+  while (ok && !vuziz_shutdown && c->socket != -1) {
+    if (ber == nullptr) {
+      QOXError err = QOXNewBERElement(c->context, &ber);
+      if (err != 0) {
+        LogWithText(kLogError, "QOXNewBERElement failed with error %d (%s)", err);
+        break;
+      }
+    }
+    QOXError err = QOXberReadResponse(ber, c->socket, waitMs);
+    if (err == -11980) break;
+    if (err == -11097 || err == -11086 || err == -11049) {
+      LogError(kLogInfo, "Client unexpectedly closed connection (%d).\n", number);
+      break;
+    }
+    if (err != 0) {
+      LogWithText(kLogError, "QOXberReadResponse failed with error %d (%s)", err);
+      break;
+    }
+    uint32_t tag = 0, length = 0;
+    if ((err = QOXberPeek(ber, &tag, &length)) != 0) {
+      LogWithText(kLogError, "QOXberPeek failed with error %d (%s)", err);
+      break;
+    }
+    if (tag != 0x30) break;
+    int32_t msgID = 0;
+    uint32_t opTag = 0;
+    // The message ID, then the operation's tag without moving past it.
+    if ((err = QOXberRead(ber, "{i", &msgID)) != 0 || (err = QOXberPeek(ber, &opTag, &length)) != 0) {
+      LogWithText(kLogError, "QOXberRead failed with error %d (%s)", err);
+      break;
+    }
+    // Constructed operations are entered onto their first primitive; the
+    // primitive ones (Unbind, Delete, Abandon) stay on their own element.
+    if ((opTag & 0x20) != 0 && (err = QOXberNextPrimitive(ber)) != 0) {
+      LogWithText(kLogError, "QOXberNextPrimitive failed with error %d (%s)", err);
+      break;
+    }
+    char* dn = nullptr;
+    {
+      QOXMutexGuard guard(&c->dnMutex);
+      dn = zovurezStrdup(c->boundDN != nullptr ? c->boundDN : "");
+    }
+    if (dn == nullptr) break;
+    uint32_t now = vuzizUpdateCurrentTime();
+    {
+      QOXMutexGuard guard(&c->activityMutex);
+      c->lastActivity = now;
+    }
+    c->entropy ^= now;
+    QOXGlobalRandomPoolAddKeystroke(c->entropy);
+    Operation* op;
+    {
+      QOXMutexGuard guard(&c->opMutex);
+      op = op_add(&c->operations, ber, msgID, opTag, dn, c->opsInitiated, number);
+    }
+    zovurezFree(dn);
+    if (op == nullptr) break;
+    ber = nullptr;  // the operation owns it now
+    if (connection_operation(c, op) == 1) break;
+  }
+  if (ber != nullptr) QOXFreeBERElement(ber);
+  CloseConnection(slot, number, kCloseNormal);
+  AddToCounter(&g->mutexThreadCount, &g->connectionThreads, -1);
+}
+
+void* vuzizDaemon(void* arg) {
+  const int port = static_cast<int>(reinterpret_cast<intptr_t>(arg));
+  int rc = 1;
+  bool handedOver = false;
+  FILE* dbLock = nullptr;
+  bool locked = false;
+  SocketEvent* event = nullptr;
+  Backend* be = select_backend();
+  do {
+    if (LockDBs(be, &dbLock) != 0) {
+      LogError(kLogError, "Deamon process could not acquire database lock.");
+      break;
+    }
+    locked = true;
+    if (!MakeTable(ConnectionLimit())) {
+      LogError(kLogError, "Memory allocation error.");
+      break;
+    }
+    QOXError err = qoxCreateSocketEvent(&event, pthread_self());
+    if (err != 0) {
+      LogWithText(kLogError, "Creating a socket event failed with error %d (%s)", err);
+      break;
+    }
+    PublishWakeEvent(event);
+    if (port != 0 && gPlainSocket < 0) {
+      if ((err = CreateDaemonSocket(port, 0, &gPlainSocket)) != 0) {
+        LogWithText(kLogError, "Opening a TCP/IP socket failed with error %d (%s)", err);
+        break;
+      }
+    }
+    if (g->SecureMode != kSecureDisabled && gSecureSocket < 0) {
+      if ((err = CreateDaemonSocket(g->SecurePort, 1, &gSecureSocket)) != 0) {
+        LogWithText(kLogError, "Opening a TCP/IP socket failed with error %d (%s)", err);
+        break;
+      }
+    }
+    if (port == 0 && g->SecureMode == kSecureDisabled) {
+      LogError(kLogError, "Unsecure and secure ports disabled, server not started!\n");
+      break;
+    }
+    vuzizInstallSignalHandlers();
+    if (setgid(g->groupID) != 0) {
+      LogError(kLogError, "Could not set gid to group (%d).", static_cast<int>(g->groupID));
+      break;
+    }
+    if (setuid(g->userID) != 0) {
+      LogError(kLogError, "Could not set uid to user (%s).", g->User != nullptr ? g->User : "");
+      break;
+    }
+    vuzizHandoverRelease(g);
+    handedOver = true;
+    WritePIDToFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
+    g_iServerExitCode = 0;
+    rc = 0;
+  } while (false);
+
+  if (rc == 0) {
+    bool synced = true;
+    uint16_t busyTime = 0;
+    time_t backoffUntil = 0;
+    // Listen only on the sockets this pass asked for.
+    const int plain = port != 0 ? gPlainSocket : -1;
+    const int secure = g->SecureMode != kSecureDisabled ? gSecureSocket : -1;
+    const int nfds = std::max({vuzizConnTableSize, plain + 1, secure + 1});
+    while (!vuziz_shutdown) {
+      const bool backoff = time(nullptr) < backoffUntil;
+      qoxZeroSocketSelectActivities(event);
+      if (!backoff) {
+        if (plain >= 0) qoxSetSocketSelectActivities(plain, event, 1);
+        if (secure >= 0) qoxSetSocketSelectActivities(secure, event, 1);
+      }
+      struct timeval tv {};
+      QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, &tv), nfds);
+      const bool timedOut = w == kErrWaitTimeout;
+      if (w == kQOXSocketEventFailed) {
+        if (!vuziz_shutdown) LogWithText(kLogVerbose, "TCP/IP select failed with error %d (%s)", QOXGetLastSocketsError());
+        qoxClearSocketEvent(event);
+        continue;
+      }
+      if (timedOut && !backoff) {
+        bool syncNow = true;
+        if (ReadCounter(&g->mutexOpsRunning, &g->operationsRunning) > 0) {
+          busyTime = static_cast<uint16_t>(busyTime + g->IdleSyncTimeout);
+          syncNow = busyTime > g->TimeLimit;
+          if (syncNow) busyTime = 0;
+        } else if (busyTime != 0) {
+          busyTime = 0;
+          synced = false;
+        }
+        if (syncNow && !synced) {
+          be_SyncDB();
+          synced = true;
+        }
+      } else if (!timedOut) {
+        qoxClearSocketEvent(event);
+      }
+      if (vuziz_shutdown) break;
+      uint32_t now = vuzizUpdateCurrentTime();
+      if (g->cycleLogContext != nullptr && IsCycleLogTime(g->cycleLogContext, now)) CycleLog(g->cycleLogContext, now);
+      if (timedOut) continue;
+      synced = false;
+      const int listeners[2] = {plain, secure};
+      for (int k = 0; k < 2; ++k) {
+        if (listeners[k] < 0) continue;
+        int activity = 0;
+        qoxGetSocketSelectActivity(listeners[k], event, &activity);
+        if (activity != 1) continue;
+        int32_t slot = -1;
+        int added = AddNewConnection(vuzizConnTable, listeners[k], k, now, &slot);
+        if (added == 0) {
+          LaunchConnectionThread(slot);
+        } else if (added == 2) {
+          // A failed accept (EMFILE and the like) leaves the socket
+          // readable: stop watching it for a moment instead of spinning.
+          backoffUntil = time(nullptr) + 1;
+        }
+      }
+      QOXThreadYield();
+    }
+    ShutdownConnections();
+  }
+
+  PublishWakeEvent(nullptr);
+  if (event != nullptr) qoxFreeSocketEvent(event);
+  if (vuzizConnTable != nullptr) FreeTable();
+  if (locked && dbLock != nullptr) UnlockDBs(dbLock);
+  DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
+  g_iServerExitCode = static_cast<int16_t>(rc);
+  if (rc == 1) {
+    if (!handedOver) vuzizHandoverRelease(g);
+    vuziz_shutdown = 1;
+  }
+  return nullptr;
+}
+
+// --- The context pool ---
+
+int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB, QOXKeyDBObj** serverKey) {
+  *context = nullptr;
+  keyDBs[0] = keyDBs[1] = keyDBs[2] = nullptr;
+  *tlsKeyDB = nullptr;
+  *serverKey = nullptr;
+  {
+    QOXMutexGuard guard(&g->mutexPool);
+    ContextPoolEntry* e = g->contextPool;
+    if (e != nullptr) {
+      g->contextPool = e->next;
+      *context = e->context;
+      for (int i = 0; i < 3; ++i) keyDBs[i] = e->keyDBs[i];
+      *tlsKeyDB = e->tlsKeyDB;
+      *serverKey = e->serverTLSKey;
+      zovurezFree(e);
+      return 0;
+    }
+  }
+  // The server's key databases are copied into new contexts once the key
+  // services can transfer them; until then a context carries none.
+  QOXError err;
+  {
+    QOXMutexGuard guard(&g->mutexPoolCreate);
+    err = QOXNewContext(kQOXAPIVersion, context);
+  }
+  if (err != 0) {
+    vuzizTrace(kTraceDetail, "GetQOXSDKCtx: Creating QOX context failed, rc = %d\n", err);
+    *context = nullptr;
+    return 1;
+  }
+  return 0;
+}
+
+void ReleaseQOXSDKCtx(QOXContext* context, QOXKeyDB* keyDBs[3], QOXKeyDB* tlsKeyDB, QOXKeyDBObj* serverKey) {
+  auto* e = static_cast<ContextPoolEntry*>(zovurezCalloc(1, sizeof(ContextPoolEntry)));
+  if (e == nullptr) {
+    LogError(kLogError, "Memory allocation error.");
+    return;
+  }
+  e->context = context;
+  for (int i = 0; i < 3; ++i) e->keyDBs[i] = keyDBs[i];
+  e->tlsKeyDB = tlsKeyDB;
+  e->serverTLSKey = serverKey;
+  QOXMutexGuard guard(&g->mutexPool);
+  e->next = g->contextPool;
+  g->contextPool = e;
+}
+
+void vuzizFreeContextPool(ServerState* state) {
+  if (state == nullptr) return;
+  ContextPoolEntry* e;
+  {
+    QOXMutexGuard guard(&state->mutexPool);
+    e = state->contextPool;
+    state->contextPool = nullptr;
+  }
+  while (e != nullptr) {
+    ContextPoolEntry* next = e->next;
+    for (QOXKeyDB* db : e->keyDBs)
+      if (db != nullptr) QOXFreeKeyDB(db);
+    if (e->tlsKeyDB != nullptr) QOXFreeKeyDB(e->tlsKeyDB);
+    if (e->context != nullptr) {
+      QOXMutexGuard guard(&state->mutexPoolCreate);
+      QOXFreeContext(e->context);
+    }
+    zovurezFree(e);
+    e = next;
+  }
+}
+
+void FreeAllThreadContexts() { vuzizFreeContextPool(g); }

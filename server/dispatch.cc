@@ -1,0 +1,97 @@
+// Dispatch of one LDAP request by its protocol-operation tag.
+#include "server/dispatch.h"
+
+#include <cstring>
+
+#include "server/connection.h"
+#include "server/error_log.h"
+#include "server/ldap_service_calls.h"
+#include "server/operations.h"
+#include "server/server_state.h"
+
+namespace {
+
+void SetLogCode(Operation* op, const char* code) {
+  op->type = kOpTypeOther;
+  memcpy(op->logData.code, code, 4);
+}
+
+}  // namespace
+
+int connection_operation(Connection* conn, Operation* op) {
+  logFileStdElementsResetCounters(conn);
+  logFileStdElementsStartTimer(conn);
+  {
+    QOXMutexGuard guard(&g->mutexOpsRunning);
+    ++g->operationsRunning;
+  }
+  {
+    QOXMutexGuard guard(&conn->opMutex);
+    ++conn->opsInitiated;
+  }
+  {
+    QOXMutexGuard guard(&g->mutexOpCounters);
+    ++g->statOpsInitiated;
+  }
+  int rc = 0;
+  switch (op->tag) {
+    case 0x42:
+      op->type = kOpTypeUnbind;
+      do_unbind(conn, op);
+      rc = 1;
+      break;
+    case 0x4A:
+      SetLogCode(op, "DLT");
+      vuzizSevereError("Unsupported LDAP operation (delete).", "vuzizConnection", __LINE__);
+      do_delete(conn, op);
+      break;
+    case 0x50:
+      op->type = kOpTypeAbandon;
+      do_abandon(conn, op);
+      break;
+    case 0x60:
+      op->type = kOpTypeBind;
+      do_bind(conn, op);
+      break;
+    case 0x63:
+      op->type = kOpTypeSearch;
+      do_search(conn, op);
+      break;
+    case 0x66:
+      SetLogCode(op, "MOD");
+      do_modify(conn, op);
+      break;
+    case 0x68:
+      op->type = kOpTypeAdd;
+      do_add(conn, op);
+      break;
+    case 0x6C:
+      SetLogCode(op, "MDN");
+      vuzizSevereError("Unsupported LDAP operation (modify RDN).", "vuzizConnection", __LINE__);
+      do_modifyrdn(conn, op);
+      break;
+    case 0x6E:
+      SetLogCode(op, "CMP");
+      vuzizSevereError("Unsupported LDAP operation (compare).", "vuzizConnection", __LINE__);
+      do_compare(conn, op);
+      break;
+    default:
+      SetLogCode(op, "UNK");
+      vuzizTrace(kTraceStartStop, "unknown request 0x%x\n", op->tag);
+      break;
+  }
+  {
+    QOXMutexGuard guard(&conn->opMutex);
+    ++conn->opsCompleted;
+    op_delete(&conn->operations, op);
+  }
+  {
+    QOXMutexGuard guard(&g->mutexOpCounters);
+    ++g->statOpsCompleted;
+  }
+  {
+    QOXMutexGuard guard(&g->mutexOpsRunning);
+    --g->operationsRunning;
+  }
+  return rc;
+}

@@ -1,0 +1,43 @@
+// Handlers of the LDAP version 2 requests, the two pseudo entries the core
+// answers itself ("CN=QOXSERVERINFO" and "cn=monitor"), and the refusals.
+//
+// Each handler runs on the connection's thread with the Operation's request
+// element positioned at the operation's contents, and answers through
+// server/result.h or by calling the backend's entry point, which answers.
+//
+// Backend entry points (Backend record, server/server_state.h) are called
+// with these arguments after the backend itself:
+//   bind   (Connection*, Operation*, const char* dn, int method,
+//           BerValue* credentials)
+//          -> 0: bound, the caller answers; non-zero: the backend answered
+//   modify (Connection*, Operation*, const char* dn as received,
+//           Modification* list) -> answers itself
+//   search (Connection*, Operation*, const char* base, int scope,
+//           int deref, int sizeLimit, int timeLimit, Filter* filter,
+//           const char* filterString, char** requestedTypes, int typesOnly)
+//          -> answers itself (entries and SearchResultDone)
+#ifndef OSTRAK_SERVER_OPERATIONS_H_
+#define OSTRAK_SERVER_OPERATIONS_H_
+
+struct Connection;
+struct Operation;
+struct Modification;
+
+void do_bind(Connection* conn, Operation* op);
+void do_unbind(Connection* conn, Operation* op);
+void do_abandon(Connection* conn, Operation* op);
+void do_modify(Connection* conn, Operation* op);
+void do_search(Connection* conn, Operation* op);
+void do_delete(Connection* conn, Operation* op);
+void do_modifyrdn(Connection* conn, Operation* op);
+void do_compare(Connection* conn, Operation* op);
+// The key submission (an Add request).
+void do_add(Connection* conn, Operation* op);
+
+void QOXServerInfo(Connection* conn, Operation* op);
+void monitor_info(Connection* conn, Operation* op);
+// Puts "modifytimestamp" and "modifiersname" replace modifications at the
+// head of the list (dropping any given); returns the operation's bound DN.
+char* add_lastmods(Operation* op, Modification** list);
+
+#endif  // OSTRAK_SERVER_OPERATIONS_H_

@@ -1,0 +1,193 @@
+// LDAP results and search entries: one element built, one send.
+#include "server/result.h"
+
+#include <strings.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <memory>
+
+#include "foundation/errors.h"
+#include "foundation/sdk_errors.h"
+#include "net/ber.h"
+#include "net/ldap_result.h"
+#include "net/sockets.h"
+#include "server/access_rules.h"
+#include "server/connection.h"
+#include "server/entry.h"
+#include "server/error_log.h"
+#include "server/ldap_service_calls.h"
+#include "server/server_state.h"
+#include "server/support/zovurez.h"
+
+namespace {
+
+struct BerDeleter {
+  void operator()(QOXberElement* e) const { QOXFreeBERElement(e); }
+};
+using BerPtr = std::unique_ptr<QOXberElement, BerDeleter>;
+
+struct FixedText {
+  int result;
+  const char* text;
+};
+constexpr FixedText kFixedTexts[] = {
+    {1, "An error was detected on the server processing this request.  Consult the server admininstrator for "
+        "assistance."},
+    {2, "The data provided to the server was invalid or corrupt."},
+    {3, "This operation exceeded the maximum time limit for a single request."},
+    {4, "The number of certificates returned by this search exceeds the maximum set for this server."},
+    {8, "This request must be signed by an authorized person."},
+    {21, "An invalid keyblock was received by the server.  See the server error log for more details."},
+    {48, "The authorization used for this request was invalid and unnecessary."},
+    {50, "You do not have authority to perform this action."},
+    {90, "Server out of memory."},
+};
+
+// Attributes whose value lengths count as key bytes sent.
+constexpr const char* kKeyByteTypes[] = {"qoxkey", "qoxkeyv2", "qoxrecondata", "qoxreconhashrepetitions",
+                                         "qoxreconprompts"};
+
+bool CountsAsKeyBytes(const char* type) {
+  for (const char* t : kKeyByteTypes)
+    if (strcasecmp(t, type) == 0) return true;
+  return false;
+}
+
+// Sends the whole encoding on the connection. On a real failure the
+// socket is shut down, so that the connection's next read fails and its
+// thread closes it.
+bool SendEncoding(Connection* conn, QOXberElement* ber, uint32_t* sent) {
+  const uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  if (QOXberGetEncoding(ber, &bytes) != 0 || QOXberGetLength(ber, &length) != 0) return false;
+  QOXError err = qoxSendAll(conn->socket, bytes, length);
+  if (err != 0) {
+    char text[256];
+    QOXGetErrorString(err, sizeof text, text);
+    LogError(kLogVerbose, "Socket write failed with error %d (%s).", err, text);
+    shutdown(conn->socket, SHUT_RDWR);
+    return false;
+  }
+  *sent = length;
+  return true;
+}
+
+void AddSentStats(uint32_t entries, uint32_t bytes) {
+  QOXMutexGuard guard(&g->mutexSentStats);
+  g->statEntriesSent += entries;
+  g->statBytesSent += bytes;
+}
+
+}  // namespace
+
+int QOXldapResultToProprietaryErrorString(int result, const char** text) {
+  if (text == nullptr) {
+    LogError(kLogError, "Bad parameters to function QOXldapResultToProprietaryErrorString.");
+    return kQOXErrBadParams;
+  }
+  *text = nullptr;
+  for (const FixedText& f : kFixedTexts)
+    if (f.result == result) *text = f.text;
+  return 0;
+}
+
+uint32_t vuzizResponseTag(uint32_t requestTag) {
+  if (requestTag == 0) return 0x30;
+  if (requestTag == 0x4A) return 0x6B;
+  if (requestTag == 0x63) return 0x65;
+  return requestTag + 1;
+}
+
+void send_ldap_result(Connection* conn, Operation* op, int result, const char* matched, const char* text) {
+  do_send_ldap_result(conn, op, result, matched, text, 0);
+}
+
+void send_ldap_search_result(Connection* conn, Operation* op, int result, const char* matched, const char* text,
+                             int entryCount) {
+  do_send_ldap_result(conn, op, result, matched, text, entryCount);
+}
+
+void do_send_ldap_result(Connection* conn, Operation* op, int result, const char* matched, const char* text,
+                         int entryCount) {
+  AddAccessLogEntry(conn, op, op->type, &op->logData, entryCount, result);
+
+  char toolkitText[255];
+  if (text == nullptr) {
+    QOXldapResultToProprietaryErrorString(result, &text);
+    if (text == nullptr) {
+      QOXGetErrorString(QOXldapResultToError(nullptr, result), sizeof toolkitText, toolkitText);
+      text = toolkitText;
+    }
+  }
+  QOXberElement* raw = nullptr;
+  if (QOXNewBERElement(conn->context, &raw) != 0) {
+    vuzizTrace(kTraceStartStop, "do_send_ldap_result: QOXNewBERElement failed\n");
+    return;
+  }
+  BerPtr ber(raw);
+  if (QOXberAppend(raw, "{it{ess}}", op->msgID, vuzizResponseTag(op->tag), result,
+                   matched != nullptr ? matched : "", text) != 0) {
+    vuzizTrace(kTraceStartStop, "do_send_ldap_result: QOXberAppend failed\n");
+    return;
+  }
+  qoxClearSocketsError();
+  if (conn->connNumber != op->connNumber) {
+    vuzizSevereError("Connection/Operation ID problem.", "vuzizResult", __LINE__);
+    return;
+  }
+  uint32_t sent = 0;
+  if (!SendEncoding(conn, raw, &sent)) return;
+  AddSentStats(0, sent);
+  LogError(kLogVerbose, "conn=%d op=%d RESULT err=%d tag=%d nentries=%d", conn->connNumber, op->opNumber, result,
+           static_cast<int>(vuzizResponseTag(op->tag)), entryCount);
+}
+
+int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry, char** requestedTypes,
+                      Attribute* attributes, int typesOnly) {
+  if (access_allowed(be, conn, op, entry, "entry", nullptr, op->boundDN, kAccessRead) == 0) {
+    vuzizTrace(kTraceAccess, "acl: access to entry not allowed\n");
+    return 1;
+  }
+  QOXberElement* raw = nullptr;
+  if (QOXNewBERElement(conn->context, &raw) != 0) return -1;
+  BerPtr ber(raw);
+  auto fail = [] {
+    vuzizTrace(kTraceStartStop, "QOXberAppend failed\n");
+    return -1;
+  };
+  if (QOXberAppend(raw, "{it{s{", op->msgID, 0x64u, entry->e_dn != nullptr ? entry->e_dn : "") != 0)
+    return fail();
+  // No per-entry access lists exist, so the per-attribute and per-value
+  // read checks grant every attribute; only the reconstruction data is
+  // kept from connections that did not unlock it.
+  for (Attribute* a = attributes != nullptr ? attributes : entry->e_attrs; a != nullptr; a = a->a_next) {
+    if (requestedTypes != nullptr && charray_inlist(requestedTypes, a->a_type) == 0) continue;
+    if (strcasecmp(a->a_type, "qoxrecondata") == 0 && !conn->reconstructionBind) continue;
+    if (QOXberAppend(raw, "{s[", a->a_type) != 0) return fail();
+    if (!typesOnly && a->a_vals != nullptr) {
+      bool keyBytes = CountsAsKeyBytes(a->a_type);
+      for (BerValue** v = a->a_vals; *v != nullptr; ++v) {
+        const char* bytes = (*v)->bv_val != nullptr ? (*v)->bv_val : "";
+        if (QOXberAppend(raw, "o", bytes, (*v)->bv_len) != 0) return fail();
+        if (keyBytes) conn->keyBytesSent += static_cast<int32_t>((*v)->bv_len);
+      }
+    }
+    if (QOXberAppend(raw, "]}") != 0) return fail();
+  }
+  if (QOXberAppend(raw, "}}}") != 0) return fail();
+  qoxClearSocketsError();
+  if (conn->connNumber != op->connNumber) {
+    vuzizSevereError("Connection/Operation ID mismatch.", "vuzizResult", __LINE__);
+    return -1;
+  }
+  uint32_t sent = 0;
+  if (!SendEncoding(conn, raw, &sent)) {
+    AddAccessLogEntry(conn, op, op->type, &op->logData, 0, 88);
+    return -2;
+  }
+  AddSentStats(1, sent);
+  LogError(kLogVerbose, "conn=%d op=%d ENTRY dn=%s.", conn->connNumber, op->opNumber,
+           entry->e_dn != nullptr ? entry->e_dn : "");
+  return 0;
+}

@@ -1,0 +1,43 @@
+// Encoding and sending the daemon's answers: LDAP results and search
+// entries. Each answer is built whole in one BER element of the
+// connection's context and sent with one send-all call, so a connection's
+// answers never interleave (only the connection's own thread sends on it).
+//
+// Thread safety: called on the connection's thread; the server-wide
+// entries-sent and bytes-sent counters change under
+// ServerState::mutexSentStats.
+#ifndef OSTRAK_SERVER_RESULT_H_
+#define OSTRAK_SERVER_RESULT_H_
+
+#include <cstdint>
+
+struct Backend;
+struct Connection;
+struct Operation;
+struct Entry;
+struct Attribute;
+
+// Access-log outcomes carried in a search result's entry count.
+inline constexpr int kSearchOutcomeServerInfo = -42;
+inline constexpr int kSearchOutcomePending = -43;
+inline constexpr int kSearchOutcomeDeleted = -44;
+inline constexpr int kBindOutcomeReconstruction = -45;
+inline constexpr int kOutcomeDisabled = -46;
+inline constexpr int kSearchOutcomeFailed = -99;
+
+void send_ldap_result(Connection* conn, Operation* op, int result, const char* matched, const char* text);
+void send_ldap_search_result(Connection* conn, Operation* op, int result, const char* matched, const char* text,
+                             int entryCount);
+void do_send_ldap_result(Connection* conn, Operation* op, int result, const char* matched, const char* text,
+                         int entryCount);
+// 0 sent, 1 refused by access control, -1 not encoded (or the slot belongs
+// to another connection by now), -2 the write failed.
+int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry, char** requestedTypes,
+                      Attribute* attributes, int typesOnly);
+// The fixed text of a result (null when the table has none). -12000 for a
+// null out pointer.
+int QOXldapResultToProprietaryErrorString(int result, const char** text);
+// The response tag of a request tag.
+uint32_t vuzizResponseTag(uint32_t requestTag);
+
+#endif  // OSTRAK_SERVER_RESULT_H_
