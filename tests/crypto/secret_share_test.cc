@@ -11,20 +11,12 @@
 #include "foundation/context.h"
 #include "foundation/errors.h"
 #include "tests/foundation/python_oracle.h"
+#include "tests/foundation/toolkit_fixture.h"
 
 namespace {
 
-class SecretShareTest : public ::testing::Test {
+class SecretShareTest : public ToolkitTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), 0);
-    ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &context_), 0);
-  }
-  void TearDown() override {
-    EXPECT_EQ(QOXFreeContext(context_), 0);
-    QOXsdkCleanup();
-  }
-
   std::vector<uint8_t> Split(const std::string& secret, uint32_t t, uint32_t n) {
     std::vector<uint8_t> shares(n * (4 + secret.size()), 0xCC);
     EXPECT_EQ(QOXSecretShareData(context_, secret.data(), secret.size(), t, n, shares.data()), 0);
@@ -43,8 +35,6 @@ class SecretShareTest : public ::testing::Test {
     out->assign(len, '\0');
     return QOXSecretReconstructData(context_, shares.data(), len, count, out->data());
   }
-
-  QOXContext* context_ = nullptr;
 };
 
 constexpr char kSecretBytes[] = "the quick brown fox \x00\x01\xff jumps";
