@@ -43,7 +43,7 @@ class CheckOption(h.RootTestCase):
              "IndexMethod word\nDefaultAccess read\nIdleSyncTimeout 5\nAccessLogFormat version1\n"
              "LookupHostname yes\nAdminUsername admin\nAdminPassword {SSHA}abc\nTempPath /tmp\n"
              "AcceptReconstructionData no\nForceSyncOnWrite no\nUser root\n"
-             "Directory ../data\nMode 0600\nIndex cn\nCacheEntries 100\ndbCacheSize 10\n", OK),
+             "Directory ../data\nMode 0600\nIndex cn\nCacheEntries 100\ndbCacheSize 100000\n", OK),
             ("quoted value with blanks",
              base + 'AccessLogFile "../logs/my access.log" 0600\n', OK),
             ("hundred MustSigID lines", base + "".join("MustSigID %s\n" % (KEY8 % i) for i in range(100)), OK),
