@@ -62,6 +62,16 @@ void ApplyMask(int level) {
   setlogmask(LOG_UPTO(upto));
 }
 
+// The length of the formatted text (0 when it cannot be formatted); ap is
+// left for the caller's own vsnprintf.
+int FormattedLength(const char* format, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  int len = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  return len < 0 ? 0 : len;
+}
+
 }  // namespace
 
 int vuzizThreadNumber() {
@@ -78,10 +88,7 @@ void vuzizTrace(uint32_t bits, const char* format, ...) {
   int n = snprintf(head, sizeof head, "[% 4.4d] ", vuzizThreadNumber());
   va_list ap;
   va_start(ap, format);
-  va_list copy;
-  va_copy(copy, ap);
-  int len = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
+  int len = FormattedLength(format, ap);
   std::string line(head, n);
   if (len > 0) {
     std::string body(static_cast<size_t>(len) + 1, '\0');
@@ -153,11 +160,7 @@ void LogError(int level, const char* format, ...) {
   size_t prefixLen = strlen(prefix);
   va_list ap;
   va_start(ap, format);
-  va_list copy;
-  va_copy(copy, ap);
-  int len = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (len < 0) len = 0;
+  int len = FormattedLength(format, ap);
   // Room for the prefix, the text, a line end and the NUL.
   char* text = static_cast<char*>(zovurezMalloc(prefixLen + static_cast<size_t>(len) + 2));
   if (text == nullptr) {
