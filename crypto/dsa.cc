@@ -201,11 +201,7 @@ void FinishSecret(QOXSecKey* key) {
 QOXError CheckPublic(const uint8_t* buffer, size_t length, size_t* offsets) {
   int total = qoxBnParse(buffer, length, kPublicCount, offsets);
   if (total < 0) return total;
-  // p and q must be odd: the last byte of each MPI.
-  for (int i : {kP, kQ}) {
-    size_t bits = (static_cast<size_t>(buffer[offsets[i]]) << 8) | buffer[offsets[i] + 1];
-    if ((buffer[offsets[i] + 1 + (bits + 7) / 8] & 1) == 0) return kQOXErrKeyComponentMalformed;
-  }
+  if (!qoxMPIIsOdd(buffer, offsets[kP]) || !qoxMPIIsOdd(buffer, offsets[kQ])) return kQOXErrKeyComponentMalformed;
   return kQOXErrNoErr;
 }
 
@@ -235,29 +231,11 @@ QOXPubKey* dsaPubFromBuf(QOXContext* context, const uint8_t* buffer, size_t leng
 }
 
 QOXSecKey* dsaSecFromBuf(QOXContext* context, const uint8_t* buffer, size_t length, QOXError* error) {
-  QOXSecKey* key = qoxPkSecNew(context, kDSA, kPublicCount, 1, buffer, length, false, error);
-  if (key == nullptr) return nullptr;
-  FinishSecret(key);
-  int unlocked = dsaUnlock(key, nullptr, 0, 0);
-  if (unlocked >= 0) {
-    // Public numbers for a key left locked (FIPS mode stops before reading them).
-    size_t offsets[kPublicCount];
-    PkSecretRecord* record = qoxPkSec(key);
-    if (CheckPublic(buffer, length, offsets) != kQOXErrNoErr) {
-      unlocked = -1;
-    } else {
-      for (unsigned i = 0; i < kPublicCount; ++i) {
-        if (qoxBnGetPlain(&record->publicNumbers[i], buffer + offsets[i], length - offsets[i]) <= 0) unlocked = -1;
-      }
-    }
-  }
-  if (unlocked < 0) {
-    *error = kQOXErrOutOfMemory;
-  } else if (bnBits(&qoxPkSec(key)->publicNumbers[kP]) > kMaxPBits) {
-    *error = kQOXErrKeyTooLarge;
-  }
-  if (*error != kQOXErrNoErr) {
+  QOXSecKey* key =
+      qoxPkSecFromBuf(context, kDSA, kPublicCount, 1, buffer, length, false, FinishSecret, kQOXErrOutOfMemory, error);
+  if (key != nullptr && bnBits(&qoxPkSec(key)->publicNumbers[kP]) > kMaxPBits) {
     qoxPkSecDestroy(key);
+    *error = kQOXErrKeyTooLarge;
     return nullptr;
   }
   return key;

@@ -32,13 +32,6 @@ size_t MaxDecrypted(const BigNum* p) {
   return P < 3 ? 0 : P - 3;
 }
 
-// Sum of the key bytes of a session-key block (all but the cipher byte).
-unsigned KeyChecksum(const uint8_t* block, size_t length) {
-  unsigned sum = 0;
-  for (size_t i = 1; i < length; ++i) sum += block[i];
-  return sum & 0xFFFF;
-}
-
 // --- Public key ---
 
 size_t elgPubMaxesk(const QOXPubKey* key, int format) { return MaxEsk(&qoxPkPub(key)->numbers[kP], format); }
@@ -61,15 +54,9 @@ QOXError elgEncrypt(const QOXPubKey* key, const uint8_t* data, size_t length, ui
   QOXMemoryMgr* mgr = qoxPkMemoryMgr(key->context);
   const bool sessionBlock = format == kQOXPublicKeyFormat_MPI;
   if (sessionBlock && length == 0) return kQOXErrBadParams;
-  const size_t blockLength = length + (sessionBlock ? 2 : 0);
-  auto* block = static_cast<uint8_t*>(bniMemAlloc(mgr, true, blockLength));
+  size_t blockLength = 0;
+  uint8_t* block = qoxSessionBlockPack(mgr, data, length, sessionBlock, &blockLength);
   if (block == nullptr) return kQOXErrOutOfMemory;
-  std::memcpy(block, data, length);
-  if (sessionBlock) {
-    unsigned sum = KeyChecksum(data, length);
-    block[length] = static_cast<uint8_t>(sum >> 8);
-    block[length + 1] = static_cast<uint8_t>(sum);
-  }
   BigNumScope k(mgr, true), a(mgr, false), m(mgr, true), b(mgr, false);
   const unsigned kBits = 3 * qoxDiscreteLogExponentBits(bnBits(p)) / 2;
   QOXError err = kQOXErrNoErr;
@@ -147,11 +134,8 @@ QOXError elgDecrypt(QOXSecKey* key, const uint8_t* esk, size_t eskLength, uint8_
   if (static_cast<size_t>(length) > maxOut) return kQOXErrCorruptData;
   size_t delivered = static_cast<size_t>(length);
   if (format == kQOXPublicKeyFormat_MPI) {
-    if (delivered < 3) return kQOXErrCorruptData;
-    unsigned stored = (static_cast<unsigned>(out[delivered - 2]) << 8) | out[delivered - 1];
-    if (KeyChecksum(out, delivered - 2) != stored) return kQOXErrCorruptData;
-    out[delivered - 2] = out[delivered - 1] = 0;
-    delivered -= 2;
+    QOXError err = qoxSessionBlockCheck(out, &delivered);
+    if (err != kQOXErrNoErr) return err;
   }
   if (outLength != nullptr) *outLength = delivered;
   return kQOXErrNoErr;
@@ -176,9 +160,7 @@ void FinishSecret(QOXSecKey* key) {
 QOXError CheckPublic(const uint8_t* buffer, size_t length, size_t* offsets) {
   int total = qoxBnParse(buffer, length, kPublicCount, offsets);
   if (total < 0) return total;
-  size_t bits = (static_cast<size_t>(buffer[offsets[kP]]) << 8) | buffer[offsets[kP] + 1];
-  if ((buffer[offsets[kP] + 1 + (bits + 7) / 8] & 1) == 0) return kQOXErrKeyComponentMalformed;
-  return kQOXErrNoErr;
+  return qoxMPIIsOdd(buffer, offsets[kP]) ? kQOXErrNoErr : kQOXErrKeyComponentMalformed;
 }
 
 }  // namespace
@@ -206,25 +188,8 @@ QOXPubKey* elgPubFromBuf(QOXContext* context, const uint8_t* buffer, size_t leng
 }
 
 QOXSecKey* elgSecFromBuf(QOXContext* context, const uint8_t* buffer, size_t length, QOXError* error) {
-  QOXSecKey* key = qoxPkSecNew(context, kElGamal, kPublicCount, 1, buffer, length, false, error);
-  if (key == nullptr) return nullptr;
-  FinishSecret(key);
-  int unlocked = elgUnlock(key, nullptr, 0, 0);
-  size_t offsets[kPublicCount];
-  if (unlocked >= 0 && CheckPublic(buffer, length, offsets) == kQOXErrNoErr) {
-    PkSecretRecord* record = qoxPkSec(key);
-    for (unsigned i = 0; i < kPublicCount; ++i) {
-      if (qoxBnGetPlain(&record->publicNumbers[i], buffer + offsets[i], length - offsets[i]) <= 0) unlocked = -1;
-    }
-  } else {
-    unlocked = -1;
-  }
-  if (unlocked < 0) {
-    qoxPkSecDestroy(key);
-    *error = kQOXErrUnknownError2;
-    return nullptr;
-  }
-  return key;
+  return qoxPkSecFromBuf(context, kElGamal, kPublicCount, 1, buffer, length, false, FinishSecret, kQOXErrUnknownError2,
+                         error);
 }
 
 QOXSecKey* elgSecGenerate(QOXContext* context, unsigned bits, bool fast, QOXRandomContext* rc,

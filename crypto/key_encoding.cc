@@ -264,6 +264,46 @@ void qoxChecksumPut(unsigned sum, uint8_t* buffer, QOXCFBContext* cfb, bool oldS
   if (!oldStyle) Crypt(cfb, buffer, 2, true);
 }
 
+bool qoxMPIIsOdd(const uint8_t* buffer, size_t offset) {
+  size_t bits = (static_cast<size_t>(buffer[offset]) << 8) | buffer[offset + 1];
+  return (buffer[offset + 1 + (bits + 7) / 8] & 1) != 0;
+}
+
+// --- Session-key blocks ---
+
+namespace {
+unsigned KeyChecksum(const uint8_t* block, size_t length) {
+  unsigned sum = 0;
+  for (size_t i = 1; i < length; ++i) sum += block[i];
+  return sum & 0xFFFF;
+}
+}  // namespace
+
+uint8_t* qoxSessionBlockPack(QOXMemoryMgr* mgr, const uint8_t* data, size_t length, bool withChecksum,
+                             size_t* outLength) {
+  const size_t total = length + (withChecksum ? 2 : 0);
+  auto* block = static_cast<uint8_t*>(bniMemAlloc(mgr, true, total == 0 ? 1 : total));
+  if (block == nullptr) return nullptr;
+  if (length > 0) std::memcpy(block, data, length);
+  if (withChecksum) {
+    unsigned sum = KeyChecksum(data, length);
+    block[length] = static_cast<uint8_t>(sum >> 8);
+    block[length + 1] = static_cast<uint8_t>(sum);
+  }
+  *outLength = total;
+  return block;
+}
+
+QOXError qoxSessionBlockCheck(uint8_t* block, size_t* length) {
+  const size_t n = *length;
+  if (n < 3) return kQOXErrCorruptData;
+  unsigned stored = (static_cast<unsigned>(block[n - 2]) << 8) | block[n - 1];
+  if (KeyChecksum(block, n - 2) != stored) return kQOXErrCorruptData;
+  block[n - 2] = block[n - 1] = 0;
+  *length = n - 2;
+  return kQOXErrNoErr;
+}
+
 // --- PKCS #1 v1.5 ---
 
 int qoxPKCSPack(BigNum* bn, const uint8_t* data, size_t length, uint8_t blockType,
@@ -392,6 +432,10 @@ int qoxCipherSetup(const uint8_t* buffer, size_t length, const char* passphrase,
   }
   *outCFB = cfb;
   return static_cast<int>(ivOffset + cipher->blockSize);
+}
+
+QOXCFBScope::~QOXCFBScope() {
+  if (cfb_ != nullptr) QOXFreeCFBContext(cfb_);
 }
 
 QOXError qoxProtectionCipher(const uint8_t* buffer, size_t length, const QOXCipherVTBL** outCipher) {

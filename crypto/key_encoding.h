@@ -81,6 +81,20 @@ unsigned qoxBnPut(const BigNum* bn, uint8_t* buffer, QOXCFBContext* cfb, unsigne
 unsigned qoxChecksumGet(const uint8_t* buffer, QOXCFBContext* cfb, bool oldStyle);
 void qoxChecksumPut(unsigned sum, uint8_t* buffer, QOXCFBContext* cfb, bool oldStyle);
 
+// True when the MPI at `offset` (already walked by qoxBnParse) is odd.
+bool qoxMPIIsOdd(const uint8_t* buffer, size_t offset);
+
+// --- Session-key blocks (message form 1) ---
+
+// The block to pad: the data (cipher byte then key), with the 2-byte sum of
+// the key bytes appended when `withChecksum`. A secure block of *outLength
+// bytes for bniMemFree, or null.
+uint8_t* qoxSessionBlockPack(QOXMemoryMgr* mgr, const uint8_t* data, size_t length, bool withChecksum,
+                             size_t* outLength);
+// Checks and strips the checksum of a decrypted block in place: -11976 on
+// a mismatch or a block under 3 bytes.
+QOXError qoxSessionBlockCheck(uint8_t* block, size_t* length);
+
 // --- PKCS #1 v1.5 ---
 
 // 0, -11340 when modBytes < length + 3, -11999.
@@ -99,6 +113,18 @@ int qoxPKCSUnpack(uint8_t* out, size_t outSize, const BigNum* bn, uint8_t blockT
 int qoxCipherSetup(const uint8_t* buffer, size_t length, const char* passphrase,
                    size_t passphraseLength, bool hashed, QOXContext* context,
                    QOXCFBContext** outCFB);
+// Frees the CFB context made by qoxCipherSetup when the scope closes.
+class QOXCFBScope {
+ public:
+  explicit QOXCFBScope(QOXCFBContext* cfb) : cfb_(cfb) {}
+  ~QOXCFBScope();
+  QOXCFBScope(const QOXCFBScope&) = delete;
+  QOXCFBScope& operator=(const QOXCFBScope&) = delete;
+
+ private:
+  QOXCFBContext* cfb_;
+};
+
 // The cipher of a protection framing: its record in *outCipher (null for an
 // unprotected body), or -11418 / -11349.
 QOXError qoxProtectionCipher(const uint8_t* buffer, size_t length, const QOXCipherVTBL** outCipher);

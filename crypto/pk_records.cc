@@ -66,16 +66,18 @@ QOXError qoxPkPubParams(const QOXPubKey* key, QOXBigNum** numbers) {
   return kQOXErrNoErr;
 }
 
-QOXError qoxPkPubRead(PkPublicRecord* record, const uint8_t* buffer, size_t length) {
+QOXError qoxPkReadNumbers(BigNum* numbers, unsigned count, const uint8_t* buffer, size_t length) {
   size_t offsets[kPkMaxNumbers];
-  int total = qoxBnParse(buffer, length, record->count, offsets);
+  int total = qoxBnParse(buffer, length, count, offsets);
   if (total < 0) return total;
-  for (unsigned i = 0; i < record->count; ++i) {
-    if (qoxBnGetPlain(&record->numbers[i], buffer + offsets[i], length - offsets[i]) <= 0) {
-      return kQOXErrOutOfMemory;
-    }
+  for (unsigned i = 0; i < count; ++i) {
+    if (qoxBnGetPlain(&numbers[i], buffer + offsets[i], length - offsets[i]) <= 0) return kQOXErrOutOfMemory;
   }
   return kQOXErrNoErr;
+}
+
+QOXError qoxPkPubRead(PkPublicRecord* record, const uint8_t* buffer, size_t length) {
+  return qoxPkReadNumbers(record->numbers, record->count, buffer, length);
 }
 
 // --- Secret records ---
@@ -118,6 +120,22 @@ QOXSecKey* qoxPkSecNew(QOXContext* context, uint8_t algorithm, unsigned publicCo
     return nullptr;
   }
   *error = kQOXErrNoErr;
+  return key;
+}
+
+QOXSecKey* qoxPkSecFromBuf(QOXContext* context, uint8_t algorithm, unsigned publicCount, unsigned secretCount,
+                           const uint8_t* buffer, size_t length, bool oldProtection,
+                           void (*finish)(QOXSecKey* key), QOXError malformedError, QOXError* error) {
+  QOXSecKey* key = qoxPkSecNew(context, algorithm, publicCount, secretCount, buffer, length, oldProtection, error);
+  if (key == nullptr) return nullptr;
+  finish(key);
+  PkSecretRecord* record = qoxPkSec(key);
+  if (qoxPkReadNumbers(record->publicNumbers, publicCount, buffer, length) != kQOXErrNoErr ||
+      key->unlock(key, nullptr, 0, 0) < 0) {
+    qoxPkSecDestroy(key);
+    *error = malformedError;
+    return nullptr;
+  }
   return key;
 }
 
@@ -231,12 +249,7 @@ int qoxPkSecUnlockNewStyle(PkSecretRecord* record, const char* passphrase, size_
   QOXCFBContext* cfb = nullptr;
   int framing = qoxCipherSetup(body + offset, total - offset, passphrase, length, hashed, record->context, &cfb);
   if (framing < 0) return framing;
-  struct CFBGuard {
-    QOXCFBContext* c;
-    ~CFBGuard() {
-      if (c != nullptr) QOXFreeCFBContext(c);
-    }
-  } guard{cfb};
+  QOXCFBScope guard(cfb);
   offset += static_cast<size_t>(framing);
 
   QOXMemoryMgr* mgr = qoxPkMemoryMgr(record->context);

@@ -53,6 +53,17 @@ QOXError qoxPkPubParams(const QOXPubKey* key, QOXBigNum** numbers);
 // errors; -11999 for memory).
 QOXError qoxPkPubRead(PkPublicRecord* record, const uint8_t* buffer, size_t length);
 
+// Reads `count` MPIs into numbers (the walker's errors; -11999 for memory).
+QOXError qoxPkReadNumbers(BigNum* numbers, unsigned count, const uint8_t* buffer, size_t length);
+
+// A secret key object from a key body: a copy of the body, the public
+// numbers read (also for a key that stays locked), then unlock without a
+// passphrase, so an unprotected key comes back unlocked. An unlock error or
+// an unreadable public part gives null with *error = malformedError.
+QOXSecKey* qoxPkSecFromBuf(QOXContext* context, uint8_t algorithm, unsigned publicCount, unsigned secretCount,
+                           const uint8_t* buffer, size_t length, bool oldProtection,
+                           void (*finish)(QOXSecKey* key), QOXError malformedError, QOXError* error);
+
 // A secret key object over a new locked record holding a copy of the body.
 QOXSecKey* qoxPkSecNew(QOXContext* context, uint8_t algorithm, unsigned publicCount,
                        unsigned secretCount, const uint8_t* body, size_t length, bool oldProtection,

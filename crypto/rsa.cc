@@ -51,12 +51,6 @@ size_t MaxDecrypted(const BigNum* n) {
   return B < 3 ? 0 : B - 3;
 }
 
-unsigned KeyChecksum(const uint8_t* block, size_t length) {
-  unsigned sum = 0;
-  for (size_t i = 1; i < length; ++i) sum += block[i];
-  return sum & 0xFFFF;
-}
-
 // --- Public key ---
 
 const BigNum* PubN(const QOXPubKey* key) { return &qoxPkPub(key)->numbers[kN]; }
@@ -75,15 +69,9 @@ QOXError rsaEncrypt(const QOXPubKey* key, const uint8_t* data, size_t length, ui
   const bool sessionBlock = format == kQOXPublicKeyFormat_MPI;
   if (sessionBlock && length == 0) return kQOXErrBadParams;
   QOXMemoryMgr* mgr = qoxPkMemoryMgr(key->context);
-  const size_t blockLength = length + (sessionBlock ? 2 : 0);
-  auto* block = static_cast<uint8_t*>(bniMemAlloc(mgr, true, blockLength));
+  size_t blockLength = 0;
+  uint8_t* block = qoxSessionBlockPack(mgr, data, length, sessionBlock, &blockLength);
   if (block == nullptr) return kQOXErrOutOfMemory;
-  std::memcpy(block, data, length);
-  if (sessionBlock) {
-    unsigned sum = KeyChecksum(data, length);
-    block[length] = static_cast<uint8_t>(sum >> 8);
-    block[length + 1] = static_cast<uint8_t>(sum);
-  }
   BigNumScope m(mgr, true);
   int err = qoxPKCSPack(m.get(), block, blockLength, 2, B, rc);
   bniMemFree(block, blockLength);
@@ -160,12 +148,7 @@ int rsaUnlock(QOXSecKey* key, const char* passphrase, size_t length, int hashed)
   QOXCFBContext* cfb = nullptr;
   int framing = qoxCipherSetup(body + offset, total - offset, passphrase, length, hashed != 0, record->context, &cfb);
   if (framing < 0) return framing;
-  struct CFBGuard {
-    QOXCFBContext* c;
-    ~CFBGuard() {
-      if (c != nullptr) QOXFreeCFBContext(c);
-    }
-  } guard{cfb};
+  QOXCFBScope guard(cfb);
   offset += static_cast<size_t>(framing);
   const bool oldStyle = record->oldProtection != 0;
 
@@ -276,10 +259,8 @@ QOXError rsaDecrypt(QOXSecKey* key, const uint8_t* esk, size_t eskLength, uint8_
   if (static_cast<size_t>(length) > maxOut || length < 3) return kQOXErrCorruptData;
   size_t delivered = static_cast<size_t>(length);
   if (format == kQOXPublicKeyFormat_MPI) {
-    unsigned stored = (static_cast<unsigned>(out[delivered - 2]) << 8) | out[delivered - 1];
-    if (KeyChecksum(out, delivered - 2) != stored) return kQOXErrCorruptData;
-    out[delivered - 2] = out[delivered - 1] = 0;
-    delivered -= 2;
+    QOXError check = qoxSessionBlockCheck(out, &delivered);
+    if (check != kQOXErrNoErr) return check;
   }
   if (outLength != nullptr) *outLength = delivered;
   return kQOXErrNoErr;
@@ -418,29 +399,11 @@ QOXPubKey* rsaPubFromBuf(QOXContext* context, const uint8_t* buffer, size_t leng
 
 QOXSecKey* rsaSecFromBuf(QOXContext* context, const uint8_t* buffer, size_t length, bool oldProtection,
                          QOXError* error) {
-  QOXSecKey* key = qoxPkSecNew(context, kRSA, 2, 4, buffer, length, oldProtection, error);
-  if (key == nullptr) return nullptr;
-  FinishSecret(key);
-  int unlocked = rsaUnlock(key, nullptr, 0, 0);
-  PkSecretRecord* record = qoxPkSec(key);
-  if (unlocked >= 0) {
-    // Public numbers for a key left locked (FIPS mode stops before reading them).
-    size_t offsets[2];
-    if (qoxBnParse(buffer, length, 2, offsets) < 0) {
-      unlocked = -1;
-    } else {
-      for (unsigned i = 0; i < 2; ++i) {
-        if (qoxBnGetPlain(&record->publicNumbers[i], buffer + offsets[i], length - offsets[i]) <= 0) unlocked = -1;
-      }
-    }
-  }
-  if (unlocked < 0) {
-    *error = kQOXErrOutOfMemory;
-  } else if (rsaKeyTooBig(&record->publicNumbers[kN], nullptr) != 0) {
-    *error = kQOXErrKeyTooLarge;
-  }
-  if (*error != kQOXErrNoErr) {
+  QOXSecKey* key =
+      qoxPkSecFromBuf(context, kRSA, 2, 4, buffer, length, oldProtection, FinishSecret, kQOXErrOutOfMemory, error);
+  if (key != nullptr && rsaKeyTooBig(&qoxPkSec(key)->publicNumbers[kN], nullptr) != 0) {
     qoxPkSecDestroy(key);
+    *error = kQOXErrKeyTooLarge;
     return nullptr;
   }
   return key;
