@@ -1,0 +1,214 @@
+// Filter candidates: the IDs of the entries a search filter may match, read
+// from the attribute index files. A list is always a superset of the
+// matches; the search tests each candidate against the filter.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backend/attr_index.h"
+#include "backend/index.h"
+#include "backend/ldbm_ops.h"
+#include "server/support/zovurez.h"
+#include "server/text_match.h"
+
+namespace {
+
+// index_read lower-cases the type in place: give it a copy.
+IdList* ReadIndex(Backend* be, const char* type, int kind, const char* key) {
+  std::string t(type != nullptr ? type : "");
+  return index_read(be, t.data(), kind, key);
+}
+
+// running := running ∩ next; both inputs freed. Null stays null.
+IdList* Intersect(Backend* be, IdList* running, IdList* next) {
+  if (running == nullptr) return next;
+  IdList* r = idl_intersection(be, running, next);
+  idl_free(running);
+  idl_free(next);
+  return r;
+}
+
+IdList* list_candidates(Backend* be, Filter* list, uint32_t choice) {
+  IdList* running = nullptr;
+  bool first = true;
+  for (Filter* f = list; f != nullptr; f = f->next) {
+    IdList* child = filter_candidates(be, f);
+    if (choice == kFilterAnd) {
+      if (child == nullptr) {
+        idl_free(running);
+        return nullptr;
+      }
+      if (first) {
+        running = child;
+      } else {
+        IdList* r = idl_intersection(be, running, child);
+        idl_free(running);
+        idl_free(child);
+        if (r == nullptr) return nullptr;
+        running = r;
+      }
+    } else {
+      if (first) {
+        running = child;
+      } else {
+        IdList* r = idl_union(be, running, child);
+        idl_free(running);
+        idl_free(child);
+        running = r;
+      }
+    }
+    first = false;
+  }
+  return running;
+}
+
+// Keys of one part under the 3-character method, intersected.
+IdList* substring_comp_candidates(Backend* be, const char* type, const char* text, char anchor) {
+  size_t len = strlen(text);
+  IdList* running = nullptr;
+  bool started = false;
+  auto take = [&](const std::string& key) -> bool {
+    IdList* l = ReadIndex(be, type, kIndexSubstring, key.c_str());
+    if (l == nullptr) {
+      idl_free(running);
+      running = nullptr;
+      return false;
+    }
+    if (!started) {
+      running = l;
+      started = true;
+    } else {
+      IdList* r = idl_intersection(be, running, l);
+      idl_free(running);
+      idl_free(l);
+      running = r;
+      if (running == nullptr) return false;
+    }
+    return true;
+  };
+  if (anchor == '^' && !take("^" + std::string(text, 2))) return nullptr;
+  if (anchor == '$' && !take(std::string(text + len - 2, 2) + "$")) return nullptr;
+  for (size_t k = 0; k + 3 <= len; ++k) {
+    if (!take(std::string(text + k, 3))) return nullptr;
+  }
+  return started ? running : idl_allids(be);
+}
+
+IdList* substring_candidates(Backend* be, Filter* f) {
+  IdList* running = idl_allids(be);
+  if (f->initial != nullptr) {
+    IdList* l = strlen(f->initial) < 2 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->initial, '^');
+    if (l == nullptr) return idl_free(running), nullptr;
+    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
+  }
+  if (f->final != nullptr) {
+    IdList* l = strlen(f->final) < 2 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->final, '$');
+    if (l == nullptr) return idl_free(running), nullptr;
+    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
+  }
+  for (int i = 0; f->any != nullptr && f->any[i] != nullptr; ++i) {
+    IdList* l = strlen(f->any[i]) < 3 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->any[i], 0);
+    if (l == nullptr) return idl_free(running), nullptr;
+    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
+  }
+  return running;
+}
+
+// Keys of one part under the word method: whole words, the first carrying
+// the start anchor, the last the end anchor.
+IdList* word_comp_candidates(Backend* be, const char* type, const char* text, char anchor) {
+  std::vector<std::string> words;
+  std::string cur;
+  for (const char* p = text;; ++p) {
+    if (*p == '\0' || IsWordSeparator(static_cast<unsigned char>(*p))) {
+      if (!cur.empty()) words.push_back(cur);
+      cur.clear();
+      if (*p == '\0') break;
+    } else {
+      cur.push_back(*p);
+    }
+  }
+  if (words.empty()) return idl_allids(be);
+  if (anchor == '^') words.front().insert(0, "^");
+  if (anchor == '$') words.back().push_back('$');
+  IdList* running = nullptr;
+  for (size_t i = 0; i < words.size(); ++i) {
+    IdList* l = ReadIndex(be, type, kIndexWord, words[i].c_str());
+    if (l == nullptr) return idl_free(running), nullptr;
+    if (i == 0) {
+      running = l;
+    } else if ((running = Intersect(be, running, l)) == nullptr) {
+      return nullptr;
+    }
+  }
+  return running;
+}
+
+IdList* word_candidates(Backend* be, Filter* f) {
+  IdList* running = idl_allids(be);
+  auto part = [&](const char* text, char anchor) -> bool {
+    IdList* l = word_comp_candidates(be, f->type, text, anchor);
+    if (l == nullptr) {
+      idl_free(running);
+      running = nullptr;
+      return false;
+    }
+    running = Intersect(be, running, l);
+    return running != nullptr;
+  };
+  if (f->initial != nullptr && !part(f->initial, '^')) return nullptr;
+  if (f->final != nullptr && !part(f->final, '$')) return nullptr;
+  for (int i = 0; f->any != nullptr && f->any[i] != nullptr; ++i) {
+    if (!part(f->any[i], 0)) return nullptr;
+  }
+  return running;
+}
+
+IdList* approx_candidates(Backend* be, Filter* f) {
+  IdList* running = nullptr;
+  bool any = false;
+  for (const char* w = first_word(f->ava.value); w != nullptr; w = next_word(w)) {
+    char* code = phonetic(w);
+    IdList* l = ReadIndex(be, f->ava.type, kIndexApprox, code != nullptr ? code : "");
+    zovurezFree(code);
+    if (l == nullptr) return idl_free(running), nullptr;
+    if (!any) {
+      running = l;
+      any = true;
+    } else if ((running = Intersect(be, running, l)) == nullptr) {
+      return nullptr;
+    }
+  }
+  return running;
+}
+
+bool SubstringMethod() { return g == nullptr || g->substringIndex != 0; }
+
+}  // namespace
+
+IdList* filter_candidates(Backend* be, Filter* f) {
+  if (f == nullptr) return nullptr;
+  switch (f->choice) {
+    case kFilterPresent:
+      return ReadIndex(be, f->type, 0, "*");
+    case kFilterAnd:
+    case kFilterOr:
+      return list_candidates(be, f->list, f->choice);
+    case kFilterNot:
+      // The inner list may be a superset of the inner filter's matches, so
+      // subtracting it could drop true matches: every entry is a candidate
+      // and the filter test decides.
+      return idl_allids(be);
+    case kFilterEquality:
+      return ReadIndex(be, f->ava.type, kIndexEquality, f->ava.value);
+    case kFilterSubstrings:
+      return SubstringMethod() ? substring_candidates(be, f) : word_candidates(be, f);
+    case kFilterGE:
+    case kFilterLE:
+      return idl_allids(be);
+    case kFilterApprox:
+      return approx_candidates(be, f);
+    default:
+      return nullptr;
+  }
+}

@@ -1,0 +1,301 @@
+// Key lookups for key submission: the key ID named by a DN, a stored key
+// block by key ID or certificate ID, a stored key as a key set, and the
+// index method kept in the key space's root entry.
+#include <strings.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "backend/attr_index.h"
+#include "backend/entry_cache.h"
+#include "backend/entry_tables.h"
+#include "backend/index.h"
+#include "backend/ldbm_ops.h"
+#include "backend/storage2_seams.h"
+#include "foundation/errors.h"
+#include "foundation/sdk_errors.h"
+#include "server/backend.h"
+#include "server/dn.h"
+#include "server/error_log.h"
+#include "server/support/zovurez.h"
+
+namespace {
+
+constexpr size_t kCertIDLength = 16;
+
+bool IsHex(char c) { return c != '\0' && strchr("abcdefABCDEF0123456789", c) != nullptr; }
+
+// The entry cache hold of one entry, given back on scope exit.
+struct Held {
+  Backend* be;
+  Entry* e;
+  Held(Backend* b, Entry* entry) : be(b), e(entry) {}
+  ~Held() {
+    if (e != nullptr) cache_return_entry(&LdbmState(be)->entryCache, e);
+  }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+};
+
+uint8_t* CopyBytes(const BerValue* v) {
+  auto* out = static_cast<uint8_t*>(zovurezMalloc(v->bv_len > 0 ? v->bv_len : 1));
+  if (out != nullptr && v->bv_len > 0) memcpy(out, v->bv_val, v->bv_len);
+  return out;
+}
+
+BerValue* FirstValue(Attribute* a) {
+  return a != nullptr && a->a_vals != nullptr ? a->a_vals[0] : nullptr;
+}
+
+}  // namespace
+
+int ExtractKeyIDFromDN(const char* dn, char** keyID) {
+  if (dn == nullptr || keyID == nullptr) return 1;
+  std::string copy(dn);
+  dn_normalize_case(copy.data());
+  copy.resize(strlen(copy.c_str()));
+  if (strncmp(copy.c_str(), "QOXUSERID=", 10) == 0) {
+    char* parent = dn_parent(copy.c_str(), kKeySpaceDN);
+    if (parent == nullptr) return 1;
+    copy = parent;
+    zovurezFree(parent);
+  }
+  if (strncmp(copy.c_str(), "QOXCERTID=", 10) != 0) return 1;
+  const char* id = copy.c_str() + 10;
+  for (size_t i = 0; i < kCertIDLength; ++i) {
+    if (!IsHex(id[i])) return 1;
+  }
+  if (IsHex(id[kCertIDLength])) return 1;
+  char* out = static_cast<char*>(zovurezMalloc(kCertIDLength + 1));
+  if (out == nullptr) return 1;
+  memcpy(out, id, kCertIDLength);
+  out[kCertIDLength] = '\0';
+  *keyID = out;
+  return 0;
+}
+
+int KeyID2KeyBlock(Backend* be, char* keyID, const char* base, uint8_t** keyBlock, size_t* keyBlockLength,
+                   uint8_t** keyBlockV2, size_t* keyBlockV2Length, uint8_t* disabled) {
+  if (be == nullptr || keyID == nullptr || base == nullptr || keyBlock == nullptr || keyBlockLength == nullptr ||
+      keyBlockV2 == nullptr || keyBlockV2Length == nullptr || disabled == nullptr || *keyBlock != nullptr ||
+      *keyBlockV2 != nullptr) {
+    LogError(kLogError, "KeyID2KeyBlock: Bad Parameters\n");
+    return kQOXErrBadParams;
+  }
+  *keyBlockLength = 0;
+  *keyBlockV2Length = 0;
+  *disabled = 0;
+  char* id = keyID;
+  if (id[0] == '0' && id[1] == 'x') id += 2;
+
+  char* keyDN = nullptr;
+  if (strlen(id) == 8) {
+    std::string type("qoxkeyid");
+    IdList* ids = index_read(be, type.data(), kIndexEquality, id);
+    for (ID cand = idl_firstid(ids); ids != nullptr && cand != NOID; cand = idl_nextid(ids, cand)) {
+      Entry* e = id2entry(be, cand);
+      if (e == nullptr) continue;
+      Held hold(be, e);
+      BerValue* cert = FirstValue(attr_find(e->e_attrs, "qoxcertid"));
+      if (cert == nullptr) continue;
+      // Only a well-formed certificate ID goes into the caller's buffer,
+      // which holds 16 digits and a NUL.
+      if (cert->bv_len != kCertIDLength) continue;
+      bool hex = true;
+      for (size_t i = 0; i < kCertIDLength; ++i) hex = hex && IsHex(cert->bv_val[i]);
+      if (!hex) continue;
+      memcpy(id, cert->bv_val, kCertIDLength);
+      id[kCertIDLength] = '\0';
+      char* candidateDN = nullptr;
+      QOXError err = CreateKeyDN("QOXCERTID=", id, base, &candidateDN);
+      if (err != 0) {
+        idl_free(ids);
+        return err == kQOXErrOutOfMemory ? kQOXErrOutOfMemory : kQOXErrItemNotFound;
+      }
+      char* parent = dn_parent(e->e_dn, kKeySpaceDN);
+      if (parent != nullptr) dn_normalize(parent);
+      bool taken = parent != nullptr && strcasecmp(parent, candidateDN) == 0;
+      zovurezFree(parent);
+      if (taken) {
+        keyDN = candidateDN;
+        break;
+      }
+      zovurezFree(candidateDN);
+    }
+    idl_free(ids);
+    if (keyDN == nullptr) return kQOXErrItemNotFound;
+  } else {
+    QOXError err = CreateKeyDN("QOXCERTID=", id, base, &keyDN);
+    if (err == kQOXErrOutOfMemory) return err;
+    if (err != 0) return kQOXErrItemNotFound;
+  }
+
+  char* matched = nullptr;
+  Entry* e = dn2entry(be, keyDN, &matched);
+  zovurezFree(matched);
+  zovurezFree(keyDN);
+  if (e == nullptr) return kQOXErrItemNotFound;
+  Held hold(be, e);
+  for (Attribute* a = e->e_attrs; a != nullptr; a = a->a_next) {
+    BerValue* v = FirstValue(a);
+    if (strcasecmp(a->a_type, "qoxkey") == 0 && v != nullptr && *keyBlock == nullptr) {
+      if ((*keyBlock = CopyBytes(v)) == nullptr) goto oom;
+      *keyBlockLength = v->bv_len;
+    } else if (strcasecmp(a->a_type, "qoxkeyv2") == 0 && v != nullptr && *keyBlockV2 == nullptr) {
+      if ((*keyBlockV2 = CopyBytes(v)) == nullptr) goto oom;
+      *keyBlockV2Length = v->bv_len;
+    } else if (strcasecmp(a->a_type, "qoxdisabled") == 0) {
+      if (v == nullptr || v->bv_len == 0) {
+        LogError(kLogWarning, "KeyID2KeyBlock: Disabled attr has no value.\n");
+      } else {
+        *disabled = v->bv_val[0] == '1' ? 1 : 0;
+      }
+    }
+  }
+  if (*keyBlock == nullptr && *keyBlockV2 == nullptr) return kQOXErrItemNotFound;
+  return 0;
+oom:
+  zovurezFree(*keyBlock);
+  zovurezFree(*keyBlockV2);
+  *keyBlock = *keyBlockV2 = nullptr;
+  *keyBlockLength = *keyBlockV2Length = 0;
+  return kQOXErrOutOfMemory;
+}
+
+namespace {
+
+int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint8_t* isV2, QOXKeySet** keySet,
+                          uint8_t** keyBlock, size_t* keyBlockLength) {
+  *keySet = nullptr;
+  *isV2 = 0;
+  char* matched = nullptr;
+  Entry* e = dn2entry(be, dn, &matched);
+  zovurezFree(matched);
+  if (e == nullptr) return 0;
+  Held hold(be, e);
+  Attribute* key = attr_find(e->e_attrs, "qoxkeyv2");
+  if (key != nullptr) {
+    *isV2 = 1;
+  } else {
+    key = attr_find(e->e_attrs, "qoxkey");
+  }
+  BerValue* flag = FirstValue(attr_find(e->e_attrs, "qoxdisabled"));
+  if (flag != nullptr && flag->bv_len == 1 && flag->bv_val[0] == '1') {
+    LogError(kLogInfo, "Certificate is disabled (%s).", dn);
+    return 52;
+  }
+  BerValue* v = FirstValue(key);
+  if (v == nullptr) {
+    LogError(kLogError, "Certificate in database did not have a keyblock (%s).", dn);
+    return 1;
+  }
+  if ((*keyBlock = CopyBytes(v)) == nullptr) {
+    // A stored key that cannot be read must not look like no stored key,
+    // or a submission could replace it.
+    LogError(kLogError, "Memory allocation error.");
+    return 90;
+  }
+  *keyBlockLength = v->bv_len;
+  QOXKeyDB* db = nullptr;
+  QOXError err = TransferKeysFromAAKeyBlock(context, *keyBlock, *keyBlockLength, &db);
+  if (err != 0) {
+    char text[101];
+    QOXGetErrorString(err, sizeof text, text);
+    LogError(kLogWarning, "Keyblock of (%s) is missing or invalid.  Library error: %s.", dn, text);
+    return 89;
+  }
+  err = QOXNewKeySet(db, keySet);
+  if (err != 0) {
+    char text[101];
+    QOXGetErrorString(err, sizeof text, text);
+    LogError(kLogWarning, "Could not create output keyset.  Library error: %s.", text);
+    QOXFreeKeyDB(db);
+    *keySet = nullptr;
+    return 82;
+  }
+  // The key set holds the key database from here on.
+  return 0;
+}
+
+}  // namespace
+
+int GetCertObject(Backend* be, const char* dn, QOXContext* context, uint8_t* isV2, QOXKeyDB** keyDB,
+                  QOXKeySet** keySet, uint8_t** keyBlock, size_t* keyBlockLength) {
+  if (be == nullptr || dn == nullptr || context == nullptr || isV2 == nullptr || keyDB == nullptr ||
+      keySet == nullptr || keyBlock == nullptr || keyBlockLength == nullptr || *keyDB != nullptr ||
+      *keySet != nullptr || *keyBlock != nullptr) {
+    LogError(kLogError, "GetCertObject: Bad Params.\n");
+    return kQOXErrBadParams;
+  }
+  int rc = GetCertObjectInternal(be, dn, context, isV2, keySet, keyBlock, keyBlockLength);
+  if (*keySet != nullptr) *keyDB = QOXPeekKeySetKeyDB(*keySet);
+  return rc;
+}
+
+int WriteIndexMethodToDB(Backend* be, int method) {
+  char* matched = nullptr;
+  Entry* root = dn2entry(be, kKeySpaceDN, &matched);
+  zovurezFree(matched);
+  if (root == nullptr) {
+    LogError(kLogError, "No qox keyspace entry found.");
+    return -1;
+  }
+  Held hold(be, root);
+  const char* value = method == 1 ? "substring" : method == 2 ? "word" : nullptr;
+  if (value == nullptr) {
+    LogError(kLogError, "Unknown indexmethod can not be added.");
+    return -3;
+  }
+  // The root entry may be read by searches: store a changed copy.
+  Entry* copy = ldbm_entry_dup(root);
+  if (copy == nullptr) {
+    LogError(kLogError, "Could not add the indexmethod attribute: (%i).", -1);
+    return -2;
+  }
+  int rc = AddDirAttrToEntry(copy, "indexmethod", value, static_cast<uint32_t>(strlen(value)));
+  if (rc != 0) {
+    LogError(kLogError, "Could not add the indexmethod attribute: (%i).", rc);
+    entry_free(copy);
+    return -2;
+  }
+  if (ldbm_store_entry_copy(be, root, copy) != 0) {
+    LogError(kLogError, "Entry could not be added to the db.");
+    return -4;
+  }
+  return 0;
+}
+
+int ReadIndexMethodFromDB(Backend* be, int* method) {
+  char* matched = nullptr;
+  Entry* root = dn2entry(be, kKeySpaceDN, &matched);
+  zovurezFree(matched);
+  if (root == nullptr) {
+    LogError(kLogError, "No qox keyspace entry found.");
+    return -1;
+  }
+  BerValue* v = nullptr;
+  {
+    Held hold(be, root);
+    v = FirstValue(attr_find(root->e_attrs, "indexmethod"));
+    if (v != nullptr) {
+      std::string text(v->bv_val != nullptr ? v->bv_val : "", v->bv_len);
+      if (strcasecmp(text.c_str(), "substring") == 0) {
+        *method = 1;
+        return 0;
+      }
+      if (strcasecmp(text.c_str(), "word") == 0) {
+        *method = 2;
+        return 0;
+      }
+      LogError(kLogError, "Unknown index type found in the database.");
+      return -2;
+    }
+  }
+  if (WriteIndexMethodToDB(be, 1) != 0) {
+    LogError(kLogError, "Could not write index method to database.");
+    return -3;
+  }
+  *method = 1;
+  return 0;
+}

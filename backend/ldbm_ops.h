@@ -1,0 +1,108 @@
+// The "ldbm" backend's operations: filter candidates, search, the key
+// lookups of key submission, bind, add (with merge), the two modify forms,
+// modify-RDN, compare, the leaf delete, key delete and disable, and the
+// removal of a key from the pending area.
+//
+// The core reaches the request entry points through the Backend record's
+// variadic slots (server/backend.h); those read their arguments in the order
+// of the typed overloads declared here, with int for every integer argument:
+//   bind    (Connection*, Operation*, const char* dn, int method, BerValue* credentials)
+//   search  (Connection*, Operation*, const char* base, int scope, int deref, int sizeLimit,
+//            int timeLimit, Filter*, const char* filterText, char** attrs, int typesOnly)
+//   compare (Connection*, Operation*, const char* dn, Ava*)
+//   modify  (Connection*, Operation*, const char* dn, Modification*)
+//   modrdn  (Connection*, Operation*, const char* dn, const char* newRdn)
+//   add     (Connection*, Operation*, Entry*, int merge, int request, uint8_t* logged,
+//            int* result, char** matched)
+//   delete  (Connection*, Operation*, const char* dn)
+// Callers inside the server may call the typed overloads directly.
+//
+// Results are LDAP result codes or the values documented per call. Entries
+// taken from the entry cache are always given back before a call returns.
+//
+// Thread safety: every call may run on any connection thread at once; the
+// locks are those of the entry cache and the storage layer (backend/ldbm.h).
+// An update never changes an entry a reader may hold: it changes a copy,
+// stores it, and swaps it into the cache.
+#ifndef OSTRAK_BACKEND_LDBM_OPS_H_
+#define OSTRAK_BACKEND_LDBM_OPS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "backend/idl.h"
+#include "backend/ldbm.h"
+#include "server/entry.h"
+#include "server/filter.h"
+
+struct Connection;
+struct Operation;
+struct QOXContext;
+struct QOXKeyDB;
+struct QOXKeySet;
+
+inline constexpr const char* kKeySpaceDN = "O=QOX KEYSPACE,C=US";
+inline constexpr const char* kActiveBaseDN = "OU=ACTIVE,O=QOX KEYSPACE,C=US";
+inline constexpr const char* kPendingBaseDN = "OU=PENDING,O=QOX KEYSPACE,C=US";
+inline constexpr const char* kVirtualRepDN = "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US";
+inline constexpr int kLdapAddTag = 0x68;
+inline constexpr int kAuthSimple = 0x80;
+
+// --- Filter candidates ---
+// A new list (null: no candidates; ALLIDS: every entry may match).
+IdList* filter_candidates(Backend* be, Filter* f);
+
+// --- Search and key lookup ---
+int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* base, int scope, int deref,
+                     int sizeLimit, int timeLimit, Filter* filter, const char* filterText, char** attrs,
+                     int typesOnly);
+// Virtual key attributes of e for the requested types: 0 (list possibly
+// null), or 1 when memory ran out. *list holds the virtual records chained in
+// front of e's own attributes (or the two reconstruction attributes alone);
+// free it with FreeVirtualAttributes.
+int CrtVirtualAttributes(Entry* e, char** attrs, Backend* be, Attribute** list, int* count);
+void FreeVirtualAttributes(Attribute* list, int count);
+// 0 and a new 16-character upper-case text, or 1 when dn names no key.
+int ExtractKeyIDFromDN(const char* dn, char** keyID);
+// keyID: "0x"? + 8 or 16 hex digits; for 8 digits the buffer must hold 17
+// bytes from the digits on (the certificate ID is written over it).
+int KeyID2KeyBlock(Backend* be, char* keyID, const char* base, uint8_t** keyBlock, size_t* keyBlockLength,
+                   uint8_t** keyBlockV2, size_t* keyBlockV2Length, uint8_t* disabled);
+int GetCertObject(Backend* be, const char* dn, QOXContext* context, uint8_t* isV2, QOXKeyDB** keyDB,
+                  QOXKeySet** keySet, uint8_t** keyBlock, size_t* keyBlockLength);
+// WriteIndexMethodToDB / ReadIndexMethodFromDB: server/backend.h.
+
+// --- Bind, add, modify, modify-RDN, compare ---
+int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn, int method, BerValue* credentials);
+int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int merge, int request, uint8_t* logged,
+                  int* result, char** matched);
+int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e,
+                         Modification* mods, int* result, char** matched);
+int ldbm_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Modification* mods);
+int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* dn, const char* newRdn);
+int ldbm_back_compare(Backend* be, Connection* conn, Operation* op, const char* dn, Ava* ava);
+
+// Applies one modification to e (a private copy). 0 or the LDAP result.
+int ldbm_apply_modification(Entry* e, Modification* mod);
+// A deep copy of e (DN, attributes, ID), not cached; null when out of memory.
+Entry* ldbm_entry_dup(const Entry* e);
+// Stores copy, a changed private copy of the held cached entry old, in the
+// entry table and puts it into the cache in old's place; old is marked
+// deleted, so its holders keep a valid entry and the last one frees it.
+// 0 (copy now belongs to the cache), or -1 when the store failed (copy
+// freed, old unchanged). The caller still gives old back.
+int ldbm_store_entry_copy(Backend* be, Entry* old, Entry* copy);
+// 1 when the operation was abandoned (read under its mutex).
+int ldbm_op_abandoned(Operation* op);
+
+// --- Delete, key delete and disable, pending removal ---
+int ldbm_QOX_back_delete(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e, int* result,
+                         char** matched);
+int ldbm_back_delete(Backend* be, Connection* conn, Operation* op, const char* dn);
+int GetKeysChildren(Backend* be, Entry* e, ID** ids, int* count);
+int DeleteKey(Backend* be, Connection* conn, Operation* op, Entry* request, const char* dn);
+int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, const char* dn);
+int SetDisableFlag(Backend* be, Connection* conn, Operation* op, Entry* e, char flag);
+int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEntry, int copyRecon);
+
+#endif  // OSTRAK_BACKEND_LDBM_OPS_H_
