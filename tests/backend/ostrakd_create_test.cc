@@ -1,7 +1,15 @@
 // "ostrakd -n" over an empty data directory makes the required set through
 // the configuration's Directory line; the files are checked with the
 // Berkeley DB tools. The daemon is the one built beside this test program.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +22,84 @@ std::filesystem::path Daemon() {
   // <build>/tests/backend/<this program> -> <build>/server/main/ostrakd
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
   return self.parent_path().parent_path().parent_path() / "server" / "main" / "ostrakd";
+}
+
+// A private run root: bin (the daemon), etc (its configuration), data, logs.
+class RunRoot {
+ public:
+  explicit RunRoot(int port) : port_(port) {
+    char pattern[] = "/tmp/ostrakd-db-XXXXXX";
+    root_ = mkdtemp(pattern);
+    for (const char* d : {"bin", "etc", "data", "logs"}) std::filesystem::create_directory(root_ / d);
+    std::filesystem::create_symlink(Daemon(), root_ / "bin" / "ostrakd");
+    std::ofstream(root_ / "etc" / "ostrakd.conf")
+        << "Port " << port << "\nSecureMode disabled\nLookupHostname no\nDirectory ../data\n";
+  }
+  ~RunRoot() { std::filesystem::remove_all(root_); }
+  std::string Run(const std::string& args, int* status) {
+    return RunCommand("cd '" + (root_ / "bin").string() + "' && ./ostrakd " + args + " 2>&1", status);
+  }
+  const std::filesystem::path& path() const { return root_; }
+
+ private:
+  int port_;
+  std::filesystem::path root_;
+};
+
+bool Listening(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return ok;
+}
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// While one daemon serves a data directory, a second one on the same
+// directory stops at the database lock.
+TEST(OstrakdCreate, SecondDaemonOnOneDirectoryStopsAtTheLock) {
+  if (!std::filesystem::exists(Daemon())) GTEST_SKIP() << "ostrakd not built at " << Daemon();
+  int port = FreePort();
+  RunRoot root(port);
+  int status = -1;
+  std::string out = root.Run("-n", &status);
+  ASSERT_EQ(status, 0) << out;
+  pid_t first = fork();
+  if (first == 0) {
+    if (chdir((root.path() / "bin").c_str()) != 0) _exit(127);
+    FILE* err = freopen((root.path() / "logs" / "stderr").c_str(), "w", stderr);
+    (void)err;
+    execl("./ostrakd", "ostrakd", "-d", "0", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool up = false;
+  for (int i = 0; i < 300 && !up; ++i) {
+    up = Listening(port);
+    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (up) {
+    out = root.Run("-d 0 -p " + std::to_string(FreePort()), &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("Database may already be locked by another server."), std::string::npos) << out;
+  }
+  kill(first, SIGTERM);
+  int firstStatus = 0;
+  waitpid(first, &firstStatus, 0);
+  ASSERT_TRUE(up) << "the first daemon did not listen";
 }
 
 TEST(OstrakdCreate, MakesTheRequiredSetOnce) {
