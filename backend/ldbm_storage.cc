@@ -316,8 +316,12 @@ DbCacheSlot* ldbm_cache_open(Backend* be, const char* table, const char* suffix,
       target = NewSlot(li);
     }
     if (target != nullptr) break;
-    if (li->dbCacheCount < kDbCacheSlotsMax || waits >= 6) {
-      LogError(kLogError, "Could not open database.  Make sure owner or group has read and write access to all database files.");
+    if (li->dbCacheCount < kDbCacheSlotsMax) {
+      LogError(kLogError, "Out of memory.\n");
+      return nullptr;
+    }
+    if (waits >= 6) {
+      LogError(kLogError, "No open database was given back for a minute; could not open %s.", path.c_str());
       return nullptr;
     }
     // The last resort: all kDbCacheSlotsMax tables are held. Wait a bounded

@@ -2,6 +2,7 @@
 // no ID, concurrent openers share tables, and the entry cache keeps its
 // holders safe while the idle repair walk runs.
 #include <atomic>
+#include <chrono>
 #include <set>
 #include <thread>
 
@@ -98,6 +99,29 @@ TEST(DbCacheConcurrency, OpenersShareAndEvictWithoutDoubleHandles) {
     EXPECT_EQ(t.li()->dbCache[i]->refcnt, 0);
   }
   EXPECT_EQ(static_cast<int>(names.size()), open);
+}
+
+// Only when every one of the most slots is held does an opener wait, and a
+// holder giving one back lets it through.
+TEST(DbCacheConcurrency, OpenerWaitsOnlyWhenEverySlotIsHeld) {
+  TempBackend t;
+  std::vector<DbCacheSlot*> held;
+  for (int i = 0; i < kDbCacheSlotsMax; ++i) {
+    DbCacheSlot* s = ldbm_cache_open(t.be(), ("h" + std::to_string(i)).c_str(), ".dbb", DB_CREATE);
+    ASSERT_NE(s, nullptr) << i;
+    held.push_back(s);
+  }
+  std::atomic<DbCacheSlot*> got{nullptr};
+  std::thread opener([&] { got = ldbm_cache_open(t.be(), "late", ".dbb", DB_CREATE); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(got.load(), nullptr);  // still waiting
+  ldbm_cache_close(t.be(), held[17]);
+  opener.join();
+  ASSERT_NE(got.load(), nullptr);
+  EXPECT_EQ(got.load(), held[17]);  // the slot given back, reused
+  EXPECT_EQ(std::string(got.load()->name), t.path("late.dbb"));
+  held[17] = got.load();
+  for (DbCacheSlot* s : held) ldbm_cache_close(t.be(), s);
 }
 
 class CacheWithServer : public ::testing::Test {
