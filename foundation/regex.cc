@@ -318,12 +318,14 @@ class Lowering {
         for (int j : jumps) code[j].x = Here();
         break;
       }
-      case kStar: {
+      case kStar:
+      case kQuest: {
+        // split(operand, past); operand; for '*' a jump back to the split.
         int split = Here();
         Push(kOpSplit);
         code[split].x = Here();
         Emit(n.kids[0]);
-        Push(kOpJmp).x = split;
+        if (n.kind == kStar) Push(kOpJmp).x = split;
         code[split].y = Here();
         break;
       }
@@ -333,14 +335,6 @@ class Lowering {
         int split = Here();
         Push(kOpSplit);
         code[split].x = start;
-        code[split].y = Here();
-        break;
-      }
-      case kQuest: {
-        int split = Here();
-        Push(kOpSplit);
-        code[split].x = Here();
-        Emit(n.kids[0]);
         code[split].y = Here();
         break;
       }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -190,6 +191,45 @@ TEST(EntryTextTest, LdifLinesReadBackByPythonLdif) {
   for (auto& [type, hexes] : expected)
     for (auto& h : hexes) want += type + " " + h + "\n";
   EXPECT_EQ(out, want);
+}
+
+// Mutated stored texts: parsing never fails unsafely, and whatever entry
+// comes out renders to a text that parses back to the same entry.
+TEST(EntryTextTest, MutatedTextsParseSafelyAndRoundTrip) {
+  Entry* seed = Make("cn=seed,o=x", {{"cn", "seed value"}, {"qoxkey", kArmored}, {"jpegphoto", "\x01\x02\xff"},
+                                     {"description", std::string(120, 'd')}});
+  const std::string base = Render(seed, true);
+  entry_free(seed);
+  std::mt19937 rng(11);
+  const char kBytes[] = ":\n \t=!@#A0\x01\x80";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = base;
+    for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
+      size_t at = rng() % text.size();
+      switch (rng() % 3) {
+        case 0:
+          text[at] = kBytes[rng() % (sizeof kBytes - 1)];
+          break;
+        case 1:
+          text.insert(at, 1, kBytes[rng() % (sizeof kBytes - 1)]);
+          break;
+        default:
+          text.erase(at, 1 + rng() % 8);
+          if (text.empty()) text = "x";
+          break;
+      }
+    }
+    Entry* e = Parse(text);
+    if (e == nullptr) continue;
+    Values first = ValuesOf(e);
+    std::string dn = e->e_dn;
+    Entry* again = Parse(Render(e));
+    ASSERT_NE(again, nullptr) << text;
+    EXPECT_EQ(again->e_dn, dn);
+    EXPECT_EQ(ValuesOf(again), first) << text;
+    entry_free(again);
+    entry_free(e);
+  }
 }
 
 TEST(EntryValueTest, ComparisonsBySyntax) {

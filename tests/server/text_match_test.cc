@@ -6,30 +6,22 @@
 
 #include <string>
 
-#include "foundation/context.h"
 #include "server/support/zovurez.h"
+#include "tests/server/server_test_env.h"
 
 namespace {
 
 class TextMatchTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), 0);
-    ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &context_), 0);
-  }
-  static void TearDownTestSuite() {
-    QOXFreeContext(context_);
-    QOXsdkCleanup();
-  }
+  void SetUp() override { context_ = ServerToolkitEnvironment::context; }
   static std::string Code(const char* word) {
     char* c = phonetic(word);
     std::string s = c != nullptr ? c : "<null>";
     zovurezFree(c);
     return s;
   }
-  static QOXContext* context_;
+  QOXContext* context_ = nullptr;
 };
-QOXContext* TextMatchTest::context_ = nullptr;
 
 TEST_F(TextMatchTest, PhoneticGoldenTable) {
   struct Case {
