@@ -36,8 +36,9 @@ std::string MakeKey(int indexType, const char* value) {
   return key;
 }
 
-// The words of text: maximal runs of characters that separate no words.
-std::vector<std::string> Words(const char* text) {
+}  // namespace
+
+std::vector<std::string> index_words(const char* text) {
   std::vector<std::string> words;
   std::string cur;
   for (const char* p = text;; ++p) {
@@ -51,8 +52,6 @@ std::vector<std::string> Words(const char* text) {
   }
   return words;
 }
-
-}  // namespace
 
 int add_value(Backend* be, DbCacheSlot* slot, const char* /*type*/, int indexType, const char* value, ID id) {
   std::string key = MakeKey(indexType, value);
@@ -97,7 +96,7 @@ int index_add_values(Backend* be, const char* type, BerValue** values, ID id) {
       }
     }
     if ((mask & kIndexWord) != 0) {
-      std::vector<std::string> words = Words(text);
+      std::vector<std::string> words = index_words(text);
       if (!words.empty()) {
         add_value(be, slot, type, kIndexWord, ("^" + words.front()).c_str(), id);
         for (const std::string& w : words) add_value(be, slot, type, kIndexWord, w.c_str(), id);

@@ -13,9 +13,16 @@
 #ifndef OSTRAK_BACKEND_INDEX_H_
 #define OSTRAK_BACKEND_INDEX_H_
 
+#include <string>
+#include <vector>
+
 #include "backend/idl.h"
 #include "backend/ldbm.h"
 #include "server/entry.h"
+
+// The words of a text as the word index cuts them: maximal runs of
+// characters that are not word separators (IsWordSeparator).
+std::vector<std::string> index_words(const char* text);
 
 int index_add_entry(Backend* be, Entry* e);  // 0
 // 0, or the first non-zero index_add_values result.
