@@ -42,9 +42,14 @@ TEST_F(ParserMutationTest, StringToKeySpecifiers) {
     ASSERT_LE(static_cast<size_t>(used), in.size());
     ASSERT_EQ(std::vector<uint8_t>(s2k->encoded, s2k->encoded + s2k->encodedLength),
               std::vector<uint8_t>(in.begin(), in.begin() + used));
-    uint8_t key[24];
-    size_t keyLen = used == 1 ? 3 : sizeof key;
-    ASSERT_EQ(qoxS2Kconvert(s2k, "pwd", 3, key, keyLen), 0);
+    // Deriving a key checks the parsed specifier is usable; iterated
+    // specifiers with large counts hash megabytes each, so only small counts
+    // are converted here (the count encoding has its own table test).
+    if (used != 11 || in[10] <= 0x60) {
+      uint8_t key[24];
+      size_t keyLen = used == 1 ? 3 : sizeof key;
+      ASSERT_EQ(qoxS2Kconvert(s2k, "pwd", 3, key, keyLen), 0);
+    }
     qoxS2Kdestroy(s2k);
   }
 }
