@@ -59,5 +59,6 @@ int id2children_delete_all(Backend* be, Entry* e) {
     return -1;
   }
   ChildrenKey key(e);
+  QOXMutexGuard listGuard(&db.get()->idlMutex);  // not between an insert's read and write
   return ldbm_cache_delete(db.get(), key.datum);
 }

@@ -279,7 +279,12 @@ uint32_t ldbm_open_flags(Backend* be) { return be->readOnly ? DB_RDONLY : DB_CRE
 
 DbCacheSlot* ldbm_cache_open(Backend* be, const char* table, const char* suffix, uint32_t flags) {
   LdbmBackendState* li = LdbmState(be);
-  std::string path = std::string(li->directory != nullptr ? li->directory : "") + '/' + table + suffix;
+  if (li->directory == nullptr || table == nullptr || suffix == nullptr) {
+    // Without a database directory a table would land in the root directory.
+    LogError(kLogError, "Could not open database.  Make sure owner or group has read and write access to all database files.");
+    return nullptr;
+  }
+  std::string path = std::string(li->directory) + '/' + table + suffix;
   uint32_t now = CurrentServerTime();
 
   QOXMutexGuard guard(&li->dbCacheMutex);

@@ -57,6 +57,10 @@ long next_id(Backend* be, int peek) {
     return -1;
   }
   if (f.fpNextID == nullptr) {
+    if (li->directory == nullptr) {
+      Fail(f, "Could not open nextID file.");
+      return -1;
+    }
     if (dir.size() + 8 > sizeof f.fileName) {
       Fail(f, "Path to next ID file is too long.");
       return -1;
