@@ -10,7 +10,7 @@
 // cache but not returned by lookups).
 //
 // Thread safety: every call takes EntryCache::mutex. cache_reset_refcounts
-// takes the server's ops mutex first (see backend/ldbm.h).
+// takes ServerState::mutexOpsRunning first (see backend/ldbm.h).
 #ifndef OSTRAK_BACKEND_ENTRY_CACHE_H_
 #define OSTRAK_BACKEND_ENTRY_CACHE_H_
 

@@ -7,7 +7,9 @@
 //
 // Locks, outermost first (a thread never takes an earlier one while holding
 // a later one):
-//   1. the server's operation-counter mutex (repair walk of the entry cache);
+//   1. ServerState::mutexOpsRunning, the mutex of the count of operations in
+//      progress that connection_operation keeps (repair walk of the entry
+//      cache only);
 //   2. EntryCache::mutex (trees, LRU list, sizes, every entry's state and
 //      holder count);
 //   -- independent of 1-2 --
