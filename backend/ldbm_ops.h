@@ -74,8 +74,13 @@ int GetCertObject(Backend* be, const char* dn, QOXContext* context, uint8_t* isV
 
 // --- Bind, add, modify, modify-RDN, compare ---
 int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn, int method, BerValue* credentials);
+// Stores e (which the add owns from here on, whatever the outcome). 0
+// stored or merged; -1 refused before e entered the cache; -2 failed after.
 int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int merge, int request, uint8_t* logged,
                   int* result, char** matched);
+// Applies mods to the entry e (held by the caller, or looked up by dn when e
+// is null) and stores it; e's hold is given back in every case. 0, or -1
+// with *result the LDAP result (0 when the operation was abandoned).
 int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e,
                          Modification* mods, int* result, char** matched);
 int ldbm_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Modification* mods);
@@ -96,13 +101,21 @@ int ldbm_store_entry_copy(Backend* be, Entry* old, Entry* copy);
 int ldbm_op_abandoned(Operation* op);
 
 // --- Delete, key delete and disable, pending removal ---
+// The leaf delete of e (held by the caller, or looked up by dn); e's hold
+// is given back in every case. 0 deleted, or -1 with *result set.
 int ldbm_QOX_back_delete(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e, int* result,
                          char** matched);
 int ldbm_back_delete(Backend* be, Connection* conn, Operation* op, const char* dn);
 int GetKeysChildren(Backend* be, Entry* e, ID** ids, int* count);
 int DeleteKey(Backend* be, Connection* conn, Operation* op, Entry* request, const char* dn);
 int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, const char* dn);
+// Sets "qoxdisabled" of the held entry e to flag ('1' or '0'); e's hold is
+// given back in every case. 0, 32 when e holds that flag already, or the
+// modification's result. Every open table is synced afterwards.
 int SetDisableFlag(Backend* be, Connection* conn, Operation* op, Entry* e, char flag);
+// Removes the pending copy of a key (its DN, children-list and entry
+// records); with copyRecon, carries its reconstruction attributes over to
+// newEntry. 0, or 1 when the pending bucket or the DN cannot be had.
 int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEntry, int copyRecon);
 
 #endif  // OSTRAK_BACKEND_LDBM_OPS_H_
