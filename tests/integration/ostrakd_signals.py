@@ -1,0 +1,93 @@
+"""A serving ostrakd and its signals: SIGHUP restarts it in the same process
+(configuration and event log read again, the port still served), SIGTERM,
+SIGINT and SIGUSR2 end it with status 0, and the PID files say who it is."""
+
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import daemon_harness as h  # noqa: E402
+
+# An anonymous LDAPv2 bind: message 1, version 2, empty name and password.
+BIND = bytes.fromhex("300c020101600702010204008000")
+
+
+class Serving(h.RootTestCase):
+    def start(self):
+        self.root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
+                               "Directory ../data\n" % self.root.port)
+        # -d 0 keeps the process in the foreground with errors on stderr.
+        proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=self.root.file("bin"),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(self.stop, proc)
+        return proc
+
+    def stop(self, proc):
+        if proc.poll() is None:
+            proc.kill()
+        proc.communicate(timeout=h.TIMEOUT)
+        for name in ("/tmp/ostrakd.%d.pid" % self.root.port,):
+            if os.path.exists(name):
+                os.unlink(name)
+
+    def wait_for(self, condition, what, proc):
+        deadline = time.time() + h.TIMEOUT
+        while time.time() < deadline:
+            if condition():
+                return
+            if proc.poll() is not None:
+                self.fail("ostrakd ended (%s) while waiting for %s: %s"
+                          % (proc.returncode, what, proc.stderr.read().decode(errors="replace")))
+            time.sleep(0.1)
+        self.fail("timed out waiting for " + what)
+
+    def bind_answers(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.root.port), timeout=5) as s:
+                s.sendall(BIND)
+                reply = s.recv(4096)
+                # A BindResponse ([APPLICATION 1], tag 0x61) for message 1.
+                return len(reply) > 7 and reply[0] == 0x30 and 0x61 in reply[:8]
+        except OSError:
+            return False
+
+    def event_log(self, suffix=""):
+        return self.root.file("logs", "vuziz.%d.errorlog%s" % (self.root.port, suffix))
+
+    def test_restart_then_shutdown(self):
+        proc = self.start()
+        self.wait_for(self.bind_answers, "the first bind", proc)
+        pid_file = "/tmp/ostrakd.%d.pid" % self.root.port
+        with open(pid_file) as f:
+            self.assertEqual(f.read(), "%d\n" % proc.pid)
+        self.assertFalse(os.path.exists(self.event_log(".tmp")))
+
+        # A restart keeps the process and reads everything again: the event
+        # log of the first pass is kept under ".tmp".
+        proc.send_signal(signal.SIGHUP)
+        self.wait_for(lambda: os.path.exists(self.event_log(".tmp")), "the restart", proc)
+        self.wait_for(self.bind_answers, "a bind after the restart", proc)
+        self.assertIsNone(proc.poll())
+
+        proc.send_signal(signal.SIGTERM)
+        proc.send_signal(signal.SIGTERM)  # a second one only sets the flag again
+        out, err = proc.communicate(timeout=h.TIMEOUT)
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertFalse(os.path.exists(pid_file))  # the port's PID file goes
+
+    def test_every_shutdown_signal(self):
+        for sig in (signal.SIGINT, signal.SIGUSR2):
+            with self.subTest(signal=sig):
+                proc = self.start()
+                self.wait_for(self.bind_answers, "the first bind", proc)
+                proc.send_signal(sig)
+                out, err = proc.communicate(timeout=h.TIMEOUT)
+                self.assertEqual(proc.returncode, 0, err)
+
+
+if __name__ == "__main__":
+    h.main()
