@@ -511,11 +511,12 @@ QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
       case kPageFirst:
         fseek(stream, 0, SEEK_SET);
         break;
-      case kPageLast: {
-        int moved = ReverseIterate(stream, pageSize);
-        if (moved < pageSize) pageSize = moved < 0 ? 0 : moved;
+      case kPageLast:
+        // Stepping back fewer lines than asked leaves the stream at the
+        // start of a file shorter than the page: the page is the whole file
+        // (reading stops at its end), so the page size stays.
+        if (ReverseIterate(stream, pageSize) < 0) result = kQOXErrFileOpError;
         break;
-      }
       case kPageNext:
         MoveToPosition(stream, request->position);
         break;
