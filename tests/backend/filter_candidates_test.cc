@@ -95,7 +95,7 @@ TEST_F(CandidatesTest, SubstringCandidatesAreSupersetsOfTheMatches) {
     for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     return s;
   };
-  auto piece = [&] {
+  auto fragment = [&] {
     std::string s = upper(randomText(4));
     return s;
   };
@@ -103,15 +103,15 @@ TEST_F(CandidatesTest, SubstringCandidatesAreSupersetsOfTheMatches) {
   auto leaf = [&]() -> Filter* {
     switch (rng() % 3) {
       case 0: {
-        std::string i = piece(), f = piece();
+        std::string i = fragment(), f = fragment();
         std::vector<std::string> any;
-        if (rng() % 2) any.push_back(piece());
+        if (rng() % 2) any.push_back(fragment());
         return pool.Substrings("qoxuserid", i.empty() ? nullptr : i.c_str(), any, f.empty() ? nullptr : f.c_str());
       }
       case 1:
-        return pool.Ava(kFilterEquality, "qoxuserid", piece());
+        return pool.Ava(kFilterEquality, "qoxuserid", fragment());
       default:
-        return pool.Substrings("qoxuserid", nullptr, {piece() + "A"}, nullptr);
+        return pool.Substrings("qoxuserid", nullptr, {fragment() + "A"}, nullptr);
     }
   };
   int narrowed = 0, matchedSome = 0;
