@@ -1,6 +1,6 @@
-// Calls the LDAP service makes into the access log and access control.
-// Their bodies belong to those parts of the server; until they land they
-// live as seams in server/ldap_service_seams.cc.
+// Calls the LDAP service makes into access control (server/access_control.cc)
+// and the access log and its rotation (server/access_log.cc,
+// server/log_cycle.cc).
 //
 // Thread safety: each may be called from any connection thread.
 #ifndef OSTRAK_SERVER_LDAP_SERVICE_CALLS_H_

@@ -12,6 +12,7 @@
 #include "net/ber.h"
 #include "net/ldap_result.h"
 #include "net/sockets.h"
+#include "server/access_control.h"
 #include "server/access_rules.h"
 #include "server/connection.h"
 #include "server/entry.h"
@@ -158,16 +159,18 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
   };
   if (QOXberAppend(raw, "{it{s{", op->msgID, 0x64u, entry->e_dn != nullptr ? entry->e_dn : "") != 0)
     return fail();
-  // No per-entry access lists exist, so the per-attribute and per-value
-  // read checks grant every attribute; only the reconstruction data is
-  // kept from connections that did not unlock it.
   for (Attribute* a = attributes != nullptr ? attributes : entry->e_attrs; a != nullptr; a = a->a_next) {
     if (requestedTypes != nullptr && charray_inlist(requestedTypes, a->a_type) == 0) continue;
+    void* acl = acl_get_applicable(be, op, entry, a->a_type);
+    if (acl_access_allowed(acl, be, conn, entry, a->a_type, nullptr, op->boundDN, kAccessRead) == 0) continue;
     if (strcasecmp(a->a_type, "qoxrecondata") == 0 && !conn->reconstructionBind) continue;
     if (QOXberAppend(raw, "{s[", a->a_type) != 0) return fail();
     if (!typesOnly && a->a_vals != nullptr) {
       bool keyBytes = CountsAsKeyBytes(a->a_type);
       for (BerValue** v = a->a_vals; *v != nullptr; ++v) {
+        if ((a->a_syntax & kSyntaxDN) != 0 &&
+            acl_access_allowed(acl, be, conn, entry, a->a_type, *v, op->boundDN, kAccessRead) == 0)
+          continue;
         const char* bytes = (*v)->bv_val != nullptr ? (*v)->bv_val : "";
         if (QOXberAppend(raw, "o", bytes, (*v)->bv_len) != 0) return fail();
         if (keyBytes) conn->keyBytesSent += static_cast<int32_t>((*v)->bv_len);
