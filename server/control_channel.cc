@@ -494,11 +494,15 @@ QOXError ServerStatus(ConsoleRequest* request) {
 QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
   ReplyPipe pipe(request);
   if (pipe.err != 0) return pipe.err;
-  // The event log's stream is shared with its writer: page it under the
-  // writer's mutex.
-  QOXMutex* mutex = eventLog ? IPCEventLogMutex() : nullptr;
-  if (mutex != nullptr) QOXMutexLock(mutex);
-  FILE* stream = eventLog ? IPCEventLogStream() : g->accessLogPageStream;
+  // The event log is paged through a reading stream of its own: its
+  // writer's stream and mutex stay with the writer (every LogError takes
+  // that mutex, so holding it here would stop every other thread's log
+  // line, and this thread's own).
+  FILE* own = nullptr;
+  if (eventLog && IPCEventLogStream() != nullptr && g->eventLogFile != nullptr)
+    own = fopen(g->eventLogFile, "r");
+  FILE* stream = eventLog ? own : g->accessLogPageStream;
+  const char* state = ServerEnabled() ? "ENABLED" : "DISABLED";
   QOXError result = 0;
   do {
     if (stream == nullptr || fseek(stream, 0, SEEK_END) != 0) {
@@ -532,8 +536,7 @@ QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
     }
     if (result != 0) break;
     std::vector<char> buffer(kPageBuffer, '\0');
-    snprintf(buffer.data(), buffer.size(), "%sSIZE: %ld\nSTATE: %s\n\n", kStatusHeader, size,
-             ServerEnabled() ? "ENABLED" : "DISABLED");
+    snprintf(buffer.data(), buffer.size(), "%sSIZE: %ld\nSTATE: %s\n\n", kStatusHeader, size, state);
     for (;;) {
       int linesRead = 0;
       QOXError err = ReadLines(stream, pageSize, buffer.data(), buffer.size(), &linesRead);
@@ -559,7 +562,7 @@ QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
       break;
     }
   } while (false);
-  if (mutex != nullptr) QOXMutexUnlock(mutex);
+  if (own != nullptr) fclose(own);
   return result;
 }
 

@@ -161,14 +161,16 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
     return fail();
   for (Attribute* a = attributes != nullptr ? attributes : entry->e_attrs; a != nullptr; a = a->a_next) {
     if (requestedTypes != nullptr && charray_inlist(requestedTypes, a->a_type) == 0) continue;
+    // Only an applicable access list can restrict an attribute or a value.
     void* acl = acl_get_applicable(be, op, entry, a->a_type);
-    if (acl_access_allowed(acl, be, conn, entry, a->a_type, nullptr, op->boundDN, kAccessRead) == 0) continue;
+    if (acl != nullptr && acl_access_allowed(acl, be, conn, entry, a->a_type, nullptr, op->boundDN, kAccessRead) == 0)
+      continue;
     if (strcasecmp(a->a_type, "qoxrecondata") == 0 && !conn->reconstructionBind) continue;
     if (QOXberAppend(raw, "{s[", a->a_type) != 0) return fail();
     if (!typesOnly && a->a_vals != nullptr) {
       bool keyBytes = CountsAsKeyBytes(a->a_type);
       for (BerValue** v = a->a_vals; *v != nullptr; ++v) {
-        if ((a->a_syntax & kSyntaxDN) != 0 &&
+        if (acl != nullptr && (a->a_syntax & kSyntaxDN) != 0 &&
             acl_access_allowed(acl, be, conn, entry, a->a_type, *v, op->boundDN, kAccessRead) == 0)
           continue;
         const char* bytes = (*v)->bv_val != nullptr ? (*v)->bv_val : "";
