@@ -36,7 +36,9 @@ function(ostrak_finish_group)
 endfunction()
 
 # ostrak_tests(<folder>) makes one test program per *_test.cc file of the
-# calling folder. Files named *_concurrency_test.cc carry the CTest label
+# calling folder; each also links the folder's *_fixture.cc files and
+# tests/common/seed_dir_fixture.cc, which keeps the random seed file of every
+# test program in a temporary directory. Files named *_concurrency_test.cc carry the CTest label
 # "concurrency" and are also collected in the target concurrency_tests, which
 # the ThreadSanitizer build runs.
 #   LIBS <libs...>   oracle libraries the tests of this folder link
@@ -48,7 +50,7 @@ function(ostrak_tests folder)
   foreach(t ${tests})
     get_filename_component(base ${t} NAME_WE)
     set(exe ${prefix}_${base})
-    add_executable(${exe} ${t} ${helpers})
+    add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc)
     target_link_libraries(${exe} PRIVATE ostrak_all GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_definitions(${exe} PRIVATE OSTRAK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                OSTRAK_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data")

@@ -1,9 +1,10 @@
 // Every freed toolkit context rewrites the random seed file, whose default
 // place is "$QOXPATH/randseed.rnd", else "$HOME/.qox/randseed.rnd". A test
 // program must never write into a real home directory, and where
-// "$HOME/.qox" is missing every save would fail. A test folder's
-// seed_dir_fixture.cc therefore makes one TempSeedFileDir at load: QOXPATH
-// names a fresh temporary directory for the whole run, removed at exit.
+// "$HOME/.qox" is missing every save would fail. tests/common/seed_dir_fixture.cc,
+// linked into every test program, therefore makes one TempSeedFileDir at
+// load: QOXPATH names a fresh temporary directory for the whole run, removed
+// at exit.
 #ifndef OSTRAK_TESTS_FOUNDATION_SEED_FILE_DIR_H_
 #define OSTRAK_TESTS_FOUNDATION_SEED_FILE_DIR_H_
 
