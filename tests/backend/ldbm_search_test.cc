@@ -226,6 +226,18 @@ TEST_F(SearchTest, KeyBlockByKeyIDOrCertificateID) {
     zovurezFree(key);
     zovurezFree(keyV2);
   }
+  // A stored certificate ID that is not 16 hex digits is passed over and
+  // never copied into the caller's 17-byte buffer.
+  ASSERT_EQ(Add("dn: QOXUSERID=X," + KeyDN(kCertB) + "\nobjectclass: qoxuserid\nqoxkeyid: EEEE0005\n"
+                "qoxcertid: 00000000BBBB000200000000BBBB0002\n"),
+            0);
+  char shortBuffer[17] = "0xEEEE0005";
+  uint8_t* k = nullptr;
+  uint8_t* k2 = nullptr;
+  size_t kl, k2l;
+  uint8_t dis;
+  EXPECT_EQ(KeyID2KeyBlock(be(), shortBuffer, kActive, &k, &kl, &k2, &k2l, &dis), kQOXErrItemNotFound);
+  EXPECT_STREQ(shortBuffer, "0xEEEE0005");
   uint8_t* set = reinterpret_cast<uint8_t*>(1);
   uint8_t* none = nullptr;
   size_t l1, l2;
