@@ -7,6 +7,11 @@
 #include "foundation/passphrase_cache.h"
 #include "foundation/sdk_errors.h"
 #include "foundation/sdk_time.h"
+#include "crypto/rand_seed_file.h"
+#include "crypto/random_pool.h"
+#include "crypto/x917.h"
+#include "crypto/pkalg.h"
+#include "foundation/macbinary.h"
 #include "foundation/seams.h"
 #include "keydb/mem_pool.h"
 

@@ -6,6 +6,7 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
+#include "crypto/pkalg.h"
 #include "foundation/seams.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "foundation/context.h"
-#include "foundation/seams.h"
+#include "crypto/pkalg.h"
 
 namespace {
 

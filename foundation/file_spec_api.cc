@@ -2,7 +2,8 @@
 
 #include "foundation/context.h"
 #include "foundation/file_spec.h"
-#include "foundation/seams.h"
+#include "crypto/pkalg.h"
+#include "foundation/macbinary.h"
 
 QOXError QOXNewFileSpecFromFullPath(QOXContext* context, const char* path, PFLFileSpec** outSpec) {
   if (outSpec == nullptr) return kQOXErrBadParams;

@@ -10,7 +10,7 @@
 #include "foundation/keydb_services.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/seams.h"
+#include "crypto/pkalg.h"
 
 namespace {
 

@@ -7,7 +7,10 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/seams.h"
+#include "crypto/random_pool.h"
+#include "crypto/x917.h"
+#include "crypto/des3_self_test.h"
+#include "crypto/pkalg.h"
 
 namespace {
 

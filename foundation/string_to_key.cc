@@ -8,7 +8,8 @@
 #include "foundation/byte_cursor.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/seams.h"
+#include "crypto/random_pool.h"
+#include "crypto/pkalg.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "foundation/sdk_errors.h"
-#include "foundation/seams.h"
+#include "crypto/random_pool.h"
+#include "crypto/pkalg.h"
 #include "keydb/mem_pool.h"
 #include "tests/foundation/counting_memory_mgr.h"
 

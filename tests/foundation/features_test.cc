@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "foundation/context.h"
-#include "foundation/seams.h"
+#include "crypto/pkalg.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include "crypto/hash.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/seams.h"
 #include "python_oracle.h"
 #include "toolkit_fixture.h"
 

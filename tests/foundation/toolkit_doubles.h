@@ -17,7 +17,7 @@
 #include "foundation/context.h"
 #include "foundation/keydb_services.h"
 #include "foundation/memory_mgr.h"
-#include "foundation/seams.h"
+#include "crypto/pkalg.h"
 
 namespace toolkit_doubles {
 
