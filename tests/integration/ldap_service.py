@@ -516,6 +516,29 @@ class Console(ServiceTest):
         with open(target) as f:
             self.assertEqual(f.read(), "keep")
         self.assertIn("Unable to open Web Console Named Pipe", self.d.log())
+        # A failed reply stops nothing: a later hang-up restarts the server.
+        with open(self.d.fifo(), "w") as f:
+            f.write("GET STATUS\nNamed-Pipe: %s\n\n" % target)
+        time.sleep(0.5)
+        self.d.proc.send_signal(signal.SIGHUP)
+        restarted = False
+        deadline = time.time() + 60
+        while not restarted and time.time() < deadline and self.d.proc.poll() is None:
+            try:
+                c = self.d.connection()
+                if c.bind():
+                    c.search("cn=monitor", "(cn=*)", search_scope=ldap3.BASE, attributes=["*"])
+                    # A new pass counts its connections from the start again.
+                    restarted = bool(c.response) and \
+                        c.response[0]["raw_attributes"]["totalconnections"] == [b"1"]
+                c.unbind()
+            except Exception:  # noqa: BLE001
+                pass
+            time.sleep(0.2)
+        self.assertTrue(restarted)
+        self.assertIsNone(self.d.proc.poll())
+        self.d.wait_listening()
+        self.assertTrue(self.d.console("GET STATUS").startswith("200 STATUS FOLLOWS"))
 
 
 class Signals(h.RootTestCase):
