@@ -13,9 +13,12 @@
 // listener when it reuses the slot); opMutex guards the operation list and
 // the two per-connection operation counters; activityMutex guards
 // lastActivity. Each Operation's abandonMutex guards its abandoned flag.
-// Order: mutexConnTable before a slot's dnMutex, opMutex and activityMutex (each
-// taken alone inside it); opMutex before abandonMutex; no
-// other nesting.
+// Order: ServerState::mutexConnTable before a slot's dnMutex, opMutex and
+// activityMutex, and before ServerState::mutexOpCounters (the connection
+// counter at accept) and mutexPool (a closed slot's contexts go back), each
+// taken alone inside it; opMutex before abandonMutex. The event log's mutex
+// (LogError) may be taken inside any of them, so nothing here is taken
+// while it is held. No other nesting.
 #ifndef OSTRAK_SERVER_CONNECTION_H_
 #define OSTRAK_SERVER_CONNECTION_H_
 
