@@ -551,6 +551,7 @@ class Signals(h.RootTestCase):
         self.assertEqual(d.stop(), 0)
         self.assertEqual(d.sanitizer_reports(), [])
         self.assertFalse(os.path.exists(d.pid_file()))
+        self.assertTrue(os.path.exists("/tmp/ostrakd.pid"))  # only the port's file goes
         self.assertFalse(os.path.exists(d.fifo()))
         for s in held:
             self.assertEqual(read_element(s), b"")
