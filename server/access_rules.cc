@@ -28,18 +28,13 @@ int str2access(const char* name) {
 }
 
 const char* access2str(int level) {
-  static char text[16];
-  const char* name = "unknown";
+  // The names are constants, so every thread can use the result at once.
   static constexpr const char* kNames[] = {"none", "compare", "search", "read",
                                            "add",  "delete",  "admin",  "all"};
   for (int bit = 0; bit < 8; ++bit) {
-    if (level & (1 << bit)) {
-      name = kNames[bit];
-      break;
-    }
+    if (level & (1 << bit)) return kNames[bit];
   }
-  snprintf(text, sizeof text, "%s", name);
-  return text;
+  return "unknown";
 }
 
 int ConvertWildcards2REs(const char* pattern, char** expression) {
