@@ -6,7 +6,7 @@
 // (upper-cased), and its level. The list keeps configuration order.
 //
 // Thread safety: the list is built while the configuration is read and only
-// read afterwards. access2str returns one static buffer.
+// read afterwards. access2str returns a constant name.
 #ifndef OSTRAK_SERVER_ACCESS_RULES_H_
 #define OSTRAK_SERVER_ACCESS_RULES_H_
 
