@@ -117,17 +117,7 @@ IdList* substring_candidates(Backend* be, Filter* f) {
 // Keys of one part under the word method: whole words, the first carrying
 // the start anchor, the last the end anchor.
 IdList* word_comp_candidates(Backend* be, const char* type, const char* text, char anchor) {
-  std::vector<std::string> words;
-  std::string cur;
-  for (const char* p = text;; ++p) {
-    if (*p == '\0' || IsWordSeparator(static_cast<unsigned char>(*p))) {
-      if (!cur.empty()) words.push_back(cur);
-      cur.clear();
-      if (*p == '\0') break;
-    } else {
-      cur.push_back(*p);
-    }
-  }
+  std::vector<std::string> words = index_words(text);
   if (words.empty()) return idl_allids(be);
   if (anchor == '^') words.front().insert(0, "^");
   if (anchor == '$') words.back().push_back('$');
