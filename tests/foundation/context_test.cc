@@ -73,7 +73,8 @@ TEST_F(ContextTest, CreationRefusals) {
   EXPECT_EQ(state.live, 0);
 
   EXPECT_EQ(QOXFreeContext(nullptr), kQOXErrBadParams);
-  int notAContext[16] = {};
+  // Zeroed memory larger than any context record: the magic test reads it.
+  alignas(16) static unsigned char notAContext[4096] = {};
   EXPECT_EQ(QOXFreeContext(reinterpret_cast<QOXContext*>(notAContext)), kQOXErrBadParams);
   EXPECT_FALSE(qoxContextIsValid(notAContext));
 }
