@@ -45,7 +45,11 @@ void ReleaseBackends(Backend* array, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
       charray_free(array[i].replicaURLs);
       charray_free(array[i].replicaAddresses);
-      array[i].replicaURLs = array[i].replicaAddresses = nullptr;
+      charray_free(array[i].replicationLoops);
+      array[i].replicaURLs = array[i].replicaAddresses = array[i].replicationLoops = nullptr;
+      zovurezFree(array[i].updateDN);
+      zovurezFree(array[i].repLogFile);
+      array[i].updateDN = array[i].repLogFile = nullptr;
       if (array[i].release != nullptr) array[i].release(&array[i]);
     }
     zovurezFree(array);

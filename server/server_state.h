@@ -43,6 +43,14 @@ struct Backend {
   int32_t replicaURLCount;
   char** replicaAddresses;  // dotted IPv4, null-terminated, owned
   int32_t replicaAddressCount;
+  // Read by key submission and the replication log: the DN allowed to send
+  // updates (none by default), the replication-loop list of clients whose
+  // changes are not logged again, and the backend's own replication log
+  // (none: ServerState's RepLogFile is used). All owned.
+  char* updateDN;
+  char** replicationLoops;  // null-terminated
+  int32_t replicationLoopCount;
+  char* repLogFile;
   const char* type;      // "ldbm"
   void* privateData;     // the backend's own record (its init sets it)
   // Entry points, in order. The request entry points take the backend's own
