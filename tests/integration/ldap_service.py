@@ -132,11 +132,20 @@ class Daemon:
             try:
                 socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                 if os.path.exists(self.fifo()):
+                    self.wait_probe_closed()
                     return
             except OSError:
                 pass
             time.sleep(0.1)
         raise AssertionError("ostrakd does not listen")
+
+    def wait_probe_closed(self):
+        """The server closes the probe's connection on its own time; tests
+        that count connections start once it has (bounded wait)."""
+        for _ in range(100):
+            if "Number of Valid Conn: 0\n" in self.console("GET STATUS"):
+                return
+            time.sleep(0.1)
 
     def fifo(self):
         return os.path.join(FIFO_DIR, "QOXkeyserver-%d" % self.port)
