@@ -31,7 +31,7 @@ inline constexpr size_t kQOXRandSeedBlockBytes = 512;
 // used in process, so it goes straight there).
 QOXError QOXSetRandSeedFile(const PFLFileSpec* spec);
 // Sets the seed file and seeds the pool from it: 0 (also when the file is
-// missing or short), or the error of copying the spec.
+// missing or short), or the error of copying the file spec.
 QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* spec);
 // When no seed file is set, sets the default one: 0, -11999, or the
 // file-spec or setting error.

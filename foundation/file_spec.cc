@@ -37,7 +37,7 @@ size_t DirPartLength(const char* path) {
   return cut;
 }
 
-// Replaces the spec's data by the given path (data block resized).
+// Replaces the file spec's data by the given path (data block resized).
 QOXError SetPath(PFLFileSpec* spec, const std::string& path) {
   void* block = spec->data;
   QOXError err = QOXReallocData(spec->memoryMgr, &block, path.size() + 1, 0);

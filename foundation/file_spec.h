@@ -88,7 +88,7 @@ struct PFLDirectoryIter;  // opaque
 // --- Objects ---
 QOXError qoxNewFileSpec(QOXMemoryMgr* mgr, uint32_t type, size_t dataSize, PFLFileSpec** outSpec);
 QOXError PFLNewFileSpecFromFullPath(QOXMemoryMgr* mgr, const char* path, PFLFileSpec** outSpec);
-// The path in a new block of the spec's manager (free with QOXFreeData).
+// The path in a new block of the file spec's manager (free with QOXFreeData).
 QOXError PFLGetFullPathFromFileSpec(const PFLFileSpec* spec, char** outPath);
 QOXError PFLCopyFileSpec(const PFLFileSpec* spec, PFLFileSpec** outCopy);
 QOXError PFLFreeFileSpec(PFLFileSpec* spec);
@@ -97,7 +97,7 @@ bool pflFileSpecIsValid(const PFLFileSpec* spec);
 const PFLFileSpecVTBL* GetFileSpecVTBLStd();
 const PFLFileSpecVTBL* qoxGetFileSpecVTBLForType(uint32_t type);
 
-// Exported bytes in a new block of the spec's manager.
+// Exported bytes in a new block of the file spec's manager.
 QOXError PFLExportFileSpec(const PFLFileSpec* spec, uint8_t** outData, size_t* outSize);
 QOXError PFLImportFileSpec(QOXMemoryMgr* mgr, const uint8_t* data, size_t size,
                            PFLFileSpec** outSpec);

@@ -16,7 +16,7 @@ struct PFLFileSpec;
 // A full-path spec in the context's memory manager. -12000 for a null out or
 // an invalid context; the gate's error.
 QOXError QOXNewFileSpecFromFullPath(QOXContext* context, const char* path, PFLFileSpec** outSpec);
-// The path in a new block of the spec's manager (free it with QOXFreeData).
+// The path in a new block of the file spec's manager (free it with QOXFreeData).
 // -12000 for a null out or an invalid spec; the gate's error; -11999 when the
 // copy cannot be made. *outPath is null on every failure.
 QOXError QOXGetFullPathFromFileSpec(const PFLFileSpec* spec, char** outPath);

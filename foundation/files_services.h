@@ -2,7 +2,7 @@
 // whose real code comes with later subsystems. Until each lands, its body in
 // foundation/files_service_seams.cc gives a defined answer:
 //   - qoxGetKeyNumber (key database): -11975 "feature not available", so a
-//     signature specification cannot be made for a key yet;
+//     signature spec cannot be made for a key yet;
 //   - qoxQOXFileReadCreate (message pipeline): null, no module can be made.
 // Whoever writes the real call deletes its block there and declares the call
 // in its own header. Tests install a double with qoxSetFilesServicesDouble.

@@ -67,7 +67,7 @@ struct QOXSigSpec {
 
 QOXSigSpec* qoxSigSpecCreate(QOXEnv* env, QOXKeyDBObj* seckey, uint8_t sigtype);
 QOXSigSpec* qoxSigSpecCopy(const QOXSigSpec* spec);
-void qoxSigSpecDestroy(QOXSigSpec* spec);  // the spec and every spec after it
+void qoxSigSpecDestroy(QOXSigSpec* spec);  // this signature spec and every one after it
 QOXError qoxSigSpecAdd(QOXSigSpec** head, QOXSigSpec* spec);
 QOXSigSpec* qoxSigSpecNext(const QOXSigSpec* spec);
 

@@ -1,4 +1,4 @@
-// The public file-specification wrappers: argument checks and the round trip
+// The public file-spec wrappers: argument checks and the round trip
 // through a context.
 #include "foundation/file_spec_api.h"
 

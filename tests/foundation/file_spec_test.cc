@@ -149,7 +149,7 @@ TEST_F(FileSpecTest, CreateExistsDeleteAndRename) {
   EXPECT_TRUE(Exists(Path("b")));
   EXPECT_FALSE(Exists(Path("a")));
 
-  // The file system refuses (no such directory): the spec still names b.
+  // The file system refuses (no such directory): the file spec still names b.
   EXPECT_EQ(PFLFileSpecRename(spec.p, "missing/c"), kQOXErrFileOpError);
   EXPECT_EQ(PathOf(spec.p), Path("b"));
 
