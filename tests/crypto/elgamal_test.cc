@@ -18,7 +18,7 @@ struct Packet {
   Bytes body;
 };
 
-// The packets of an OpenPGP stream (old and new headers; a partial length
+// The packets of an RFC 2440 message (old and new headers; a partial length
 // ends the walk, the test needs only the packets before it).
 std::vector<Packet> Packets(const Bytes& data) {
   std::vector<Packet> out;
