@@ -232,30 +232,42 @@ QOXSecKey* elgSecGenerate(QOXContext* context, unsigned bits, bool fast, QOXRand
       if (qoxBnGenRand(q.get(), prng, bits - s, 0x80, 1, bits - s - 2) < 0) break;
       if (bnPrimeGen(q.get(), nullptr, nullptr, progress, progressArg, 0) < 0) break;
       if (qoxPkProgress(progress, progressArg, ' ') < 0) break;
-      if (qoxBnGenRand(p, prng, bits, 0xC0, 1, s - 3) < 0) break;
       if (bnCopy(step.get(), q.get()) < 0 || bnLShift(step.get(), 1) < 0) break;
-      if (bnMod(t.get(), p, step.get()) < 0 || bnSub(p, t.get()) < 0 || bnAddQ(p, 1) < 0) break;
+      // The search climbs in steps of 2q, a large step, so from a start near
+      // the top it can pass 2^bits (about one start in sixteen): such a p has
+      // one bit too many, and the search starts again from a new random p.
       bool found = false, failed = false;
-      while (!found && !failed) {
-        if (bnPrimeGenStrong(p, step.get(), progress, progressArg) < 0) {
+      for (int attempt = 0; !found && !failed && attempt < 64; ++attempt) {
+        if (qoxBnGenRand(p, prng, bits, 0xC0, 1, s - 3) < 0) {
           failed = true;
           break;
         }
-        qoxPkProgress(progress, progressArg, ' ');
-        // t = 2 * (p / 2q); 2 must not have order dividing t.
-        if (bnDivMod(t.get(), check.get(), p, step.get()) < 0 || bnLShift(t.get(), 1) < 0 ||
-            bnTwoExpMod(check.get(), t.get(), p) < 0) {
+        if (bnMod(t.get(), p, step.get()) < 0 || bnSub(p, t.get()) < 0 || bnAddQ(p, 1) < 0) {
           failed = true;
           break;
         }
-        if (bnBits(check.get()) > 1) {
-          found = true;
-        } else {
+        while (!found && !failed) {
+          if (bnPrimeGenStrong(p, step.get(), progress, progressArg) < 0) {
+            failed = true;
+            break;
+          }
           qoxPkProgress(progress, progressArg, ' ');
-          if (bnAdd(p, step.get()) < 0) failed = true;
+          // t = 2 * (p / 2q); 2 must not have order dividing t.
+          if (bnDivMod(t.get(), check.get(), p, step.get()) < 0 || bnLShift(t.get(), 1) < 0 ||
+              bnTwoExpMod(check.get(), t.get(), p) < 0) {
+            failed = true;
+            break;
+          }
+          if (bnBits(check.get()) > 1) {
+            found = true;
+          } else {
+            qoxPkProgress(progress, progressArg, ' ');
+            if (bnAdd(p, step.get()) < 0) failed = true;
+          }
         }
+        if (found && bnBits(p) != bits) found = false;
       }
-      if (failed) break;
+      if (failed || !found) break;
       if (bnSetQ(g, 2) < 0) break;
     }
     const unsigned xBits = 3 * qoxDiscreteLogExponentBits(bits) / 2;
