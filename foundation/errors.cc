@@ -79,12 +79,16 @@ QOXError QOXGetPFLErrorString(QOXError code, size_t bufferSize, char* buffer) {
     message = unknown;
   }
 
-  size_t length = std::strlen(message);
+  return qoxCopyErrorText(message, bufferSize, buffer);
+}
+
+QOXError qoxCopyErrorText(const char* text, size_t bufferSize, char* buffer) {
+  size_t length = std::strlen(text);
   if (length + 1 <= bufferSize) {
-    std::memcpy(buffer, message, length + 1);
+    std::memcpy(buffer, text, length + 1);
     return kQOXErrNoErr;
   }
-  std::memcpy(buffer, message, bufferSize - 1);
+  std::memcpy(buffer, text, bufferSize - 1);
   buffer[bufferSize - 1] = '\0';
   return kQOXErrBufferTooSmall;
 }

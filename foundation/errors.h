@@ -70,4 +70,9 @@ inline constexpr QOXError kQOXFoundationErrLast = -11940;
 // or a size of 0 gives -12000.
 QOXError QOXGetPFLErrorString(QOXError code, size_t bufferSize, char* buffer);
 
+// Copies a message text into a caller's buffer of bufferSize (> 0) bytes:
+// whole with its NUL (0), or the first bufferSize - 1 bytes and a NUL
+// (-11998). Shared by the error-text look-ups.
+QOXError qoxCopyErrorText(const char* text, size_t bufferSize, char* buffer);
+
 #endif  // OSTRAK_FOUNDATION_ERRORS_H_

@@ -291,12 +291,5 @@ QOXError QOXGetErrorString(QOXError code, size_t bufferSize, char* buffer) {
     std::snprintf(made, sizeof(made), "QOXError #%ld", static_cast<long>(code));
     text = made;
   }
-  size_t length = std::strlen(text);
-  if (length < bufferSize) {
-    std::memcpy(buffer, text, length + 1);
-    return kQOXErrNoErr;
-  }
-  std::memcpy(buffer, text, bufferSize - 1);
-  buffer[bufferSize - 1] = '\0';
-  return kQOXErrBufferTooSmall;
+  return qoxCopyErrorText(text, bufferSize, buffer);
 }
