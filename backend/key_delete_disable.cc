@@ -11,7 +11,7 @@
 #include "backend/idl.h"
 #include "backend/ldbm_ops.h"
 #include "backend/ldbm_storage.h"
-#include "backend/storage2_seams.h"
+#include "server/key_submission_services.h"
 #include "server/access_rules.h"
 #include "server/connection.h"
 #include "server/dn.h"
@@ -46,7 +46,7 @@ void LogRequest(Backend* be, Connection* conn, Entry* request) {
   char* saved = first->a_type;
   char name[] = "qoxrequest";
   first->a_type = name;
-  qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, request, 1);
+  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, request, 1);
   first->a_type = saved;
 }
 

@@ -12,7 +12,7 @@
 #include "backend/entry_tables.h"
 #include "backend/index.h"
 #include "backend/ldbm_ops.h"
-#include "backend/storage2_seams.h"
+#include "server/key_submission_services.h"
 #include "foundation/errors.h"
 #include "foundation/sdk_errors.h"
 #include "server/backend.h"
@@ -198,19 +198,19 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
   }
   *keyBlockLength = v->bv_len;
   QOXKeyDB* db = nullptr;
-  QOXError err = TransferKeysFromAAKeyBlock(context, *keyBlock, *keyBlockLength, &db);
+  QOXError err = vuzizKeySubmissionServices().TransferKeysFromAAKeyBlock(context, *keyBlock, *keyBlockLength, &db);
   if (err != 0) {
     char text[101];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogWarning, "Keyblock of (%s) is missing or invalid.  Library error: %s.", dn, text);
     return 89;
   }
-  err = QOXNewKeySet(db, keySet);
+  err = qoxKeyDBServices().QOXNewKeySet(db, keySet);
   if (err != 0) {
     char text[101];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogWarning, "Could not create output keyset.  Library error: %s.", text);
-    QOXFreeKeyDB(db);
+    qoxKeyDBServices().QOXFreeKeyDB(db);
     *keySet = nullptr;
     return 82;
   }
@@ -229,7 +229,7 @@ int GetCertObject(Backend* be, const char* dn, QOXContext* context, uint8_t* isV
     return kQOXErrBadParams;
   }
   int rc = GetCertObjectInternal(be, dn, context, isV2, keySet, keyBlock, keyBlockLength);
-  if (*keySet != nullptr) *keyDB = QOXPeekKeySetKeyDB(*keySet);
+  if (*keySet != nullptr) *keyDB = qoxKeyDBServices().QOXPeekKeySetKeyDB(*keySet);
   return rc;
 }
 

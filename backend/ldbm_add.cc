@@ -11,7 +11,7 @@
 #include "backend/index.h"
 #include "backend/ldbm_ops.h"
 #include "backend/next_id.h"
-#include "backend/storage2_seams.h"
+#include "server/key_submission_services.h"
 #include "server/access_rules.h"
 #include "server/connection.h"
 #include "server/dn.h"
@@ -23,7 +23,7 @@ namespace {
 
 void WriteRepLog(Backend* be, Connection* conn, Entry* e, int request, uint8_t* logged) {
   if (logged == nullptr || *logged != 0) return;
-  qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, e, request & 0xFF);
+  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, e, request & 0xFF);
   *logged = 1;
 }
 

@@ -6,9 +6,9 @@
 #include "backend/entry_cache.h"
 #include "backend/entry_tables.h"
 #include "backend/ldbm_ops.h"
-#include "backend/storage2_seams.h"
+#include "server/key_submission_services.h"
 #include "server/access_control.h"
-#include "keyservice/server_services.h"
+#include "server/key_submission_services.h"
 #include "server/connection.h"
 #include "server/result.h"
 #include "server/support/zovurez.h"
@@ -88,7 +88,7 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   Password pw(cred);
   Attribute* recon = attr_find(e->e_attrs, "qoxrecondata");
   if (recon != nullptr && recon->a_vals != nullptr && recon->a_vals[0] != nullptr && pw.text != nullptr &&
-      qoxVerifyKeyReconstructruct(conn->context, reinterpret_cast<const uint8_t*>(recon->a_vals[0]->bv_val),
+      vuzizKeySubmissionServices().qoxVerifyKeyReconstructruct(conn->context, reinterpret_cast<const uint8_t*>(recon->a_vals[0]->bv_val),
                                   recon->a_vals[0]->bv_len, dn, pw.text) != 0) {
     conn->reconstructionBind = 1;
     return 0;

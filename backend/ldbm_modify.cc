@@ -15,7 +15,7 @@
 #include "backend/index.h"
 #include "backend/ldbm_ops.h"
 #include "backend/ldbm_storage.h"
-#include "backend/storage2_seams.h"
+#include "server/key_submission_services.h"
 #include "server/access_control.h"
 #include "server/connection.h"
 #include "server/error_log.h"

@@ -19,6 +19,7 @@
 #include "backend/ldbm.h"
 #include "backend/ldbm_ops.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "server/backend.h"
 #include "server/connection.h"
 #include "server/support/zovurez.h"

@@ -11,6 +11,7 @@
 #include "crypto/cfb.h"
 #include "crypto/cipher.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/memory_mgr.h"
 
 #if OSTRAK_HAVE_OPENSSL

@@ -12,6 +12,7 @@
 #include "crypto/ripemd160.h"
 #include "crypto/sha1.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 #if OSTRAK_HAVE_OPENSSL
 #include <openssl/evp.h>

@@ -13,6 +13,7 @@
 #include "crypto/random_pool.h"
 #include "crypto/x917.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 #if OSTRAK_HAVE_OPENSSL
 #include <openssl/core_names.h>

@@ -1,46 +1,91 @@
 # Helpers shared by every folder's CMakeLists.txt.
 #
-# ostrak_library(<name>) builds ostrak_<name> from the *.cc files of the
-# calling folder (new files are picked up on the next build). Extra options:
-#   OPT <flags...>   compile options for this folder only (e.g. -O3)
-#   LIBS <libs...>   outside libraries this folder needs
+# The libraries are layers: OSTRAK_LAYERS (top CMakeLists.txt) names them from
+# the ground up. A library links, and includes the headers of, only the
+# libraries it declares, and it may declare only libraries of lower layers. A
+# lower layer reaches a higher one only through a table of function pointers
+# that the higher one registers (ARCHITECTURE.md).
+#
+# ostrak_library(<name> [DEPS <names...>] [OPT <flags...>] [LIBS <libs...>]
+#                [SOURCES <files...>])
+# builds ostrak_<name> from the *.cc files of the calling folder (new files
+# are picked up on the next build), or from SOURCES.
+#   DEPS     the libraries of ours it links, by layer name
+#   OPT      compile options for this library only (e.g. -O3)
+#   LIBS     outside libraries it needs
+# A folder without sources gives an interface library that only passes its
+# DEPS on.
+#
+# Every static library also gets a target ostrak_<name>_linkcheck, part of
+# the default build: a shared object holding the whole library, linked with
+# only its declared libraries and -Wl,--no-undefined, so a call into a
+# library it does not declare fails the build.
 function(ostrak_library name)
-  cmake_parse_arguments(ARG "" "" "OPT;LIBS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  cmake_parse_arguments(ARG "" "" "DEPS;OPT;LIBS;SOURCES" ${ARGN})
+  list(FIND OSTRAK_LAYERS ${name} self)
+  if(self EQUAL -1)
+    message(FATAL_ERROR "library ${name} is not in OSTRAK_LAYERS")
+  endif()
+  set(deps)
+  foreach(d ${ARG_DEPS})
+    list(FIND OSTRAK_LAYERS ${d} at)
+    if(at EQUAL -1 OR NOT at LESS self)
+      message(FATAL_ERROR "library ${name} declares ${d}, which is not a lower layer")
+    endif()
+    list(APPEND deps ostrak_${d})
+  endforeach()
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY OSTRAK_LAYER_LINES "${name} ${folder} ${ARG_DEPS}")
+
+  if(ARG_SOURCES)
+    list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE srcs)
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  endif()
   if(NOT srcs)
+    add_library(ostrak_${name} INTERFACE)
+    target_link_libraries(ostrak_${name} INTERFACE ${deps})
     return()
   endif()
   add_library(ostrak_${name} STATIC ${srcs})
   target_include_directories(ostrak_${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(ostrak_${name} PUBLIC Threads::Threads ${CMAKE_DL_LIBS} ${ARG_LIBS})
+  target_link_libraries(ostrak_${name} PUBLIC ${deps} Threads::Threads ${CMAKE_DL_LIBS} ${ARG_LIBS})
   if(ARG_OPT)
     target_compile_options(ostrak_${name} PRIVATE ${ARG_OPT})
   endif()
   set_property(GLOBAL APPEND PROPERTY OSTRAK_LIBS ostrak_${name})
+
+  if(name IN_LIST OSTRAK_TEMP_NO_LINKCHECK)
+    return()
+  endif()
+  add_library(ostrak_${name}_linkcheck SHARED ${PROJECT_SOURCE_DIR}/cmake/linkcheck.cc)
+  target_link_libraries(ostrak_${name}_linkcheck PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,ostrak_${name}>")
+  target_link_options(ostrak_${name}_linkcheck PRIVATE -Wl,--no-undefined)
 endfunction()
 
-# ostrak_all links every subsystem library, resolved as one group.
-function(ostrak_finish_group)
-  get_property(libs GLOBAL PROPERTY OSTRAK_LIBS)
-  add_library(ostrak_all INTERFACE)
-  if(libs)
-    target_link_libraries(ostrak_all INTERFACE "$<LINK_GROUP:RESCAN,${libs}>")
-    foreach(l ${libs})
-      get_target_property(ll ${l} INTERFACE_LINK_LIBRARIES)
-      if(ll)
-        target_link_libraries(ostrak_all INTERFACE ${ll})
+# Writes the declared layers (one line per library: name, folder, declared
+# libraries) for the include check, scripts/check-layer-includes.
+function(ostrak_write_layers file)
+  get_property(lines GLOBAL PROPERTY OSTRAK_LAYER_LINES)
+  set(text "")
+  foreach(layer ${OSTRAK_LAYERS})
+    foreach(line ${lines})
+      if(line MATCHES "^${layer} ")
+        string(APPEND text "${line}\n")
       endif()
     endforeach()
-  endif()
-  target_include_directories(ostrak_all INTERFACE ${PROJECT_SOURCE_DIR})
+  endforeach()
+  file(WRITE ${file} "${text}")
 endfunction()
 
 # ostrak_tests(<folder>) makes one test program per *_test.cc file of the
-# calling folder; each also links the folder's *_fixture.cc files and
+# calling folder; each also links the folder's *_fixture.cc files,
 # tests/common/seed_dir_fixture.cc, which keeps the random seed file of every
-# test program in a temporary directory. Files named *_concurrency_test.cc carry the CTest label
-# "concurrency" and are also collected in the target concurrency_tests, which
-# the ThreadSanitizer build runs.
+# test program in a temporary directory, and tests/common/wiring_fixture.cc,
+# which wires the libraries together as ostrakd does. Files named
+# *_concurrency_test.cc carry the CTest label "concurrency" and are also
+# collected in the target concurrency_tests, which the ThreadSanitizer build
+# runs.
 #   LIBS <libs...>   oracle libraries the tests of this folder link
 function(ostrak_tests folder)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
@@ -62,8 +107,9 @@ function(ostrak_tests folder)
   foreach(t ${tests})
     get_filename_component(base ${t} NAME_WE)
     set(exe ${prefix}_${base})
-    add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc)
-    target_link_libraries(${exe} PRIVATE ostrak_all GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
+    add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc
+                   ${PROJECT_SOURCE_DIR}/tests/common/wiring_fixture.cc)
+    target_link_libraries(${exe} PRIVATE ostrak_wiring GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_options(${exe} PRIVATE ${test_opts})
     if(pch_owner)
       target_precompile_headers(${exe} REUSE_FROM ${pch_owner})

@@ -9,7 +9,7 @@
 //
 // Two counts of ciphers exist and both are kept: qoxCountSymmetricCiphers
 // counts the nine registry records; QOXCountSymmetricCiphers
-// (foundation/features.h) counts the seven ciphers offered to clients.
+// (foundation/core/features.h) counts the seven ciphers offered to clients.
 //
 // Ownership: a context belongs to whoever made it, unless it was handed to a
 // CBC or CFB context, which then owns it. The key state is secure memory from

@@ -1,5 +1,5 @@
 // The Triple-DES known-answer self-test (self-test 1 of the FIPS runner,
-// foundation/self_tests.h).
+// foundation/core/self_tests.h).
 //
 // It runs fixed data through Triple-DES in ECB, CBC and CFB mode using the
 // public cipher, CBC and CFB calls, on a toolkit context and memory manager

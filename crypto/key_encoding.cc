@@ -9,7 +9,7 @@
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/string_to_key.h"
+#include "foundation/string_to_key_services.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ unsigned SumBytes(const uint8_t* bytes, size_t length) {
 }
 
 // The string-to-key of a framing whose S byte is below 255.
-QOXStringToKey* SimpleMD5(QOXContext* context) { return qoxS2Ksimple(context, &HashMD5); }
+QOXStringToKey* SimpleMD5(QOXContext* context) { return qoxStringToKeyServices().qoxS2Ksimple(context, &HashMD5); }
 
 struct Framing {
   uint8_t s = 0;
@@ -81,7 +81,7 @@ QOXError FramingS2K(const Framing& f, const uint8_t* buffer, size_t length, QOXC
     *out = SimpleMD5(context);
     return *out == nullptr ? kQOXErrOutOfMemory : kQOXErrNoErr;
   }
-  int32_t used = qoxS2Kdecode(out, context, buffer + f.specifierOffset, length - f.specifierOffset);
+  int32_t used = qoxStringToKeyServices().qoxS2Kdecode(out, context, buffer + f.specifierOffset, length - f.specifierOffset);
   if (used == kQOXErrBadParams) return kQOXErrKeyPacketTruncated;  // specifier cut short
   if (used < 0) return used;
   *consumed = static_cast<size_t>(used);
@@ -502,7 +502,7 @@ QOXError qoxSecretBodyWrite(QOXContext* context, QOXRandomContext* rc, const cha
                             unsigned publicCount, const BigNum* const* secretNumbers,
                             unsigned secretCount, bool oldStyle, QOXSecretBody* body) {
   const bool protect = passphrase != nullptr && s2k != nullptr && cipher != nullptr;
-  const bool oldS2K = protect && qoxS2KisOldVers(s2k);
+  const bool oldS2K = protect && qoxStringToKeyServices().qoxS2KisOldVers(s2k);
   size_t length = 1 + 2;
   for (unsigned i = 0; i < publicCount; ++i) length += qoxBnMPILength(publicNumbers[i]);
   for (unsigned i = 0; i < secretCount; ++i) length += qoxBnMPILength(secretNumbers[i]);

@@ -8,7 +8,7 @@
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/string_to_key.h"
+#include "foundation/string_to_key_services.h"
 
 QOXMemoryMgr* qoxPkMemoryMgr(QOXContext* context) { return QOXPeekContextMemoryMgr(context); }
 
@@ -283,7 +283,7 @@ QOXError qoxPkSecChangeLockNewStyle(QOXSecKey* key, QOXEnv* env, QOXRandomContex
     return qoxSecretBodyWrite(record->context, rc, nullptr, 0, nullptr, nullptr, pub, record->publicCount,
                               sec, record->secretCount, false, &record->body);
   }
-  QOXStringToKey* s2k = qoxS2Kcreate(record->context, rc, s2kKind);
+  QOXStringToKey* s2k = qoxStringToKeyServices().qoxS2Kcreate(record->context, rc, s2kKind);
   const QOXCipherVTBL* cipher = qoxCipherDefaultKey(env);
   QOXError err = kQOXErrOutOfMemory;
   if (s2k != nullptr && cipher != nullptr && rc != nullptr) {

@@ -29,26 +29,9 @@
 #include <cstdint>
 
 #include "foundation/errors.h"
+#include "foundation/random_context.h"
 
 struct QOXContext;
-
-// Operations of a generator; the first argument is the handle's private word.
-struct QOXRandomVTBL {
-  const char* name;
-  void (*addBytes)(void* priv, const uint8_t* bytes, size_t count);
-  void (*getBytesEntropy)(void* priv, uint8_t* dest, size_t count, uint32_t entropyBits);
-  void (*stir)(void* priv);
-};
-
-// The handle of every random generator: owning context (null for a temporary
-// pool handle), operation table, private word, and a destroy procedure (null
-// for a plain pool handle, whose block is then simply freed).
-struct QOXRandomContext {
-  QOXContext* context;
-  const QOXRandomVTBL* vtbl;
-  void* priv;
-  void (*destroy)(QOXRandomContext* rc);
-};
 
 inline constexpr uint32_t kQOXRandomPoolBits = 10240;
 inline constexpr uint32_t kQOXRandomPoolMinimumEntropy = 192;

@@ -11,7 +11,7 @@
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/string_to_key.h"
+#include "foundation/string_to_key_services.h"
 
 namespace {
 
@@ -278,7 +278,7 @@ QOXError rsaChangeLock(QOXSecKey* key, QOXEnv* env, QOXRandomContext* rc, const 
     return qoxSecretBodyWrite(record->context, rc, nullptr, 0, nullptr, nullptr, pub, 2, sec, 4, oldStyle,
                               &record->body);
   }
-  QOXStringToKey* s2k = s2kKind != 0 ? qoxS2Kcreate(record->context, rc, s2kKind) : qoxS2KdefaultV3(record->context);
+  QOXStringToKey* s2k = s2kKind != 0 ? qoxStringToKeyServices().qoxS2Kcreate(record->context, rc, s2kKind) : qoxStringToKeyServices().qoxS2KdefaultV3(record->context);
   const QOXCipherVTBL* cipher = s2kKind != 0 ? qoxCipherDefaultKey(env) : qoxCipherDefaultKeyV3(env);
   QOXError err = kQOXErrOutOfMemory;
   if (s2k != nullptr && cipher != nullptr && rc != nullptr) {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "crypto/random_pool.h"
+#include "crypto/context_random.h"
 #include "foundation/context.h"
 
 namespace {

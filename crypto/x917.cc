@@ -4,6 +4,7 @@
 
 #include "crypto/cfb.h"
 #include "foundation/byte_order.h"
+#include "crypto/context_random.h"
 #include "foundation/context.h"
 #include "foundation/sdk_time.h"
 
@@ -133,8 +134,3 @@ QOXRandomContext* qoxPseudoRandomCreate(QOXContext* context) {
   if (base == nullptr) return nullptr;
   return qoxRandomCreateX9_17(context, ModeCipher(), base);
 }
-
-// --- seam: qoxRandomCreate_frontend (key-database front end) ---
-// The front end forwards to qoxRandomAddBytes_back and
-// qoxRandomGetBytesEntropy_back, which come with the key-database back end.
-QOXRandomContext* qoxRandomCreate_frontend(QOXContext*) { return nullptr; }

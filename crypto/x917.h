@@ -36,8 +36,5 @@ QOXRandomContext* qoxPseudoRandomCreate(QOXContext* context);
 // allocated).
 QOXRandomContext* qoxRandomCreateX9_17(QOXContext* context, QOXCipherAlgorithm algorithm,
                                        QOXRandomContext* base);
-// Seam: the front end that forwards every request to the key-database
-// service; null until that service exists.
-QOXRandomContext* qoxRandomCreate_frontend(QOXContext* context);
 
 #endif  // OSTRAK_CRYPTO_X917_H_

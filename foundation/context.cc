@@ -3,17 +3,13 @@
 #include <atomic>
 #include <cstring>
 
-#include "crypto/bn.h"
-#include "foundation/passphrase_cache.h"
+#include "foundation/engine_services.h"
+#include "foundation/keydb_services.h"
+#include "foundation/mem_pool.h"
+#include "foundation/passphrase_cache_services.h"
+#include "foundation/random_context.h"
 #include "foundation/sdk_errors.h"
 #include "foundation/sdk_time.h"
-#include "crypto/rand_seed_file.h"
-#include "crypto/random_pool.h"
-#include "crypto/x917.h"
-#include "crypto/pkalg.h"
-#include "foundation/macbinary.h"
-#include "foundation/seams.h"
-#include "keydb/mem_pool.h"
 
 struct QOXContext {
   QOXContext* next;             // process-wide list of live contexts
@@ -44,7 +40,6 @@ constexpr uint32_t kClear = kQOXMemoryMgrFlags_Clear;
 // no lock. The flags read by the entry gate, which any thread passes, are
 // atomics so that those reads are well defined.
 std::atomic<uint32_t> gStartCount{0};
-bool gMadeDefaultMemoryMgr = false;
 QOXContext* gFirstContext = nullptr;
 QOXNotificationProc gNotificationProc = nullptr;
 uintptr_t gNotificationUserValue = 0;
@@ -91,7 +86,7 @@ void ReleaseParts(QOXContext* context) {
   DestroyRandomContext(context->x917Random);
   DestroyRandomContext(context->dummyRandom);
   context->globalPoolRandom = context->x917Random = context->dummyRandom = nullptr;
-  if (context->passphraseCache != nullptr) QOXPurgePassphraseCache(context);
+  if (context->passphraseCache != nullptr) qoxPassphraseCacheServices().QOXPurgePassphraseCache(context);
   std::memset(context->magic, 0, sizeof(context->magic));
 }
 
@@ -130,52 +125,11 @@ QOXError MakeContext(const QOXNewContextStruct* record, QOXContext** out) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Start-up and clean-up.
+// Start count.
 
-QOXError QOXsdkInit(uint32_t flags) {
-  if (gStartCount.load(std::memory_order_relaxed) == 0) {
-    QOXError err = kQOXErrNoErr;
-    if (QOXGetDefaultMemoryMgr() == nullptr) {
-      gMadeDefaultMemoryMgr = true;
-      QOXMemoryMgr* mgr = nullptr;
-      err = QOXNewMemoryMgr(0, &mgr);
-      if (err == kQOXErrNoErr) {
-        err = QOXSetDefaultMemoryMgr(mgr);
-        if (err != kQOXErrNoErr) QOXFreeMemoryMgr(mgr);
-      }
-    }
-    if (err == kQOXErrNoErr && (flags & kQOXsdkInitNoBackEnd) == 0) err = qoxSDKInitBackEnd(1);
-    if (err == kQOXErrNoErr) {
-      err = qoxInitMacBinaryMappings();
-      if (err == kQOXErrNoErr) bnInit();
-      if (err == kQOXErrNoErr) err = qoxDefaultRandSeedFile();
-    }
-    if (err != kQOXErrNoErr) return err;
-  }
-  gStartCount.fetch_add(1, std::memory_order_relaxed);
-  return kQOXErrNoErr;
-}
+uint32_t qoxsdkStartCount() { return gStartCount.load(std::memory_order_relaxed); }
 
-QOXError QOXsdkCleanup() {
-  uint32_t count = gStartCount.load(std::memory_order_relaxed);
-  if (count == 0) return kQOXErrBadParams;
-  gStartCount.store(count - 1, std::memory_order_relaxed);
-  if (count == 1) {
-    qoxDisposeMacBinaryMappings();
-    qoxCleanupRandSeedFile();
-    if (gMadeDefaultMemoryMgr) {
-      qoxFreeDefaultMemoryMgrList();
-      gMadeDefaultMemoryMgr = false;
-    }
-  }
-  return kQOXErrNoErr;
-}
-
-void qoxForceSDKCleanup() {
-  if (gStartCount.load(std::memory_order_relaxed) == 0) return;
-  gStartCount.store(1, std::memory_order_relaxed);
-  QOXsdkCleanup();
-}
+void qoxsdkSetStartCount(uint32_t count) { gStartCount.store(count, std::memory_order_relaxed); }
 
 bool qoxsdkIsInited() { return gStartCount.load(std::memory_order_relaxed) > 0; }
 
@@ -211,8 +165,9 @@ QOXError QOXFreeContext(QOXContext* context) {
   QOXError err = qoxEnterFunction();
   if (err != kQOXErrNoErr) return err;
   Unlink(context);
-  QOXGlobalRandomPoolAddKeystroke(QOXGetTime());
-  QOXError result = qoxSaveGlobalRandomPool();
+  const QOXEngineServices& engine = qoxEngineServices();
+  engine.QOXGlobalRandomPoolAddKeystroke(QOXGetTime());
+  QOXError result = engine.qoxSaveGlobalRandomPool();
   ReleaseParts(context);
   QOXMemoryMgr* mgr = context->memoryMgr;
   QOXFreeData(context);
@@ -233,16 +188,6 @@ QOXError QOXSetContextUserValue(QOXContext* context, uintptr_t value) {
   QOXError err = qoxEnterFunction();
   if (err != kQOXErrNoErr) return err;
   context->userValue = value;
-  return kQOXErrNoErr;
-}
-
-QOXError QOXContextGetRandomBytes(QOXContext* context, void* buffer, size_t count) {
-  if (buffer == nullptr || !IsValid(context)) return kQOXErrBadParams;
-  QOXError err = qoxEnterFunction();
-  if (err != kQOXErrNoErr) return err;
-  QOXRandomContext* rc = qoxContextGetX9_17RandomContext(context);
-  if (rc == nullptr || !QOXGlobalRandomPoolHasMinimumEntropy()) return kQOXErrOutOfEntropy;
-  qoxRandomGetBytes(rc, buffer, count);
   return kQOXErrNoErr;
 }
 
@@ -316,45 +261,23 @@ void qoxContextMemPoolCutBack(QOXContext* context, const MemPool* mark) {
 }
 
 // ---------------------------------------------------------------------------
-// Random generators of a context.
+// Random generator slots.
 
-namespace {
-
-// A plain pool handle {context, table, 0, 0}, or null when the engine offers
-// no such table or memory runs out. Stored either way, so a failed request
-// is not retried.
-QOXRandomContext* MakePoolHandle(QOXContext* context, const QOXRandomVTBL* vtbl) {
-  if (vtbl == nullptr) return nullptr;
-  QOXRandomContext* rc =
-      static_cast<QOXRandomContext*>(qoxContextMemAlloc(context, sizeof(QOXRandomContext), kClear));
-  if (rc == nullptr) return nullptr;
-  rc->context = context;
-  rc->vtbl = vtbl;
-  return rc;
-}
-
-}  // namespace
-
-QOXRandomContext* qoxContextGetGlobalPoolRandomContext(QOXContext* context) {
-  if (context->globalPoolRandom == nullptr) {
-    context->globalPoolRandom = MakePoolHandle(context, qoxGetGlobalRandomPoolVTBL());
-    if (context->globalPoolRandom != nullptr) {
-      for (int i = 0; i < 4; ++i) qoxRandomCollectEntropy(context->globalPoolRandom);
-    }
+QOXRandomContext* qoxContextGetRandomSlot(const QOXContext* context, QOXContextRandomSlot slot) {
+  switch (slot) {
+    case QOXContextRandomSlot::kGlobalPool: return context->globalPoolRandom;
+    case QOXContextRandomSlot::kDummy: return context->dummyRandom;
+    case QOXContextRandomSlot::kX9_17: return context->x917Random;
   }
-  return context->globalPoolRandom;
+  return nullptr;
 }
 
-QOXRandomContext* qoxContextGetDummyRandomContext(QOXContext* context) {
-  if (context->dummyRandom == nullptr) {
-    context->dummyRandom = MakePoolHandle(context, qoxGetGlobalDummyRandomPoolVTBL());
+void qoxContextSetRandomSlot(QOXContext* context, QOXContextRandomSlot slot, QOXRandomContext* rc) {
+  switch (slot) {
+    case QOXContextRandomSlot::kGlobalPool: context->globalPoolRandom = rc; break;
+    case QOXContextRandomSlot::kDummy: context->dummyRandom = rc; break;
+    case QOXContextRandomSlot::kX9_17: context->x917Random = rc; break;
   }
-  return context->dummyRandom;
-}
-
-QOXRandomContext* qoxContextGetX9_17RandomContext(QOXContext* context) {
-  if (context->x917Random == nullptr) context->x917Random = qoxRandomCreate(context);
-  return context->x917Random;
 }
 
 // ---------------------------------------------------------------------------
@@ -367,7 +290,7 @@ QOXError QOXSetNotificationCallback(QOXNotificationProc proc, uintptr_t userValu
 }
 
 void qoxCallNotificationCallback() {
-  qoxSetBackendUpdateNeeded();
+  qoxKeyDBServices().qoxSetBackendUpdateNeeded();
   if (gNotificationProc != nullptr) gNotificationProc(gNotificationUserValue);
 }
 
@@ -383,7 +306,7 @@ QOXError qoxEnterFunction() {
       result = kQOXErrSelfTestsNotExecuted;
     }
   }
-  qoxKeyDBBackendUpdate();
+  qoxKeyDBServices().qoxKeyDBBackendUpdate();
   return result;
 }
 

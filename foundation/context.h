@@ -1,12 +1,20 @@
-// Toolkit start-up, contexts and the entry gate.
+// Toolkit contexts and the entry gate.
 //
-// Every use of the toolkit starts with QOXsdkInit and then works through a
-// QOXContext: the context owns a memory manager and an arena pool over it,
-// an environment of numbered settings (QOXEnv, foundation/env.h), random
-// generators made on first use, the chain of its open key databases and a
-// passphrase cache. qoxEnterFunction is the entry gate that every public
+// Every use of the toolkit starts with QOXsdkInit (foundation/core/start_up.h)
+// and then works through a QOXContext: the context owns a memory manager and
+// an arena pool over it, an environment of numbered settings (QOXEnv,
+// foundation/env.h), random generators made on first use (their makers are
+// the engine's, crypto/context_random.h), the chain of its open key databases
+// and a passphrase cache. qoxEnterFunction is the entry gate that every public
 // toolkit call passes first: in FIPS mode it refuses calls until the
-// self-tests have run (foundation/self_tests.h) and after any of them failed.
+// self-tests have run (foundation/core/self_tests.h) and after any of them
+// failed.
+//
+// The context record lives here, below the engine, because the engine
+// allocates through it and passes its gate. What freeing a context asks of
+// the layers above (saving the random pool, emptying the passphrase cache)
+// goes through the tables of foundation/engine_services.h and
+// foundation/passphrase_cache_services.h.
 //
 // Thread safety: the process-wide state (start count, list of live contexts,
 // notification procedure, FIPS state) has no lock. QOXsdkInit, QOXsdkCleanup
@@ -27,15 +35,13 @@
 #include "foundation/memory_mgr.h"
 #include "foundation/threads.h"
 
-struct MemPool;             // the arena pool of keydb/mem_pool.h
+struct MemPool;             // the arena pool of foundation/mem_pool.h
 struct QOXKeyDB;            // an open key database
 struct QOXRandomContext;    // a random generator handle
 struct QOXPassphraseCache;  // a context's passphrase cache
 
 // The client API version of every context.
 inline constexpr uint32_t kQOXAPIVersion = 0x01000000;
-// QOXsdkInit flag: do not start the remote key-database back end.
-inline constexpr uint32_t kQOXsdkInitNoBackEnd = 2;
 
 // The context record is private to foundation/context.cc; everything else
 // goes through the calls below.
@@ -50,16 +56,10 @@ struct QOXNewContextStruct {
   uintptr_t reserved;
 };
 
-// --- Start-up and clean-up ---
-// The first call (start count 0) makes a default memory manager when there is
-// none, starts the remote back end unless flags hold 2, sets up the Mac file
-// mappings, the big-number library and the default random seed file. On an
-// error the count stays 0 and the error is returned. Later calls only count.
-QOXError QOXsdkInit(uint32_t flags);
-// -12000 when not started; the last call releases what the first made.
-QOXError QOXsdkCleanup();
-// Sets a non-zero start count to 1 and cleans up.
-void qoxForceSDKCleanup();
+// --- Start count (kept by QOXsdkInit and QOXsdkCleanup) ---
+// Contexts are made only while the count is above 0.
+uint32_t qoxsdkStartCount();
+void qoxsdkSetStartCount(uint32_t count);
 bool qoxsdkIsInited();
 // The mutex of every passphrase cache; valid from load on, never destroyed.
 QOXMutex* qoxPassphraseCacheMutex();
@@ -78,10 +78,6 @@ QOXError QOXFreeContext(QOXContext* context);
 
 QOXError QOXGetContextUserValue(const QOXContext* context, uintptr_t* outValue);
 QOXError QOXSetContextUserValue(QOXContext* context, uintptr_t value);
-// -12000 for a null buffer or invalid context; the gate's error; -11320 when
-// no generator can be made or the global pool lacks its minimum entropy.
-QOXError QOXContextGetRandomBytes(QOXContext* context, void* buffer, size_t count);
-
 // Null for an invalid context or when the gate refuses.
 QOXMemoryMgr* QOXPeekContextMemoryMgr(const QOXContext* context);
 MemPool* qoxPeekContextMemPool(QOXContext* context);  // null for an invalid context
@@ -113,11 +109,12 @@ QOXError qoxContextMemPoolRealloc(QOXContext* context, void** block, size_t size
 // Releases the pool back to a mark (a copy of the pool record taken earlier).
 void qoxContextMemPoolCutBack(QOXContext* context, const MemPool* mark);
 
-// Random generators of a context, each made on first use and kept. Null when
-// it cannot be made.
-QOXRandomContext* qoxContextGetGlobalPoolRandomContext(QOXContext* context);
-QOXRandomContext* qoxContextGetDummyRandomContext(QOXContext* context);
-QOXRandomContext* qoxContextGetX9_17RandomContext(QOXContext* context);
+// The slots of a context's random generators. The engine makes each on
+// first use (crypto/context_random.h) and stores it here; freeing the context
+// destroys what the slots hold.
+enum class QOXContextRandomSlot { kGlobalPool, kDummy, kX9_17 };
+QOXRandomContext* qoxContextGetRandomSlot(const QOXContext* context, QOXContextRandomSlot slot);
+void qoxContextSetRandomSlot(QOXContext* context, QOXContextRandomSlot slot, QOXRandomContext* rc);
 
 // Notification of key-database changes made by another process.
 using QOXNotificationProc = void (*)(uintptr_t userValue);
@@ -136,7 +133,7 @@ bool qoxFIPSModeEnabled();
 QOXError QOXGetSDKErrorState();
 // Stores error only in FIPS mode and when no error is stored yet.
 void qoxSetSDKErrorState(QOXError error);
-// Clears the error state (QOXResetSDKErrorState, foundation/self_tests.h).
+// Clears the error state (QOXResetSDKErrorState, foundation/core/self_tests.h).
 void qoxClearSDKErrorState();
 bool qoxHaveRunAllSelfTests();
 void qoxSetHaveRunAllSelfTests();

@@ -6,8 +6,7 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
-#include "crypto/pkalg.h"
-#include "foundation/seams.h"
+#include "foundation/pipeline_services.h"
 
 namespace {
 
@@ -145,7 +144,7 @@ QOXError qoxenvSetString(QOXEnv* env, int32_t key, const char* string, int32_t p
   const uint8_t* firstMap = nullptr;
   const uint8_t* secondMap = nullptr;
   if (key == kQOXEnvCharset) {
-    QOXError err = qoxCharmaps(string, std::strlen(string), &firstMap, &secondMap);
+    QOXError err = qoxPipelineServices().qoxCharmaps(string, std::strlen(string), &firstMap, &secondMap);
     if (err != kQOXErrNoErr) return err;
   }
 

@@ -4,7 +4,7 @@
 // A job code calls one builder per event. The builder makes a job record and
 // a zeroed QOXEvent on its own stack, calls the handler with them and returns
 // the handler's result to the job. During the call the handler may add
-// options to the job with QOXAddJobOptions (foundation/sdk_entry_points.h);
+// options to the job with QOXAddJobOptions (foundation/sdk/sdk_entry_points.h);
 // the builder hands that list back through its out argument and the job owns
 // it from then on. Event records, job records and the sanitised copy of a
 // suggested file name live only for the duration of the handler call.

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "crypto/cfb.h"
 #include "foundation/context.h"
+#include "foundation/engine_services.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ QOXError StdClose(QOXFile* file) {
       if (p->closeProc(p->stream, p->closeArg) != 0) return Fail(file, kQOXErrFileOpError, errno);
     }
   }
-  if (p->cfb != nullptr) QOXFreeCFBContext(p->cfb);
+  if (p->cfb != nullptr) qoxEngineServices().QOXFreeCFBContext(p->cfb);
   p->cfb = nullptr;
   FreeFile(file);
   return kQOXErrNoErr;
@@ -137,7 +137,7 @@ QOXCFBContext* StdCFB(QOXFile* file) {
   QOXStdioFilePrivate* p = Stdio(file);
   if (p->cfb == nullptr) return nullptr;
   QOXCFBContext* copy = nullptr;
-  return QOXCopyCFBContext(p->cfb, &copy) == kQOXErrNoErr ? copy : nullptr;
+  return qoxEngineServices().QOXCopyCFBContext(p->cfb, &copy) == kQOXErrNoErr ? copy : nullptr;
 }
 
 QOXFile* NewStdioFile(QOXContext* context, FILE* stream, uint32_t flags, QOXFileCloseProc proc, void* arg) {

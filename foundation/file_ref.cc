@@ -12,7 +12,7 @@
 #include "foundation/context.h"
 #include "foundation/env.h"
 #include "foundation/file.h"
-#include "foundation/files_services.h"
+#include "foundation/pipeline_services.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ QOXPipeModule* qoxFileRefReadCreate(QOXContext* context, const PFLFileSpec* spec
   QOXError& err = outError != nullptr ? *outError : scratch;
   QOXFile* file = qoxFileRefOpen(context, spec, openFlags, 0, &err);
   if (file == nullptr) return nullptr;
-  QOXPipeModule* module = qoxQOXFileReadCreate(context, file, 0);
+  QOXPipeModule* module = qoxPipelineServices().qoxQOXFileReadCreate(context, file, 0);
   if (module == nullptr) {
     file->close(file);
     err = kQOXErrOutOfMemory;

@@ -1,15 +1,22 @@
-// Key-database services that the option constructors, the entry points and
-// the passphrase cache call.
+// What the layers below the key database ask of it, as one registered table.
 //
-// The key database comes with later work. Until
-// then every call below is a seam (foundation/keydb_service_seams.cc): with
-// no double installed it answers as if no object were valid (validity tests
-// false, reference counts and key-ID calls -11975 "feature not available").
-// Tests install a QOXKeyDBServicesDouble to stand in for real objects. Whoever
-// lands the real code deletes the matching seam block (and, with the last
-// one, the double) in the same commit.
+// The key database (keydb/) sits above the foundation, the engine, the core
+// and the entry points, yet all of them, and the directory server and its
+// backend, call into it: the entry gate takes in back-end updates, signature
+// specifications read a key's algorithm, the option constructors, the entry
+// points and the passphrase cache check and count key objects, the entry
+// points run their key-management, import and export work, the backend makes
+// key sets, access control reads the client's key ID. Each of these calls is
+// a member of QOXKeyDBServices, named after the call. The key database
+// defines the real functions under those names and registers a table of them
+// at start-up; until then every member answers with its stand-in in
+// foundation/keydb_seams.cc, which reports that no key object exists (see
+// each member below).
 //
-// Thread safety: the double is installed once, before any thread uses it.
+// Registration and doubles: foundation/service_table.h.
+//
+// Thread safety: calls through the table may come from any thread; the
+// registered functions must allow that where their callers do.
 #ifndef OSTRAK_FOUNDATION_KEYDB_SERVICES_H_
 #define OSTRAK_FOUNDATION_KEYDB_SERVICES_H_
 
@@ -17,6 +24,7 @@
 #include <cstdint>
 
 #include "foundation/errors.h"
+#include "foundation/option_list.h"
 
 struct QOXContext;
 struct QOXKeyDB;
@@ -35,46 +43,88 @@ static_assert(sizeof(QOXKeyID) == 36);
 
 // Object types of qoxObjectType.
 inline constexpr int32_t kQOXKeyDBObjType_Key = 1;
+// Key property numbers read through qoxGetKeyNumber.
+inline constexpr int32_t kQOXKeyProperty_AlgorithmID = 200;
 
-// --- Key database (objects, sets, databases, key IDs) ---
-bool qoxKeyIsValid(const QOXKeyDBObj* object);
-bool qoxSubKeyIsValid(const QOXKeyDBObj* object);
-bool qoxSigIsValid(const QOXKeyDBObj* object);
-bool qoxKeyDBObjIsValid(const QOXKeyDBObj* object);
-bool qoxKeySetIsValid(const QOXKeySet* set);
-bool qoxKeyDBIsValid(const QOXKeyDB* db);
-QOXError QOXIncKeySetRefCount(QOXKeySet* set);
-QOXError QOXFreeKeySet(QOXKeySet* set);
-QOXError QOXIncKeyDBRefCount(QOXKeyDB* db);
-QOXError QOXFreeKeyDB(QOXKeyDB* db);
-QOXContext* QOXPeekKeyDBObjContext(QOXKeyDBObj* object);
-int32_t qoxObjectType(QOXKeyDBObj* object);
-// -1, 0 or 1; 0 when equal.
-int32_t QOXCompareKeyIDs(const QOXKeyID* a, const QOXKeyID* b);
-QOXError qoxNewKeyIDFromRawData(const uint8_t* bytes, uint8_t algorithm, size_t length,
-                                QOXKeyID* outKeyID);
+struct QOXKeyDBServices {
+  // --- Back-end updates (the entry gate and the notification callback) ---
+  // Takes in pending back-end updates.
+  void (*qoxKeyDBBackendUpdate)();
+  // Marks every live context as needing an update and counts one pending
+  // update per context.
+  void (*qoxSetBackendUpdateNeeded)();
 
-// --- Test double ---
-// Every member may be null; a null member answers as the seam does.
-struct QOXKeyDBServicesDouble {
-  bool (*keyIsValid)(const QOXKeyDBObj*);
-  bool (*subKeyIsValid)(const QOXKeyDBObj*);
-  bool (*sigIsValid)(const QOXKeyDBObj*);
-  bool (*keyDBObjIsValid)(const QOXKeyDBObj*);
-  bool (*keySetIsValid)(const QOXKeySet*);
-  bool (*keyDBIsValid)(const QOXKeyDB*);
-  QOXError (*incKeySetRefCount)(QOXKeySet*);
-  QOXError (*freeKeySet)(QOXKeySet*);
-  QOXError (*incKeyDBRefCount)(QOXKeyDB*);
-  QOXError (*freeKeyDB)(QOXKeyDB*);
-  QOXContext* (*peekKeyDBObjContext)(QOXKeyDBObj*);
-  int32_t (*objectType)(QOXKeyDBObj*);
-  int32_t (*compareKeyIDs)(const QOXKeyID*, const QOXKeyID*);
-  QOXError (*newKeyIDFromRawData)(const uint8_t*, uint8_t, size_t, QOXKeyID*);
+  // --- Objects, sets and databases ---
+  // Validity tests.
+  bool (*qoxKeyIsValid)(const QOXKeyDBObj* object);
+  bool (*qoxSubKeyIsValid)(const QOXKeyDBObj* object);
+  bool (*qoxSigIsValid)(const QOXKeyDBObj* object);
+  bool (*qoxKeyDBObjIsValid)(const QOXKeyDBObj* object);
+  bool (*qoxKeySetIsValid)(const QOXKeySet* set);
+  bool (*qoxKeyDBIsValid)(const QOXKeyDB* db);
+  // Reference counts.
+  QOXError (*QOXIncKeySetRefCount)(QOXKeySet* set);
+  QOXError (*QOXFreeKeySet)(QOXKeySet* set);
+  QOXError (*QOXIncKeyDBRefCount)(QOXKeyDB* db);
+  QOXError (*QOXFreeKeyDB)(QOXKeyDB* db);
+  // The object's context.
+  QOXContext* (*QOXPeekKeyDBObjContext)(QOXKeyDBObj* object);
+  // 1 for a key, other values for the other kinds.
+  int32_t (*qoxObjectType)(QOXKeyDBObj* object);
+  // A numeric property of a key (200: its public-key algorithm, 17 = DSA).
+  QOXError (*qoxGetKeyNumber)(QOXKeyDBObj* key, int32_t property, int32_t* outValue);
+  // A new empty key set of the database.
+  QOXError (*QOXNewKeySet)(QOXKeyDB* db, QOXKeySet** set);
+  // The key database of a set, or null.
+  QOXKeyDB* (*QOXPeekKeySetKeyDB)(QOXKeySet* set);
+
+  // --- Key IDs ---
+  // -1, 0 or 1; 0 when equal.
+  int32_t (*QOXCompareKeyIDs)(const QOXKeyID* a, const QOXKeyID* b);
+  // A key ID from its raw bytes.
+  QOXError (*qoxNewKeyIDFromRawData)(const uint8_t* bytes, uint8_t algorithm, size_t length,
+                                     QOXKeyID* outKeyID);
+  // The full-length key-ID text ("0x" and 16 digits) of a client's TLS key,
+  // for access control.
+  QOXError (*vuzizClientKeyIDText)(QOXContext* context, QOXKeyDBObj* key, char* text, size_t size);
+
+  // --- Key management behind the entry points ---
+  // Each receives the option list its entry point built, checks the option
+  // types itself and leaves the list to the caller.
+  QOXError (*qoxGenerateKeyInternal)(QOXKeyDBObj** outKey, QOXOptionListRef optionList);
+  QOXError (*qoxGenerateSubKeyInternal)(QOXKeyDBObj** outSubKey, QOXOptionListRef optionList);
+  QOXError (*qoxCertifyPrimaryUserIDInternal)(QOXKeyDBObj* userID, QOXOptionListRef optionList);
+  QOXError (*qoxCertifyUserIDInternal)(QOXKeyDBObj* userID, QOXKeyDBObj* certifyingKey,
+                                       QOXOptionListRef optionList);
+  QOXError (*qoxRevokeSigInternal)(QOXKeyDBObj* sig, QOXOptionListRef optionList);
+  QOXError (*qoxRevokeKeyInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
+  QOXError (*qoxRevokeSubKeyInternal)(QOXKeyDBObj* subKey, QOXOptionListRef optionList);
+  QOXError (*qoxAddUserIDInternal)(QOXKeyDBObj* key, const char* name, QOXOptionListRef optionList);
+  QOXError (*qoxAddAttributeInternal)(QOXKeyDBObj* key, int32_t attributeType, const uint8_t* data,
+                                      size_t length, QOXOptionListRef optionList);
+  uint32_t (*qoxKeyEntropyNeededInternal)(QOXContext* context, QOXOptionListRef optionList);
+  QOXError (*qoxCreateX509CertificateInternal)(QOXKeyDBObj* issuer, QOXKeyDBObj* subjectKey,
+                                               QOXKeyDBObj** outSig, QOXOptionListRef optionList);
+  QOXError (*qoxChangePassphraseInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
+  QOXError (*qoxChangeSubKeyPassphraseInternal)(QOXKeyDBObj* subKey, QOXOptionListRef optionList);
+  bool (*qoxPassphraseIsValidInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
+  QOXError (*qoxSetKeyAxiomaticInternal)(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionListRef optionList);
+  // The passkey buffer is a secure block the caller frees with QOXFreeData.
+  QOXError (*qoxGetKeyPasskeyBufferInternal)(QOXKeyDBObj* key, void** outBuffer, QOXOptionListRef optionList);
+  QOXError (*qoxGetSubKeyPasskeyBufferInternal)(QOXKeyDBObj* subKey, void** outBuffer,
+                                                QOXOptionListRef optionList);
+  QOXError (*qoxAddKeyOptionsInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
+  QOXError (*qoxUpdateKeyOptionsInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
+
+  // --- Import and export behind the entry points ---
+  // Leaves the list to the caller.
+  QOXError (*qoxExportInternal)(QOXContext* context, QOXOptionListRef optionList);
+  // Takes the list over and frees it on every path.
+  QOXError (*qoxImportKeySetInternal)(QOXContext* context, QOXKeyDB** outKeyDB, QOXOptionListRef optionList);
 };
 
-// Installs (or, with null, removes) the double. The record must outlive its
-// use.
-void qoxSetKeyDBServicesDouble(const QOXKeyDBServicesDouble* services);
+// The table in force, and its registration (foundation/service_table.h).
+const QOXKeyDBServices& qoxKeyDBServices();
+const QOXKeyDBServices* qoxRegisterKeyDBServices(const QOXKeyDBServices* table);
 
 #endif  // OSTRAK_FOUNDATION_KEYDB_SERVICES_H_

@@ -1,6 +1,6 @@
 // Option lists: the optional arguments of toolkit calls.
 //
-// Every option constructor (QOXO..., foundation/option_constructors.h) returns
+// Every option constructor (QOXO..., foundation/sdk/option_constructors.h) returns
 // a one-option list; a call with a variable run of lists gathers them, up to
 // the end marker, into one list that it then searches by option type.
 //
@@ -28,7 +28,7 @@
 //
 // Values are pointer-sized words: an option value is either an integer
 // (a flag keeps its low byte, a plain word 32 bits) or a pointer. Records
-// that constructors allocate (foundation/option_constructors.h) are arrays of
+// that constructors allocate (foundation/sdk/option_constructors.h) are arrays of
 // pointer-sized words, one per field.
 //
 // Thread safety: none. A list belongs to the thread that builds and uses it.

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/errors.h"
 #include "net/sockets.h"
 

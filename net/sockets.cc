@@ -36,14 +36,6 @@ TlsMap& Map() {
 // plain sockets skip the lookup when nothing is bound.
 std::atomic<size_t> g_boundCount{0};
 
-constexpr QOXSocketsTLSOps kEngineOps = {
-    QOXtlsSetReceiveCallback, QOXtlsSetSendCallback, QOXtlsSetRemoteUniqueID, QOXtlsHandshake,
-    QOXtlsSend,               QOXtlsReceive,         QOXtlsReceiveBufferSize,
-};
-std::atomic<const QOXSocketsTLSOps*> g_ops{&kEngineOps};
-
-const QOXSocketsTLSOps& Ops() { return *g_ops.load(std::memory_order_acquire); }
-
 QOXtlsSession* BoundSession(int socket) {
   if (g_boundCount.load(std::memory_order_acquire) == 0) return nullptr;
   TlsMap& m = Map();
@@ -60,10 +52,6 @@ int32_t g_socketsUseCount = 0;  // guarded by g_socketsUseMutex
 constexpr size_t kMaxTlsChunk = size_t{1} << 30;
 
 }  // namespace
-
-void qoxSocketsSetTLSOps(const QOXSocketsTLSOps* ops) {
-  g_ops.store(ops ? ops : &kEngineOps, std::memory_order_release);
-}
 
 QOXError QOXSocketsInit() {
   std::lock_guard<std::mutex> guard(g_socketsUseMutex);
@@ -114,10 +102,10 @@ QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session) {
     return QOXGetLastSocketsError();
   if (type != SOCK_STREAM) return kQOXErrSocketOpNotSupported;
 
-  const QOXSocketsTLSOps& ops = Ops();
-  QOXError err = ops.setReceiveCallback(session, QOXSocketsTLSReceive, socket);
+  const QOXtlsServices& tls = qoxTLSServices();
+  QOXError err = tls.QOXtlsSetReceiveCallback(session, QOXSocketsTLSReceive, socket);
   if (err != kQOXErrNoErr) return err;
-  if ((err = ops.setSendCallback(session, QOXSocketsTLSSend, socket)) != kQOXErrNoErr) return err;
+  if ((err = tls.QOXtlsSetSendCallback(session, QOXSocketsTLSSend, socket)) != kQOXErrNoErr) return err;
 
   sockaddr_storage peer{};
   socklen_t peerLength = sizeof peer;
@@ -126,10 +114,10 @@ QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session) {
   uint32_t peerId = 0;
   if (peer.ss_family == AF_INET)
     peerId = ntohl(reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr.s_addr);
-  if ((err = ops.setRemoteUniqueID(session, peerId)) != kQOXErrNoErr) return err;
+  if ((err = tls.QOXtlsSetRemoteUniqueID(session, peerId)) != kQOXErrNoErr) return err;
 
   errno = 0;
-  err = ops.handshake(session);
+  err = tls.QOXtlsHandshake(session);
   if (err == kQOXErrTLSUnexpectedClose) {
     QOXError last = QOXGetLastSocketsError();
     return last != kQOXErrNoErr ? last : err;
@@ -165,12 +153,12 @@ ssize_t QOXSend(int socket, const void* buffer, size_t length, int flags) {
     errno = kQOXErrBadParams;
     return -1;
   }
-  const QOXSocketsTLSOps& ops = Ops();
+  const QOXtlsServices& tls = qoxTLSServices();
   const uint8_t* p = static_cast<const uint8_t*>(buffer);
   size_t left = length;
   do {
     size_t n = std::min(left, kMaxTlsChunk);
-    QOXError err = ops.send(session, p, static_cast<uint32_t>(n));
+    QOXError err = tls.QOXtlsSend(session, p, static_cast<uint32_t>(n));
     if (err == kQOXErrTLSUnexpectedClose) return 0;
     if (err != kQOXErrNoErr) {
       errno = err;
@@ -197,7 +185,7 @@ ssize_t QOXReceive(int socket, void* buffer, size_t length, int flags) {
   QOXError err;
   do {
     n = static_cast<uint32_t>(std::min(length, kMaxTlsChunk));
-    err = Ops().receive(session, buffer, &n);
+    err = qoxTLSServices().QOXtlsReceive(session, buffer, &n);
   } while (err == kQOXErrNoErr && n == 0);
   if (err == kQOXErrTLSUnexpectedClose) return 0;
   if (err != kQOXErrNoErr) {
@@ -222,14 +210,14 @@ int qoxSocketsPoll(struct pollfd* fds, size_t count, int timeoutMs, bool stopOnS
   // may stay quiet while they wait.
   if (g_boundCount.load(std::memory_order_acquire) != 0) {
     TlsMap& m = Map();
-    const QOXSocketsTLSOps& ops = Ops();
+    const QOXtlsServices& tls = qoxTLSServices();
     size_t winner = count;
     {
       QOXReadGuard guard(&m.lock);
       for (size_t i = 0; i < count && winner == count; ++i) {
         if (fds[i].fd < 0 || !(fds[i].events & POLLIN)) continue;
         auto it = m.sessions.find(fds[i].fd);
-        if (it != m.sessions.end() && ops.receiveBufferSize(it->second) != 0) winner = i;
+        if (it != m.sessions.end() && tls.QOXtlsReceiveBufferSize(it->second) != 0) winner = i;
       }
     }
     if (winner != count) {

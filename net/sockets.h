@@ -121,22 +121,6 @@ QOXError QOXGetLastSocketsError();
 // unknown number gives -11980.
 QOXError MapQOXSocketsError(int number);
 
-// --- Test seam: stand-in for the TLS engine ---
-
-// The session calls the sockets layer makes. By default these are the TLS
-// engine's own; tests install a double with qoxSocketsSetTLSOps and restore
-// the default with null. The table must outlive its use.
-struct QOXSocketsTLSOps {
-  QOXError (*setReceiveCallback)(QOXtlsSession*, QOXtlsReceiveProc, intptr_t);
-  QOXError (*setSendCallback)(QOXtlsSession*, QOXtlsSendProc, intptr_t);
-  QOXError (*setRemoteUniqueID)(QOXtlsSession*, uint32_t);
-  QOXError (*handshake)(QOXtlsSession*);
-  QOXError (*send)(QOXtlsSession*, const void*, uint32_t);
-  QOXError (*receive)(QOXtlsSession*, void*, uint32_t*);
-  uint32_t (*receiveBufferSize)(QOXtlsSession*);
-};
-void qoxSocketsSetTLSOps(const QOXSocketsTLSOps* ops);
-
 // --- Thin wrappers: the platform call's result, unchanged ---
 
 int QOXOpenSocket(int domain, int type, int protocol);

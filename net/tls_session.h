@@ -1,4 +1,4 @@
-// The calls the sockets layer makes on a TLS session.
+// The calls the sockets layer makes on a TLS session, as a registered table.
 //
 // The TLS engine owns QOXtlsSession and these calls; the sockets layer binds
 // a session to a stream socket (QOXSocketsEstablishTLSSession in
@@ -6,6 +6,12 @@
 // select through it. The engine never touches a socket itself: it reads and
 // writes through the two transport callbacks installed here, whose user
 // value is the socket.
+//
+// The engine sits above the sockets layer, so the layer calls it through
+// QOXtlsServices, whose members are named after the engine's calls. The
+// engine defines them under those names and registers a table of them at
+// start-up; until then each member answers with its stand-in in
+// net/tls_seams.cc. Registration and doubles: foundation/service_table.h.
 //
 // A session is used by one thread at a time and takes no lock.
 #ifndef OSTRAK_NET_TLS_SESSION_H_
@@ -22,23 +28,29 @@ struct QOXtlsSession;  // defined by the TLS engine
 using QOXtlsReceiveProc = int32_t (*)(intptr_t userValue, void* buffer, uint32_t length);
 using QOXtlsSendProc = int32_t (*)(intptr_t userValue, const void* buffer, uint32_t length);
 
-// -12000 when the session or the callback is null.
-QOXError QOXtlsSetReceiveCallback(QOXtlsSession* session, QOXtlsReceiveProc proc,
-                                  intptr_t userValue);
-QOXError QOXtlsSetSendCallback(QOXtlsSession* session, QOXtlsSendProc proc, intptr_t userValue);
-// The peer's identity (its IPv4 address) for session caching.
-QOXError QOXtlsSetRemoteUniqueID(QOXtlsSession* session, uint32_t id);
-// Runs the handshake through the callbacks; 0 with the session ready,
-// -11250 when the peer shut the connection, another code on failure.
-QOXError QOXtlsHandshake(QOXtlsSession* session);
-// Sends the whole buffer as application data; 0 or an error code
-// (-11250 when the connection was shut down).
-QOXError QOXtlsSend(QOXtlsSession* session, const void* buffer, uint32_t length);
-// Delivers at most *ioLength decrypted bytes; *ioLength is set to the count
-// delivered. 0 or an error code (-11250 when the connection was shut down).
-QOXError QOXtlsReceive(QOXtlsSession* session, void* buffer, uint32_t* ioLength);
-// Decrypted application bytes already waiting in the session (a count, not
-// an error code).
-uint32_t QOXtlsReceiveBufferSize(QOXtlsSession* session);
+struct QOXtlsServices {
+  // -12000 when the session or the callback is null.
+  QOXError (*QOXtlsSetReceiveCallback)(QOXtlsSession* session, QOXtlsReceiveProc proc, intptr_t userValue);
+  QOXError (*QOXtlsSetSendCallback)(QOXtlsSession* session, QOXtlsSendProc proc, intptr_t userValue);
+  // The peer's identity (its IPv4 address) for session caching.
+  QOXError (*QOXtlsSetRemoteUniqueID)(QOXtlsSession* session, uint32_t id);
+  // Runs the handshake through the callbacks; 0 with the session ready,
+  // -11250 when the peer shut the connection, another code on failure.
+  QOXError (*QOXtlsHandshake)(QOXtlsSession* session);
+  // Sends the whole buffer as application data; 0 or an error code
+  // (-11250 when the connection was shut down).
+  QOXError (*QOXtlsSend)(QOXtlsSession* session, const void* buffer, uint32_t length);
+  // Delivers at most *ioLength decrypted bytes; *ioLength is set to the
+  // count delivered. 0 or an error code (-11250 when the connection was shut
+  // down).
+  QOXError (*QOXtlsReceive)(QOXtlsSession* session, void* buffer, uint32_t* ioLength);
+  // Decrypted application bytes already waiting in the session (a count, not
+  // an error code).
+  uint32_t (*QOXtlsReceiveBufferSize)(QOXtlsSession* session);
+};
+
+// The table in force, and its registration (foundation/service_table.h).
+const QOXtlsServices& qoxTLSServices();
+const QOXtlsServices* qoxRegisterTLSServices(const QOXtlsServices* table);
 
 #endif  // OSTRAK_NET_TLS_SESSION_H_

@@ -9,7 +9,7 @@
 
 #include "crypto/hash.h"
 #include "foundation/sdk_errors.h"
-#include "keyservice/armor_base64.h"
+#include "foundation/armor_base64.h"
 #include "net/ldap_result.h"
 #include "server/connection.h"
 #include "server/entry.h"
@@ -127,7 +127,7 @@ int VerifyAdminUpdate(Connection* conn, Operation* op, const char* dn) {
   bool keyOK = false;
   if (conn->clientKey != nullptr) {
     char text[64];
-    if (vuzizClientKeyIDText(conn->context, conn->clientKey, text, sizeof text) != 0) {
+    if (qoxKeyDBServices().vuzizClientKeyIDText(conn->context, conn->clientKey, text, sizeof text) != 0) {
       LogError(kLogWarning, "Client's TLS key was invalid.");
       return kLdapInsufficientAccess;
     }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "keyservice/server_services.h"
+#include "keydb/key_id.h"
 #include "server/access_rules.h"
 #include "server/backend.h"
 #include "server/config.h"

@@ -26,6 +26,7 @@
 #include "server/listener.h"
 #include "server/log_rotation.h"
 #include "server/server_state.h"
+#include "server/tls_services.h"
 #include "server/support/zovurez.h"
 
 Connection* vuzizConnTable = nullptr;
@@ -347,7 +348,7 @@ void connection_activity(int32_t slot) {
   const int32_t number = c->connNumber;
   GetQOXSDKCtx(&c->context, c->keyDBs, &c->tlsKeyDB, &c->serverTLSKey);
   bool ok = true;
-  if (c->secure && c->tlsSession == nullptr) ok = vuzizStartTLS(c) == 0;
+  if (c->secure && c->tlsSession == nullptr) ok = vuzizTLSServices().vuzizStartTLS(c) == 0;
   const int waitMs = std::max(300, 2 * g->TimeLimit) * 1000;
   QOXberElement* ber = nullptr;
   while (ok && !vuziz_shutdown && c->socket != -1) {
@@ -611,8 +612,8 @@ void vuzizFreeContextPool(ServerState* state) {
   while (e != nullptr) {
     ContextPoolEntry* next = e->next;
     for (QOXKeyDB* db : e->keyDBs)
-      if (db != nullptr) QOXFreeKeyDB(db);
-    if (e->tlsKeyDB != nullptr) QOXFreeKeyDB(e->tlsKeyDB);
+      if (db != nullptr) qoxKeyDBServices().QOXFreeKeyDB(db);
+    if (e->tlsKeyDB != nullptr) qoxKeyDBServices().QOXFreeKeyDB(e->tlsKeyDB);
     if (e->context != nullptr) {
       QOXMutexGuard guard(&state->mutexPoolCreate);
       QOXFreeContext(e->context);

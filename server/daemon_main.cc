@@ -12,9 +12,10 @@
 #include <cstring>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
-#include "keyservice/server_services.h"
+#include "server/key_submission_services.h"
 #include "net/sockets.h"
 #include "server/backend.h"
 #include "server/config.h"
@@ -185,7 +186,7 @@ int RunServer(const Options& o, FILE** dbLock) {
   QOXTimezoneGetOffset(&g->tzOffset);
   if (o.check && be != nullptr) be->readOnly = 1;
 
-  if (InitRepLog(be) != 0) {
+  if (vuzizKeySubmissionServices().InitRepLog(be) != 0) {
     LogError(kLogError, "Initializing the replication system failed.");
     return 1;
   }
@@ -229,7 +230,7 @@ int RunServer(const Options& o, FILE** dbLock) {
     }
   }
   if (!BecomeServerUser()) return 1;
-  QOXError policy = InitPolicy(g->context, be);
+  QOXError policy = vuzizKeySubmissionServices().InitPolicy(g->context, be);
   if (!BecomeOriginalUser()) return 1;
   if (policy != kQOXErrNoErr) {
     char text[256];
@@ -252,7 +253,7 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
 
   if (g->SecureMode != kSecureDisabled) {
-    if (SetRandSeedFile(g->context, g_pszCurrentDirectory, g->RandSeedFile) != kQOXErrNoErr) {
+    if (vuzizKeySubmissionServices().SetRandSeedFile(g->context, g_pszCurrentDirectory, g->RandSeedFile) != kQOXErrNoErr) {
       LogError(kLogError, "Could not set randseed file.");
       return 1;
     }
@@ -267,7 +268,7 @@ int RunServer(const Options& o, FILE** dbLock) {
       }
     } else {
       QOXKeyID wanted = g->ServerSecureKeyID;
-      QOXError err = GetPrivateKey(g->context, &wanted, g->tlsKeyDB, o.noPrompt ? 1 : 0, &g->SecureMode, 0, 0,
+      QOXError err = vuzizKeySubmissionServices().GetPrivateKey(g->context, &wanted, g->tlsKeyDB, o.noPrompt ? 1 : 0, &g->SecureMode, 0, 0,
                                    "QOX Keyserver: Enter passphrase for secure server key", &g->tlsKeyID,
                                    &g->tlsPassphrase);
       if (err != kQOXErrNoErr && err != kQOXErrUserAbort && err != kQOXErrNoSecretKeyFound) {
@@ -276,7 +277,7 @@ int RunServer(const Options& o, FILE** dbLock) {
       }
     }
   }
-  if (GatherEntropy(g->context, &g->SecureMode) != 0) return 1;
+  if (vuzizKeySubmissionServices().GatherEntropy(g->context, &g->SecureMode) != 0) return 1;
   gHUPSecureMode = g->SecureMode;
   if (g->SecureMode != kSecureDisabled) {
     if (g->tlsKeyID != nullptr) memcpy(&gHUPKeyIDPrivate, g->tlsKeyID, sizeof(QOXKeyID));

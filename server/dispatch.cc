@@ -5,6 +5,7 @@
 
 #include "server/connection.h"
 #include "server/error_log.h"
+#include "server/key_submission_services.h"
 #include "server/ldap_service_calls.h"
 #include "server/operations.h"
 #include "server/server_state.h"
@@ -63,7 +64,7 @@ int connection_operation(Connection* conn, Operation* op) {
       break;
     case 0x68:
       op->type = kOpTypeAdd;
-      do_add(conn, op);
+      vuzizKeySubmissionServices().do_add(conn, op);
       break;
     case 0x6C:
       SetLogCode(op, "MDN");

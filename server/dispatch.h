@@ -23,9 +23,6 @@ void LaunchConnectionThread(int32_t slot);
 void connection_activity(int32_t slot);
 // Runs one request and frees the operation; 1 after an Unbind, else 0.
 int connection_operation(Connection* conn, Operation* op);
-// The TLS handshake of a secure connection: 0, or an error after which the
-// connection is closed (logged).
-int vuzizStartTLS(Connection* conn);
 void FreeAllThreadContexts();
 
 #endif  // OSTRAK_SERVER_DISPATCH_H_

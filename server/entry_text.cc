@@ -19,7 +19,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "keyservice/armor_base64.h"
+#include "foundation/armor_base64.h"
 #include "server/entry.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"

@@ -1,7 +1,9 @@
 // The daemon's error log, event log and debug trace.
 //
 // LogError (level, format, ...) is the one way the daemon reports: levels 1
-// verbose, 2 info, 4 warning, 8 error. A message below the current level is
+// verbose, 2 info, 4 warning, 8 error (server/support/zovurez_log.h, where
+// the support library reaches LogError and the trace through a registered
+// table). A message below the current level is
 // dropped. Otherwise it gets a level prefix (unless switched off) and goes to
 // standard error while the log is interactive, else to the system log under
 // the identity given to ErrorLogInit (with the process ID, user facility);
@@ -29,11 +31,7 @@
 
 #include "foundation/errors.h"
 #include "foundation/threads.h"
-
-inline constexpr int kLogVerbose = 1;
-inline constexpr int kLogInfo = 2;
-inline constexpr int kLogWarning = 4;
-inline constexpr int kLogError = 8;
+#include "server/support/zovurez_log.h"
 
 using ErrorLogSink = void (*)(const char* text);
 
@@ -61,20 +59,7 @@ FILE* IPCEventLogStream();
 QOXMutex* IPCEventLogMutex();
 
 // --- Debug trace ---
-inline constexpr uint32_t kTraceEntryExit = 4;
-inline constexpr uint32_t kTraceArgs = 8;
-inline constexpr uint32_t kTraceListenerWait = 16;
-inline constexpr uint32_t kTraceFilters = 32;
-inline constexpr uint32_t kTraceConfig = 64;
-inline constexpr uint32_t kTraceAccess = 128;
-inline constexpr uint32_t kTraceEntryText = 0x100;
-inline constexpr uint32_t kTraceDetail = 0x200;
-inline constexpr uint32_t kTraceBackend = 0x800;
-inline constexpr uint32_t kTraceStartStop = 0x1000;
-// The value stored for "-d 0": keeps the process in the foreground, prints
-// nothing.
-inline constexpr uint32_t kTraceForeground = 0x8000000;
-
+// The trace bits are in server/support/zovurez_log.h.
 void DebugSetLevel(uint32_t mask);
 uint32_t DebugGetLevel();
 int DebugSetFile(const char* name);

@@ -31,8 +31,6 @@ void do_search(Connection* conn, Operation* op);
 void do_delete(Connection* conn, Operation* op);
 void do_modifyrdn(Connection* conn, Operation* op);
 void do_compare(Connection* conn, Operation* op);
-// The key submission (an Add request).
-void do_add(Connection* conn, Operation* op);
 
 void QOXServerInfo(Connection* conn, Operation* op);
 void monitor_info(Connection* conn, Operation* op);

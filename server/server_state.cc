@@ -8,7 +8,7 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
-#include "keyservice/server_services.h"
+#include "server/key_submission_services.h"
 #include "server/access_rules.h"
 #include "server/daemon.h"
 #include "server/error_log.h"
@@ -112,7 +112,7 @@ int vuzizInitGlobals(ServerState** state) {
     vuzizReleaseGlobals(state, 0);
     return 1;
   }
-  QOXError err = IsRSASupported(&s->rsaSupported);
+  QOXError err = vuzizKeySubmissionServices().IsRSASupported(&s->rsaSupported);
   if (err != kQOXErrNoErr) {
     char text[256];
     QOXGetErrorString(err, sizeof text, text);
@@ -169,11 +169,11 @@ void vuzizReleaseGlobals(ServerState** state, int reset) {
   if (s->accessLogPageStream != nullptr) fclose(s->accessLogPageStream);
   s->accessLogPageStream = nullptr;
   for (int i = 0; i < 3; ++i) {
-    if (s->policyKeyDBs[i] != nullptr) QOXFreeKeyDB(s->policyKeyDBs[i]);
+    if (s->policyKeyDBs[i] != nullptr) qoxKeyDBServices().QOXFreeKeyDB(s->policyKeyDBs[i]);
     s->policyKeyDBs[i] = nullptr;
     s->policyKeySets[i] = nullptr;
   }
-  if (s->tlsKeyDB != nullptr) QOXFreeKeyDB(s->tlsKeyDB);
+  if (s->tlsKeyDB != nullptr) qoxKeyDBServices().QOXFreeKeyDB(s->tlsKeyDB);
   s->tlsKeyDB = nullptr;
   vuzizFreeContextPool(s);
   ForEachMutex(s, [](QOXMutex* m) { QOXMutexDestroy(m); });
@@ -190,7 +190,7 @@ void vuzizReleaseGlobals(ServerState** state, int reset) {
     s->listenerWakeEvent = nullptr;
   }
   FreeEntry2StrBuf();
-  ReleaseRepLog();
+  vuzizKeySubmissionServices().ReleaseRepLog();
   if (!reset) {
     QOXMutexGuard guard(&g_mutexSignalRelay);
     zovurezFree(s);

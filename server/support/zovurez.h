@@ -13,7 +13,7 @@
 // its sockets, which another thread can wake.
 //
 // Results: 0 success and 1 failure, or a toolkit error code, as each call
-// says. Failures are reported through LogError (server/error_log.h).
+// says. Failures are reported through LogError (server/support/zovurez_log.h).
 //
 // Thread safety: the helpers keep no state of their own but the lazily
 // fetched manager and the one static stat buffer of file_nonempty (not

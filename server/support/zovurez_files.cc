@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::string ErrText(int err) {
 }  // namespace
 
 int GetFileMode(const char* path, uint32_t* mode, uint32_t* blockSize, int64_t* size) {
-  VuzizTraceScope trace("GetFileMode");
+  ZovurezTraceScope trace("GetFileMode");
   if (path == nullptr) return 1;
   // stat is large-file aware on this platform, so sizes above 2 GiB are kept.
   struct stat st {};
@@ -34,12 +34,12 @@ int GetFileMode(const char* path, uint32_t* mode, uint32_t* blockSize, int64_t* 
 }
 
 int GetCurrentDir(char** buffer) {
-  VuzizTraceScope trace("GetCurrentDir");
+  ZovurezTraceScope trace("GetCurrentDir");
   size_t size = 512;
   for (;;) {
     char* b = static_cast<char*>(zovurezMalloc(size));
     if (b == nullptr) {
-      LogError(kLogError, "Out of memory");
+      zovurezLogServices().LogError(kLogError, "Out of memory");
       return 1;
     }
     if (getcwd(b, size) != nullptr) {
@@ -49,7 +49,7 @@ int GetCurrentDir(char** buffer) {
     int err = errno;
     zovurezFree(b);
     if (err != ERANGE) {
-      LogError(kLogError, "Could not access current directory: %s.", strerror(err));
+      zovurezLogServices().LogError(kLogError, "Could not access current directory: %s.", strerror(err));
       return 1;
     }
     size += 512;
@@ -57,7 +57,7 @@ int GetCurrentDir(char** buffer) {
 }
 
 void AdjustPath(const char* base, const char* path, char** out) {
-  VuzizTraceScope trace("AdjustPath");
+  ZovurezTraceScope trace("AdjustPath");
   *out = nullptr;
   if (path == nullptr) return;
   if (path[0] == '/' || base == nullptr) {
@@ -68,21 +68,21 @@ void AdjustPath(const char* base, const char* path, char** out) {
     if (p != nullptr) snprintf(p, n, "%s/%s", base, path);
     *out = p;
   }
-  if (*out == nullptr) LogError(kLogError, "Out of memory");
+  if (*out == nullptr) zovurezLogServices().LogError(kLogError, "Out of memory");
 }
 
 void NormalizePath(char* /*path*/) {
-  vuzizTrace(kTraceEntryExit, "=> NormalizePath\n");
-  vuzizTrace(kTraceEntryExit, "<= NormalizePath\n");
+  zovurezLogServices().vuzizTrace(kTraceEntryExit, "=> NormalizePath\n");
+  zovurezLogServices().vuzizTrace(kTraceEntryExit, "<= NormalizePath\n");
 }
 
 int CreateLockFile(const char* path, int wait, FILE** stream) {
-  VuzizTraceScope trace("CreateLockFile");
+  ZovurezTraceScope trace("CreateLockFile");
   *stream = nullptr;
   FILE* f = fopen(path, "w");
   if (f == nullptr) {
     int err = errno;
-    LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
     return 1;
   }
   for (int attempt = 1;; ++attempt) {
@@ -94,7 +94,7 @@ int CreateLockFile(const char* path, int wait, FILE** stream) {
     // lockf reports a lock held elsewhere as EAGAIN or EACCES.
     bool busy = err == EAGAIN || err == EACCES;
     if (!wait || !busy || attempt >= 10) {
-      LogError(kLogError, "Locking file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+      zovurezLogServices().LogError(kLogError, "Locking file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
       fclose(f);
       return 1;
     }
@@ -103,12 +103,12 @@ int CreateLockFile(const char* path, int wait, FILE** stream) {
 }
 
 int UnlockLockFile(FILE* stream) {
-  VuzizTraceScope trace("UnlockLockFile");
+  ZovurezTraceScope trace("UnlockLockFile");
   if (stream == nullptr) return 1;
   fflush(stream);
   if (lseek(fileno(stream), 0, SEEK_SET) == -1 || lockf(fileno(stream), F_ULOCK, 0) != 0) {
     int err = errno;
-    LogError(kLogError, "Unlocking file failed with error %d: %s", err, strerror(err));
+    zovurezLogServices().LogError(kLogError, "Unlocking file failed with error %d: %s", err, strerror(err));
     return 1;
   }
   fclose(stream);
@@ -116,10 +116,10 @@ int UnlockLockFile(FILE* stream) {
 }
 
 int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE** lockStream) {
-  VuzizTraceScope trace("lock_fopen");
+  ZovurezTraceScope trace("lock_fopen");
   if (path == nullptr || mode == nullptr || stream == nullptr || lockStream == nullptr ||
       *stream != nullptr || *lockStream != nullptr) {
-    LogError(kLogError, "lock_fopen: Bad parameters.");
+    zovurezLogServices().LogError(kLogError, "lock_fopen: Bad parameters.");
     return 1;
   }
   std::string lockName = std::string(path) + ".lock";
@@ -127,7 +127,7 @@ int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE
   *stream = fopen(path, mode);
   if (*stream == nullptr) {
     int err = errno;
-    LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
     UnlockLockFile(*lockStream);
     *lockStream = nullptr;
     return 1;
@@ -136,15 +136,15 @@ int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE
 }
 
 int lock_fclose(void* /*ignored*/, FILE* stream, FILE* lockStream) {
-  VuzizTraceScope trace("lock_fclose");
+  ZovurezTraceScope trace("lock_fclose");
   if (stream == nullptr || lockStream == nullptr) {
-    LogError(kLogError, "lock_fclose: Bad parameters.");
+    zovurezLogServices().LogError(kLogError, "lock_fclose: Bad parameters.");
     return 1;
   }
   int rc = UnlockLockFile(lockStream);
-  if (rc != 0) LogError(kLogError, "Unlocking file failed");
+  if (rc != 0) zovurezLogServices().LogError(kLogError, "Unlocking file failed");
   if (fclose(stream) != 0) {
-    LogError(kLogError, "Unlocking file failed");
+    zovurezLogServices().LogError(kLogError, "Unlocking file failed");
     rc = 1;
   }
   return rc;
@@ -158,7 +158,7 @@ bool WriteOnePID(const char* name) {
   int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     int err = errno;
-    LogError(kLogWarning, "Opening PID file (%s) failed with error %d: %s.", name, err, strerror(err));
+    zovurezLogServices().LogError(kLogWarning, "Opening PID file (%s) failed with error %d: %s.", name, err, strerror(err));
     return false;
   }
   char text[32];
@@ -172,7 +172,7 @@ bool WriteOnePID(const char* name) {
 }  // namespace
 
 void WritePIDToFile(const char* base, int port) {
-  VuzizTraceScope trace("WritePIDToFile");
+  ZovurezTraceScope trace("WritePIDToFile");
   if (base == nullptr) return;
   std::string first = std::string(base) + ".pid";
   if (!WriteOnePID(first.c_str())) return;
@@ -183,20 +183,20 @@ void WritePIDToFile(const char* base, int port) {
 }
 
 void DeletePIDFile(const char* base, int port) {
-  VuzizTraceScope trace("DeletePIDFile");
+  ZovurezTraceScope trace("DeletePIDFile");
   if (base == nullptr || port <= 0) return;
   std::string name = std::string(base) + "." + std::to_string(port) + ".pid";
   if (remove(name.c_str()) != 0) {
     int err = errno;
-    LogError(kLogWarning, "Deleting PID file (%s) failed with error %d: %s.", name.c_str(), err,
+    zovurezLogServices().LogError(kLogWarning, "Deleting PID file (%s) failed with error %d: %s.", name.c_str(), err,
              strerror(err));
   }
 }
 
 QOXError GetNamedPipeName(const char* prefix, const char* name, int port, char** out) {
-  VuzizTraceScope trace("GetNamedPipeName");
+  ZovurezTraceScope trace("GetNamedPipeName");
   if (prefix == nullptr || name == nullptr || out == nullptr) {
-    LogError(kLogError, "GetNamedPipeName: Bad Parameters.");
+    zovurezLogServices().LogError(kLogError, "GetNamedPipeName: Bad Parameters.");
     return kQOXErrBadParams;
   }
   zovurezFree(*out);
@@ -210,14 +210,14 @@ QOXError GetNamedPipeName(const char* prefix, const char* name, int port, char**
 }
 
 bool file_nonempty(const char* path) {
-  VuzizTraceScope trace("file_nonempty");
+  ZovurezTraceScope trace("file_nonempty");
   static struct stat st;  // one shared buffer: not re-entrant
   if (path == nullptr) return false;
   return stat(path, &st) == 0 && st.st_size > 0;
 }
 
 int filecheck(const char* path) {
-  VuzizTraceScope trace("filecheck");
+  ZovurezTraceScope trace("filecheck");
   if (path == nullptr) return 1 | 8;
   std::string p = path;
   size_t slash = p.rfind('/');

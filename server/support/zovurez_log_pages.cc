@@ -2,14 +2,14 @@
 #include <cstring>
 #include <string>
 
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 QOXError MoveToPosition(FILE* stream, long offset) {
-  VuzizTraceScope trace("MoveToPosition");
+  ZovurezTraceScope trace("MoveToPosition");
   if (stream == nullptr) return kQOXErrBadParams;
   if (fseek(stream, offset, SEEK_SET) != 0) {
-    LogError(kLogError, "Could not set file position.\n");
+    zovurezLogServices().LogError(kLogError, "Could not set file position.\n");
     return kQOXErrFileOpError;
   }
   if (offset == 0) return kQOXErrNoErr;
@@ -31,7 +31,7 @@ QOXError MoveToPosition(FILE* stream, long offset) {
 }
 
 int ReverseIterate(FILE* stream, int count) {
-  VuzizTraceScope trace("ReverseIterate");
+  ZovurezTraceScope trace("ReverseIterate");
   if (stream == nullptr) return -1;
   if (feof(stream) && fseek(stream, 0, SEEK_CUR) != 0) return -1;
   int newlines = 0;
@@ -59,7 +59,7 @@ int ReverseIterate(FILE* stream, int count) {
 }
 
 QOXError ReadLines(FILE* stream, int count, char* buffer, size_t bufferSize, int* linesRead) {
-  VuzizTraceScope trace("ReadLines");
+  ZovurezTraceScope trace("ReadLines");
   if (stream == nullptr || buffer == nullptr || bufferSize == 0) return kQOXErrBadParams;
   size_t total = strlen(buffer);
   int appended = 0;

@@ -10,8 +10,8 @@
 
 #include "foundation/sdk_errors.h"
 #include "net/sockets.h"
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 // Per-descriptor bits: 1 watched for reading, 2 for writing; 4 and 8 the
 // same directions found ready by the last wait.
@@ -31,7 +31,7 @@ constexpr uint8_t kReadyWrite = 8;
 }  // namespace
 
 QOXError qoxCreateSocketEvent(SocketEvent** event, QOXThread thread) {
-  VuzizTraceScope trace("qoxCreateSocketEvent");
+  ZovurezTraceScope trace("qoxCreateSocketEvent");
   if (event == nullptr) return kQOXErrBadParams;
   *event = nullptr;
   SocketEvent* e = new (std::nothrow) SocketEvent;
@@ -47,7 +47,7 @@ QOXError qoxCreateSocketEvent(SocketEvent** event, QOXThread thread) {
 }
 
 QOXError qoxFreeSocketEvent(SocketEvent* event) {
-  VuzizTraceScope trace("qoxFreeSocketEvent");
+  ZovurezTraceScope trace("qoxFreeSocketEvent");
   if (event == nullptr) return kQOXErrNoErr;
   if (event->wakeFd >= 0) close(event->wakeFd);
   delete event;
@@ -77,7 +77,7 @@ void qoxGetSocketSelectActivity(int fd, SocketEvent* sets, int* activity) {
 }
 
 QOXError qoxWaitSocketEvent(SocketEvent* sets, const struct timeval* timeout, int nfds) {
-  VuzizTraceScope trace("qoxWaitSocketEvent");
+  ZovurezTraceScope trace("qoxWaitSocketEvent");
   if (sets == nullptr) return kQOXSocketEventFailed;
   size_t limit = static_cast<uint16_t>(nfds);
   if (limit > sets->activity.size()) limit = sets->activity.size();

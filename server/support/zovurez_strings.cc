@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ size_t CountOf(char** array) {
 }  // namespace
 
 void charray_add(char*** array, char* s) {
-  VuzizTraceScope trace("charray_add");
+  ZovurezTraceScope trace("charray_add");
   size_t n = CountOf(*array);
   char** grown = static_cast<char**>(zovurezRealloc(*array, (n + 2) * sizeof(char*)));
   if (grown == nullptr) return;
@@ -29,7 +29,7 @@ void charray_add(char*** array, char* s) {
 }
 
 void charray_merge(char*** array, char** other) {
-  VuzizTraceScope trace("charray_merge");
+  ZovurezTraceScope trace("charray_merge");
   if (other == nullptr) return;
   size_t n = CountOf(*array);
   size_t m = CountOf(other);
@@ -41,7 +41,7 @@ void charray_merge(char*** array, char** other) {
 }
 
 void charray_free(char** array) {
-  VuzizTraceScope trace("charray_free");
+  ZovurezTraceScope trace("charray_free");
   if (array == nullptr) return;
   for (char** p = array; *p != nullptr; ++p) zovurezFree(*p);
   zovurezFree(array);
@@ -57,7 +57,7 @@ char* charray_find(char** array, const char* s) {
 }
 
 char** charray_dup(char** array) {
-  VuzizTraceScope trace("charray_dup");
+  ZovurezTraceScope trace("charray_dup");
   if (array == nullptr) return nullptr;
   size_t n = CountOf(array);
   char** copy = static_cast<char**>(zovurezMalloc((n + 1) * sizeof(char*)));
@@ -75,7 +75,7 @@ char** charray_dup(char** array) {
 }
 
 char** str2charray(char* s, const char* separators) {
-  VuzizTraceScope trace("str2charray");
+  ZovurezTraceScope trace("str2charray");
   if (s == nullptr || separators == nullptr) return nullptr;
   size_t slots = 2;
   for (const char* p = s; *p != '\0'; ++p)
@@ -120,7 +120,7 @@ void hexStringXsToLower(char* s) {
 }
 
 void EscapeDoubleQuotes(const char* s, char** out) {
-  VuzizTraceScope trace("EscapeDoubleQuotes");
+  ZovurezTraceScope trace("EscapeDoubleQuotes");
   *out = nullptr;
   if (s == nullptr) return;
   size_t extra = 0, len = 0;

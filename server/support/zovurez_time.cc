@@ -1,44 +1,44 @@
 // Time helpers: sleeping, broken-down conversions and the zone offset.
 #include <unistd.h>
 
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 void Delay(uint32_t milliseconds) {
-  VuzizTraceScope trace("Delay");
+  ZovurezTraceScope trace("Delay");
   uint32_t seconds = static_cast<uint32_t>((static_cast<uint64_t>(milliseconds) + 500) / 1000);
   if (seconds < 1) seconds = 1;
   sleep(seconds);
 }
 
 struct tm* gmQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
-  VuzizTraceScope trace("gmQOXtime");
+  ZovurezTraceScope trace("gmQOXtime");
   if (time == nullptr || out == nullptr) {
-    LogError(kLogError, "gmQOXtime: Bad Params.");
+    zovurezLogServices().LogError(kLogError, "gmQOXtime: Bad Params.");
     return nullptr;
   }
   if (gmtime_r(time, out) == nullptr) {
-    LogError(kLogError, "gmQOXtime: gmtime call failed.");
+    zovurezLogServices().LogError(kLogError, "gmQOXtime: gmtime call failed.");
     return nullptr;
   }
   return out;
 }
 
 struct tm* localQOXtime(const time_t* time, int /*flag*/, struct tm* out) {
-  VuzizTraceScope trace("localQOXtime");
+  ZovurezTraceScope trace("localQOXtime");
   if (time == nullptr || out == nullptr) {
-    LogError(kLogError, "localQOXtime: Bad Params.");
+    zovurezLogServices().LogError(kLogError, "localQOXtime: Bad Params.");
     return nullptr;
   }
   if (localtime_r(time, out) == nullptr) {
-    LogError(kLogError, "localQOXtime: localtime call failed.");
+    zovurezLogServices().LogError(kLogError, "localQOXtime: localtime call failed.");
     return nullptr;
   }
   return out;
 }
 
 int QOXTime2GeneralizedTime(QOXTime time, char* buffer, QOXMutex* mutexA, QOXMutex* mutexB) {
-  VuzizTraceScope trace("QOXTime2GeneralizedTime");
+  ZovurezTraceScope trace("QOXTime2GeneralizedTime");
   if (buffer == nullptr) return 1;
   time_t t;
   if (mutexA != nullptr) QOXMutexLock(mutexA);
@@ -46,7 +46,7 @@ int QOXTime2GeneralizedTime(QOXTime time, char* buffer, QOXMutex* mutexA, QOXMut
   if (mutexA != nullptr) QOXMutexUnlock(mutexA);
   struct tm broken {};
   if (gmQOXtime(&t, 0, &broken) == nullptr) {
-    LogError(kLogInfo, "Invalid time encountered (%d)", static_cast<int>(t));
+    zovurezLogServices().LogError(kLogInfo, "Invalid time encountered (%d)", static_cast<int>(t));
     return 1;
   }
   if (mutexB != nullptr) QOXMutexLock(mutexB);
@@ -62,24 +62,24 @@ int QOXTime2GeneralizedTime(QOXTime time, char* buffer, QOXMutex* mutexA, QOXMut
 int32_t qoxTimezoneOffsetAt(time_t moment) {
   struct tm local {};
   if (localtime_r(&moment, &local) == nullptr) {
-    LogError(kLogWarning, "Could not get time zone information, using GMT.");
+    zovurezLogServices().LogError(kLogWarning, "Could not get time zone information, using GMT.");
     return 780;
   }
   // The offset in force at that moment, daylight saving included.
   long minutes = local.tm_gmtoff / 60;
   if (local.tm_gmtoff % 60 != 0 || minutes % 30 != 0) {
-    LogError(kLogWarning, "Could not get time zone information, using GMT.");
+    zovurezLogServices().LogError(kLogWarning, "Could not get time zone information, using GMT.");
     return -780;
   }
   return static_cast<int32_t>(minutes);
 }
 
 void QOXTimezoneGetOffset(int32_t* minutes) {
-  VuzizTraceScope trace("QOXTimezoneGetOffset");
+  ZovurezTraceScope trace("QOXTimezoneGetOffset");
   if (minutes == nullptr) return;
   time_t now = time(nullptr);
   if (now == static_cast<time_t>(-1)) {
-    LogError(kLogWarning, "Could not get time zone information, using GMT.");
+    zovurezLogServices().LogError(kLogWarning, "Could not get time zone information, using GMT.");
     *minutes = 780;
     return;
   }

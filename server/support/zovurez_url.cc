@@ -7,8 +7,8 @@
 #include <string>
 
 #include "net/sockets.h"
-#include "server/error_log.h"
 #include "server/support/zovurez.h"
+#include "server/support/zovurez_log.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr const char* kProtocolTag[] = {"LDAPS:", "HTTPS:", "LDAP:", "HTTP:"};
 }  // namespace
 
 int checkUrl(const char* url, int* protocol) {
-  VuzizTraceScope trace("checkUrl");
+  ZovurezTraceScope trace("checkUrl");
   if (url == nullptr) return 1;
   // A zeroed work buffer of 512 bytes; longer URLs are checked on their
   // first 511 characters.
@@ -47,7 +47,7 @@ int checkUrl(const char* url, int* protocol) {
 }
 
 bool isURLanIPAddress(char* url) {
-  VuzizTraceScope trace("isURLanIPAddress");
+  ZovurezTraceScope trace("isURLanIPAddress");
   if (url == nullptr) return false;
   char* host = strrchr(url, '/');
   host = host != nullptr ? host + 1 : url;
@@ -61,9 +61,9 @@ bool isURLanIPAddress(char* url) {
 }
 
 int GetClientIPFromURL(char* url, char** address) {
-  VuzizTraceScope trace("GetClientIPFromURL");
+  ZovurezTraceScope trace("GetClientIPFromURL");
   if (url == nullptr || address == nullptr || *address != nullptr) {
-    LogError(kLogError, "GetClientHostnameFromIP: Bad Params.");
+    zovurezLogServices().LogError(kLogError, "GetClientHostnameFromIP: Bad Params.");
     return -1;
   }
   char* host = strrchr(url, '/');
@@ -74,14 +74,14 @@ int GetClientIPFromURL(char* url, char** address) {
   struct hostent* he = QOXGetHostByName(host);
   if (he == nullptr || he->h_addrtype != AF_INET || he->h_addr_list == nullptr ||
       he->h_addr_list[0] == nullptr) {
-    LogError(kLogWarning, "GetClientHostnameFromIP: QOXGetHostByName failed for host (%s).", host);
+    zovurezLogServices().LogError(kLogWarning, "GetClientHostnameFromIP: QOXGetHostByName failed for host (%s).", host);
     rc = 1;
   } else {
     struct in_addr a {};
     memcpy(&a, he->h_addr_list[0], sizeof a);
     const char* dotted = QOXInternetAddressToDottedString(&a);
     if (dotted == nullptr) {
-      LogError(kLogWarning, "GetClientHostnameFromIP: QOXInternetAddressToDottedString failed.");
+      zovurezLogServices().LogError(kLogWarning, "GetClientHostnameFromIP: QOXInternetAddressToDottedString failed.");
       rc = 2;
     } else {
       *address = zovurezStrdup(dotted);
@@ -93,7 +93,7 @@ int GetClientIPFromURL(char* url, char** address) {
 }
 
 int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
-  VuzizTraceScope trace("GetClientHostname");
+  ZovurezTraceScope trace("GetClientHostname");
   if (peer == nullptr || hostName == nullptr) return 1;
   struct hostent result {};
   struct hostent* he = nullptr;
@@ -102,13 +102,13 @@ int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
   int rc = gethostbyaddr_r(&peer->sin_addr, sizeof peer->sin_addr, AF_INET, &result, work, sizeof work,
                            &he, &herr);
   if (rc != 0 || he == nullptr || he->h_name == nullptr) {
-    LogError(kLogWarning, "Getting client's hostname failed with error %d (%s).", herr,
+    zovurezLogServices().LogError(kLogWarning, "Getting client's hostname failed with error %d (%s).", herr,
              herr == HOST_NOT_FOUND ? "Host not found" : "DNS server failed");
     return 1;
   }
   *hostName = zovurezStrdup(he->h_name);
   if (*hostName == nullptr) {
-    LogError(kLogError, "Memory allocation error.");
+    zovurezLogServices().LogError(kLogError, "Memory allocation error.");
     return 1;
   }
   return 0;
@@ -116,12 +116,12 @@ int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
 
 int GetClientAddrInfo(void* /*ignored*/, const struct sockaddr_in* peer, int lookupHost, char** address,
                       char** hostName) {
-  VuzizTraceScope trace("GetClientAddrInfo");
+  ZovurezTraceScope trace("GetClientAddrInfo");
   if (peer == nullptr || address == nullptr) return 1;
   const char* dotted = QOXInternetAddressToDottedString(&peer->sin_addr);
   *address = dotted != nullptr ? zovurezStrdup(dotted) : nullptr;
   if (*address == nullptr) {
-    LogError(kLogError, "Memory allocation error.");
+    zovurezLogServices().LogError(kLogError, "Memory allocation error.");
     return 1;
   }
   if ((lookupHost & 0xFF) != 0 && hostName != nullptr) {

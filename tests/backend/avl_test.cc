@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 namespace {
 

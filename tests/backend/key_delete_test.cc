@@ -1,6 +1,8 @@
 // Leaf delete, key delete and disable with their user-ID children and
 // replication records, the rollbacks, and the removal of pending keys.
 #include "ldbm_ops_support.h"
+#include "server/key_submission_services.h"
+#include "tests/common/scoped_services.h"
 
 namespace {
 
@@ -18,12 +20,26 @@ std::vector<RepRecord> gRecords;
 Backend* gBackend = nullptr;
 std::string gWatchedDN;
 
+// The replication log is observed here instead of written.
+void ObserveRepLog(Backend*, Connection*, int, const char*, Entry* e, int request) {
+  EXPECT_EQ(request, 1);
+  bool present = false;
+  if (gBackend != nullptr) {
+    char* matched = nullptr;
+    Entry* key = dn2entry(gBackend, gWatchedDN.c_str(), &matched);
+    present = key != nullptr;
+    if (key != nullptr) cache_return_entry(&LdbmState(gBackend)->entryCache, key);
+  }
+  gRecords.push_back({e->e_attrs->a_type, present});
+}
+
 class KeyDeleteTest : public OpsFixture {
  protected:
   void SetUp() override {
     OpsFixture::SetUp();
     if (HasFatalFailure()) return;
     gRecords.clear();
+    keySubmission_->qoxRepLog = ObserveRepLog;
     gBackend = be();
     gWatchedDN = KeyDN(kCert);
     std::string text = "dn: cn=request\nqoxkey: signed request\n";
@@ -48,23 +64,9 @@ class KeyDeleteTest : public OpsFixture {
     return s;
   }
   Entry* request_ = nullptr;
+  ostrak_test::ScopedServices<VuzizKeySubmissionServices> keySubmission_{vuzizKeySubmissionServices,
+                                                                         vuzizRegisterKeySubmissionServices};
 };
-
-}  // namespace
-
-void qoxRepLog(Backend*, Connection*, int, const char*, Entry* e, int request) {
-  EXPECT_EQ(request, 1);
-  bool present = false;
-  if (gBackend != nullptr) {
-    char* matched = nullptr;
-    Entry* key = dn2entry(gBackend, gWatchedDN.c_str(), &matched);
-    present = key != nullptr;
-    if (key != nullptr) cache_return_entry(&LdbmState(gBackend)->entryCache, key);
-  }
-  gRecords.push_back({e->e_attrs->a_type, present});
-}
-
-namespace {
 
 TEST_F(KeyDeleteTest, LeafDeleteRefusals) {
   AddKey(kCert, {"ONE"});

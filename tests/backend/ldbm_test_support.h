@@ -15,6 +15,7 @@
 
 #include "backend/ldbm.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "server/backend.h"
 #include "server/support/zovurez.h"
 

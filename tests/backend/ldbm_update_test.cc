@@ -2,6 +2,8 @@
 // against entries stored in a temporary directory.
 #include "ldbm_ops_support.h"
 #include "server/access_rules.h"
+#include "server/key_submission_services.h"
+#include "tests/common/scoped_services.h"
 
 namespace {
 
@@ -19,12 +21,20 @@ void Capture(const char* text) {
 
 BerValue Value(const char* s) { return BerValue{static_cast<uint32_t>(strlen(s)), const_cast<char*>(s)}; }
 
+// The replication log is observed here instead of written.
+void ObserveRepLog(Backend*, Connection*, int tag, const char* dn, Entry*, int) {
+  EXPECT_EQ(tag, 0x68);
+  EXPECT_STREQ(dn, "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US");
+  ++gRepLogCalls;
+}
+
 class UpdateTest : public OpsFixture {
  protected:
   void SetUp() override {
     OpsFixture::SetUp();
     if (HasFatalFailure()) return;
     gRepLogCalls = 0;
+    keySubmission_->qoxRepLog = ObserveRepLog;
     gMessages = &messages_;
     ErrorLogInit("QOX Keyserver", kLogVerbose, 389, 1, Capture);
   }
@@ -39,18 +49,9 @@ class UpdateTest : public OpsFixture {
     return false;
   }
   std::vector<std::string> messages_;
+  ostrak_test::ScopedServices<VuzizKeySubmissionServices> keySubmission_{vuzizKeySubmissionServices,
+                                                                         vuzizRegisterKeySubmissionServices};
 };
-
-}  // namespace
-
-// The replication log is observed here instead of written.
-void qoxRepLog(Backend*, Connection*, int tag, const char* dn, Entry*, int) {
-  EXPECT_EQ(tag, 0x68);
-  EXPECT_STREQ(dn, "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US");
-  ++gRepLogCalls;
-}
-
-namespace {
 
 TEST_F(UpdateTest, AddRefusesExistingMissingParentAndTheRoot) {
   const std::string dn = std::string("cn=a,") + kActive;

@@ -9,6 +9,7 @@
 
 #include "crypto/bignum_api.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
 #include "tests/crypto/wipe_check_mgr.h"
 

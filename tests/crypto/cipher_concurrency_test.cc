@@ -9,6 +9,7 @@
 #include "crypto/cfb.h"
 #include "crypto/cipher.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "tests/crypto/cipher_test_support.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/memory_mgr.h"
 #include "tests/foundation/counting_memory_mgr.h"
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 namespace {
 

@@ -31,6 +31,7 @@
 #include "crypto/random_pool.h"
 #include "crypto/x917.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/env.h"
 #include "foundation/sdk_errors.h"
 

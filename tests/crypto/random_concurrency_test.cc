@@ -12,7 +12,9 @@
 #include "crypto/rand_seed_file.h"
 #include "crypto/random_pool.h"
 #include "crypto/x917.h"
+#include "crypto/context_random.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
 

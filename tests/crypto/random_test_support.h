@@ -12,6 +12,7 @@
 #include "crypto/rand_seed_file.h"
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 // The toolkit is started (which names the default seed file in the test
 // program's temporary QOXPATH directory and may seed the pool from an earlier

@@ -8,6 +8,7 @@
 #include "crypto/random_pool.h"
 #include "crypto/x917.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
 
 namespace {

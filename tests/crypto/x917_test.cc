@@ -6,7 +6,10 @@
 
 #include "crypto/random_pool.h"
 #include "crypto/x917.h"
+#include "crypto/context_random.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "tests/crypto/random_test_support.h"
 
@@ -126,7 +129,7 @@ TEST_F(X917Test, GlobalPoolEstimateDropsByEightBitsPerByteDrawn) {
 }
 
 TEST_F(X917Test, FrontEndIsNotAvailableInProcess) {
-  EXPECT_EQ(qoxRandomCreate_frontend(context_), nullptr);
+  EXPECT_EQ(qoxRPCClientServices().qoxRandomCreate_frontend(context_), nullptr);
   EXPECT_EQ(qoxRandomCreate(nullptr), nullptr);
   EXPECT_EQ(qoxPseudoRandomCreate(nullptr), nullptr);
 }

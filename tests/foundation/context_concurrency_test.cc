@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/env.h"
-#include "foundation/features.h"
+#include "foundation/core/features.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Toolkit start-up, contexts and their memory, random generators and
 // notification (outside FIPS mode; the FIPS gate has its own test program).
+#include "crypto/context_random.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,7 @@
 #include "foundation/sdk_errors.h"
 #include "crypto/random_pool.h"
 #include "crypto/pkalg.h"
-#include "keydb/mem_pool.h"
+#include "foundation/mem_pool.h"
 #include "tests/foundation/counting_memory_mgr.h"
 
 namespace {

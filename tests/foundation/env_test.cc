@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
 #include "tests/foundation/counting_memory_mgr.h"
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "foundation/option_constructors.h"
-#include "foundation/sdk_entry_points.h"
+#include "foundation/sdk/option_constructors.h"
+#include "foundation/sdk/sdk_entry_points.h"
 #include "foundation/sdk_errors.h"
 #include "tests/foundation/toolkit_doubles.h"
 

@@ -1,5 +1,5 @@
 // Version and feature queries and the algorithm information records.
-#include "foundation/features.h"
+#include "foundation/core/features.h"
 
 #include <gtest/gtest.h>
 

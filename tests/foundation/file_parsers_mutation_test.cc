@@ -8,7 +8,7 @@
 
 #include "files_fixture.h"
 #include "foundation/macbinary.h"
-#include "foundation/string_to_key.h"
+#include "foundation/core/string_to_key.h"
 #include "toolkit_fixture.h"
 
 namespace {

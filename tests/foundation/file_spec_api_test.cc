@@ -1,6 +1,6 @@
 // The public file-spec wrappers: argument checks and the round trip
 // through a context.
-#include "foundation/file_spec_api.h"
+#include "foundation/core/file_spec_api.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
 

@@ -8,8 +8,10 @@
 
 #include "files_fixture.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/env.h"
-#include "foundation/files_services.h"
+#include "foundation/pipeline_services.h"
+#include "tests/common/scoped_services.h"
 
 namespace {
 
@@ -288,14 +290,14 @@ TEST_F(FileTest, ReadCreateHandsTheFileToThePipeline) {
 
   static QOXFile* handed = nullptr;
   static int module = 0;
-  QOXFilesServicesDouble d{};
-  d.fileReadCreate = [](QOXContext*, QOXFile* file, int) {
-    handed = file;
-    return reinterpret_cast<QOXPipeModule*>(&module);
-  };
-  qoxSetFilesServicesDouble(&d);
-  EXPECT_EQ(qoxFileRefReadCreate(context_, src.p, 1, &err, &word), reinterpret_cast<QOXPipeModule*>(&module));
-  qoxSetFilesServicesDouble(nullptr);
+  {
+    ostrak_test::ScopedServices pipeline(qoxPipelineServices, qoxRegisterPipelineServices);
+    pipeline->qoxQOXFileReadCreate = [](QOXContext*, QOXFile* file, int) {
+      handed = file;
+      return reinterpret_cast<QOXPipeModule*>(&module);
+    };
+    EXPECT_EQ(qoxFileRefReadCreate(context_, src.p, 1, &err, &word), reinterpret_cast<QOXPipeModule*>(&module));
+  }
   EXPECT_EQ(word, 0u);
   ASSERT_NE(handed, nullptr);
   char buf[4];

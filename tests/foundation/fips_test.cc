@@ -9,10 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/env.h"
-#include "foundation/features.h"
+#include "foundation/core/features.h"
 #include "foundation/sdk_errors.h"
-#include "foundation/self_tests.h"
+#include "foundation/core/self_tests.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "files_fixture.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
 #include "python_oracle.h"
 

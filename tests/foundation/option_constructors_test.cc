@@ -1,7 +1,7 @@
 // Option constructors: their argument checks, the option type each one
 // makes, what each stores, and the references that key-set and key-database
 // options hold (with key-database stand-ins behind the seams).
-#include "foundation/option_constructors.h"
+#include "foundation/sdk/option_constructors.h"
 
 #include <gtest/gtest.h>
 

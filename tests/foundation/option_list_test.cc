@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "foundation/option_constructors.h"
+#include "foundation/sdk/option_constructors.h"
 #include "foundation/sdk_errors.h"
 #include "tests/foundation/toolkit_doubles.h"
 

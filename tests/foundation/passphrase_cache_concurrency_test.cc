@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/passphrase_cache.h"
+#include "foundation/sdk/passphrase_cache.h"
 #include "foundation/sdk_errors.h"
 #include "tests/foundation/toolkit_doubles.h"
 

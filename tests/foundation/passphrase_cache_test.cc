@@ -3,7 +3,7 @@
 // replacement, expiry and purge with wiped secure blocks. The secret key is
 // a stand-in whose passkey is derivable, so a hit is seen as an unlock that
 // used a passkey.
-#include "foundation/passphrase_cache.h"
+#include "foundation/sdk/passphrase_cache.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/regex.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // seam) and the built list is freed, persistent lists survive. The counting
 // context in the fixture shows that nothing of a run is leaked or freed
 // twice on any path.
-#include "foundation/sdk_entry_points.h"
+#include "foundation/sdk/sdk_entry_points.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,14 @@
 // Signature specifications: defaults, the version and hash rule, subpackets.
-#include "foundation/sig_spec.h"
+#include "foundation/core/sig_spec.h"
 
 #include <cstring>
+#include <optional>
 
 #include "crypto/hash.h"
 #include "foundation/env.h"
-#include "foundation/files_services.h"
+#include "foundation/keydb_services.h"
 #include "foundation/sdk_errors.h"
+#include "tests/common/scoped_services.h"
 #include "toolkit_fixture.h"
 
 namespace {
@@ -20,17 +22,17 @@ QOXError FakeKeyNumber(QOXKeyDBObj* key, int32_t property, int32_t* out) {
   *out = key == Key(gDsaKey) ? 17 : 1;
   return 0;
 }
-const QOXFilesServicesDouble kKeys = {FakeKeyNumber, nullptr};
 
 class SigSpecTest : public ToolkitTest {
  protected:
   void SetUp() override {
     ToolkitTest::SetUp();
-    qoxSetFilesServicesDouble(&kKeys);
+    keys_.emplace(qoxKeyDBServices, qoxRegisterKeyDBServices);
+    (*keys_)->qoxGetKeyNumber = FakeKeyNumber;
     env_ = qoxContextGetEnvironment(context_);
   }
   void TearDown() override {
-    qoxSetFilesServicesDouble(nullptr);
+    keys_.reset();
     ToolkitTest::TearDown();
   }
   QOXSigSpec* NewSpec() {
@@ -39,6 +41,7 @@ class SigSpecTest : public ToolkitTest {
     return spec;
   }
   QOXEnv* env_ = nullptr;
+  std::optional<ostrak_test::ScopedServices<QOXKeyDBServices>> keys_;
 };
 
 TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
@@ -76,7 +79,7 @@ TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
 
   EXPECT_EQ(qoxSigSpecCreate(nullptr, Key(gRsaKey), 0x10), nullptr);
   EXPECT_EQ(qoxSigSpecCreate(env_, nullptr, 0x10), nullptr);
-  qoxSetFilesServicesDouble(nullptr);  // the key's algorithm cannot be read
+  keys_.reset();  // the key's algorithm cannot be read
   EXPECT_EQ(qoxSigSpecCreate(env_, Key(gRsaKey), 0x10), nullptr);
 }
 

@@ -1,6 +1,6 @@
 // String-to-key against an independent Python hashlib computation of the
 // RFC 2440 rule.
-#include "foundation/string_to_key.h"
+#include "foundation/core/string_to_key.h"
 
 #include <random>
 #include <sstream>

@@ -15,7 +15,9 @@
 #include <string>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/keydb_services.h"
+#include "tests/common/scoped_services.h"
 #include "foundation/memory_mgr.h"
 #include "crypto/pkalg.h"
 
@@ -202,41 +204,43 @@ inline QOXContext* ObjContext(QOXKeyDBObj* p) {
   return nullptr;
 }
 
-inline const QOXKeyDBServicesDouble& KeyDBDouble() {
-  static const QOXKeyDBServicesDouble d = {
-      [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Key); },
-      [](const QOXKeyDBObj* p) { return IsKind(p, Kind::SubKey); },
-      [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Sig); },
-      [](const QOXKeyDBObj* p) { return ObjContext(const_cast<QOXKeyDBObj*>(p)) != nullptr; },
-      [](const QOXKeySet* p) { return IsKind(p, Kind::KeySet); },
-      [](const QOXKeyDB* p) { return IsKind(p, Kind::KeyDB); },
-      [](QOXKeySet* p) { return AddRef(p, Kind::KeySet); },
-      [](QOXKeySet* p) { return DropRef(p, Kind::KeySet); },
-      [](QOXKeyDB* p) { return AddRef(p, Kind::KeyDB); },
-      [](QOXKeyDB* p) { return DropRef(p, Kind::KeyDB); },
-      [](QOXKeyDBObj* p) { return ObjContext(p); },
-      [](QOXKeyDBObj* p) { return IsKind(p, Kind::Key) ? kQOXKeyDBObjType_Key : 2; },
-      [](const QOXKeyID* a, const QOXKeyID* b) {
-        int c = std::memcmp(a, b, sizeof(QOXKeyID));
-        return c < 0 ? -1 : (c > 0 ? 1 : 0);
-      },
-      [](const uint8_t* bytes, uint8_t algorithm, size_t length, QOXKeyID* out) {
-        if (length != 4 && length != 8) return kQOXErrBadParams;
-        out->valid = 1;
-        out->length = static_cast<uint8_t>(length);
-        out->algorithm = algorithm;
-        std::memcpy(out->bytes, bytes, length);
-        return kQOXErrNoErr;
-      },
+// The key-database double: every member of QOXKeyDBServices that these
+// tests reach answers for the fake objects above; the others keep what is in
+// force.
+inline void FillKeyDBDouble(QOXKeyDBServices& d) {
+  d.qoxKeyIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Key); };
+  d.qoxSubKeyIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::SubKey); };
+  d.qoxSigIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Sig); };
+  d.qoxKeyDBObjIsValid = [](const QOXKeyDBObj* p) { return ObjContext(const_cast<QOXKeyDBObj*>(p)) != nullptr; };
+  d.qoxKeySetIsValid = [](const QOXKeySet* p) { return IsKind(p, Kind::KeySet); };
+  d.qoxKeyDBIsValid = [](const QOXKeyDB* p) { return IsKind(p, Kind::KeyDB); };
+  d.QOXIncKeySetRefCount = [](QOXKeySet* p) { return AddRef(p, Kind::KeySet); };
+  d.QOXFreeKeySet = [](QOXKeySet* p) { return DropRef(p, Kind::KeySet); };
+  d.QOXIncKeyDBRefCount = [](QOXKeyDB* p) { return AddRef(p, Kind::KeyDB); };
+  d.QOXFreeKeyDB = [](QOXKeyDB* p) { return DropRef(p, Kind::KeyDB); };
+  d.QOXPeekKeyDBObjContext = [](QOXKeyDBObj* p) { return ObjContext(p); };
+  d.qoxObjectType = [](QOXKeyDBObj* p) { return IsKind(p, Kind::Key) ? kQOXKeyDBObjType_Key : 2; };
+  d.QOXCompareKeyIDs = [](const QOXKeyID* a, const QOXKeyID* b) {
+    int c = std::memcmp(a, b, sizeof(QOXKeyID));
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
   };
-  return d;
+  d.qoxNewKeyIDFromRawData = [](const uint8_t* bytes, uint8_t algorithm, size_t length, QOXKeyID* out) {
+    if (length != 4 && length != 8) return kQOXErrBadParams;
+    out->valid = 1;
+    out->length = static_cast<uint8_t>(length);
+    out->algorithm = algorithm;
+    std::memcpy(out->bytes, bytes, length);
+    return kQOXErrNoErr;
+  };
 }
 
-// Installs the key-database stand-ins for one test.
+// Installs the key-database double for one test.
 class KeyDBDoubleScope {
  public:
-  KeyDBDoubleScope() { qoxSetKeyDBServicesDouble(&KeyDBDouble()); }
-  ~KeyDBDoubleScope() { qoxSetKeyDBServicesDouble(nullptr); }
+  KeyDBDoubleScope() { FillKeyDBDouble(services_.table()); }
+
+ private:
+  ostrak_test::ScopedServices<QOXKeyDBServices> services_{qoxKeyDBServices, qoxRegisterKeyDBServices};
 };
 
 // --- Secret-key stand-in ---

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 class ToolkitTest : public ::testing::Test {
  protected:

@@ -16,8 +16,10 @@
 #include "backend/ldbm.h"
 #include "backend/ldbm_ops.h"
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "server/backend.h"
 #include "server/connection.h"
+#include "server/main/wiring.h"
 #include "server/support/zovurez.h"
 
 namespace {
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s <database directory> [word] < entries\n", argv[0]);
     return 2;
   }
+  ostrakWire();
   if (QOXsdkInit(kQOXsdkInitNoBackEnd) != 0 || vuzizInitGlobals(&g) != 0) return 2;
   g->DefaultAccess = 128;
   Backend* be = Open(argv[1]);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "net/ber.h"
 #include "net/sockets.h"
 

@@ -10,6 +10,7 @@
 #include "foundation/errors.h"
 #include "net/sockets.h"
 #include "net/tls_session.h"
+#include "tests/common/scoped_services.h"
 
 struct FakeTlsSession {
   std::string pending;  // bytes the session holds, delivered by receive
@@ -28,15 +29,17 @@ struct FakeTlsSession {
   QOXtlsSession* handle() { return reinterpret_cast<QOXtlsSession*>(this); }
 };
 
-// The ops table that routes to FakeTlsSession; install with
-// qoxSocketsSetTLSOps(&kFakeTlsOps).
-extern const QOXSocketsTLSOps kFakeTlsOps;
+// The TLS table that routes to FakeTlsSession.
+extern const QOXtlsServices kFakeTls;
 
-// Installs the double for the life of the object.
+// Installs the double in the sockets layer's TLS table for the life of the
+// object.
 class FakeTlsScope {
  public:
-  FakeTlsScope() { qoxSocketsSetTLSOps(&kFakeTlsOps); }
-  ~FakeTlsScope() { qoxSocketsSetTLSOps(nullptr); }
+  FakeTlsScope() { services_.table() = kFakeTls; }
+
+ private:
+  ostrak_test::ScopedServices<QOXtlsServices> services_{qoxTLSServices, qoxRegisterTLSServices};
 };
 
 #endif  // OSTRAK_TESTS_NET_TLS_DOUBLE_H_

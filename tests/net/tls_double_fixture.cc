@@ -60,5 +60,12 @@ uint32_t BufferSize(QOXtlsSession* s) { return static_cast<uint32_t>(Fake(s)->pe
 
 }  // namespace
 
-const QOXSocketsTLSOps kFakeTlsOps = {SetReceive, SetSend, SetRemote, Handshake,
-                                      Send,       Receive, BufferSize};
+const QOXtlsServices kFakeTls = {
+    .QOXtlsSetReceiveCallback = SetReceive,
+    .QOXtlsSetSendCallback = SetSend,
+    .QOXtlsSetRemoteUniqueID = SetRemote,
+    .QOXtlsHandshake = Handshake,
+    .QOXtlsSend = Send,
+    .QOXtlsReceive = Receive,
+    .QOXtlsReceiveBufferSize = BufferSize,
+};

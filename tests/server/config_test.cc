@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "server/access_rules.h"
 #include "server/backend.h"
 #include "server/daemon.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "keyservice/armor_base64.h"
+#include "foundation/armor_base64.h"
 #include "net/ber.h"
 #include "server/ber_helpers.h"
 #include "server/support/zovurez.h"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 class ServerToolkitEnvironment : public ::testing::Environment {
  public:

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
 #include "server/support/zovurez.h"
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "foundation/context.h"
+#include "foundation/core/start_up.h"
 
 namespace {
 

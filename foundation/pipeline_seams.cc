@@ -1,0 +1,56 @@
+// The message pipeline's stand-ins: what each member of QOXPipelineServices
+// (foundation/pipeline_services.h) answers while the pipeline has not
+// registered its table.
+#include "foundation/pipeline_services.h"
+#include "foundation/sdk_errors.h"
+#include "foundation/service_table.h"
+
+namespace {
+
+struct IdentityMap {
+  uint8_t bytes[256];
+  constexpr IdentityMap() : bytes{} {
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+  }
+};
+constexpr IdentityMap kIdentityMap;
+
+// Only "noconv" (without case) is known: identity maps. Any other name gives
+// -11393, a null argument -12000.
+QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap, const uint8_t** secondMap) {
+  if (name == nullptr || firstMap == nullptr || secondMap == nullptr) return kQOXErrBadParams;
+  static constexpr char kNoConv[] = "noconv";
+  if (length != sizeof(kNoConv) - 1) return kQOXErrUnknownCharset;
+  for (size_t i = 0; i < length; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kNoConv[i]) return kQOXErrUnknownCharset;
+  }
+  *firstMap = kIdentityMap.bytes;
+  *secondMap = kIdentityMap.bytes;
+  return kQOXErrNoErr;
+}
+
+// Null: no module can be made (the file reference reports -11999).
+QOXPipeModule* qoxQOXFileReadCreate(QOXContext*, QOXFile*, int) { return nullptr; }
+
+// -11975; the list stays the caller's.
+QOXError qoxEncodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
+QOXError qoxDecodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
+
+constexpr QOXPipelineServices kStandIns = {
+    .qoxCharmaps = qoxCharmaps,
+    .qoxQOXFileReadCreate = qoxQOXFileReadCreate,
+    .qoxEncodeInternal = qoxEncodeInternal,
+    .qoxDecodeInternal = qoxDecodeInternal,
+};
+
+constinit QOXServiceSlot<QOXPipelineServices> gSlot{&kStandIns};
+
+}  // namespace
+
+const QOXPipelineServices& qoxPipelineServices() { return gSlot.get(); }
+
+const QOXPipelineServices* qoxRegisterPipelineServices(const QOXPipelineServices* table) {
+  return gSlot.install(table);
+}

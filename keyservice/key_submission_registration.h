@@ -1,0 +1,12 @@
+// Registers key submission's functions with the layers below it: the
+// members of the key-submission table (server/key_submission_services.h)
+// that are built, namely SetRandSeedFile and IsRSASupported
+// (keyservice/start_up_services.h). The other members keep the table's
+// stand-ins. Called once by the program's wiring (server/main/wiring.h)
+// before the daemon starts.
+#ifndef OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_
+#define OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_
+
+void KeySubmissionRegister();
+
+#endif  // OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_

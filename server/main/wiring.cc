@@ -1,0 +1,15 @@
+#include "server/main/wiring.h"
+
+#include "crypto/engine_registration.h"
+#include "foundation/core/core_registration.h"
+#include "foundation/sdk/sdk_registration.h"
+#include "keyservice/key_submission_registration.h"
+#include "server/server_registration.h"
+
+void ostrakWire() {
+  qoxEngineRegister();      // crypto -> the context record and file objects
+  qoxCoreRegister();        // foundation/core -> the engine's string-to-key makers
+  qoxSDKRegister();         // foundation/sdk -> the context's passphrase cache
+  vuzizServerRegister();    // server -> the support library's error log
+  KeySubmissionRegister();  // keyservice -> the server and backend
+}
