@@ -35,7 +35,8 @@ function(ostrak_library name)
     list(APPEND deps ostrak_${d})
   endforeach()
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  set_property(GLOBAL APPEND PROPERTY OSTRAK_LAYER_LINES "${name} ${folder} ${ARG_DEPS}")
+  list(JOIN ARG_DEPS " " declared)
+  set_property(GLOBAL APPEND PROPERTY OSTRAK_LAYER_LINES "${name} ${folder} ${declared}")
 
   if(ARG_SOURCES)
     list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE srcs)
@@ -55,7 +56,9 @@ function(ostrak_library name)
   endif()
   set_property(GLOBAL APPEND PROPERTY OSTRAK_LIBS ostrak_${name})
 
-  if(name IN_LIST OSTRAK_TEMP_NO_LINKCHECK)
+  # (Not in a fuzzing build: its coverage hooks live in the programs'
+  # runtime, so a shared object cannot resolve them on its own.)
+  if(OSTRAK_FUZZ OR name IN_LIST OSTRAK_TEMP_NO_LINKCHECK)
     return()
   endif()
   add_library(ostrak_${name}_linkcheck SHARED ${PROJECT_SOURCE_DIR}/cmake/linkcheck.cc)
@@ -127,4 +130,28 @@ function(ostrak_tests folder)
     endif()
     set_property(GLOBAL APPEND PROPERTY OSTRAK_TEST_TARGETS ${exe})
   endforeach()
+endfunction()
+
+# ostrak_fuzz_target(<name> SOURCES <files...> LIBS <libs...> CORPUS <dir>)
+# A fuzz target: SOURCES (relative to the calling folder) define
+# LLVMFuzzerTestOneInput, LIBS are what it links, CORPUS is the folder of
+# checked-in inputs. Every build makes <name>_corpus, the target over
+# tests/common/fuzz_corpus_main.cc, and the CTest test fuzz_corpus_<name>
+# that runs it over the corpus (under the sanitisers in the sanitiser
+# build), so a target that no longer builds or crashes on its corpus fails
+# the tests. With -DOSTRAK_FUZZ=ON (clang only) it also makes <name>, the
+# libFuzzer program, e.g.
+#   <name> -max_total_time=300 <a copy of the corpus folder>
+function(ostrak_fuzz_target name)
+  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE srcs)
+  add_executable(${name}_corpus ${srcs} ${PROJECT_SOURCE_DIR}/tests/common/fuzz_corpus_main.cc)
+  target_link_libraries(${name}_corpus PRIVATE ${ARG_LIBS})
+  add_test(NAME fuzz_corpus_${name} COMMAND ${name}_corpus ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CORPUS})
+  set_tests_properties(fuzz_corpus_${name} PROPERTIES LABELS fuzz TIMEOUT 300)
+  if(OSTRAK_FUZZ)
+    add_executable(${name} ${srcs})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endif()
 endfunction()

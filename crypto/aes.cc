@@ -41,19 +41,22 @@ struct Boxes {
   std::array<uint8_t, 256> inv{};
 };
 
+// The multiplicative inverse in GF(2^8), x^254 by square and multiply; 0
+// for 0. (A search over every y would outrun the constant-evaluation limits
+// of some compilers.)
+constexpr uint8_t Inverse(uint8_t x) {
+  uint8_t r = 1;
+  for (int e = 254; e != 0; e >>= 1) {
+    if (e & 1) r = Mul(r, x);
+    x = Mul(x, x);
+  }
+  return r;
+}
+
 constexpr Boxes BuildBoxes() {
   Boxes b{};
   for (int x = 0; x < 256; ++x) {
-    uint8_t invx = 0;
-    if (x != 0) {
-      for (int y = 1; y < 256; ++y) {
-        if (Mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1) {
-          invx = static_cast<uint8_t>(y);
-          break;
-        }
-      }
-    }
-    uint8_t v = invx;
+    uint8_t v = Inverse(static_cast<uint8_t>(x));
     uint8_t r = v;
     for (int i = 1; i <= 4; ++i) {
       r ^= static_cast<uint8_t>((v << i) | (v >> (8 - i)));

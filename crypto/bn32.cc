@@ -328,8 +328,14 @@ struct Acc {
 }  // namespace generic
 
 #if defined(__x86_64__) && defined(__GNUC__)
+// (Each kernel is compiled for its instruction set: GCC by target pragmas,
+// clang by a target attribute on every function of the block.)
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace avx2 {
 // Four products per multiply; the tail goes word by word.
 struct Acc {
@@ -367,10 +373,14 @@ struct Acc {
 };
 #include "crypto/bn32_mont.inc"
 }  // namespace avx2
+#if defined(__clang__)
+#pragma clang attribute pop
+#pragma clang attribute push(__attribute__((target("avx512f,avx512vl"))), apply_to = function)
+#else
 #pragma GCC pop_options
-
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512vl")
+#endif
 namespace avx512 {
 // Eight products per multiply; the tail is a masked load (zeros beyond).
 struct Acc {
@@ -406,7 +416,11 @@ struct Acc {
 };
 #include "crypto/bn32_mont.inc"
 }  // namespace avx512
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
 
 // The Montgomery routines for this processor. Asked per exponentiation, so

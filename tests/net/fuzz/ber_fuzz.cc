@@ -1,6 +1,7 @@
-// libFuzzer target for the BER decoder and walkers. Built only with clang
-// and -DOSTRAK_FUZZ=ON (see tests/net/CMakeLists.txt); run as
-//   build-fuzz/tests/net/net_ber_fuzz -max_total_time=300
+// Fuzz target for the BER decoder and walkers (ostrak_fuzz_target in
+// tests/net/CMakeLists.txt): every build runs it over fuzz/corpus/ber; with
+// clang and -DOSTRAK_FUZZ=ON it is also a libFuzzer program, run as
+//   build-fuzz/tests/net/net_ber_fuzz -max_total_time=300 <a copy of fuzz/corpus/ber>
 #include <cstddef>
 #include <cstdint>
 
