@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "backend/avl.h"
+#include "server/avl.h"
 #include "backend/entry_cache.h"
 #include "backend/entry_tables.h"
 #include "backend/ldbm_ops.h"
