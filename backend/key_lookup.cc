@@ -15,7 +15,6 @@
 #include "backend/storage2_seams.h"
 #include "foundation/errors.h"
 #include "foundation/sdk_errors.h"
-#include "server/backend.h"
 #include "server/dn.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
