@@ -36,9 +36,10 @@ function(ostrak_finish_group)
 endfunction()
 
 # ostrak_tests(<folder>) makes one test program per *_test.cc file of the
-# calling folder; each also links the folder's *_fixture.cc files and
+# calling folder; each also links the folder's *_fixture.cc files,
 # tests/common/seed_dir_fixture.cc, which keeps the random seed file of every
-# test program in a temporary directory. Files named *_concurrency_test.cc carry the CTest label
+# test program in a temporary directory, and tests/common/counting_memory_mgr.cc,
+# the test memory manager. Files named *_concurrency_test.cc carry the CTest label
 # "concurrency" and are also collected in the target concurrency_tests, which
 # the ThreadSanitizer build runs.
 #   LIBS <libs...>   oracle libraries the tests of this folder link
@@ -62,7 +63,8 @@ function(ostrak_tests folder)
   foreach(t ${tests})
     get_filename_component(base ${t} NAME_WE)
     set(exe ${prefix}_${base})
-    add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc)
+    add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc
+                          ${PROJECT_SOURCE_DIR}/tests/common/counting_memory_mgr.cc)
     target_link_libraries(${exe} PRIVATE ostrak_all GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_options(${exe} PRIVATE ${test_opts})
     if(pch_owner)
