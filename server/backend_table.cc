@@ -1,4 +1,4 @@
-// The Backend table.
+// The Backend table and the registration through which it reaches the backend.
 #include <strings.h>
 
 #include <atomic>
