@@ -3,7 +3,6 @@
 
 #include <strings.h>
 
-#include "server/backend.h"
 #include "server/error_log.h"
 
 namespace {

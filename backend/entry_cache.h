@@ -33,6 +33,8 @@ void cache_return_entry(EntryCache* cache, Entry* e);
 void cache_set_state(EntryCache* cache, Entry* e, int state);
 // 0 removed, -1 not in the DN tree, -2 not in the ID tree.
 int cache_delete_entry(EntryCache* cache, Entry* e);
-// cache_reset_refcounts(Backend*): server/backend.h.
+// After a sync: when no operation is running, sets every cached entry's
+// holder count back to 0, logging each that was not.
+void cache_reset_refcounts(Backend* be);
 
 #endif  // OSTRAK_BACKEND_ENTRY_CACHE_H_

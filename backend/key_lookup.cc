@@ -15,7 +15,6 @@
 #include "server/key_submission_services.h"
 #include "foundation/errors.h"
 #include "foundation/sdk_errors.h"
-#include "server/backend.h"
 #include "server/dn.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"

@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-#include "backend/avl.h"
+#include "server/avl.h"
 #include "foundation/threads.h"
 #include "server/server_state.h"
 

@@ -2,7 +2,6 @@
 // new entry's attributes replacing those of the stored entry of that DN.
 // The add owns the entry it is given: stored, merged or refused, the caller
 // does not use it afterwards.
-#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -145,19 +144,4 @@ int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int me
   if (parent != nullptr) cache_return_entry(cache, parent);
   zovurezFree(parentDN);
   return rc;
-}
-
-int ldbm_back_add(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* e = va_arg(ap, Entry*);
-  int merge = va_arg(ap, int);
-  int request = va_arg(ap, int);
-  auto* logged = va_arg(ap, uint8_t*);
-  auto* result = va_arg(ap, int*);
-  auto** matched = va_arg(ap, char**);
-  va_end(ap);
-  return ldbm_back_add(be, conn, op, e, merge, request, logged, result, matched);
 }

@@ -1,6 +1,5 @@
 // Bind: simple authentication against an entry's user password, its key
 // reconstruction data, or the configured administrator name and password.
-#include <cstdarg>
 #include <cstring>
 
 #include "backend/entry_cache.h"
@@ -110,17 +109,5 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   return 1;
 }
 
-int ldbm_back_bind(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* dn = va_arg(ap, const char*);
-  int method = va_arg(ap, int);
-  auto* credentials = va_arg(ap, BerValue*);
-  va_end(ap);
-  return ldbm_back_bind(be, conn, op, dn, method, credentials);
-}
-
-int ldbm_back_unbind(Backend*, ...) { return 0; }
-int ldbm_back_abandon(Backend*, ...) { return 0; }
+int ldbm_back_unbind(Backend*, Connection*, Operation*) { return 0; }
+int ldbm_back_abandon(Backend*, Connection*, Operation*, int) { return 0; }

@@ -1,6 +1,4 @@
 // Compare: whether an entry's attribute holds a value.
-#include <cstdarg>
-
 #include "backend/entry_cache.h"
 #include "backend/entry_tables.h"
 #include "backend/ldbm_ops.h"
@@ -32,15 +30,4 @@ int ldbm_back_compare(Backend* be, Connection* conn, Operation* op, const char* 
   }
   cache_return_entry(&LdbmState(be)->entryCache, e);
   return rc;
-}
-
-int ldbm_back_compare(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* dn = va_arg(ap, const char*);
-  auto* ava = va_arg(ap, Ava*);
-  va_end(ap);
-  return ldbm_back_compare(be, conn, op, dn, ava);
 }

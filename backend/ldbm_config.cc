@@ -7,8 +7,8 @@
 
 #include "backend/attr_index.h"
 #include "backend/ldbm.h"
+#include "backend/ldbm_ops.h"
 #include "backend/ldbm_storage.h"
-#include "server/backend.h"
 #include "server/daemon.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"

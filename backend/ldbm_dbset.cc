@@ -11,10 +11,10 @@
 #include "backend/idl.h"
 #include "backend/index.h"
 #include "backend/ldbm.h"
+#include "backend/ldbm_ops.h"
 #include "backend/ldbm_storage.h"
 #include "backend/next_id.h"
 #include "foundation/byte_order.h"
-#include "server/backend.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
 
@@ -196,8 +196,8 @@ int CheckRequiredDBs(Backend* be, uint16_t* count) {
 
 int CreateDatabases(Backend* be) {
   int result = Creator(be).Run();
-  if (be->close != nullptr) {
-    be->close(be);
+  if (be->ops.close != nullptr) {
+    be->ops.close(be);
   } else {
     ldbm_back_close(be);
   }

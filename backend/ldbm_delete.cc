@@ -1,7 +1,6 @@
 // The leaf delete and the backend's Delete entry point: an entry without
 // children leaves its parent's children list, the DN table, the entry table
 // and the cache.
-#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -90,14 +89,4 @@ int ldbm_back_delete(Backend* be, Connection* conn, Operation* op, const char* d
   send_ldap_result(conn, op, result, result == 32 && matched != nullptr ? matched : "", "");
   zovurezFree(matched);
   return rc;
-}
-
-int ldbm_back_delete(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* dn = va_arg(ap, const char*);
-  va_end(ap);
-  return ldbm_back_delete(be, conn, op, dn);
 }

@@ -4,8 +4,8 @@
 #include "backend/attr_index.h"
 #include "backend/entry_cache.h"
 #include "backend/ldbm.h"
+#include "backend/ldbm_ops.h"
 #include "backend/ldbm_storage.h"
-#include "server/backend.h"
 #include "server/entry.h"
 #include "server/support/zovurez.h"
 

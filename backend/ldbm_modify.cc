@@ -7,7 +7,6 @@
 // as they were.
 #include <strings.h>
 
-#include <cstdarg>
 #include <cstring>
 
 #include "backend/entry_cache.h"
@@ -225,15 +224,4 @@ int ldbm_back_modify(Backend* be, Connection* conn, Operation* op, const char* d
   if (rc == -1) return -1;  // abandoned: no result
   send_ldap_result(conn, op, rc, nullptr, nullptr);
   return rc == 0 ? 0 : -1;
-}
-
-int ldbm_back_modify(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* dn = va_arg(ap, const char*);
-  auto* mods = va_arg(ap, Modification*);
-  va_end(ap);
-  return ldbm_back_modify(be, conn, op, dn, mods);
 }

@@ -1,6 +1,5 @@
 // Modify-RDN: a new DN for an entry, its attributes, indexes and children
 // left as they are.
-#include <cstdarg>
 #include <cstring>
 #include <string>
 
@@ -91,15 +90,4 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
   }
   send_ldap_result(conn, op, 0, nullptr, nullptr);
   return 0;
-}
-
-int ldbm_back_modrdn(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* dn = va_arg(ap, const char*);
-  auto* newRdn = va_arg(ap, const char*);
-  va_end(ap);
-  return ldbm_back_modrdn(be, conn, op, dn, newRdn);
 }

@@ -3,19 +3,9 @@
 // modify-RDN, compare, the leaf delete, key delete and disable, and the
 // removal of a key from the pending area.
 //
-// The core reaches the request entry points through the Backend record's
-// variadic slots (server/backend.h); those read their arguments in the order
-// of the typed overloads declared here, with int for every integer argument:
-//   bind    (Connection*, Operation*, const char* dn, int method, BerValue* credentials)
-//   search  (Connection*, Operation*, const char* base, int scope, int deref, int sizeLimit,
-//            int timeLimit, Filter*, const char* filterText, char** attrs, int typesOnly)
-//   compare (Connection*, Operation*, const char* dn, Ava*)
-//   modify  (Connection*, Operation*, const char* dn, Modification*)
-//   modrdn  (Connection*, Operation*, const char* dn, const char* newRdn)
-//   add     (Connection*, Operation*, Entry*, int merge, int request, uint8_t* logged,
-//            int* result, char** matched)
-//   delete  (Connection*, Operation*, const char* dn)
-// Callers inside the server may call the typed overloads directly.
+// The core reaches the entry points only through the registration that
+// ldbm_register makes (backend/ldbm_register.h, server/backend_ops.h); the
+// backend's own code and its tests call them by name.
 //
 // Results are LDAP result codes or the values documented per call. Entries
 // taken from the entry cache are always given back before a call returns.
@@ -70,7 +60,24 @@ int KeyID2KeyBlock(Backend* be, char* keyID, const char* base, uint8_t** keyBloc
                    uint8_t** keyBlockV2, size_t* keyBlockV2Length, uint8_t* disabled);
 int GetCertObject(Backend* be, const char* dn, QOXContext* context, uint8_t* isV2, QOXKeyDB** keyDB,
                   QOXKeySet** keySet, uint8_t** keyBlock, size_t* keyBlockLength);
-// WriteIndexMethodToDB / ReadIndexMethodFromDB: server/backend.h.
+// The index method stored with the databases (1 substring, 2 word). 0, or
+// non-zero after logging the failure.
+int WriteIndexMethodToDB(Backend* be, int method);
+int ReadIndexMethodFromDB(Backend* be, int* method);
+
+// --- Start, configuration and housekeeping entry points ---
+// init makes the private state (0); config takes one backend keyword line
+// (0 accepted, 1 error, 2 unknown keyword); close flushes and closes every
+// table and empties the entry cache; sync flushes every table; release frees
+// the private state. Each 0.
+int ldbm_back_init(Backend* be);
+int ldbm_back_config(Backend* be, const char* fileName, int line, int argc, char** argv);
+int ldbm_back_close(Backend* be);
+int ldbm_back_sync(Backend* be);
+int ldbm_back_release(Backend* be);
+// Unbind and abandon need nothing of this backend: 0.
+int ldbm_back_unbind(Backend* be, Connection* conn, Operation* op);
+int ldbm_back_abandon(Backend* be, Connection* conn, Operation* op, int msgid);
 
 // --- Bind, add, modify, modify-RDN, compare ---
 int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn, int method, BerValue* credentials);

@@ -3,12 +3,11 @@
 // key attributes and sent; the search ends with its own SearchResultDone.
 #include <strings.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "backend/avl.h"
+#include "server/avl.h"
 #include "backend/entry_cache.h"
 #include "backend/entry_tables.h"
 #include "backend/ldbm_ops.h"
@@ -370,23 +369,4 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
     send_ldap_search_result(conn, op, 0, nullptr, nullptr, count);
   }
   return 0;
-}
-
-int ldbm_back_search(Backend* be, ...) {
-  va_list ap;
-  va_start(ap, be);
-  auto* conn = va_arg(ap, Connection*);
-  auto* op = va_arg(ap, Operation*);
-  auto* base = va_arg(ap, const char*);
-  int scope = va_arg(ap, int);
-  int deref = va_arg(ap, int);
-  int sizeLimit = va_arg(ap, int);
-  int timeLimit = va_arg(ap, int);
-  auto* filter = va_arg(ap, Filter*);
-  auto* filterText = va_arg(ap, const char*);
-  auto** attrs = va_arg(ap, char**);
-  int typesOnly = va_arg(ap, int);
-  va_end(ap);
-  return ldbm_back_search(be, conn, op, base, scope, deref, sizeLimit, timeLimit, filter, filterText, attrs,
-                          typesOnly);
 }

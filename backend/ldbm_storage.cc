@@ -10,7 +10,6 @@
 #include <ctime>
 #include <string>
 
-#include "server/backend.h"
 #include "server/error_log.h"
 #include "server/server_state.h"
 #include "server/support/zovurez.h"

@@ -19,6 +19,7 @@
 #include <db.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "backend/ldbm.h"
 
@@ -88,9 +89,23 @@ class DbSlotHolder {
 int GetCacheSplitOffset(const char* table);
 // 0 stored, 1 percent outside 1..86, 2 unknown table.
 int SetCacheSplitInfo(const char* table, int32_t percent);
-// ResetCacheSplitInfo / CheckCacheSplitInfo: server/backend.h.
+// Clears every share (before a configuration pass).
+void ResetCacheSplitInfo();
+// After the pass: 0 no shares or fourteen that add up to 100, 1 some table
+// has none, 2 they do not add up to 100.
+int CheckCacheSplitInfo();
 // The bytes of library cache a table gets out of the total.
 int32_t ldbm_table_cache_size(const char* table, int32_t total);
+
+// --- The database set (start-up) ---
+// -1 on failure, else the number of files it announced creating. Closes the
+// backend's tables afterwards.
+int CreateDatabases(Backend* be);
+// 0 locked (the lock file's stream through lock), 1 not.
+int LockDBs(Backend* be, FILE** lock);
+int UnlockDBs(FILE* lock);
+// 0 go on, 1 stop or create; count: required files found (0-6).
+int CheckRequiredDBs(Backend* be, uint16_t* count);
 
 // Logs the "Severe Error" report used for conditions that should not occur.
 void ldbm_severe_error(const char* message, const char* file, int line);

@@ -18,9 +18,9 @@
 
 #include "backend/ldbm.h"
 #include "backend/ldbm_ops.h"
+#include "backend/ldbm_storage.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
-#include "server/backend.h"
 #include "server/connection.h"
 #include "server/support/zovurez.h"
 
@@ -59,7 +59,7 @@ Directory* Load(long entries) {
   std::string pattern = base;
   d->path = mkdtemp(pattern.data());
   d->be.type = "ldbm";
-  d->be.close = ldbm_back_close;
+  d->be.ops.close = ldbm_back_close;
   ldbm_back_init(&d->be);
   LdbmState(&d->be)->directory = zovurezStrdup(d->path.c_str());
   LdbmState(&d->be)->entryCache.maxSize = 1000;

@@ -58,7 +58,7 @@ function(ostrak_library name)
 
   # (Not in a fuzzing build: its coverage hooks live in the programs'
   # runtime, so a shared object cannot resolve them on its own.)
-  if(OSTRAK_FUZZ OR name IN_LIST OSTRAK_TEMP_NO_LINKCHECK)
+  if(OSTRAK_FUZZ)
     return()
   endif()
   add_library(ostrak_${name}_linkcheck SHARED ${PROJECT_SOURCE_DIR}/cmake/linkcheck.cc)
@@ -84,8 +84,9 @@ endfunction()
 # ostrak_tests(<folder>) makes one test program per *_test.cc file of the
 # calling folder; each also links the folder's *_fixture.cc files,
 # tests/common/seed_dir_fixture.cc, which keeps the random seed file of every
-# test program in a temporary directory, and tests/common/wiring_fixture.cc,
-# which wires the libraries together as ostrakd does. Files named
+# test program in a temporary directory, tests/common/wiring_fixture.cc,
+# which wires the libraries together as ostrakd does, and
+# tests/common/counting_memory_mgr.cc, the test memory manager. Files named
 # *_concurrency_test.cc carry the CTest label "concurrency" and are also
 # collected in the target concurrency_tests, which the ThreadSanitizer build
 # runs.
@@ -111,7 +112,8 @@ function(ostrak_tests folder)
     get_filename_component(base ${t} NAME_WE)
     set(exe ${prefix}_${base})
     add_executable(${exe} ${t} ${helpers} ${PROJECT_SOURCE_DIR}/tests/common/seed_dir_fixture.cc
-                   ${PROJECT_SOURCE_DIR}/tests/common/wiring_fixture.cc)
+                   ${PROJECT_SOURCE_DIR}/tests/common/wiring_fixture.cc
+                   ${PROJECT_SOURCE_DIR}/tests/common/counting_memory_mgr.cc)
     target_link_libraries(${exe} PRIVATE ostrak_wiring GTest::gtest GTest::gtest_main GTest::gmock ${ARG_LIBS})
     target_compile_options(${exe} PRIVATE ${test_opts})
     if(pch_owner)

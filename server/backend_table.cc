@@ -1,11 +1,29 @@
-// The Backend table.
+// The Backend table and the registration through which it reaches the backend.
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "server/backend.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
+
+namespace {
+
+std::atomic<const BackendRegistration*> gRegistration{nullptr};
+
+const BackendStorageOps* Storage() {
+  const BackendRegistration* r = gRegistration.load(std::memory_order_acquire);
+  return r != nullptr ? &r->storage : nullptr;
+}
+
+}  // namespace
+
+void be_register(const BackendRegistration* registration) {
+  gRegistration.store(registration, std::memory_order_release);
+}
+
+const BackendRegistration* be_registration() { return gRegistration.load(std::memory_order_acquire); }
 
 int new_backend(const char* type, Backend** array, int32_t* count, int32_t* capacity) {
   if (*count >= *capacity) {
@@ -18,24 +36,15 @@ int new_backend(const char* type, Backend** array, int32_t* count, int32_t* capa
   }
   Backend* be = &(*array)[(*count)++];
   memset(be, 0, sizeof *be);
-  if (type != nullptr && strcasecmp(type, "ldbm") == 0) {
-    be->type = "ldbm";
-    be->bind = ldbm_back_bind;
-    be->unbind = ldbm_back_unbind;
-    be->search = ldbm_back_search;
-    be->compare = ldbm_back_compare;
-    be->modify = ldbm_back_modify;
-    be->modrdn = ldbm_back_modrdn;
-    be->add = ldbm_back_add;
-    be->del = ldbm_back_delete;
-    be->abandon = ldbm_back_abandon;
-    be->config = ldbm_back_config;
-    be->init = ldbm_back_init;
-    be->close = ldbm_back_close;
-    be->sync = ldbm_back_sync;
-    be->release = ldbm_back_release;
+  const BackendRegistration* r = be_registration();
+  if (r == nullptr) {
+    LogError(kLogError, "No backend is registered; the backend (%s) has no entry points.",
+             type != nullptr ? type : "");
+  } else if (type != nullptr && r->type != nullptr && strcasecmp(type, r->type) == 0) {
+    be->type = r->type;
+    be->ops = r->ops;
   }
-  if (be->init != nullptr) be->init(be);
+  if (be->ops.init != nullptr) be->ops.init(be);
   return 0;
 }
 
@@ -50,7 +59,7 @@ void ReleaseBackends(Backend* array, int32_t count) {
       zovurezFree(array[i].updateDN);
       zovurezFree(array[i].repLogFile);
       array[i].updateDN = array[i].repLogFile = nullptr;
-      if (array[i].release != nullptr) array[i].release(&array[i]);
+      if (array[i].ops.release != nullptr) array[i].ops.release(&array[i]);
     }
     zovurezFree(array);
   }
@@ -62,8 +71,8 @@ void be_close() {
   int32_t before = g->backendCount;
   for (int32_t i = 0; i < before; ++i) {
     Backend* be = &g->backends[i];
-    if (be->close != nullptr) {
-      be->close(be);
+    if (be->ops.close != nullptr) {
+      be->ops.close(be);
       --g->backendCount;
     }
   }
@@ -78,9 +87,11 @@ void be_SyncDB() {
   if (g == nullptr) return;
   for (int32_t i = 0; i < g->backendCount; ++i) {
     Backend* be = &g->backends[i];
-    if (be->sync != nullptr) {
-      be->sync(be);
-      cache_reset_refcounts(be);
+    if (be->ops.sync != nullptr) {
+      be->ops.sync(be);
+      if (const BackendStorageOps* s = Storage(); s != nullptr && s->cacheResetRefcounts != nullptr) {
+        s->cacheResetRefcounts(be);
+      }
     }
   }
 }
@@ -90,10 +101,54 @@ int be_issuffix() { return 1; }
 int be_isroot() { return 0; }
 int be_isroot_pw() { return 0; }
 
-void be_unbind(void* connection, void* operation) {
+void be_unbind(Connection* connection, Operation* operation) {
   if (g == nullptr) return;
   for (int32_t i = 0; i < g->backendCount; ++i) {
     Backend* be = &g->backends[i];
-    if (be->unbind != nullptr) be->unbind(be, connection, operation);
+    if (be->ops.unbind != nullptr) be->ops.unbind(be, connection, operation);
   }
+}
+
+int be_CreateDatabases(Backend* be) {
+  const BackendStorageOps* s = Storage();
+  return s != nullptr && s->createDatabases != nullptr ? s->createDatabases(be) : -1;
+}
+
+int be_LockDBs(Backend* be, FILE** lock) {
+  const BackendStorageOps* s = Storage();
+  if (s != nullptr && s->lockDBs != nullptr) return s->lockDBs(be, lock);
+  if (lock != nullptr) *lock = nullptr;
+  return 1;
+}
+
+int be_UnlockDBs(FILE* lock) {
+  const BackendStorageOps* s = Storage();
+  return s != nullptr && s->unlockDBs != nullptr ? s->unlockDBs(lock) : 1;
+}
+
+int be_CheckRequiredDBs(Backend* be, uint16_t* count) {
+  const BackendStorageOps* s = Storage();
+  if (s != nullptr && s->checkRequiredDBs != nullptr) return s->checkRequiredDBs(be, count);
+  if (count != nullptr) *count = 0;
+  return 1;
+}
+
+int be_WriteIndexMethodToDB(Backend* be, int method) {
+  const BackendStorageOps* s = Storage();
+  return s != nullptr && s->writeIndexMethodToDB != nullptr ? s->writeIndexMethodToDB(be, method) : 1;
+}
+
+int be_ReadIndexMethodFromDB(Backend* be, int* method) {
+  const BackendStorageOps* s = Storage();
+  return s != nullptr && s->readIndexMethodFromDB != nullptr ? s->readIndexMethodFromDB(be, method) : 1;
+}
+
+void be_ResetCacheSplitInfo() {
+  const BackendStorageOps* s = Storage();
+  if (s != nullptr && s->resetCacheSplitInfo != nullptr) s->resetCacheSplitInfo();
+}
+
+int be_CheckCacheSplitInfo() {
+  const BackendStorageOps* s = Storage();
+  return s != nullptr && s->checkCacheSplitInfo != nullptr ? s->checkCacheSplitInfo() : 0;
 }

@@ -699,7 +699,7 @@ int ReadConfig(const char* path, Backend* be) {
 }
 
 int ReadConfigLast(const char* path, Backend* be) {
-  ResetCacheSplitInfo();
+  be_ResetCacheSplitInfo();
   ConfigFile file(path);
   if (!file.ok()) return 1;
   char* tokens[kMaxConfigTokens + 1];
@@ -711,7 +711,7 @@ int ReadConfigLast(const char* path, Backend* be) {
     if (Is(kw, "mode") || Is(kw, "index") || Is(kw, "cacheentries") || Is(kw, "dbcachesize") ||
         Is(kw, "directory") || Is(kw, "dbCacheSplit")) {
       if (Is(kw, "directory")) sawDirectory = true;
-      if (be != nullptr && be->config != nullptr && be->config(be, path, file.line(), count, tokens) != 0) {
+      if (be != nullptr && be->ops.config != nullptr && be->ops.config(be, path, file.line(), count, tokens) != 0) {
         LogError(kLogError, "In backend config (%s:%i).", path, file.line());
         return 1;
       }
@@ -722,16 +722,16 @@ int ReadConfigLast(const char* path, Backend* be) {
         be->readOnly = 0;
     }
   }
-  if (!sawDirectory && be != nullptr && be->config != nullptr) {
+  if (!sawDirectory && be != nullptr && be->ops.config != nullptr) {
     char directory[] = "directory";
     char data[] = "../data";
     char* manual[] = {directory, data, nullptr};
-    if (be->config(be, "Manual Config", -1, 2, manual) != 0) {
+    if (be->ops.config(be, "Manual Config", -1, 2, manual) != 0) {
       LogError(kLogError, "In backend config (%s:%i).", "Manual Config", -1);
       return 1;
     }
   }
-  switch (CheckCacheSplitInfo()) {
+  switch (be_CheckCacheSplitInfo()) {
     case 0:
       return 0;
     case 1:

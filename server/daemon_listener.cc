@@ -425,7 +425,7 @@ void* vuzizDaemon(void* arg) {
   SocketEvent* event = nullptr;
   Backend* be = select_backend();
   do {
-    if (LockDBs(be, &dbLock) != 0) {
+    if (be_LockDBs(be, &dbLock) != 0) {
       LogError(kLogError, "Deamon process could not acquire database lock.");
       break;
     }
@@ -541,7 +541,7 @@ void* vuzizDaemon(void* arg) {
   PublishWakeEvent(nullptr);
   if (event != nullptr) qoxFreeSocketEvent(event);
   if (vuzizConnTable != nullptr) FreeTable();
-  if (locked && dbLock != nullptr) UnlockDBs(dbLock);
+  if (locked && dbLock != nullptr) be_UnlockDBs(dbLock);
   DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
   g_iServerExitCode = static_cast<int16_t>(rc);
   if (rc == 1) {

@@ -168,7 +168,7 @@ bool BecomeOriginalUser() {
 // files created, or -1 after logging the failure.
 int CreateDatabasesAsServer(Backend* be) {
   if (!BecomeServerUser()) return -1;
-  int created = CreateDatabases(be);
+  int created = be_CreateDatabases(be);
   if (!BecomeOriginalUser()) return -1;
   if (created < 0) {
     LogError(kLogError, "Creating the databases failed.");
@@ -222,7 +222,7 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
   if (!o.check) {
     if (!BecomeServerUser()) return 1;
-    int locked = LockDBs(be, dbLock);
+    int locked = be_LockDBs(be, dbLock);
     if (!BecomeOriginalUser()) return 1;
     if (locked != 0) {
       LogError(kLogError, "The database is already locked.");
@@ -286,7 +286,7 @@ int RunServer(const Options& o, FILE** dbLock) {
   if (g->debugLevel == 0 || g->debugLevel == 1) UpdateErrorLogValues(-1, -1, 0);
 
   if (*dbLock != nullptr) {
-    UnlockDBs(*dbLock);
+    be_UnlockDBs(*dbLock);
     *dbLock = nullptr;
   }
   if (!vbDetached) {
@@ -295,19 +295,19 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
 
   uint16_t found = 0;
-  if (CheckRequiredDBs(be, &found) == 1) {
+  if (be_CheckRequiredDBs(be, &found) == 1) {
     if (found != 0) {
       LogError(kLogError, "Incomplete databases.  Missing some required databases.");
       return 1;
     }
     if (CreateDatabasesAsServer(be) < 0) return 1;
-    if (WriteIndexMethodToDB(be, g->IndexMethod) != 0) {
+    if (be_WriteIndexMethodToDB(be, g->IndexMethod) != 0) {
       LogError(kLogError, "Could not write the index method to the database.");
       return 1;
     }
   }
   int method = 0;
-  if (ReadIndexMethodFromDB(be, &method) != 0) {
+  if (be_ReadIndexMethodFromDB(be, &method) != 0) {
     LogError(kLogError, "Could not read the index method from the database.");
     return 1;
   }
@@ -434,7 +434,7 @@ int InnerMain(int argc, char** argv) {
   vuzizReleaseGlobals(&g, g_bHUPReceived ? 1 : 0);
   ErrorLogClose();
   if (eventLogOpen) IPCEventLogCleanup();
-  if (dbLock != nullptr) UnlockDBs(dbLock);
+  if (dbLock != nullptr) be_UnlockDBs(dbLock);
   g_iServerExitCode = static_cast<int16_t>(rc);
   vuzizTrace(kTraceEntryExit, "<= InnerMain, rc=%d\n", rc);
   return rc;

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "backend/avl.h"
+#include "server/avl.h"
 #include "server/dn.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"

@@ -155,12 +155,12 @@ void do_bind(Connection* conn, Operation* op) {
         send_ldap_result(conn, op, 0, nullptr, nullptr);
       break;
     }
-    if (be->bind == nullptr) {
+    if (be->ops.bind == nullptr) {
       send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
       break;
     }
     BerValue cred{credentialsLength, credentials};
-    if (be->bind(be, conn, op, static_cast<const char*>(dn), static_cast<int>(kSimpleAuthTag), &cred) != 0) break;
+    if (be->ops.bind(be, conn, op, static_cast<const char*>(dn), static_cast<int>(kSimpleAuthTag), &cred) != 0) break;
     {
       QOXMutexGuard guard(&conn->dnMutex);
       zovurezFree(conn->boundDN);
@@ -284,10 +284,10 @@ void do_modify(Connection* conn, Operation* op) {
     Backend* be = select_backend();
     if (be == nullptr) {
       send_ldap_result(conn, op, 9, nullptr, nullptr);
-    } else if (be->modify == nullptr) {
+    } else if (be->ops.modify == nullptr) {
       send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
     } else {
-      be->modify(be, conn, op, received, mods);
+      be->ops.modify(be, conn, op, received, mods);
     }
   } while (false);
   zovurezFree(dn);
@@ -382,10 +382,10 @@ void do_search(Connection* conn, Operation* op) {
     Backend* be = select_backend();
     if (be == nullptr) {
       send_ldap_result(conn, op, 9, nullptr, nullptr);
-    } else if (be->search == nullptr) {
+    } else if (be->ops.search == nullptr) {
       send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
     } else {
-      be->search(be, conn, op, base, static_cast<int>(scope), static_cast<int>(deref), static_cast<int>(sizeLimit),
+      be->ops.search(be, conn, op, base, static_cast<int>(scope), static_cast<int>(deref), static_cast<int>(sizeLimit),
                  static_cast<int>(timeLimit), filter, filterString, attrs, static_cast<int>(typesOnly));
     }
   } while (false);

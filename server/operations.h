@@ -5,17 +5,9 @@
 // element positioned at the operation's contents, and answers through
 // server/result.h or by calling the backend's entry point, which answers.
 //
-// Backend entry points (Backend record, server/server_state.h) are called
-// with these arguments after the backend itself:
-//   bind   (Connection*, Operation*, const char* dn, int method,
-//           BerValue* credentials)
-//          -> 0: bound, the caller answers; non-zero: the backend answered
-//   modify (Connection*, Operation*, const char* dn as received,
-//           Modification* list) -> answers itself
-//   search (Connection*, Operation*, const char* base, int scope,
-//           int deref, int sizeLimit, int timeLimit, Filter* filter,
-//           const char* filterString, char** requestedTypes, int typesOnly)
-//          -> answers itself (entries and SearchResultDone)
+// The backend's entry points (BackendOps, server/backend_ops.h) called here:
+// bind (the caller answers when it returns 0), modify and search (both
+// answer themselves), and unbind through be_unbind.
 #ifndef OSTRAK_SERVER_OPERATIONS_H_
 #define OSTRAK_SERVER_OPERATIONS_H_
 

@@ -22,6 +22,7 @@
 
 #include "foundation/keydb_services.h"
 #include "foundation/threads.h"
+#include "server/backend_ops.h"
 
 struct QOXContext;
 struct QOXKeyDB;
@@ -32,11 +33,6 @@ struct CycleLogContext;  // server/log_rotation.h
 struct ContextPoolEntry; // the connection contexts' pool (listener)
 
 // Backend record: the one directory backend "ldbm" behind its entry points.
-struct Backend;
-using BackendOp = int (*)(Backend* be, ...);
-using BackendConfigOp = int (*)(Backend* be, const char* fileName, int line, int argc, char** argv);
-using BackendPlainOp = int (*)(Backend* be);
-
 struct Backend {
   int32_t readOnly;      // 1: the backend refuses changes
   char** replicaURLs;    // null-terminated, owned
@@ -53,22 +49,9 @@ struct Backend {
   char* repLogFile;
   const char* type;      // "ldbm"
   void* privateData;     // the backend's own record (its init sets it)
-  // Entry points, in order. The request entry points take the backend's own
-  // argument lists (connection, operation, ...).
-  BackendOp bind;
-  BackendOp unbind;
-  BackendOp search;
-  BackendOp compare;
-  BackendOp modify;
-  BackendOp modrdn;
-  BackendOp add;
-  BackendOp del;
-  BackendOp abandon;
-  BackendConfigOp config;
-  BackendPlainOp init;
-  BackendPlainOp close;
-  BackendPlainOp sync;
-  BackendPlainOp release;
+  // Entry points (bind ... release), copied from the backend's registration
+  // by new_backend; all null for a type that has none.
+  BackendOps ops;
 };
 
 // A node of a key-ID list: the hexadecimal digits without "0x".

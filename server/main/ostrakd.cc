@@ -1,4 +1,5 @@
-// ostrakd: the directory key server.
+// ostrakd: the directory key server. Wires the libraries together
+// (server/main/wiring.h), then runs the server core.
 #include "server/daemon.h"
 #include "server/main/wiring.h"
 

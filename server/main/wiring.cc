@@ -1,5 +1,6 @@
 #include "server/main/wiring.h"
 
+#include "backend/ldbm_register.h"
 #include "crypto/engine_registration.h"
 #include "foundation/core/core_registration.h"
 #include "foundation/sdk/sdk_registration.h"
@@ -11,5 +12,6 @@ void ostrakWire() {
   qoxCoreRegister();        // foundation/core -> the engine's string-to-key makers
   qoxSDKRegister();         // foundation/sdk -> the context's passphrase cache
   vuzizServerRegister();    // server -> the support library's error log
+  ldbm_register();          // backend -> the server core's backend table
   KeySubmissionRegister();  // keyservice -> the server and backend
 }

@@ -14,9 +14,10 @@
 #include <vector>
 
 #include "backend/ldbm.h"
+#include "backend/ldbm_ops.h"
+#include "backend/ldbm_storage.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
-#include "server/backend.h"
 #include "server/support/zovurez.h"
 
 class LdbmToolkitEnvironment : public ::testing::Environment {
@@ -35,7 +36,7 @@ class TempBackend {
     char pattern[] = "/tmp/ldbm-XXXXXX";
     dir_ = mkdtemp(pattern);
     be_.type = "ldbm";
-    be_.close = ldbm_back_close;
+    be_.ops.close = ldbm_back_close;
     ldbm_back_init(&be_);
     LdbmState(&be_)->directory = zovurezStrdup(dir_.c_str());
   }

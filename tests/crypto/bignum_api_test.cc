@@ -11,7 +11,7 @@
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
-#include "tests/crypto/wipe_check_mgr.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
@@ -306,12 +306,12 @@ TEST_F(BigNumApi, ArithmeticMatchesGmp) {
 // wiped blocks (their words, temporaries and the records themselves).
 TEST(BigNumApiMemory, FreedBlocksAreWiped) {
   ASSERT_EQ(0, QOXsdkInit(kQOXsdkInitNoBackEnd));
-  wipe_check::State wc;
-  QOXNewContextStruct rec{kQOXAPIVersion, wipe_check::Make(&wc), 0};
+  ostrak_test::CountingMemoryMgr wc;
+  QOXNewContextStruct rec{kQOXAPIVersion, wc.Make(), 0};
   ASSERT_NE(nullptr, rec.memoryMgr);
   QOXContext* ctx = nullptr;
   ASSERT_EQ(0, QOXNewContextCustom(&rec, &ctx));
-  size_t freedBefore = wc.freed, dirtyBefore = wc.dirty;
+  long freedBefore = wc.freed(), dirtyBefore = wc.dirtyFreed();
   QOXBigNum *a = nullptr, *b = nullptr, *m = nullptr, *r = nullptr, *c = nullptr;
   ASSERT_EQ(0, QOXNewBigNum(ctx, false, &a));
   ASSERT_EQ(0, QOXNewBigNum(ctx, false, &b));
@@ -326,8 +326,8 @@ TEST(BigNumApiMemory, FreedBlocksAreWiped) {
   ASSERT_EQ(0, QOXBigNumMultiply(a, a, a));
   ASSERT_EQ(0, QOXCopyBigNum(a, &c));
   for (QOXBigNum* bn : {a, b, m, r, c}) ASSERT_EQ(0, QOXFreeBigNum(bn));
-  EXPECT_GT(wc.freed - freedBefore, 10u);
-  EXPECT_EQ(dirtyBefore, wc.dirty);
+  EXPECT_GT(wc.freed() - freedBefore, 10);
+  EXPECT_EQ(dirtyBefore, wc.dirtyFreed());
   QOXFreeContext(ctx);
   QOXsdkCleanup();
 }

@@ -9,8 +9,7 @@
 #include "crypto/bn.h"
 #include "crypto/bn_prime.h"
 #include "foundation/memory_mgr.h"
-#include "tests/crypto/wipe_check_mgr.h"
-#include "tests/foundation/counting_memory_mgr.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
@@ -467,8 +466,8 @@ TEST(BigNumWindow, ThresholdsPickTheWindow) {
 }
 
 TEST(BigNumMemory, EveryFreedBufferIsWiped) {
-  wipe_check::State wc;
-  QOXMemoryMgr* mgr = wipe_check::Make(&wc);
+  ostrak_test::CountingMemoryMgr wc;
+  QOXMemoryMgr* mgr = wc.Make();
   ASSERT_NE(nullptr, mgr);
   {
     Gen g(6);
@@ -498,15 +497,15 @@ TEST(BigNumMemory, EveryFreedBufferIsWiped) {
     bnSetQ(&e, 2);
     ASSERT_GE(bnPrimeGenStrong(&m, &e, nullptr, nullptr), 7);
   }
-  EXPECT_GT(wc.freed, 20u);
-  EXPECT_EQ(0u, wc.dirty);
-  EXPECT_EQ(0u, wc.secureFreed);  // plain numbers use plain memory
+  EXPECT_GT(wc.freed(), 20);
+  EXPECT_EQ(0, wc.dirtyFreed());
+  EXPECT_EQ(0, wc.secureFreed());  // plain numbers use plain memory
   {
     Num s(mgr, true), t(mgr);
     bnSetQ(&t, 12345);
     ASSERT_EQ(0, bnMul(&s, &t, &t));
   }
-  EXPECT_EQ(1u, wc.secureFreed);  // the secure number's words
+  EXPECT_EQ(1, wc.secureFreed());  // the secure number's words
   {
     // The plain search's scratch numbers are secure.
     Num p(mgr);
@@ -514,8 +513,8 @@ TEST(BigNumMemory, EveryFreedBufferIsWiped) {
     bnLShift(&p, 200);
     ASSERT_GE(bnPrimeGen(&p, nullptr, nullptr, nullptr, nullptr, 65537u, 0u), 7);
   }
-  EXPECT_GT(wc.secureFreed, 1u);
-  EXPECT_EQ(0u, wc.dirty);
+  EXPECT_GT(wc.secureFreed(), 1);
+  EXPECT_EQ(0, wc.dirtyFreed());
   QOXFreeMemoryMgr(mgr);
 }
 
@@ -598,8 +597,8 @@ TEST(BigNumMemory, RefusedAllocationsGiveMinusOneAndLeakNothing) {
   for (const Op& op : ops) {
     std::string expected;
     for (int budget = 0;; budget++) {
-      counting_mgr::State state;
-      QOXMemoryMgr* mgr = counting_mgr::Make(&state);
+      ostrak_test::CountingMemoryMgr state;
+      QOXMemoryMgr* mgr = state.Make();
       ASSERT_NE(nullptr, mgr);
       int rc;
       std::string got;
@@ -608,18 +607,18 @@ TEST(BigNumMemory, RefusedAllocationsGiveMinusOneAndLeakNothing) {
         fromMpz(&a, ma);
         fromMpz(&b, mb);
         fromMpz(&m, mm);
-        state.budget = budget;
+        state.FailAfter(budget);
         rc = op.run(&r, &a, &b, &m);
-        state.budget = -1;
+        state.FailAfter(-1);
         if (rc == 0) got = hex(&r);
       }
-      EXPECT_EQ(1, state.live) << op.name << " budget " << budget;  // the manager itself
+      EXPECT_EQ(1, state.live()) << op.name << " budget " << budget;  // the manager itself
       QOXFreeMemoryMgr(mgr);
       if (rc == 0) {
         if (budget == 0 || expected.empty()) {
           // Unlimited reference run.
-          counting_mgr::State s2;
-          QOXMemoryMgr* m2 = counting_mgr::Make(&s2);
+          ostrak_test::CountingMemoryMgr s2;
+          QOXMemoryMgr* m2 = s2.Make();
           {
             Num a(m2), b(m2), m(m2), r(m2);
             fromMpz(&a, ma);

@@ -68,7 +68,7 @@ TEST_F(CipherContext, NewRefusesUnknownAlgorithmsAndMissingArguments) {
 }
 
 TEST_F(CipherContext, KeyFlagGuardsEncryptionAndWipeClearsIt) {
-  int before = counter_.live;
+  int before = counter_.live();
   Bytes key = ciphertest::Counting(24, 3);
   Bytes in = ciphertest::Counting(8), out(8, 0xEE);
   QOXSymmetricCipherContext* c = NewCipher(kQOXCipherAlgorithm_3DES);
@@ -89,7 +89,7 @@ TEST_F(CipherContext, KeyFlagGuardsEncryptionAndWipeClearsIt) {
   EXPECT_EQ(QOXSymmetricCipherEncrypt(nullptr, in.data(), out.data()), kQOXErrBadParams);
   EXPECT_EQ(QOXWashSymmetricCipher(c, nullptr, 0), kQOXErrBadParams);
   EXPECT_EQ(QOXFreeSymmetricCipherContext(c), 0);
-  EXPECT_EQ(counter_.live, before) << "handle and key state released";
+  EXPECT_EQ(counter_.live(), before) << "handle and key state released";
 }
 
 TEST_F(CipherContext, InternalCallsKeepTheKeyFlagCheck) {
@@ -121,18 +121,18 @@ TEST_F(CipherContext, FreeWipesAndInvalidates) {
   QOXSymmetricCipherContext* c = NewCipher(kQOXCipherAlgorithm_CAST5, Bytes(16, 0x5A));
   const void* ks = c->keyState;
   ASSERT_EQ(QOXFreeSymmetricCipherContext(c), 0);
-  EXPECT_TRUE(counter_.freedWiped[ks]) << "key state wiped before release";
-  EXPECT_TRUE(counter_.freedWiped[c]) << "handle zeroed before release";
+  EXPECT_TRUE(counter_.FreedWiped(ks)) << "key state wiped before release";
+  EXPECT_TRUE(counter_.FreedWiped(c)) << "handle zeroed before release";
 }
 
 TEST_F(CipherContext, FailedAllocationsLeaveNothingBehind) {
-  int before = counter_.live;
+  int before = counter_.live();
   for (int budget = 0; budget < 2; ++budget) {
     counter_.FailAfter(budget);
     QOXSymmetricCipherContext* c = reinterpret_cast<QOXSymmetricCipherContext*>(1);
     EXPECT_EQ(QOXNewSymmetricCipherContext(context_, 3, &c), kQOXErrOutOfMemory) << budget;
     EXPECT_EQ(c, nullptr);
-    EXPECT_EQ(counter_.live, before);
+    EXPECT_EQ(counter_.live(), before);
   }
   counter_.FailAfter(-1);
   QOXSymmetricCipherContext* c = NewCipher(3);
@@ -142,7 +142,7 @@ TEST_F(CipherContext, FailedAllocationsLeaveNothingBehind) {
   EXPECT_EQ(copy, nullptr);
   counter_.FailAfter(-1);
   QOXFreeSymmetricCipherContext(c);
-  EXPECT_EQ(counter_.live, before);
+  EXPECT_EQ(counter_.live(), before);
 }
 
 TEST_F(CipherContext, SizesFillOnlyTheOutsGiven) {

@@ -196,7 +196,7 @@ TEST_F(Modes, Rc2FortyDecryptsInCbcAndRefusesToEncrypt) {
 }
 
 TEST_F(Modes, CreationConsumesTheCipherOnlyWhenItProceeds) {
-  int before = counter_.live;
+  int before = counter_.live();
   // Refused for bad arguments: the caller still owns the cipher.
   QOXSymmetricCipherContext* rc2 = NewCipher(kQOXCipherAlgorithm_RC2_40);
   QOXCFBContext* cfb = nullptr;
@@ -220,7 +220,7 @@ TEST_F(Modes, CreationConsumesTheCipherOnlyWhenItProceeds) {
   EXPECT_EQ(QOXNewCFBContext(c, 3, &cfb), kQOXErrOutOfMemory);
   EXPECT_EQ(cfb, nullptr);
   counter_.FailAfter(-1);
-  EXPECT_EQ(counter_.live, before);
+  EXPECT_EQ(counter_.live(), before);
 }
 
 // ---------------------------------------------------------------------------

@@ -216,19 +216,19 @@ TEST_F(HashContextTest, CopyContinuesFromTheSamePoint) {
 // Freeing overwrites the record and the state with zeros before release,
 // and every block made is given back.
 TEST_F(HashContextTest, FreeWipesRecordAndState) {
-  long before = counter_.live;
+  long before = counter_.live();
   QOXHashContext* h = nullptr;
   ASSERT_EQ(QOXNewHashContext(context_, kQOXHashAlgorithm_MD5, &h), 0);
   ASSERT_EQ(QOXContinueHash(h, "secret text", 11), 0);
   const void* record = h;
   const void* state = h->state;
-  EXPECT_EQ(counter_.live, before + 2);
+  EXPECT_EQ(counter_.live(), before + 2);
   ASSERT_EQ(QOXFreeHashContext(h), 0);
-  EXPECT_EQ(counter_.live, before);
-  ASSERT_TRUE(counter_.freedWiped.count(record));
-  ASSERT_TRUE(counter_.freedWiped.count(state));
-  EXPECT_TRUE(counter_.freedWiped[record]);
-  EXPECT_TRUE(counter_.freedWiped[state]);
+  EXPECT_EQ(counter_.live(), before);
+  ASSERT_TRUE(counter_.WasFreed(record));
+  ASSERT_TRUE(counter_.WasFreed(state));
+  EXPECT_TRUE(counter_.FreedWiped(record));
+  EXPECT_TRUE(counter_.FreedWiped(state));
 }
 
 // Running out of memory for the record or for the state gives -11999 and
@@ -237,22 +237,22 @@ TEST_F(HashContextTest, OutOfMemoryLeavesNothingBehind) {
   QOXHashContext* src = nullptr;
   ASSERT_EQ(QOXNewHashContext(context_, kQOXHashAlgorithm_SHA, &src), 0);
   for (long failAt : {0L, 1L}) {
-    long before = counter_.live;
+    long before = counter_.live();
     QOXHashContext* h = reinterpret_cast<QOXHashContext*>(0x1);
     counter_.FailAfter(failAt);
     EXPECT_EQ(QOXNewHashContext(context_, kQOXHashAlgorithm_SHA, &h), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(counter_.live, before) << failAt;
+    EXPECT_EQ(counter_.live(), before) << failAt;
 
     counter_.FailAfter(failAt);
     h = reinterpret_cast<QOXHashContext*>(0x1);
     EXPECT_EQ(QOXCopyHashContext(src, &h), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(counter_.live, before) << failAt;
+    EXPECT_EQ(counter_.live(), before) << failAt;
 
     counter_.FailAfter(failAt);
     EXPECT_EQ(qoxHashCreate(mgr_, &HashMD2), nullptr) << failAt;
-    EXPECT_EQ(counter_.live, before) << failAt;
+    EXPECT_EQ(counter_.live(), before) << failAt;
   }
   counter_.FailAfter(-1);
   EXPECT_EQ(QOXFreeHashContext(src), 0);
@@ -310,19 +310,19 @@ TEST_F(HashContextTest, ListErrorsLeaveNothingBehind) {
 
   // Failing the block, then the first, a middle and the last state.
   for (long failAt = 0; failAt <= 4; ++failAt) {
-    long before = counter_.live;
+    long before = counter_.live();
     list = reinterpret_cast<QOXHashList*>(0x1);
     counter_.FailAfter(failAt);
     EXPECT_EQ(qoxHashListCreate(mgr_, numbers, &list, 4), kQOXErrOutOfMemory) << failAt;
     EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(counter_.live, before) << failAt;
+    EXPECT_EQ(counter_.live(), before) << failAt;
   }
   counter_.FailAfter(-1);
-  long before = counter_.live;
+  long before = counter_.live();
   ASSERT_EQ(qoxHashListCreate(mgr_, numbers, &list, 4), 0);
-  EXPECT_EQ(counter_.live, before + 5);
+  EXPECT_EQ(counter_.live(), before + 5);
   qoxHashListDestroy(list);
-  EXPECT_EQ(counter_.live, before);
+  EXPECT_EQ(counter_.live(), before);
   qoxHashListDestroy(nullptr);
 }
 

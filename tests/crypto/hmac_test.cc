@@ -195,7 +195,7 @@ TEST_F(HMACTest, ResetStartsTheNextMacWithTheSameKey) {
 }
 
 TEST_F(HMACTest, BadArgumentsAndFailedCreationLeaveNothing) {
-  long before = counter_.live;
+  long before = counter_.live();
   QOXHMACContext* h = reinterpret_cast<QOXHMACContext*>(0x1);
   EXPECT_EQ(QOXNewHMACContext(context_, 2, "k", 1, nullptr), kQOXErrBadParams);
   EXPECT_EQ(QOXNewHMACContext(context_, 4, "k", 1, &h), kQOXErrBadParams) << "unknown hash";
@@ -204,7 +204,7 @@ TEST_F(HMACTest, BadArgumentsAndFailedCreationLeaveNothing) {
   EXPECT_EQ(QOXNewHMACContext(context_, 2, nullptr, 5, &h), kQOXErrBadParams) << "null key, length 5";
   EXPECT_EQ(h, nullptr);
   EXPECT_EQ(QOXNewHMACContext(nullptr, 2, "k", 1, &h), kQOXErrBadParams) << "no toolkit context";
-  EXPECT_EQ(counter_.live, before);
+  EXPECT_EQ(counter_.live(), before);
 
   // An empty key is a valid key.
   ASSERT_EQ(QOXNewHMACContext(context_, 1, nullptr, 0, &h), 0);
@@ -220,7 +220,7 @@ TEST_F(HMACTest, BadArgumentsAndFailedCreationLeaveNothing) {
       EXPECT_EQ(QOXNewHMACContext(context_, 2, key.data(), key.size(), &h), kQOXErrOutOfMemory)
           << keyLen << "/" << failAt;
       EXPECT_EQ(h, nullptr);
-      EXPECT_EQ(counter_.live, before) << keyLen << "/" << failAt;
+      EXPECT_EQ(counter_.live(), before) << keyLen << "/" << failAt;
     }
     counter_.FailAfter(-1);
   }
@@ -245,9 +245,9 @@ TEST_F(HMACTest, BadArgumentsAndFailedCreationLeaveNothing) {
   const void* record = h;
   const void* keyCopy = h->key;
   EXPECT_EQ(QOXFreeHMACContext(h), 0);
-  EXPECT_EQ(counter_.live, before);
-  EXPECT_TRUE(counter_.freedWiped.at(record));
-  EXPECT_TRUE(counter_.freedWiped.at(keyCopy));
+  EXPECT_EQ(counter_.live(), before);
+  EXPECT_TRUE(counter_.FreedWiped(record));
+  EXPECT_TRUE(counter_.FreedWiped(keyCopy));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "crypto/random_pool.h"
 #include "crypto/pkalg.h"
 #include "foundation/mem_pool.h"
-#include "tests/foundation/counting_memory_mgr.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
@@ -66,13 +66,13 @@ TEST_F(ContextTest, CreationRefusals) {
   EXPECT_EQ(QOXNewContextCustom(&noManager, &context), kQOXErrBadParams);
 
   // A refused creation leaves the manager with the caller.
-  counting_mgr::State state;
-  QOXNewContextStruct wrongVersion{0x00000001, counting_mgr::Make(&state), 0};
+  ostrak_test::CountingMemoryMgr state;
+  QOXNewContextStruct wrongVersion{0x00000001, state.Make(), 0};
   ASSERT_NE(wrongVersion.memoryMgr, nullptr);
   EXPECT_EQ(QOXNewContextCustom(&wrongVersion, &context), kQOXErrIncompatibleAPIVersion);
   EXPECT_EQ(QOXValidateMemoryMgr(wrongVersion.memoryMgr), kQOXErrNoErr);
   EXPECT_EQ(QOXFreeMemoryMgr(wrongVersion.memoryMgr), kQOXErrNoErr);
-  EXPECT_EQ(state.live, 0);
+  EXPECT_EQ(state.live(), 0);
 
   EXPECT_EQ(QOXFreeContext(nullptr), kQOXErrBadParams);
   // Zeroed memory larger than any context record: the magic test reads it.
@@ -102,8 +102,8 @@ TEST_F(ContextTest, ContextsAreListedNewestFirstUntilFreed) {
 }
 
 TEST_F(ContextTest, FreeingReleasesEverythingIncludingTheManager) {
-  counting_mgr::State state;
-  QOXNewContextStruct record{kQOXAPIVersion, counting_mgr::Make(&state), 0};
+  ostrak_test::CountingMemoryMgr state;
+  QOXNewContextStruct record{kQOXAPIVersion, state.Make(), 0};
   QOXContext* context = nullptr;
   ASSERT_EQ(QOXNewContextCustom(&record, &context), kQOXErrNoErr);
   // Use the parts that are made on demand or grow, then free.
@@ -114,9 +114,9 @@ TEST_F(ContextTest, FreeingReleasesEverythingIncludingTheManager) {
   qoxContextGetGlobalPoolRandomContext(context);
   qoxContextGetDummyRandomContext(context);
   EXPECT_EQ(qoxContextMemFree(context, block), kQOXErrNoErr);
-  EXPECT_GT(state.live, 0);
+  EXPECT_GT(state.live(), 0);
   EXPECT_EQ(QOXFreeContext(context), kQOXErrNoErr);
-  EXPECT_EQ(state.live, 0);
+  EXPECT_EQ(state.live(), 0);
 }
 
 TEST_F(ContextTest, FailedCreationLeavesNothingBehind) {
@@ -124,23 +124,23 @@ TEST_F(ContextTest, FailedCreationLeavesNothingBehind) {
   bool made = false;
   for (int budget = 0; budget < 64 && !made; ++budget) {
     SCOPED_TRACE(budget);
-    counting_mgr::State state;
-    QOXNewContextStruct record{kQOXAPIVersion, counting_mgr::Make(&state), 0};
+    ostrak_test::CountingMemoryMgr state;
+    QOXNewContextStruct record{kQOXAPIVersion, state.Make(), 0};
     ASSERT_NE(record.memoryMgr, nullptr);
-    int managerBlocks = state.live;
-    state.budget = budget;
+    int managerBlocks = state.live();
+    state.FailAfter(budget);
     QOXContext* context = reinterpret_cast<QOXContext*>(1);
     QOXError err = QOXNewContextCustom(&record, &context);
     if (err == kQOXErrNoErr) {
       made = true;
       EXPECT_EQ(qoxContextNextContext(nullptr), context);
       EXPECT_EQ(QOXFreeContext(context), kQOXErrNoErr);
-      EXPECT_EQ(state.live, 0);
+      EXPECT_EQ(state.live(), 0);
     } else {
       EXPECT_EQ(err, kQOXErrOutOfMemory);
       EXPECT_EQ(context, nullptr);
       EXPECT_EQ(qoxContextNextContext(nullptr), nullptr) << "a failed context was listed";
-      EXPECT_EQ(state.live, managerBlocks) << "blocks left behind";
+      EXPECT_EQ(state.live(), managerBlocks) << "blocks left behind";
       EXPECT_EQ(QOXFreeMemoryMgr(record.memoryMgr), kQOXErrNoErr);
     }
   }

@@ -9,7 +9,7 @@
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
-#include "tests/foundation/counting_memory_mgr.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
@@ -17,19 +17,19 @@ class EnvTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), kQOXErrNoErr);
-    QOXNewContextStruct record{kQOXAPIVersion, counting_mgr::Make(&state_), 0};
+    QOXNewContextStruct record{kQOXAPIVersion, state_.Make(), 0};
     ASSERT_EQ(QOXNewContextCustom(&record, &context_), kQOXErrNoErr);
     env_ = qoxContextGetEnvironment(context_);
     ASSERT_NE(env_, nullptr);
   }
   void TearDown() override {
-    state_.budget = -1;
+    state_.FailAfter(-1);
     EXPECT_EQ(QOXFreeContext(context_), kQOXErrNoErr);
-    EXPECT_EQ(state_.live, 0);
+    EXPECT_EQ(state_.live(), 0);
     EXPECT_EQ(QOXsdkCleanup(), kQOXErrNoErr);
   }
 
-  counting_mgr::State state_;
+  ostrak_test::CountingMemoryMgr state_;
   QOXContext* context_ = nullptr;
   QOXEnv* env_ = nullptr;
 };
@@ -163,7 +163,7 @@ TEST_F(EnvTest, CharacterSetMapsWaitForTheNameCopy) {
   // Clear the installed maps so an install would show.
   env_->pointers[kQOXEnvCharmapToLocal - kQOXEnvPointerFirst] = nullptr;
   env_->pointers[kQOXEnvCharmapFromLocal - kQOXEnvPointerFirst] = nullptr;
-  state_.budget = 0;
+  state_.FailAfter(0);
   EXPECT_EQ(qoxenvSetString(env_, kQOXEnvCharset, "NOCONV", 30), kQOXErrOutOfMemory);
   int32_t priority = -1;
   EXPECT_STREQ(qoxenvGetCString(env_, kQOXEnvCharset, &priority), "noconv");
@@ -171,7 +171,7 @@ TEST_F(EnvTest, CharacterSetMapsWaitForTheNameCopy) {
   EXPECT_EQ(qoxenvGetPointer(env_, kQOXEnvCharmapToLocal, nullptr), nullptr);
   EXPECT_EQ(qoxenvGetPointer(env_, kQOXEnvCharmapFromLocal, nullptr), nullptr);
 
-  state_.budget = -1;
+  state_.FailAfter(-1);
   EXPECT_EQ(qoxenvSetString(env_, kQOXEnvCharset, "NOCONV", 30), kQOXErrNoErr);
   EXPECT_NE(qoxenvGetPointer(env_, kQOXEnvCharmapToLocal, nullptr), nullptr);
   EXPECT_NE(qoxenvGetPointer(env_, kQOXEnvCharmapFromLocal, nullptr), nullptr);
@@ -198,16 +198,16 @@ TEST_F(EnvTest, CopyDuplicatesStringsAndSharesPointers) {
   qoxenvDestroy(copy);
 
   // Running out of memory at any point of the copy leaves nothing behind.
-  int live = state_.live;
+  int live = state_.live();
   for (int budget = 0; budget < 4; ++budget) {  // the record, then three strings
     SCOPED_TRACE(budget);
-    state_.budget = budget;
+    state_.FailAfter(budget);
     copy = reinterpret_cast<QOXEnv*>(1);
     EXPECT_EQ(qoxenvCopy(env_, &copy), kQOXErrOutOfMemory);
     EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(state_.live, live);
+    EXPECT_EQ(state_.live(), live);
   }
-  state_.budget = -1;
+  state_.FailAfter(-1);
 }
 
 }  // namespace

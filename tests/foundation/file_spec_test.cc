@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "counting_memory_mgr.h"
+#include "tests/common/counting_memory_mgr.h"
 #include "files_fixture.h"
 
 namespace {
@@ -54,14 +54,14 @@ TEST_F(FileSpecTest, ExportOfAnInvalidSpecFailsWithNullOutputs) {
 }
 
 TEST_F(FileSpecTest, RunningOutOfMemoryLeavesNothingBehind) {
-  counting_mgr::State state;
-  QOXMemoryMgr* counting = counting_mgr::Make(&state);
+  ostrak_test::CountingMemoryMgr state;
+  QOXMemoryMgr* counting = state.Make();
   ASSERT_NE(counting, nullptr);
-  const int baseline = state.live;
+  const int baseline = state.live();
   const uint8_t exported[] = {14, '/', 'a', 0};
   for (int budget : {0, 1, 2}) {
     SCOPED_TRACE(budget);
-    state.budget = budget;
+    state.FailAfter(budget);
     PFLFileSpec* spec = reinterpret_cast<PFLFileSpec*>(1);
     QOXError err = PFLNewFileSpecFromFullPath(counting, "/tmp/a", &spec);
     if (budget < 2) {
@@ -71,8 +71,8 @@ TEST_F(FileSpecTest, RunningOutOfMemoryLeavesNothingBehind) {
       ASSERT_EQ(err, 0);
       PFLFreeFileSpec(spec);
     }
-    EXPECT_EQ(state.live, baseline);
-    state.budget = budget;
+    EXPECT_EQ(state.live(), baseline);
+    state.FailAfter(budget);
     spec = reinterpret_cast<PFLFileSpec*>(1);
     err = PFLImportFileSpec(counting, exported, sizeof exported, &spec);
     if (budget < 2) {
@@ -82,9 +82,9 @@ TEST_F(FileSpecTest, RunningOutOfMemoryLeavesNothingBehind) {
       ASSERT_EQ(err, 0);
       PFLFreeFileSpec(spec);
     }
-    EXPECT_EQ(state.live, baseline);
+    EXPECT_EQ(state.live(), baseline);
   }
-  state.budget = -1;
+  state.FailAfter(-1);
   QOXFreeMemoryMgr(counting);
 }
 

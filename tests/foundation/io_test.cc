@@ -5,35 +5,12 @@
 #include <random>
 #include <vector>
 
-#include "counting_memory_mgr.h"
 #include "files_fixture.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
 using IOTest = FilesTest;
-
-// The shared counting manager, with a reallocation that also records the
-// sizes it is asked for.
-std::vector<size_t> gReallocSizes;
-QOXError RecordingRealloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue custom, void** block, size_t newSize,
-                          uint32_t flags, size_t oldSize) {
-  gReallocSizes.push_back(newSize);
-  return counting_mgr::Realloc(m, custom, block, newSize, flags, oldSize);
-}
-
-QOXMemoryMgr* RecordingMgr(counting_mgr::State* state) {
-  QOXNewMemoryMgrStruct rec{};
-  rec.sizeofStruct = sizeof rec;
-  rec.allocProc = counting_mgr::Alloc;
-  rec.reallocProc = RecordingRealloc;
-  rec.deallocProc = counting_mgr::Dealloc;
-  rec.secureAllocProc = counting_mgr::SecureAlloc;
-  rec.secureDeallocProc = counting_mgr::SecureDealloc;
-  rec.customValue = state;
-  QOXMemoryMgr* mgr = nullptr;
-  QOXNewMemoryMgrCustom(&rec, &mgr);
-  return mgr;
-}
 
 struct IOHolder {
   QOXIO* p = nullptr;
@@ -50,18 +27,19 @@ std::string Drain(QOXIO* memory) {
 }
 
 TEST_F(IOTest, MemoryStreamGrowsByHalfOrToTheEnd) {
-  counting_mgr::State state;
-  QOXMemoryMgr* counting = RecordingMgr(&state);
+  ostrak_test::CountingMemoryMgr state;
+  state.NoteReallocSizes(true);
+  QOXMemoryMgr* counting = state.Make();
   ASSERT_NE(counting, nullptr);
 
   std::vector<uint8_t> bytes(2000, 'x');
   for (auto [count, grown] : {std::pair<size_t, size_t>{600, 768}, {2000, 2000}}) {
-    gReallocSizes.clear();
+    state.ClearReallocSizes();
     IOHolder io;
     ASSERT_EQ(QOXNewMemoryIO(counting, &io.p), 0);
     ASSERT_EQ(QOXIOWrite(io.p, count, bytes.data()), 0);
-    ASSERT_EQ(gReallocSizes.size(), 1u);
-    EXPECT_EQ(gReallocSizes[0], grown + kQOXBlockHeaderSize) << count;
+    ASSERT_EQ(state.reallocSizes().size(), 1u);
+    EXPECT_EQ(state.reallocSizes()[0], grown + kQOXBlockHeaderSize) << count;
     QOXFileOffset end = 0, pos = 0;
     QOXIOGetEOF(io.p, &end);
     QOXIOGetPos(io.p, &pos);
@@ -74,27 +52,27 @@ TEST_F(IOTest, MemoryStreamGrowsByHalfOrToTheEnd) {
   IOHolder io;
   ASSERT_EQ(QOXNewMemoryIO(counting, &io.p), 0);
   ASSERT_EQ(QOXIOWrite(io.p, 10, bytes.data()), 0);
-  gReallocSizes.clear();
-  state.budget = 0;
+  state.ClearReallocSizes();
+  state.FailAfter(0);
   EXPECT_EQ(QOXIOWrite(io.p, 600, bytes.data()), kQOXErrOutOfMemory);
-  EXPECT_EQ(gReallocSizes, (std::vector<size_t>{768 + kQOXBlockHeaderSize, 610 + kQOXBlockHeaderSize}));
+  EXPECT_EQ(state.reallocSizes(), (std::vector<size_t>{768 + kQOXBlockHeaderSize, 610 + kQOXBlockHeaderSize}));
   QOXFileOffset end = 0;
   QOXIOGetEOF(io.p, &end);
   EXPECT_EQ(end, 10);
-  state.budget = -1;
+  state.FailAfter(-1);
   QOXFreeIO(io.p);
   io.p = nullptr;
 
   // A construction that runs out of memory leaves nothing behind.
-  int baseline = state.live;
+  int baseline = state.live();
   for (int budget : {0, 1}) {
-    state.budget = budget;
+    state.FailAfter(budget);
     QOXIO* none = reinterpret_cast<QOXIO*>(1);
     EXPECT_EQ(QOXNewMemoryIO(counting, &none), kQOXErrOutOfMemory) << budget;
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(state.live, baseline) << budget;
+    EXPECT_EQ(state.live(), baseline) << budget;
   }
-  state.budget = -1;
+  state.FailAfter(-1);
   QOXFreeMemoryMgr(counting);
 }
 

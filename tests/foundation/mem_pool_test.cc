@@ -5,71 +5,26 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
-
-// The context's memory manager: counts chunk releases, tells whether each
-// came back wiped, and can refuse large allocations.
-struct Tracker {
-  size_t refuseAbove = SIZE_MAX;  // allocation sizes above this fail
-  int cleanReleases = 0;
-  int dirtyReleases = 0;
-};
-
-void* TAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue c, size_t size, uint32_t) {
-  if (size > static_cast<Tracker*>(c)->refuseAbove) return nullptr;
-  return std::malloc(size);
-}
-QOXError TRealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void** block, size_t n, uint32_t,
-                  size_t) {
-  void* p = std::realloc(*block, n);
-  if (p == nullptr) return kQOXErrOutOfMemory;
-  *block = p;
-  return kQOXErrNoErr;
-}
-QOXError TDealloc(QOXMemoryMgr* mgr, QOXMemoryMgrCustomValue c, void* block, size_t size) {
-  if (mgr != nullptr) {
-    Tracker* t = static_cast<Tracker*>(c);
-    const unsigned char* p = static_cast<const unsigned char*>(block) + kQOXBlockHeaderSize;
-    bool clean = true;
-    for (size_t i = 0; i < size - kQOXBlockHeaderSize; ++i) clean = clean && p[i] == 0;
-    (clean ? t->cleanReleases : t->dirtyReleases)++;
-  }
-  std::free(block);
-  return kQOXErrNoErr;
-}
-void* TSecureAlloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue c, size_t size, uint32_t f,
-                   bool* locked) {
-  *locked = false;
-  return TAlloc(m, c, size, f);
-}
-QOXError TSecureDealloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue c, void* b, size_t s, bool) {
-  return TDealloc(m, c, b, s);
-}
 
 class MemPoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), kQOXErrNoErr);
-    QOXNewMemoryMgrStruct rec{};
-    rec.sizeofStruct = sizeof rec;
-    rec.allocProc = TAlloc;
-    rec.reallocProc = TRealloc;
-    rec.deallocProc = TDealloc;
-    rec.secureAllocProc = TSecureAlloc;
-    rec.secureDeallocProc = TSecureDealloc;
-    rec.customValue = &tracker_;
-    QOXMemoryMgr* mgr = nullptr;
-    ASSERT_EQ(QOXNewMemoryMgrCustom(&rec, &mgr), kQOXErrNoErr);
+    // The context's memory manager counts chunk releases, tells whether
+    // each came back wiped, and can refuse large allocations.
+    QOXMemoryMgr* mgr = tracker_.Make();
+    ASSERT_NE(mgr, nullptr);
     QOXNewContextStruct ctxRec{kQOXAPIVersion, mgr, 0};
     ASSERT_EQ(QOXNewContextCustom(&ctxRec, &context_), kQOXErrNoErr);
     memPoolInit(context_, &pool_);
-    tracker_ = Tracker{};
+    tracker_.ResetReleases();
   }
   void TearDown() override {
     memPoolEmpty(&pool_);
@@ -80,7 +35,7 @@ class MemPoolTest : public ::testing::Test {
     return static_cast<size_t>(static_cast<const uint8_t*>(block) -
                                reinterpret_cast<const uint8_t*>(pool_.head));
   }
-  Tracker tracker_;
+  ostrak_test::CountingMemoryMgr tracker_;
   QOXContext* context_ = nullptr;
   MemPool pool_{};
 };
@@ -135,8 +90,8 @@ TEST_F(MemPoolTest, CutBackFreesNewerChunksWipedAndRestoresTheMark) {
   EXPECT_EQ(pool_.total, mark.total + 3 * 4096);
 
   memPoolCutBack(&pool_, &mark);
-  EXPECT_EQ(tracker_.cleanReleases, 3);
-  EXPECT_EQ(tracker_.dirtyReleases, 0);
+  EXPECT_EQ(tracker_.freed() - tracker_.dirtyFreed(), 3);
+  EXPECT_EQ(tracker_.dirtyFreed(), 0);
   EXPECT_EQ(pool_.head, mark.head);
   EXPECT_EQ(pool_.free, mark.free);
   EXPECT_EQ(pool_.left, mark.left);
@@ -159,8 +114,8 @@ TEST_F(MemPoolTest, CutBackFreesNewerChunksWipedAndRestoresTheMark) {
 TEST_F(MemPoolTest, EmptyWipesAndFreesEveryChunk) {
   for (int i = 0; i < 4; ++i) std::memset(memPoolAlloc(&pool_, 3000, 4), 0x77, 3000);
   memPoolEmpty(&pool_);
-  EXPECT_EQ(tracker_.cleanReleases, 4);
-  EXPECT_EQ(tracker_.dirtyReleases, 0);
+  EXPECT_EQ(tracker_.freed() - tracker_.dirtyFreed(), 4);
+  EXPECT_EQ(tracker_.dirtyFreed(), 0);
   EXPECT_EQ(pool_.head, nullptr);
   EXPECT_EQ(pool_.left, 0u);
   EXPECT_EQ(pool_.total, 0u);
@@ -170,21 +125,21 @@ TEST_F(MemPoolTest, EmptyWipesAndFreesEveryChunk) {
 int gPurgeCalls = 0;
 int PurgeOnce(void* arg, size_t) {
   ++gPurgeCalls;
-  Tracker* t = static_cast<Tracker*>(arg);
-  if (t->refuseAbove == SIZE_MAX) return 0;
-  t->refuseAbove = SIZE_MAX;  // "freed memory elsewhere"
+  auto* t = static_cast<ostrak_test::CountingMemoryMgr*>(arg);
+  if (t->refuseAbove() == SIZE_MAX) return 0;
+  t->RefuseAbove(SIZE_MAX);  // "freed memory elsewhere"
   return 1;
 }
 
 TEST_F(MemPoolTest, FailureHalvesTowardsTheNeedThenGivesUp) {
   // 8192 is refused, the exact need (5000 + 16-byte chunk header) is not.
-  tracker_.refuseAbove = 6000 + kQOXBlockHeaderSize;
+  tracker_.RefuseAbove(6000 + kQOXBlockHeaderSize);
   void* p = memPoolAlloc(&pool_, 5000, 1);
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(pool_.total, 5016u);
   EXPECT_EQ(pool_.left, 0u);
 
-  tracker_.refuseAbove = 100;
+  tracker_.RefuseAbove(100);
   MemPool before = pool_;
   EXPECT_EQ(memPoolAlloc(&pool_, 500, 1), nullptr);
   EXPECT_EQ(std::memcmp(&before, &pool_, sizeof pool_), 0) << "a failure leaves the pool as it was";
@@ -221,7 +176,7 @@ TEST_F(MemPoolTest, MemoryManagerOverThePool) {
   for (int i = 0; i < 32; ++i) ASSERT_EQ(static_cast<uint8_t*>(s)[i], 0) << "wiped on free";
 
   EXPECT_EQ(QOXFreeMemoryMgr(mgr), kQOXErrNoErr);
-  EXPECT_EQ(tracker_.cleanReleases + tracker_.dirtyReleases, 0) << "nothing left the pool";
+  EXPECT_EQ(tracker_.freed(), 0) << "nothing left the pool";
   EXPECT_EQ(pool_.total, total);
 }
 

@@ -20,96 +20,25 @@
 #include "tests/common/scoped_services.h"
 #include "foundation/memory_mgr.h"
 #include "crypto/pkalg.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace toolkit_doubles {
 
-// Live block counts of one counting manager.
-struct Counts {
-  std::atomic<long> plain{0};
-  std::atomic<long> secure{0};
-  std::atomic<long> secureFreedUnwiped{0};  // secure blocks whose data was not zero at release
-  std::atomic<long> budget{-1};  // allocations still allowed; -1 = no limit
-};
-
-// One allocation from the budget; false when it is spent.
-inline bool Take(Counts* counts) {
-  long b = counts->budget.load();
-  while (b != -1) {
-    if (b == 0) return false;
-    if (counts->budget.compare_exchange_weak(b, b - 1)) return true;
-  }
-  return true;
-}
-
-inline void* CountAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, size_t size, uint32_t) {
-  if (!Take(static_cast<Counts*>(custom))) return nullptr;
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p != nullptr) static_cast<Counts*>(custom)->plain++;
-  return p;
-}
-
-inline QOXError CountRealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, void** block,
-                             size_t newSize, uint32_t, size_t) {
-  if (!Take(static_cast<Counts*>(custom))) return kQOXErrOutOfMemory;
-  void* p = std::realloc(*block, newSize == 0 ? 1 : newSize);
-  if (p == nullptr) return kQOXErrOutOfMemory;
-  *block = p;
-  return kQOXErrNoErr;
-}
-
-inline QOXError CountFree(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, void* block, size_t) {
-  std::free(block);
-  static_cast<Counts*>(custom)->plain--;
-  return kQOXErrNoErr;
-}
-
-inline void* CountSecureAlloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, size_t size,
-                              uint32_t, bool* locked) {
-  *locked = false;
-  if (!Take(static_cast<Counts*>(custom))) return nullptr;
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p != nullptr) static_cast<Counts*>(custom)->secure++;
-  return p;
-}
-
-inline QOXError CountSecureFree(QOXMemoryMgr*, QOXMemoryMgrCustomValue custom, void* block,
-                                size_t size, bool) {
-  auto* counts = static_cast<Counts*>(custom);
-  const auto* bytes = static_cast<const uint8_t*>(block);
-  for (size_t i = kQOXBlockHeaderSize; i < size; ++i) {
-    if (bytes[i] != 0) {
-      counts->secureFreedUnwiped++;
-      break;
-    }
-  }
-  std::free(block);
-  counts->secure--;
-  return kQOXErrNoErr;
-}
-
-// A started toolkit and one context over a counting manager. The manager is
-// handed to the context, which frees it with itself.
+// A started toolkit and one context over the test memory manager. The
+// manager is handed to the context, which frees it with itself.
 class CountingContext {
  public:
   CountingContext() {
     EXPECT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), kQOXErrNoErr);
-    QOXNewMemoryMgrStruct record{};
-    record.sizeofStruct = sizeof(record);
-    record.allocProc = CountAlloc;
-    record.reallocProc = CountRealloc;
-    record.deallocProc = CountFree;
-    record.secureAllocProc = CountSecureAlloc;
-    record.secureDeallocProc = CountSecureFree;
-    record.customValue = &counts_;
-    QOXMemoryMgr* mgr = nullptr;
-    EXPECT_EQ(QOXNewMemoryMgrCustom(&record, &mgr), kQOXErrNoErr);
+    QOXMemoryMgr* mgr = counts_.Make();
+    EXPECT_NE(mgr, nullptr);
     QOXNewContextStruct ctxRecord{kQOXAPIVersion, mgr, 0};
     EXPECT_EQ(QOXNewContextCustom(&ctxRecord, &context_), kQOXErrNoErr);
-    basePlain_ = counts_.plain;
-    baseSecure_ = counts_.secure;
+    basePlain_ = counts_.livePlain();
+    baseSecure_ = counts_.liveSecure();
   }
   ~CountingContext() {
-    counts_.budget = -1;
+    counts_.FailAfter(-1);
     QOXFreeContext(context_);
     QOXsdkCleanup();
   }
@@ -118,14 +47,15 @@ class CountingContext {
 
   QOXContext* get() const { return context_; }
   // Blocks made since the context was created and not yet given back.
-  long livePlain() const { return counts_.plain - basePlain_; }
-  long liveSecure() const { return counts_.secure - baseSecure_; }
-  long unwipedSecure() const { return counts_.secureFreedUnwiped; }
+  long livePlain() const { return counts_.livePlain() - basePlain_; }
+  long liveSecure() const { return counts_.liveSecure() - baseSecure_; }
+  // Secure blocks whose data was not zero when they were given back.
+  long unwipedSecure() const { return counts_.dirtySecureFreed(); }
   // Lets n more allocations succeed and refuses the rest; -1 lifts the limit.
-  void setBudget(long n) { counts_.budget = n; }
+  void setBudget(long n) { counts_.FailAfter(n); }
 
  private:
-  Counts counts_;
+  ostrak_test::CountingMemoryMgr counts_;
   QOXContext* context_ = nullptr;
   long basePlain_ = 0;
   long baseSecure_ = 0;

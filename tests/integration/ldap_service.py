@@ -129,13 +129,15 @@ class Daemon:
             if self.proc.poll() is not None:
                 with open(self.root.file("logs", "stderr"), errors="replace") as f:
                     raise AssertionError("ostrakd ended: %s" % f.read())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                if os.path.exists(self.fifo()):
+            # The console's FIFO appears once the listener has handed over,
+            # so exactly one probe connection is accepted and counted.
+            if os.path.exists(self.fifo()):
+                try:
+                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
                     self.wait_probe_closed()
                     return
-            except OSError:
-                pass
+                except OSError:
+                    pass
             time.sleep(0.1)
         raise AssertionError("ostrakd does not listen")
 

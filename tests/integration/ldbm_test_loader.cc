@@ -17,7 +17,6 @@
 #include "backend/ldbm_ops.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
-#include "server/backend.h"
 #include "server/connection.h"
 #include "server/main/wiring.h"
 #include "server/support/zovurez.h"
@@ -28,7 +27,7 @@ Backend* Open(const char* directory) {
   static Backend be{};
   be = Backend{};
   be.type = "ldbm";
-  be.close = ldbm_back_close;
+  be.ops.close = ldbm_back_close;
   if (ldbm_back_init(&be) != 0) return nullptr;
   LdbmState(&be)->directory = zovurezStrdup(directory);
   return &be;

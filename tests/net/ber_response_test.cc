@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -18,37 +16,10 @@
 #include "foundation/sdk_errors.h"
 #include "net/ber.h"
 #include "net/sockets.h"
+#include "tests/common/counting_memory_mgr.h"
 #include "tests/net/tls_double.h"
 
 namespace {
-
-// A memory manager that records the largest request it was asked for.
-std::atomic<size_t> g_largestRequest{0};
-
-void* Alloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, size_t size, uint32_t) {
-  size_t seen = g_largestRequest.load();
-  while (size > seen && !g_largestRequest.compare_exchange_weak(seen, size)) {
-  }
-  return std::malloc(size ? size : 1);
-}
-QOXError Realloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void** block, size_t size, uint32_t,
-                 size_t) {
-  void* p = std::realloc(*block, size ? size : 1);
-  if (!p) return kQOXErrOutOfMemory;
-  *block = p;
-  return kQOXErrNoErr;
-}
-QOXError Dealloc(QOXMemoryMgr*, QOXMemoryMgrCustomValue, void* block, size_t) {
-  std::free(block);
-  return kQOXErrNoErr;
-}
-void* SecureAlloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue c, size_t size, uint32_t f, bool* locked) {
-  *locked = false;
-  return Alloc(m, c, size, f);
-}
-QOXError SecureDealloc(QOXMemoryMgr* m, QOXMemoryMgrCustomValue c, void* block, size_t size, bool) {
-  return Dealloc(m, c, block, size);
-}
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> l) {
   std::vector<uint8_t> v;
@@ -59,20 +30,14 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> l) {
 class ReadResponseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QOXNewMemoryMgrStruct rec{};
-    rec.sizeofStruct = sizeof rec;
-    rec.allocProc = Alloc;
-    rec.reallocProc = Realloc;
-    rec.deallocProc = Dealloc;
-    rec.secureAllocProc = SecureAlloc;
-    rec.secureDeallocProc = SecureDealloc;
-    ASSERT_EQ(QOXNewMemoryMgrCustom(&rec, &mgr_), kQOXErrNoErr);
+    mgr_ = memory_.Make();
+    ASSERT_NE(mgr_, nullptr);
     ASSERT_EQ(qoxNewBERElement(mgr_, &e_), kQOXErrNoErr);
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     reader_ = fds[0];
     peer_ = fds[1];
-    g_largestRequest = 0;
+    memory_.ResetLargestRequest();
   }
   void TearDown() override {
     if (sender_.joinable()) sender_.join();
@@ -114,6 +79,8 @@ class ReadResponseTest : public ::testing::Test {
     EXPECT_EQ(n, 0u);
   }
 
+  // Records the largest request it was asked for.
+  ostrak_test::CountingMemoryMgr memory_;
   QOXMemoryMgr* mgr_ = nullptr;
   QOXberElement* e_ = nullptr;
   int reader_ = -1, peer_ = -1;
@@ -183,9 +150,9 @@ TEST_F(ReadResponseTest, RefusesLengthsBeforeAllocatingForThem) {
   };
   for (const Case& c : cases) {
     ASSERT_EQ(::send(peer_, c.wire.data(), c.wire.size(), 0), static_cast<ssize_t>(c.wire.size()));
-    g_largestRequest = 0;
+    memory_.ResetLargestRequest();
     EXPECT_EQ(QOXberReadResponse(e_, reader_, 2000, c.maxLength), kQOXErrBadParams) << c.what;
-    EXPECT_LT(g_largestRequest.load(), 1024u) << c.what;
+    EXPECT_LT(memory_.largestRequest(), 1024u) << c.what;
     ExpectNoBuffer();
     // Drop whatever of this case is still in the socket.
     char junk[16];

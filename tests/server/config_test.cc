@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/ldbm_register.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
 #include "server/access_rules.h"
@@ -137,9 +138,10 @@ int RecordingConfig(Backend*, const char* file, int line, int argc, char** argv)
 class Passes : public ::testing::Test {
  protected:
   void SetUp() override {
+    ldbm_register();
     ASSERT_EQ(vuzizInitGlobals(&g), 0);
     new_backend("ldbm", &g->backends, &g->backendCount, &g->backendCapacity);
-    select_backend()->config = RecordingConfig;
+    select_backend()->ops.config = RecordingConfig;
     gBackendLines = &backendLines_;
   }
   void TearDown() override {

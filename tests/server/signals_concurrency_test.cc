@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 #include <thread>
 
+#include "backend/ldbm_register.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
 #include "foundation/sdk_errors.h"
@@ -78,14 +81,15 @@ TEST(Signals, HandlersSetFlagsAndTheRelayWakesTheListener) {
 }
 
 TEST(BackendTable, RecordsEntryPointsAndClose) {
+  ldbm_register();
   ASSERT_EQ(vuzizInitGlobals(&g), 0);
   EXPECT_EQ(new_backend("LDBM", &g->backends, &g->backendCount, &g->backendCapacity), 0);
   EXPECT_EQ(g->backendCapacity, 2);
   Backend* be = select_backend();
   ASSERT_NE(be, nullptr);
   EXPECT_STREQ(be->type, "ldbm");
-  EXPECT_NE(be->config, nullptr);
-  EXPECT_NE(be->close, nullptr);
+  EXPECT_NE(be->ops.config, nullptr);
+  EXPECT_NE(be->ops.close, nullptr);
   // An unknown type gives a record without entry points, and success.
   EXPECT_EQ(new_backend("shell", &g->backends, &g->backendCount, &g->backendCapacity), 0);
   EXPECT_EQ(new_backend("x", &g->backends, &g->backendCount, &g->backendCapacity), 0);
@@ -93,9 +97,9 @@ TEST(BackendTable, RecordsEntryPointsAndClose) {
   EXPECT_EQ(g->backendCapacity, 4);  // grows two records at a time
   Backend& unknown = g->backends[1];
   EXPECT_EQ(unknown.type, nullptr);
-  EXPECT_EQ(unknown.bind, nullptr);
-  EXPECT_EQ(unknown.config, nullptr);
-  EXPECT_EQ(unknown.release, nullptr);
+  EXPECT_EQ(unknown.ops.bind, nullptr);
+  EXPECT_EQ(unknown.ops.config, nullptr);
+  EXPECT_EQ(unknown.ops.release, nullptr);
   EXPECT_EQ(be_issuffix(), 1);
   EXPECT_EQ(be_isroot(), 0);
   EXPECT_EQ(be_isroot_pw(), 0);
@@ -112,6 +116,90 @@ TEST(BackendTable, RecordsEntryPointsAndClose) {
   EXPECT_EQ(g->backends, nullptr);
   EXPECT_EQ(g->backendCount, 0);
   vuzizReleaseGlobals(&g, 0);
+}
+
+// A registration whose entry points and storage calls note their calls.
+struct RegistrationCalls {
+  int init = 0;
+  Backend* initRecord = nullptr;
+  int sync = 0;
+  int resetRefcounts = 0;
+  int lock = 0;
+};
+RegistrationCalls gCalls;
+
+const BackendRegistration* NotingRegistration() {
+  static const BackendRegistration registration = [] {
+    BackendRegistration r{};
+    r.type = "ldbm";
+    r.ops.init = [](Backend* be) {
+      ++gCalls.init;
+      gCalls.initRecord = be;
+      return 0;
+    };
+    r.ops.sync = [](Backend*) {
+      ++gCalls.sync;
+      return 0;
+    };
+    r.storage.lockDBs = [](Backend*, FILE** lock) {
+      ++gCalls.lock;
+      *lock = nullptr;
+      return 0;
+    };
+    r.storage.cacheResetRefcounts = [](Backend*) { ++gCalls.resetRefcounts; };
+    return r;
+  }();
+  return &registration;
+}
+
+TEST(BackendTable, CoreReachesTheBackendOnlyThroughItsRegistration) {
+  // Nothing registered: a record without entry points, said in the log,
+  // and start-up storage calls that fail, so the daemon stops before serving.
+  be_register(nullptr);
+  ASSERT_EQ(vuzizInitGlobals(&g), 0);
+  ErrorLogInit("test", kLogVerbose, 0, 1, nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(new_backend("ldbm", &g->backends, &g->backendCount, &g->backendCapacity), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("No backend is registered"), std::string::npos);
+  ErrorLogClose();
+  Backend* be = select_backend();
+  ASSERT_NE(be, nullptr);
+  EXPECT_EQ(be->type, nullptr);
+  EXPECT_EQ(be->ops.init, nullptr);
+  EXPECT_EQ(be->ops.bind, nullptr);
+  EXPECT_EQ(be->ops.search, nullptr);
+  EXPECT_EQ(be->ops.config, nullptr);
+  EXPECT_EQ(be_CreateDatabases(be), -1);
+  FILE* lock = stdin;
+  EXPECT_EQ(be_LockDBs(be, &lock), 1);
+  EXPECT_EQ(lock, nullptr);
+  uint16_t found = 7;
+  EXPECT_EQ(be_CheckRequiredDBs(be, &found), 1);
+  EXPECT_EQ(found, 0);
+  int method = 0;
+  EXPECT_NE(be_ReadIndexMethodFromDB(be, &method), 0);
+  EXPECT_NE(be_WriteIndexMethodToDB(be, 1), 0);
+  EXPECT_EQ(be_CheckCacheSplitInfo(), 0);
+  be_close();
+
+  // Registered: new_backend copies the table and calls init at once; the
+  // idle sync and the storage calls go through the registration.
+  be_register(NotingRegistration());
+  gCalls = RegistrationCalls{};
+  EXPECT_EQ(new_backend("LDBM", &g->backends, &g->backendCount, &g->backendCapacity), 0);
+  be = select_backend();
+  EXPECT_STREQ(be->type, "ldbm");
+  EXPECT_EQ(gCalls.init, 1);
+  EXPECT_EQ(gCalls.initRecord, be);
+  EXPECT_EQ(be->ops.bind, nullptr);  // not in that table
+  EXPECT_EQ(be_LockDBs(be, &lock), 0);
+  EXPECT_EQ(gCalls.lock, 1);
+  be_SyncDB();
+  EXPECT_EQ(gCalls.sync, 1);
+  EXPECT_EQ(gCalls.resetRefcounts, 1);
+  be_close();
+  vuzizReleaseGlobals(&g, 0);
+  ldbm_register();
 }
 
 }  // namespace

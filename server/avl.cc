@@ -2,7 +2,7 @@
 // whether the subtree just visited changed height; a node whose balance
 // would leave -1..+1 is rotated (single when the child leans the same way,
 // double otherwise).
-#include "backend/avl.h"
+#include "server/avl.h"
 
 #include <cstdio>
 #include <mutex>

@@ -12,8 +12,8 @@
 // Thread safety: a tree has no lock; each caller guards its tree with its
 // own lock or keeps it to one thread. avl_getfirst/avl_getnext share one
 // process-wide list and must not run on two threads at once.
-#ifndef OSTRAK_BACKEND_AVL_H_
-#define OSTRAK_BACKEND_AVL_H_
+#ifndef OSTRAK_SERVER_AVL_H_
+#define OSTRAK_SERVER_AVL_H_
 
 struct Avlnode {
   void* avl_data;
@@ -57,4 +57,4 @@ int avl_free(Avlnode* root, AvlFree freeFunction);
 void* avl_getfirst(Avlnode* root);
 void* avl_getnext();
 
-#endif  // OSTRAK_BACKEND_AVL_H_
+#endif  // OSTRAK_SERVER_AVL_H_

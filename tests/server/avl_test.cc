@@ -1,6 +1,6 @@
 // AVL tree: order and balance against std::set under random inserts and
 // deletes, duplicate handling, the walks and their stop values, freeing.
-#include "backend/avl.h"
+#include "server/avl.h"
 
 #include <gtest/gtest.h>
 
