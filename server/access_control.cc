@@ -8,8 +8,9 @@
 #include <string>
 
 #include "crypto/hash.h"
-#include "foundation/sdk_errors.h"
 #include "foundation/armor_base64.h"
+#include "foundation/keydb_services.h"
+#include "foundation/sdk_errors.h"
 #include "net/ldap_result.h"
 #include "server/connection.h"
 #include "server/entry.h"

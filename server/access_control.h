@@ -25,7 +25,6 @@
 #include "server/ldap_service_calls.h"
 
 struct QOXContext;
-struct QOXKeyDBObj;
 struct Modification;
 
 inline constexpr int kLdapInsufficientAccess = 50;
@@ -64,9 +63,5 @@ struct LdapModRecord {
 LdapModRecord* alloc_ldapmod();
 void free_ldapmod(LdapModRecord* mod);
 void free_ldmarr(LdapModRecord** mods);
-
-// The full-length key-ID text of a client's TLS key ("0x" and 16 digits).
-// A seam until the key database lands: -11975.
-QOXError vuzizClientKeyIDText(QOXContext* context, QOXKeyDBObj* key, char* text, size_t size);
 
 #endif  // OSTRAK_SERVER_ACCESS_CONTROL_H_

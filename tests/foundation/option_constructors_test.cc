@@ -1,6 +1,6 @@
 // Option constructors: their argument checks, the option type each one
 // makes, what each stores, and the references that key-set and key-database
-// options hold (with key-database stand-ins behind the seams).
+// options hold (with key-database doubles in the key-database table).
 #include "foundation/sdk/option_constructors.h"
 
 #include <gtest/gtest.h>

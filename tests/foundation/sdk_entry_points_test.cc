@@ -1,7 +1,7 @@
 // Entry points with a run of option lists: refusals release the run, a run
 // holding a sentinel returns its recorded error without reaching the
-// operation, accepted runs reach the operation (still a "not available"
-// seam) and the built list is freed, persistent lists survive. The counting
+// operation, accepted runs reach the operation (the key database's or the
+// pipeline's stand-in, "not available") and the built list is freed, persistent lists survive. The counting
 // context in the fixture shows that nothing of a run is leaked or freed
 // twice on any path.
 #include "foundation/sdk/sdk_entry_points.h"

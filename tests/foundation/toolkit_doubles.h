@@ -1,7 +1,8 @@
 // Test helpers shared by the option, event, entry-point and passphrase-cache
 // tests: a context over a counting memory manager (so a test can show that
 // every block it caused was given back), and stand-ins for key-database
-// objects and secret keys installed through the key-database seams.
+// objects and secret keys, installed in the key-database table
+// (foundation/keydb_services.h) as the key database would register itself.
 #ifndef OSTRAK_TESTS_FOUNDATION_TOOLKIT_DOUBLES_H_
 #define OSTRAK_TESTS_FOUNDATION_TOOLKIT_DOUBLES_H_
 

@@ -1,6 +1,8 @@
 """A serving ostrakd and its signals: SIGHUP restarts it in the same process
 (configuration and event log read again, the port still served), SIGTERM,
-SIGINT and SIGUSR2 end it with status 0, and the PID files say who it is."""
+SIGINT and SIGUSR2 end it with status 0, and the PID files say who it is.
+Also its start-up with a random seed file: the file is taken into the pool
+and written anew before the daemon serves; a missing one stops the start."""
 
 import os
 import signal
@@ -17,9 +19,9 @@ BIND = bytes.fromhex("300c020101600702010204008000")
 
 
 class Serving(h.RootTestCase):
-    def start(self):
-        self.root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
-                               "Directory ../data\n" % self.root.port)
+    def start(self, extra="SecureMode disabled\n"):
+        self.root.write_config("Port %d\nAccessLogFile ../logs/access.log\nDirectory ../data\n%s"
+                               % (self.root.port, extra))
         # -d 0 keeps the process in the foreground with errors on stderr.
         proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=self.root.file("bin"),
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -87,6 +89,31 @@ class Serving(h.RootTestCase):
                 proc.send_signal(sig)
                 out, err = proc.communicate(timeout=h.TIMEOUT)
                 self.assertEqual(proc.returncode, 0, err)
+
+    def test_start_up_writes_the_random_seed_file(self):
+        # The seed file is set when secure mode is not disabled; without a TLS
+        # key the daemon then turns secure mode off and serves the plain port.
+        seed = self.root.file("etc", "seed")
+        old = bytes(range(48))
+        with open(seed, "wb") as f:
+            f.write(old)
+        proc = self.start("SecureMode optional\nSecurePort %d\nRandSeedFile ../etc/seed\n" % h.free_port())
+        self.wait_for(self.bind_answers, "the first bind", proc)
+        with open(seed, "rb") as f:
+            new = f.read()
+        # Rewritten with fresh pool output, at least one 512-byte block.
+        self.assertGreaterEqual(len(new), 512)
+        self.assertNotEqual(new[:len(old)], old)
+
+    def test_missing_random_seed_file_stops_the_start(self):
+        proc = self.start("SecureMode optional\nSecurePort %d\nRandSeedFile ../etc/none\n" % h.free_port())
+        out, err = proc.communicate(timeout=h.TIMEOUT)
+        err = err.decode(errors="replace")
+        path = self.root.file("bin", "../etc/none")  # the start directory joined, as configured
+        self.assertIn("Error: Setting the QOX random seed file (%s) failed with error -12000 (" % path, err)
+        self.assertIn("Error: Could not set randseed file.", err)
+        self.assertFalse(os.path.exists(self.root.file("etc", "none")))
+        self.assertNotEqual(proc.returncode, 0)
 
 
 if __name__ == "__main__":
