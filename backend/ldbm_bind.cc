@@ -87,8 +87,9 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   Password pw(cred);
   Attribute* recon = attr_find(e->e_attrs, "qoxrecondata");
   if (recon != nullptr && recon->a_vals != nullptr && recon->a_vals[0] != nullptr && pw.text != nullptr &&
-      vuzizKeySubmissionServices().qoxVerifyKeyReconstructruct(conn->context, reinterpret_cast<const uint8_t*>(recon->a_vals[0]->bv_val),
-                                  recon->a_vals[0]->bv_len, dn, pw.text) != 0) {
+      vuzizKeySubmissionServices().qoxVerifyKeyReconstructruct(
+          conn->context, reinterpret_cast<const uint8_t*>(recon->a_vals[0]->bv_val), recon->a_vals[0]->bv_len, dn,
+          pw.text) != 0) {
     conn->reconstructionBind = 1;
     return 0;
   }

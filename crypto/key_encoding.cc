@@ -81,7 +81,8 @@ QOXError FramingS2K(const Framing& f, const uint8_t* buffer, size_t length, QOXC
     *out = SimpleMD5(context);
     return *out == nullptr ? kQOXErrOutOfMemory : kQOXErrNoErr;
   }
-  int32_t used = qoxStringToKeyServices().qoxS2Kdecode(out, context, buffer + f.specifierOffset, length - f.specifierOffset);
+  int32_t used =
+      qoxStringToKeyServices().qoxS2Kdecode(out, context, buffer + f.specifierOffset, length - f.specifierOffset);
   if (used == kQOXErrBadParams) return kQOXErrKeyPacketTruncated;  // specifier cut short
   if (used < 0) return used;
   *consumed = static_cast<size_t>(used);

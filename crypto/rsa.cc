@@ -278,7 +278,8 @@ QOXError rsaChangeLock(QOXSecKey* key, QOXEnv* env, QOXRandomContext* rc, const 
     return qoxSecretBodyWrite(record->context, rc, nullptr, 0, nullptr, nullptr, pub, 2, sec, 4, oldStyle,
                               &record->body);
   }
-  QOXStringToKey* s2k = s2kKind != 0 ? qoxStringToKeyServices().qoxS2Kcreate(record->context, rc, s2kKind) : qoxStringToKeyServices().qoxS2KdefaultV3(record->context);
+  QOXStringToKey* s2k = s2kKind != 0 ? qoxStringToKeyServices().qoxS2Kcreate(record->context, rc, s2kKind)
+                                     : qoxStringToKeyServices().qoxS2KdefaultV3(record->context);
   const QOXCipherVTBL* cipher = s2kKind != 0 ? qoxCipherDefaultKey(env) : qoxCipherDefaultKeyV3(env);
   QOXError err = kQOXErrOutOfMemory;
   if (s2k != nullptr && cipher != nullptr && rc != nullptr) {

@@ -253,7 +253,8 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
 
   if (g->SecureMode != kSecureDisabled) {
-    if (vuzizKeySubmissionServices().SetRandSeedFile(g->context, g_pszCurrentDirectory, g->RandSeedFile) != kQOXErrNoErr) {
+    if (vuzizKeySubmissionServices().SetRandSeedFile(g->context, g_pszCurrentDirectory, g->RandSeedFile) !=
+        kQOXErrNoErr) {
       LogError(kLogError, "Could not set randseed file.");
       return 1;
     }
@@ -268,9 +269,9 @@ int RunServer(const Options& o, FILE** dbLock) {
       }
     } else {
       QOXKeyID wanted = g->ServerSecureKeyID;
-      QOXError err = vuzizKeySubmissionServices().GetPrivateKey(g->context, &wanted, g->tlsKeyDB, o.noPrompt ? 1 : 0, &g->SecureMode, 0, 0,
-                                   "QOX Keyserver: Enter passphrase for secure server key", &g->tlsKeyID,
-                                   &g->tlsPassphrase);
+      QOXError err = vuzizKeySubmissionServices().GetPrivateKey(
+          g->context, &wanted, g->tlsKeyDB, o.noPrompt ? 1 : 0, &g->SecureMode, 0, 0,
+          "QOX Keyserver: Enter passphrase for secure server key", &g->tlsKeyID, &g->tlsPassphrase);
       if (err != kQOXErrNoErr && err != kQOXErrUserAbort && err != kQOXErrNoSecretKeyFound) {
         LogError(kLogError, "Could not retrieve LDAPS signing key");
         return 1;

@@ -8,10 +8,14 @@
 
 #include "foundation/context.h"
 #include "foundation/file_spec.h"
+#include "foundation/keydb_services.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
 
 namespace {
+
+// The key database's calls, as registered (foundation/keydb_services.h).
+const QOXKeyDBServices& KeyDB() { return qoxKeyDBServices(); }
 
 constexpr size_t kWordSize = 4;
 constexpr uintptr_t kRevocationClass = 128;
@@ -35,14 +39,14 @@ QOXError AllocatedOptionHandlerProc(QOXContext* context, int32_t operation, QOXO
   auto* record = reinterpret_cast<uintptr_t*>(*value);
   switch (operation) {
     case kQOXOptionHandler_FreeData:
-      if (HoldsKeySetRecord(type)) qoxKeyDBServices().QOXFreeKeySet(reinterpret_cast<QOXKeySet*>(record[0]));
+      if (HoldsKeySetRecord(type)) KeyDB().QOXFreeKeySet(reinterpret_cast<QOXKeySet*>(record[0]));
       qoxContextMemFree(context, record);
       return kQOXErrNoErr;
     case kQOXOptionHandler_CopyData: {
       void* copy = qoxContextMemAlloc(context, valueSize, 0);
       if (copy == nullptr) return kQOXErrOutOfMemory;
       std::memcpy(copy, record, valueSize);
-      if (HoldsKeySetRecord(type)) qoxKeyDBServices().QOXIncKeySetRefCount(reinterpret_cast<QOXKeySet*>(record[0]));
+      if (HoldsKeySetRecord(type)) KeyDB().QOXIncKeySetRefCount(reinterpret_cast<QOXKeySet*>(record[0]));
       *newValue = reinterpret_cast<uintptr_t>(copy);
       *newSize = valueSize;
       return kQOXErrNoErr;
@@ -67,13 +71,13 @@ QOXError SpecialOptionHandlerProc(QOXContext*, int32_t operation, QOXOptionType 
                                   size_t* newSize) {
   switch (operation) {
     case kQOXOptionHandler_FreeData:
-      if (HoldsKeySetRef(type)) qoxKeyDBServices().QOXFreeKeySet(reinterpret_cast<QOXKeySet*>(*value));
-      if (HoldsKeyDBRef(type)) qoxKeyDBServices().QOXFreeKeyDB(reinterpret_cast<QOXKeyDB*>(*value));
+      if (HoldsKeySetRef(type)) KeyDB().QOXFreeKeySet(reinterpret_cast<QOXKeySet*>(*value));
+      if (HoldsKeyDBRef(type)) KeyDB().QOXFreeKeyDB(reinterpret_cast<QOXKeyDB*>(*value));
       return kQOXErrNoErr;
     case kQOXOptionHandler_CopyData: {
       QOXError err = kQOXErrNoErr;
-      if (HoldsKeySetRef(type)) err = qoxKeyDBServices().QOXIncKeySetRefCount(reinterpret_cast<QOXKeySet*>(*value));
-      if (HoldsKeyDBRef(type)) err = qoxKeyDBServices().QOXIncKeyDBRefCount(reinterpret_cast<QOXKeyDB*>(*value));
+      if (HoldsKeySetRef(type)) err = KeyDB().QOXIncKeySetRefCount(reinterpret_cast<QOXKeySet*>(*value));
+      if (HoldsKeyDBRef(type)) err = KeyDB().QOXIncKeyDBRefCount(reinterpret_cast<QOXKeyDB*>(*value));
       if (err != kQOXErrNoErr) return err;
       *newValue = *value;
       *newSize = valueSize;
@@ -124,29 +128,29 @@ QOXOptionListRef MakeObject(QOXContext* context, QOXOptionType type, const void*
 
 // Key set options that hold one reference (14, 70).
 QOXOptionListRef MakeKeySetRef(QOXContext* context, QOXOptionType type, QOXKeySet* keySet) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeySetIsValid(keySet) || !Gate()) return Refused();
-  if (qoxKeyDBServices().QOXIncKeySetRefCount(keySet) != kQOXErrNoErr) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeySetIsValid(keySet) || !Gate()) return Refused();
+  if (KeyDB().QOXIncKeySetRefCount(keySet) != kQOXErrNoErr) return Refused();
   QOXOptionListRef list = MakeObject(context, type, keySet);
-  if (!IsLive(list)) qoxKeyDBServices().QOXFreeKeySet(keySet);
+  if (!IsLive(list)) KeyDB().QOXFreeKeySet(keySet);
   return list;
 }
 
 // Key database options that hold one reference (33, 43).
 QOXOptionListRef MakeKeyDBRef(QOXContext* context, QOXOptionType type, QOXKeyDB* keyDB) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeyDBIsValid(keyDB) || !Gate()) return Refused();
-  if (qoxKeyDBServices().QOXIncKeyDBRefCount(keyDB) != kQOXErrNoErr) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeyDBIsValid(keyDB) || !Gate()) return Refused();
+  if (KeyDB().QOXIncKeyDBRefCount(keyDB) != kQOXErrNoErr) return Refused();
   QOXOptionListRef list = MakeObject(context, type, keyDB);
-  if (!IsLive(list)) qoxKeyDBServices().QOXFreeKeyDB(keyDB);
+  if (!IsLive(list)) KeyDB().QOXFreeKeyDB(keyDB);
   return list;
 }
 
 // Key-set records (48, 51): the record's reference is given back with it.
 QOXOptionListRef MakeKeySetRecord(QOXContext* context, QOXOptionType type, QOXKeySet* keySet,
                                   uintptr_t second) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeySetIsValid(keySet) || !Gate()) return Refused();
-  if (qoxKeyDBServices().QOXIncKeySetRefCount(keySet) != kQOXErrNoErr) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeySetIsValid(keySet) || !Gate()) return Refused();
+  if (KeyDB().QOXIncKeySetRefCount(keySet) != kQOXErrNoErr) return Refused();
   QOXOptionListRef list = MakeRecord(context, type, {reinterpret_cast<uintptr_t>(keySet), second});
-  if (!IsLive(list)) qoxKeyDBServices().QOXFreeKeySet(keySet);
+  if (!IsLive(list)) KeyDB().QOXFreeKeySet(keySet);
   return list;
 }
 
@@ -253,7 +257,7 @@ QOXOptionListRef QOXORawQOXInput(QOXContext* context, bool flag) {
 }
 
 QOXOptionListRef QOXOEncryptToKeyDBObj(QOXContext* context, QOXKeyDBObj* object) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeyDBObjIsValid(object) || !Gate()) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeyDBObjIsValid(object) || !Gate()) return Refused();
   return MakeObject(context, kQOXOptionType_EncryptToKeyDBObj, object);
 }
 
@@ -265,7 +269,7 @@ QOXOptionListRef QOXOSignWithKey(QOXContext* context, QOXKeyDBObj* key,
                                  QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  QOXOptionListRef list = MakeWithRun(context, kQOXOptionType_SignWithKey, qoxKeyDBServices().qoxKeyIsValid(key),
+  QOXOptionListRef list = MakeWithRun(context, kQOXOptionType_SignWithKey, KeyDB().qoxKeyIsValid(key),
                                       reinterpret_cast<uintptr_t>(key), sizeof(key),
                                       SpecialOptionHandlerProc, firstOption, rest);
   va_end(rest);
@@ -430,7 +434,7 @@ QOXOptionListRef QOXOAdditionalRecipientRequestKeySet(QOXContext* context, QOXKe
 }
 
 QOXOptionListRef QOXOKeyGenMasterKey(QOXContext* context, QOXKeyDBObj* masterKey) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeyIsValid(masterKey) || !Gate()) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeyIsValid(masterKey) || !Gate()) return Refused();
   return MakeObject(context, kQOXOptionType_KeyGenMasterKey, masterKey);
 }
 
@@ -526,7 +530,7 @@ QOXOptionListRef QOXOExportKeySet(QOXContext* context, QOXKeySet* keySet) {
 }
 
 QOXOptionListRef QOXOExportKeyDBObj(QOXContext* context, QOXKeyDBObj* object) {
-  if (!qoxContextIsValid(context) || !qoxKeyDBServices().qoxKeyDBObjIsValid(object) || !Gate()) return Refused();
+  if (!qoxContextIsValid(context) || !KeyDB().qoxKeyDBObjIsValid(object) || !Gate()) return Refused();
   return MakeObject(context, kQOXOptionType_ExportKeyDBObj, object);
 }
 

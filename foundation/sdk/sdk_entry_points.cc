@@ -12,6 +12,9 @@
 
 namespace {
 
+// The key database's calls, as registered (foundation/keydb_services.h).
+const QOXKeyDBServices& KeyDB() { return qoxKeyDBServices(); }
+
 constexpr size_t kMaxUserIDLength = 255;
 
 // Gate, then the caller's checks; on refusal the run is released. Otherwise
@@ -38,10 +41,10 @@ QOXError RunWithList(bool checksPass, QOXContext* context, QOXOptionListRef firs
   return err;
 }
 
-QOXContext* ObjectContext(QOXKeyDBObj* object) { return qoxKeyDBServices().QOXPeekKeyDBObjContext(object); }
+QOXContext* ObjectContext(QOXKeyDBObj* object) { return KeyDB().QOXPeekKeyDBObjContext(object); }
 
 bool IsKeyOrSubKey(QOXKeyDBObj* object) {
-  return qoxKeyDBServices().qoxKeyIsValid(object) || qoxKeyDBServices().qoxSubKeyIsValid(object);
+  return KeyDB().qoxKeyIsValid(object) || KeyDB().qoxSubKeyIsValid(object);
 }
 
 }  // namespace
@@ -151,7 +154,7 @@ QOXError QOXGenerateKey(QOXContext* context, QOXKeyDBObj** outKey, QOXOptionList
   va_start(rest, firstOption);
   QOXError err = RunWithList(outKey != nullptr, context, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxGenerateKeyInternal(outKey, list);
+                               return KeyDB().qoxGenerateKeyInternal(outKey, list);
                              });
   va_end(rest);
   return err;
@@ -164,7 +167,7 @@ QOXError QOXGenerateSubKey(QOXContext* context, QOXKeyDBObj** outSubKey,
   va_start(rest, firstOption);
   QOXError err = RunWithList(outSubKey != nullptr, context, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxGenerateSubKeyInternal(outSubKey, list);
+                               return KeyDB().qoxGenerateSubKeyInternal(outSubKey, list);
                              });
   va_end(rest);
   return err;
@@ -175,10 +178,10 @@ QOXError QOXSetPrimaryUserID(QOXKeyDBObj* userID, QOXOptionListRef firstOption, 
   va_start(rest, firstOption);
   // The user ID's context is read from the object, so it must be a live
   // key-database object, not merely non-null.
-  bool ok = qoxKeyDBServices().qoxKeyDBObjIsValid(userID);
+  bool ok = KeyDB().qoxKeyDBObjIsValid(userID);
   QOXError err = RunWithList(ok, ok ? ObjectContext(userID) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxCertifyPrimaryUserIDInternal(userID, list);
+                               return KeyDB().qoxCertifyPrimaryUserIDInternal(userID, list);
                              });
   va_end(rest);
   return err;
@@ -188,10 +191,10 @@ QOXError QOXCertifyUserID(QOXKeyDBObj* userID, QOXKeyDBObj* certifyingKey,
                           QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = userID != nullptr && qoxKeyDBServices().qoxKeyIsValid(certifyingKey);
+  bool ok = userID != nullptr && KeyDB().qoxKeyIsValid(certifyingKey);
   QOXError err = RunWithList(ok, ok ? ObjectContext(certifyingKey) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxCertifyUserIDInternal(userID, certifyingKey, list);
+                               return KeyDB().qoxCertifyUserIDInternal(userID, certifyingKey, list);
                              });
   va_end(rest);
   return err;
@@ -200,9 +203,9 @@ QOXError QOXCertifyUserID(QOXKeyDBObj* userID, QOXKeyDBObj* certifyingKey,
 QOXError QOXRevokeSig(QOXKeyDBObj* sig, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxSigIsValid(sig);
+  bool ok = KeyDB().qoxSigIsValid(sig);
   QOXError err = RunWithList(ok, ok ? ObjectContext(sig) : nullptr, firstOption, rest,
-                             [&](QOXOptionListRef list) { return qoxKeyDBServices().qoxRevokeSigInternal(sig, list); });
+                             [&](QOXOptionListRef list) { return KeyDB().qoxRevokeSigInternal(sig, list); });
   va_end(rest);
   return err;
 }
@@ -213,9 +216,9 @@ QOXError QOXRevoke(QOXKeyDBObj* keyOrSubKey, QOXOptionListRef firstOption, ...) 
   bool ok = IsKeyOrSubKey(keyOrSubKey);
   QOXError err = RunWithList(ok, ok ? ObjectContext(keyOrSubKey) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxKeyIsValid(keyOrSubKey)
-                                          ? qoxKeyDBServices().qoxRevokeKeyInternal(keyOrSubKey, list)
-                                          : qoxKeyDBServices().qoxRevokeSubKeyInternal(keyOrSubKey, list);
+                               return KeyDB().qoxKeyIsValid(keyOrSubKey)
+                                          ? KeyDB().qoxRevokeKeyInternal(keyOrSubKey, list)
+                                          : KeyDB().qoxRevokeSubKeyInternal(keyOrSubKey, list);
                              });
   va_end(rest);
   return err;
@@ -224,11 +227,11 @@ QOXError QOXRevoke(QOXKeyDBObj* keyOrSubKey, QOXOptionListRef firstOption, ...) 
 QOXError QOXAddUserID(QOXKeyDBObj* key, const char* name, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key) && name != nullptr &&
+  bool ok = KeyDB().qoxKeyIsValid(key) && name != nullptr &&
             strnlen(name, kMaxUserIDLength + 1) <= kMaxUserIDLength;
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxAddUserIDInternal(key, name, list);
+                               return KeyDB().qoxAddUserIDInternal(key, name, list);
                              });
   va_end(rest);
   return err;
@@ -238,11 +241,10 @@ QOXError QOXAddAttributeUserID(QOXKeyDBObj* key, int32_t attributeType, const ui
                                size_t length, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key) && data != nullptr;
+  bool ok = KeyDB().qoxKeyIsValid(key) && data != nullptr;
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxAddAttributeInternal(key, attributeType, data, length,
-                                                              list);
+                               return KeyDB().qoxAddAttributeInternal(key, attributeType, data, length, list);
                              });
   va_end(rest);
   return err;
@@ -260,7 +262,7 @@ uint32_t QOXGetKeyEntropyNeeded(QOXContext* context, QOXOptionListRef firstOptio
   } else {
     QOXOptionListRef list = qoxBuildOptionListVA(context, false, firstOption, rest);
     if (qoxGetOptionListError(list) == kQOXErrNoErr)
-      result = qoxKeyDBServices().qoxKeyEntropyNeededInternal(context, list);
+      result = KeyDB().qoxKeyEntropyNeededInternal(context, list);
     qoxFreeOptionList(list);
   }
   va_end(rest);
@@ -272,10 +274,10 @@ QOXError QOXCreateSelfSignedX509Certificate(QOXKeyDBObj* key, QOXKeyDBObj** outS
   if (outSig != nullptr) *outSig = nullptr;
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = outSig != nullptr && qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = outSig != nullptr && KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxCreateX509CertificateInternal(key, key, outSig, list);
+                               return KeyDB().qoxCreateX509CertificateInternal(key, key, outSig, list);
                              });
   va_end(rest);
   return err;
@@ -286,11 +288,10 @@ QOXError QOXCreateX509Certificate(QOXKeyDBObj* issuerSig, QOXKeyDBObj* subjectKe
   if (outSig != nullptr) *outSig = nullptr;
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = outSig != nullptr && qoxKeyDBServices().qoxSigIsValid(issuerSig) && qoxKeyDBServices().qoxKeyIsValid(subjectKey);
+  bool ok = outSig != nullptr && KeyDB().qoxSigIsValid(issuerSig) && KeyDB().qoxKeyIsValid(subjectKey);
   QOXError err = RunWithList(ok, ok ? ObjectContext(subjectKey) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxCreateX509CertificateInternal(issuerSig, subjectKey,
-                                                                       outSig, list);
+                               return KeyDB().qoxCreateX509CertificateInternal(issuerSig, subjectKey, outSig, list);
                              });
   va_end(rest);
   return err;
@@ -300,7 +301,7 @@ QOXError QOXExport(QOXContext* context, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
   QOXError err = RunWithList(true, context, firstOption, rest, [&](QOXOptionListRef list) {
-    return qoxKeyDBServices().qoxExportInternal(context, list);
+    return KeyDB().qoxExportInternal(context, list);
   });
   va_end(rest);
   return err;
@@ -312,7 +313,7 @@ QOXError QOXImport(QOXContext* context, QOXKeyDB** outKeyDB, QOXOptionListRef fi
   va_start(rest, firstOption);
   QOXError err = RunWithList(
       outKeyDB != nullptr, context, firstOption, rest,
-      [&](QOXOptionListRef list) { return qoxKeyDBServices().qoxImportKeySetInternal(context, outKeyDB, list); },
+      [&](QOXOptionListRef list) { return KeyDB().qoxImportKeySetInternal(context, outKeyDB, list); },
       /*operationTakesList=*/true);
   va_end(rest);
   return err;
@@ -324,9 +325,9 @@ QOXError QOXChangePassphrase(QOXKeyDBObj* keyOrSubKey, QOXOptionListRef firstOpt
   bool ok = IsKeyOrSubKey(keyOrSubKey);
   QOXError err = RunWithList(ok, ok ? ObjectContext(keyOrSubKey) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxKeyIsValid(keyOrSubKey)
-                                          ? qoxKeyDBServices().qoxChangePassphraseInternal(keyOrSubKey, list)
-                                          : qoxKeyDBServices().qoxChangeSubKeyPassphraseInternal(keyOrSubKey, list);
+                               return KeyDB().qoxKeyIsValid(keyOrSubKey)
+                                          ? KeyDB().qoxChangePassphraseInternal(keyOrSubKey, list)
+                                          : KeyDB().qoxChangeSubKeyPassphraseInternal(keyOrSubKey, list);
                              });
   va_end(rest);
   return err;
@@ -335,11 +336,11 @@ QOXError QOXChangePassphrase(QOXKeyDBObj* keyOrSubKey, QOXOptionListRef firstOpt
 bool QOXPassphraseIsValid(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = KeyDB().qoxKeyIsValid(key);
   bool valid = false;
   RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
               [&](QOXOptionListRef list) {
-                valid = qoxKeyDBServices().qoxPassphraseIsValidInternal(key, list);
+                valid = KeyDB().qoxPassphraseIsValidInternal(key, list);
                 return kQOXErrNoErr;
               });
   va_end(rest);
@@ -350,10 +351,10 @@ QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionLis
                             ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxSetKeyAxiomaticInternal(key, checkPassphrase, list);
+                               return KeyDB().qoxSetKeyAxiomaticInternal(key, checkPassphrase, list);
                              });
   va_end(rest);
   return err;
@@ -368,9 +369,9 @@ QOXError QOXGetPasskeyBuffer(QOXKeyDBObj* keyOrSubKey, void** outBuffer,
   QOXError err =
       RunWithList(ok, ok ? ObjectContext(keyOrSubKey) : nullptr, firstOption, rest,
                   [&](QOXOptionListRef list) {
-                    return qoxKeyDBServices().qoxKeyIsValid(keyOrSubKey)
-                               ? qoxKeyDBServices().qoxGetKeyPasskeyBufferInternal(keyOrSubKey, outBuffer, list)
-                               : qoxKeyDBServices().qoxGetSubKeyPasskeyBufferInternal(keyOrSubKey, outBuffer, list);
+                    return KeyDB().qoxKeyIsValid(keyOrSubKey)
+                               ? KeyDB().qoxGetKeyPasskeyBufferInternal(keyOrSubKey, outBuffer, list)
+                               : KeyDB().qoxGetSubKeyPasskeyBufferInternal(keyOrSubKey, outBuffer, list);
                   });
   va_end(rest);
   return err;
@@ -379,10 +380,10 @@ QOXError QOXGetPasskeyBuffer(QOXKeyDBObj* keyOrSubKey, void** outBuffer,
 QOXError QOXAddKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxAddKeyOptionsInternal(key, list);
+                               return KeyDB().qoxAddKeyOptionsInternal(key, list);
                              });
   va_end(rest);
   return err;
@@ -391,7 +392,7 @@ QOXError QOXAddKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
 QOXError QOXRemoveKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
                                return qoxRemoveKeyOptionsInternal(key, list);
@@ -403,10 +404,10 @@ QOXError QOXRemoveKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...
 QOXError QOXUpdateKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
   va_list rest;
   va_start(rest, firstOption);
-  bool ok = qoxKeyDBServices().qoxKeyIsValid(key);
+  bool ok = KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return qoxKeyDBServices().qoxUpdateKeyOptionsInternal(key, list);
+                               return KeyDB().qoxUpdateKeyOptionsInternal(key, list);
                              });
   va_end(rest);
   return err;

@@ -82,7 +82,8 @@ int CreateLockFile(const char* path, int wait, FILE** stream) {
   FILE* f = fopen(path, "w");
   if (f == nullptr) {
     int err = errno;
-    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err,
+                                  ErrText(err).c_str());
     return 1;
   }
   for (int attempt = 1;; ++attempt) {
@@ -94,7 +95,8 @@ int CreateLockFile(const char* path, int wait, FILE** stream) {
     // lockf reports a lock held elsewhere as EAGAIN or EACCES.
     bool busy = err == EAGAIN || err == EACCES;
     if (!wait || !busy || attempt >= 10) {
-      zovurezLogServices().LogError(kLogError, "Locking file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+      zovurezLogServices().LogError(kLogError, "Locking file (%s) failed with error %d: %s", path, err,
+                                    ErrText(err).c_str());
       fclose(f);
       return 1;
     }
@@ -127,7 +129,8 @@ int lock_fopen(const char* path, const char* mode, int wait, FILE** stream, FILE
   *stream = fopen(path, mode);
   if (*stream == nullptr) {
     int err = errno;
-    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err, ErrText(err).c_str());
+    zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err,
+                                  ErrText(err).c_str());
     UnlockLockFile(*lockStream);
     *lockStream = nullptr;
     return 1;
@@ -158,7 +161,8 @@ bool WriteOnePID(const char* name) {
   int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) {
     int err = errno;
-    zovurezLogServices().LogError(kLogWarning, "Opening PID file (%s) failed with error %d: %s.", name, err, strerror(err));
+    zovurezLogServices().LogError(kLogWarning, "Opening PID file (%s) failed with error %d: %s.", name, err,
+                                  strerror(err));
     return false;
   }
   char text[32];
@@ -189,7 +193,7 @@ void DeletePIDFile(const char* base, int port) {
   if (remove(name.c_str()) != 0) {
     int err = errno;
     zovurezLogServices().LogError(kLogWarning, "Deleting PID file (%s) failed with error %d: %s.", name.c_str(), err,
-             strerror(err));
+                                  strerror(err));
   }
 }
 

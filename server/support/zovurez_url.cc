@@ -103,7 +103,7 @@ int GetClientHostname(const struct sockaddr_in* peer, char** hostName) {
                            &he, &herr);
   if (rc != 0 || he == nullptr || he->h_name == nullptr) {
     zovurezLogServices().LogError(kLogWarning, "Getting client's hostname failed with error %d (%s).", herr,
-             herr == HOST_NOT_FOUND ? "Host not found" : "DNS server failed");
+                                  herr == HOST_NOT_FOUND ? "Host not found" : "DNS server failed");
     return 1;
   }
   *hostName = zovurezStrdup(he->h_name);
