@@ -145,7 +145,7 @@ std::vector<std::string> Asn1ParseBatch::Check() const {
     }
   }
   std::string offsets;
-  bool ok = Run("openssl asn1parse -inform DER -in " + d + "/all 2>/dev/null | grep ':d=0 ' | cut -d: -f1 | tr -d ' '",
+  bool ok = Run("openssl asn1parse -inform DER -in " + d + "/all 2>/dev/null | grep -a ':d=0 ' | cut -d: -f1 | tr -d ' '",
                 &offsets) &&
             offsets == expected;
   if (!ok) {
