@@ -199,6 +199,8 @@ uint32_t PutWrapper(uint8_t wrapper, uint32_t inner, uint8_t* out, uint32_t room
   return PKIPutTag(out, wrapper, inner);
 }
 
+}  // namespace
+
 // --- SEQUENCE ---
 
 uint32_t SizeSequence(const TypeDesc& t, void* rec, int withTag, int explicitFlag) {
@@ -316,6 +318,8 @@ uint32_t PackList(const TypeDesc& t, PKICONTEXT* ctx, uint8_t* out, uint32_t out
   return ClosePack(pos, total, err);
 }
 
+namespace {
+
 // How many elements lie ahead in [in, in + avail): a walk over them, so
 // that the element array is allocated once. It stops at the end-of-contents
 // pair and at anything malformed; the decoding itself judges what follows.
@@ -328,6 +332,8 @@ uint32_t CountElementsAhead(const uint8_t* in, uint32_t avail) {
   }
   return count;
 }
+
+}  // namespace
 
 void DropList(const TypeDesc& t, PKICONTEXT* ctx, void* rec) {
   auto* l = static_cast<PKIListRecord*>(rec);
@@ -467,8 +473,6 @@ uint32_t UnpkInPlaceChoice(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const 
   }
   return UnpkInPlace(*a->type, ctx, c->value, in, inLen, a->tag, err);
 }
-
-}  // namespace
 
 uint32_t UnpackAllocating(const TypeDesc& t, PKICONTEXT* ctx, void** out, const uint8_t* in, uint32_t inLen,
                           uint8_t tag, int32_t* err) {

@@ -111,10 +111,30 @@ struct TypeDesc {
   const TypeDesc* element;         // list
 };
 
-// The engine's operations per kind.
+// The engine's operations per kind, as tables and one by one (so that a
+// hook's table can be a constant: {PackList, MyUnpkInPlace, UnpackAllocating,
+// SizeList, DropList}).
 extern const TypeOps kSequenceOps;
 extern const TypeOps kListOps;
 extern const TypeOps kChoiceOps;
+uint32_t PackSequence(const TypeDesc& t, PKICONTEXT* ctx, uint8_t* out, uint32_t outLen, void* rec, uint8_t tag,
+                      int32_t* err);
+uint32_t UnpkInPlaceSequence(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const uint8_t* in, uint32_t inLen,
+                             uint8_t tag, int32_t* err);
+uint32_t SizeSequence(const TypeDesc& t, void* rec, int withTag, int explicitFlag);
+void DropSequence(const TypeDesc& t, PKICONTEXT* ctx, void* rec);
+uint32_t PackList(const TypeDesc& t, PKICONTEXT* ctx, uint8_t* out, uint32_t outLen, void* rec, uint8_t tag,
+                  int32_t* err);
+uint32_t UnpkInPlaceList(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const uint8_t* in, uint32_t inLen,
+                         uint8_t tag, int32_t* err);
+uint32_t SizeList(const TypeDesc& t, void* rec, int withTag, int explicitFlag);
+void DropList(const TypeDesc& t, PKICONTEXT* ctx, void* rec);
+uint32_t PackChoice(const TypeDesc& t, PKICONTEXT* ctx, uint8_t* out, uint32_t outLen, void* rec, uint8_t tag,
+                    int32_t* err);
+uint32_t UnpkInPlaceChoice(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const uint8_t* in, uint32_t inLen,
+                           uint8_t tag, int32_t* err);
+uint32_t SizeChoice(const TypeDesc& t, void* rec, int withTag, int explicitFlag);
+void DropChoice(const TypeDesc& t, PKICONTEXT* ctx, void* rec);
 
 // The built-in types, usable as components, elements and alternatives.
 extern const TypeDesc kBoolean;

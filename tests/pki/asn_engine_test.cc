@@ -12,6 +12,41 @@
 #include "pki/cert_asn.h"
 #include "tests/pki/asn_test_support.h"
 
+// A module of its own, as another library adds one: its own prefix and
+// records, the engine's descriptors, and a hook on one type.
+struct TstPair {
+  PKIINTEGER number;
+  PKIOBJECT_ID* oid;
+};
+struct TstPairs {
+  int32_t count;
+  TstPair** elements;
+};
+PKI_ASN_DECLARE_OPERATIONS(tst_, Pair, TstPair);
+PKI_ASN_DECLARE_OPERATIONS(tst_, Pairs, TstPairs);
+
+namespace tst {
+using namespace ostrak::asn;
+extern const TypeDesc kPair, kPairs;
+constexpr Field kPairFields[] = {
+    PKI_ASN_FIELD(TstPair, number, kInteger, kPKITagInteger),
+    PKI_ASN_OPTIONAL(TstPair, oid, kObjectId, kPKITagObjectId),
+};
+constinit const TypeDesc kPair = SequenceType<TstPair>("Pair", kPairFields);
+// The hook: a set whose length runs past the input is marked with count -1.
+uint32_t UnpkInPlacePairs(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const uint8_t* in, uint32_t inLen,
+                          uint8_t tag, int32_t* err) {
+  uint32_t n = UnpkInPlaceList(t, ctx, rec, in, inLen, tag, err);
+  if (err != nullptr && *err == kPKIErrLength) static_cast<TstPairs*>(rec)->count = -1;
+  return n;
+}
+constexpr TypeOps kPairsOps = {PackList, UnpkInPlacePairs, UnpackAllocating, SizeList, DropList};
+constinit const TypeDesc kPairs = ListType<TstPairs>("Pairs", kPair, kPKITagSequence, true, &kPairsOps);
+}  // namespace tst
+
+PKI_ASN_DEFINE_OPERATIONS(tst_, Pair, TstPair, tst::kPair, kPKITagSequence)
+PKI_ASN_DEFINE_OPERATIONS(tst_, Pairs, TstPairs, tst::kPairs, kPKITagSet)
+
 namespace {
 
 using pkitest::Bytes;
@@ -421,6 +456,26 @@ TEST_F(AsnEngine, MemoryFailuresAnywhereLeaveNothingBehind) {
     ASSERT_EQ(mem_.live(), 0) << "budget " << budget;
   }
   EXPECT_GT(allocations, 50);
+}
+
+TEST_F(AsnEngine, AModuleOfItsOwnWithAHook) {
+  // Decoded as given, written in DER order; the optional OID where present.
+  Bytes in = Hex("31 80 30 06 02 01 07 06 01 2A 30 03 02 01 05 00 00");
+  int32_t err;
+  TstPairs* pairs = nullptr;
+  ASSERT_EQ(tst_UnpackPairs(ctx(), &pairs, in.data(), static_cast<uint32_t>(in.size()), &err), in.size());
+  ASSERT_EQ(pairs->count, 2);
+  EXPECT_NE(pairs->elements[0]->oid, nullptr);
+  EXPECT_EQ(pairs->elements[1]->oid, nullptr);
+  EXPECT_EQ(ToHex(Encode(tst_SizeofPairs, tst_PackPairs, pairs)), "31 0D 30 03 02 01 05 30 06 02 01 07 06 01 2A");
+  tst_FreePairs(ctx(), pairs);
+  // The hook marks a set that runs past its input, in place.
+  Bytes cut = Hex("31 09 30 03 02 01 05");
+  TstPairs* held = tst_NewPairs(ctx());
+  EXPECT_EQ(tst_UnpkInPlacePairs(ctx(), held, cut.data(), static_cast<uint32_t>(cut.size()), kPKITagSet, &err), 0u);
+  EXPECT_EQ(err, kPKIErrLength);
+  EXPECT_EQ(held->count, -1);
+  tst_FreePairs(ctx(), held);
 }
 
 }  // namespace
