@@ -322,15 +322,20 @@ namespace {
 
 // How many elements lie ahead in [in, in + avail): a walk over them, so
 // that the element array is allocated once. It stops at the end-of-contents
-// pair and at anything malformed; the decoding itself judges what follows.
-uint32_t CountElementsAhead(const uint8_t* in, uint32_t avail) {
-  uint32_t pos = 0, count = 0, size = 0;
-  while (pos < avail && !AtEndOfContents(in + pos, avail - pos) &&
-         ElementSize(in + pos, avail - pos, &size) == kPKIErrNone) {
+// pair and at a length that runs past the input (the decoding reports
+// that); an element it cannot take whole (a multi-byte tag, nesting too
+// deep) is kPKIErrForm.
+int32_t CountElementsAhead(const uint8_t* in, uint32_t avail, uint32_t* count) {
+  uint32_t pos = 0, size = 0;
+  *count = 0;
+  while (pos < avail && !AtEndOfContents(in + pos, avail - pos)) {
+    int32_t e = ElementSize(in + pos, avail - pos, &size);
+    if (e == kPKIErrForm) return e;
+    if (e != kPKIErrNone) break;
     pos += size;
-    ++count;
+    ++*count;
   }
-  return count;
+  return kPKIErrNone;
 }
 
 }  // namespace
@@ -354,7 +359,11 @@ uint32_t UnpkInPlaceList(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const ui
   auto* l = static_cast<PKIListRecord*>(rec);
   DropList(t, ctx, l);
   uint32_t pos = h.size;
-  uint32_t slots = CountElementsAhead(in + pos, end - pos);
+  uint32_t slots = 0;
+  if (int32_t e = CountElementsAhead(in + pos, end - pos, &slots)) {
+    SetError(err, e);
+    return 0;
+  }
   if (slots != 0) {
     l->elements = static_cast<void**>(Allocate(ctx, size_t{slots} * sizeof(void*)));
     if (l->elements == nullptr) {

@@ -271,6 +271,7 @@ TEST_F(AsnEngine, ListsEndAtAnElementThatIsNotThere) {
       {"indefinite list", "30 80 06 01 2A 06 01 2B 00 00", 0},
       {"empty list", "30 00", 0},
       {"element past the list", "30 03 06 02 2A 03", kPKIErrLength},
+      {"element with a multi-byte tag", "30 06 06 01 2A 1F 01 00", kPKIErrForm},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
