@@ -9,6 +9,7 @@ namespace {
 constexpr int kExitStatus = 0;
 
 // Prints one of the two file messages, each naming the file's path.
+static_assert(sizeof kOpenFailedFormat <= sizeof kWriteFailedFormat);
 void PrintFileMessage(OstrakfixPlatform& platform, const char* format, const char* path) {
   char text[sizeof kWriteFailedFormat + kPathBufferSize];
   std::snprintf(text, sizeof text, format, path);
