@@ -127,51 +127,41 @@ char* CopyString(QOXContext* context, const char* text) {
   return copy;
 }
 
-// The tag of the packet whose header starts the cursor, and the cursor moved
-// past that packet's header and body; false when the bytes do not tell.
-bool NextPacket(ostrak::ByteCursor* c, uint8_t* tag) {
+// The tag of the packet whose header byte is first; false when it is not
+// a packet header.
+bool TagOf(uint8_t first, uint8_t* tag) {
+  if (first < 0x80) return false;
+  *tag = first < 0xC0 ? (first >> 2) & 0x0F : first & 0x3F;
+  return true;
+}
+
+// Moves the cursor past the marker packet (RFC 2440 section 5.8) that
+// starts it, if one does.
+void SkipMarker(ostrak::ByteCursor* c) {
+  constexpr uint8_t kMarkerTag = 10;
+  ostrak::ByteCursor at = *c;
   uint8_t first = 0;
-  if (!c->get_u8(&first) || first < 0x80) return false;
+  uint8_t tag = 0;
+  if (!at.get_u8(&first) || !TagOf(first, &tag) || tag != kMarkerTag) return;
   uint64_t length = 0;
   if (first < 0xC0) {
-    *tag = (first >> 2) & 0x0F;
-    switch (first & 3) {
-      case 0: case 1: case 2:
-        if (!c->get_be(size_t{1} << (first & 3), &length)) return false;
-        break;
-      default:
-        return true;  // indeterminate: nothing follows
-    }
+    if ((first & 3) == 3 || !at.get_be(size_t{1} << (first & 3), &length)) return;
   } else {
-    *tag = first & 0x3F;
     uint8_t l0 = 0;
-    if (!c->get_u8(&l0)) return false;
-    if (l0 < 192) {
-      length = l0;
-    } else if (l0 < 224) {
-      uint8_t l1 = 0;
-      if (!c->get_u8(&l1)) return false;
-      length = ((l0 - 192u) << 8) + l1 + 192u;
-    } else if (l0 == 255) {
-      if (!c->get_be(4, &length)) return false;
-    } else {
-      return true;  // partial length: the body goes on
-    }
+    if (!at.get_u8(&l0) || l0 >= 192) return;  // a marker is 3 bytes long
+    length = l0;
   }
-  return c->skip(static_cast<size_t>(std::min<uint64_t>(length, c->remaining() + 1)));
+  if (length <= at.remaining() && at.skip(static_cast<size_t>(length))) *c = at;
 }
 
 // The type of the block from its first packet; a marker packet in front
 // does not count.
 const char* BlockTypeOf(const uint8_t* data, size_t length) {
-  constexpr uint8_t kMarkerTag = 10;
   ostrak::ByteCursor c(data, length);
+  SkipMarker(&c);
+  uint8_t first = 0;
   uint8_t tag = 0;
-  if (!NextPacket(&c, &tag)) return "MESSAGE";
-  if (tag == kMarkerTag) {
-    ostrak::ByteCursor rest = c;
-    if (!NextPacket(&rest, &tag)) return "MESSAGE";
-  }
+  if (!c.peek_u8(&first) || !TagOf(first, &tag)) return "MESSAGE";
   if (tag == 6) return "PUBLIC KEY BLOCK";
   if (tag == 5) return "PRIVATE KEY BLOCK";
   return "MESSAGE";

@@ -127,7 +127,9 @@ class PipelineTest : public ::testing::Test {
   void TearDown() override {
     QOXFreeContext(context_);
     QOXsdkCleanup();
-    std::filesystem::remove_all(dir_);
+    StopGpgAgent();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
@@ -148,6 +150,10 @@ class PipelineTest : public ::testing::Test {
   // A private gpg home under the scratch directory.
   std::string Gpg(const std::string& args) const {
     return "GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --no-tty " + args;
+  }
+  // The agent gpg started for the home, stopped before the home goes.
+  void StopGpgAgent() const {
+    if (std::filesystem::exists(dir_ + "/gnupg")) Run("GNUPGHOME=" + dir_ + "/gnupg gpgconf --kill all");
   }
   void MakeGpgHome() const {
     std::filesystem::create_directory(dir_ + "/gnupg");
