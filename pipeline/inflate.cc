@@ -225,9 +225,10 @@ struct QOXInflate {
 
 namespace {
 
+// Tops the buffer up to at least 56 bits, never past 63.
 void Refill(QOXInflate* d, ByteCursor* in) {
   uint8_t b = 0;
-  while (d->bitCount <= 56 && in->get_u8(&b)) {
+  while (d->bitCount < 56 && in->get_u8(&b)) {
     d->bits |= uint64_t{b} << d->bitCount;
     d->bitCount += 8;
   }
