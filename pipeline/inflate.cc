@@ -470,9 +470,11 @@ int StepLengths(QOXInflate* d, ByteCursor* in) {
   return kInfGoOn;
 }
 
+// The padding of the last byte is looked at first, so the answer does not
+// depend on how much input was read ahead.
 int CheckEnd(QOXInflate* d, const ByteCursor* in) {
+  if ((d->bits & Mask(d->bitCount & 7)) != 0) return kInfInvalid;
   if (!in->empty() || d->bitCount >= 8) return kInfDataAfterEnd;
-  if ((d->bits & Mask(d->bitCount)) != 0) return kInfInvalid;
   return kInfStreamEnd;
 }
 
