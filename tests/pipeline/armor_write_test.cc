@@ -164,7 +164,9 @@ TEST_F(ArmorWriteTest, PartsAreNumberedByForm) {
     Recorder r;
     QOXPipeline* head = nullptr;
     *qoxArmorWriteCreate(context_, &head, Env(), &qoxByteFifoDesc, true, c.form, kQOXArmorKindBlock) = &r.module;
-    if (c.advise) ASSERT_EQ(head->sizeAdvise(head, data.size()), 0);
+    if (c.advise) {
+      ASSERT_EQ(head->sizeAdvise(head, data.size()), 0);
+    }
     ASSERT_EQ(Feed(head, data, 100), 0);
     head->teardown(head);
     std::string text = r.Text();
@@ -290,9 +292,13 @@ class ClearsignTest : public ArmorWriteTest {
     EXPECT_NE(out, nullptr);
     if (out == nullptr) return "";
     *out = &r.module;
-    if (signatureFirst) EXPECT_EQ(Feed(sigHead, signature), 0);
+    if (signatureFirst) {
+      EXPECT_EQ(Feed(sigHead, signature), 0);
+    }
     EXPECT_EQ(Feed(textHead, ToBytes(text), 5), 0);
-    if (!signatureFirst) EXPECT_EQ(Feed(sigHead, signature), 0);
+    if (!signatureFirst) {
+      EXPECT_EQ(Feed(sigHead, signature), 0);
+    }
     textHead->teardown(textHead);
     sigHead->teardown(sigHead);
     EXPECT_TRUE(r.tornDown);

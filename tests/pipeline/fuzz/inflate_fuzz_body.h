@@ -51,6 +51,14 @@ inline Result Decode(QOXContext* context, const uint8_t* data, size_t size, size
       std::abort();  // stuck: input left, no output, no error
     }
   }
+  // What was decoded before an error is still there to take.
+  for (;;) {
+    size_t count = 0;
+    const uint8_t* p = infGetBytes(d, &count);
+    if (p == nullptr || r.out.size() >= limit) break;
+    r.out.insert(r.out.end(), p, p + count);
+    infSkipBytes(d, count);
+  }
   r.end = error != 0 ? error : infEOF(d);
   infFree(d);
   return r;
