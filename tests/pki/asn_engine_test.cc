@@ -248,7 +248,26 @@ TEST_F(AsnEngine, DecodingIntoARecordAgainFreesWhatItHeld) {
   ASSERT_EQ(PKIUnpkInPlaceAlgorithmIdentifier(ctx(), alg, first.data(), 12, 0x10, &err), 12u);
   ASSERT_EQ(PKIUnpkInPlaceAlgorithmIdentifier(ctx(), alg, second.data(), 9, 0x10, &err), 9u);
   EXPECT_EQ(ToHex(Encode(PKISizeofAlgorithmIdentifier, PKIPackAlgorithmIdentifier, alg)), ToHex(second));
+  // A value that ends before components the record held leaves them absent
+  // or empty, not as they were.
+  Bytes bare = Hex("30 04 06 02 2B 06");
+  ASSERT_EQ(PKIUnpkInPlaceAlgorithmIdentifier(ctx(), alg, bare.data(), 6, 0x10, &err), 6u);
+  EXPECT_EQ(alg->parameters, nullptr);
+  EXPECT_EQ(ToHex(Encode(PKISizeofAlgorithmIdentifier, PKIPackAlgorithmIdentifier, alg)), ToHex(bare));
   PKIFreeAlgorithmIdentifier(ctx(), alg);
+  Bytes full = Hex("30 06 02 01 01 02 01 02"), half = Hex("30 03 02 01 03");
+  PKIDss_Sig_Value* sig = PKINewDss_Sig_Value(ctx());
+  ASSERT_EQ(PKIUnpkInPlaceDss_Sig_Value(ctx(), sig, full.data(), 8, 0x10, &err), 8u);
+  ASSERT_EQ(PKIUnpkInPlaceDss_Sig_Value(ctx(), sig, half.data(), 5, 0x10, &err), 5u);
+  EXPECT_EQ(ToHex(Encode(PKISizeofDss_Sig_Value, PKIPackDss_Sig_Value, sig)), "30 05 02 01 03 02 00");
+  PKIFreeDss_Sig_Value(ctx(), sig);
+  Bytes v3 = Hex("30 0A A0 03 02 01 02 02 01 01 30 00"), v1 = Hex("30 05 02 01 01 30 00");
+  PKITBSCertificate* tbs = PKINewTBSCertificate(ctx());
+  ASSERT_EQ(PKIUnpkInPlaceTBSCertificate(ctx(), tbs, v3.data(), 12, 0x10, &err), 12u);
+  ASSERT_NE(tbs->version, nullptr);
+  ASSERT_EQ(PKIUnpkInPlaceTBSCertificate(ctx(), tbs, v1.data(), 7, 0x10, &err), 7u);
+  EXPECT_EQ(tbs->version, nullptr) << "an EXPLICIT component that is not there";
+  PKIFreeTBSCertificate(ctx(), tbs);
   Bytes list = Hex("30 06 06 01 2A 06 01 2B");
   PKIExtKeyUsageSyntax* eku = PKINewExtKeyUsageSyntax(ctx());
   ASSERT_EQ(PKIUnpkInPlaceExtKeyUsageSyntax(ctx(), eku, list.data(), 8, 0x10, &err), 8u);
