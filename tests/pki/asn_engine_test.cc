@@ -427,6 +427,7 @@ TEST_F(AsnEngine, SetOfScratchMemoryIsTheSizeOfTheContent) {
   EXPECT_LE(mem_.counter().largestRequest(), size + kQOXBlockHeaderSize);
   EXPECT_EQ(ToHex(Bytes(out.end() - 8, out.end())), ToHex(Bytes(large.end() - 8, large.end())))
       << "the large element sorts last";
+  made_.Add("a set of 4001", out);
   PKIFreevalues_SET_OF(ctx(), set);
 }
 
@@ -471,6 +472,7 @@ TEST_F(AsnEngine, MemoryFailuresAnywhereLeaveNothingBehind) {
         uint32_t n = PKIPackName(ctx(), out.data(), size, name, &err);
         mem_.counter().FailAfter(-1);
         EXPECT_TRUE((err == 0 && n == size) || err == kPKIErrMemory) << err;
+        if (err == 0 && b == 7) made_.Add("a Name packed", out);
       }
       PKIFreeCertificate(ctx(), cert);
       break;
