@@ -437,7 +437,8 @@ TEST_F(AsnEngine, ListArraysAreAllocatedOnce) {
   Bytes entries;
   for (int i = 0; i < 2000; ++i) {
     Bytes serial = {0x02, 0x02, static_cast<uint8_t>(0x10 + (i >> 8)), static_cast<uint8_t>(i)};
-    entries = Concat({entries, Tlv(0x30, Concat({serial, Hex("17 0D 32 34 30 31 30 31 30 30 30 30 30 30 5A")}))});
+    Bytes entry = Tlv(0x30, Concat({serial, Hex("17 0D 32 34 30 31 30 31 30 30 30 30 30 30 5A")}));
+    entries.insert(entries.end(), entry.begin(), entry.end());
   }
   Bytes der = Tlv(0x30, entries);
   mem_.counter().NoteReallocSizes(true);
