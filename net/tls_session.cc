@@ -586,13 +586,14 @@ QOXError qoxTLSProcessAlert(QOXtlsSession* s, const uint8_t* bytes, uint32_t len
   }
   const uint8_t description = bytes[1];  // the level is not examined
   if (description == kQOXtlsAlert_CloseNotify) {
-    QOXError err = kQOXErrNoErr;
+    // The answer is a courtesy: a peer that closed its transport right
+    // after its close_notify has still closed the session cleanly.
     if (!s->closeNotifySent) {
       s->closeNotifySent = 1;
-      err = qoxTLSSendAlert(s, kQOXtlsAlertLevel_Warning, kQOXtlsAlert_CloseNotify);
+      qoxTLSSendAlert(s, kQOXtlsAlertLevel_Warning, kQOXtlsAlert_CloseNotify);
     }
     s->state = kQOXtlsState_Closed;
-    return err == kQOXErrTLSWouldBlock ? kQOXErrNoErr : err;
+    return kQOXErrNoErr;
   }
   if (description == kQOXtlsAlert_NoCertificate) {
     qoxTLSNextState(s, kQOXtlsEvent_NoCertificate);
