@@ -74,6 +74,9 @@ class MontSpace {
   void mul(Slot* r, const Slot* a, const Slot* b) const { c_.mul(r, a, b, c_); }
   void sqr(Slot* r, const Slot* a) const { c_.sqr(r, a, c_); }
   void dbl(Slot* r) const { c_.kernel->dbl(r, c_); }
+  void select(Slot* dst, const Slot* table, unsigned count, unsigned idx) const {
+    c_.kernel->select(dst, table, count, c_.slots, idx);
+  }
 
   // r = x R mod m for x (xlen words) below m.
   void toMont(Slot* r, const BNWORD32* x, unsigned xlen) const {
@@ -201,19 +204,6 @@ inline unsigned windowAt(const BNWORD32* e, unsigned elen, unsigned pos, unsigne
   return static_cast<unsigned>(v >> (pos % 32)) & ((1u << k) - 1);
 }
 
-// dst = table entry idx, read by a pass over all count entries, each
-// masked in or out.
-void selectEntry(Slot* dst, const Slot* table, unsigned count, unsigned slots, unsigned idx) {
-  std::memset(dst, 0, slots * sizeof(Slot));
-  for (unsigned j = 0; j < count; j++) {
-    Slot d = j ^ idx;
-    Slot mask = ((d | (0 - d)) >> 63) - 1;  // all ones when j == idx
-    __asm__("" : "+r"(mask));
-    const Slot* e = table + static_cast<size_t>(j) * slots;
-    for (unsigned s = 0; s < slots; s++) dst[s] |= e[s] & mask;
-  }
-}
-
 // base^exp mod m over fixed windows of k bits, in a space that holds 2^k + 2
 // values: the table (entry j = g^j), the accumulator and the selected entry.
 void fixedExp(const MontSpace& s, unsigned k, BNWORD32* result, const BNWORD32* base,
@@ -228,10 +218,10 @@ void fixedExp(const MontSpace& s, unsigned k, BNWORD32* result, const BNWORD32* 
     s.mul(table + static_cast<size_t>(j) * slots, table + static_cast<size_t>(j - 1) * slots,
           table + slots);
   const unsigned windows = (32 * elen + k - 1) / k;
-  selectEntry(acc, table, count, slots, windowAt(exp, elen, (windows - 1) * k, k));
+  s.select(acc, table, count, windowAt(exp, elen, (windows - 1) * k, k));
   for (unsigned w = windows - 1; w-- > 0;) {
     for (unsigned i = 0; i < k; i++) s.sqr(acc, acc);
-    selectEntry(sel, table, count, slots, windowAt(exp, elen, w * k, k));
+    s.select(sel, table, count, windowAt(exp, elen, w * k, k));
     s.mul(acc, acc, sel);
   }
   s.fromMont(result, acc);

@@ -50,6 +50,17 @@ Slot negInv64(Slot m0) {
   return 0 - x;
 }
 
+void selectEntry(Slot* dst, const Slot* table, unsigned count, unsigned slots, unsigned idx) {
+  std::memset(dst, 0, slots * sizeof(Slot));
+  for (unsigned j = 0; j < count; j++) {
+    Slot d = j ^ idx;
+    Slot mask = ((d | (0 - d)) >> 63) - 1;  // all ones when j == idx
+    __asm__("" : "+r"(mask));               // a mask, never a branch
+    const Slot* e = table + static_cast<size_t>(j) * slots;
+    for (unsigned s = 0; s < slots; s++) dst[s] |= e[s] & mask;
+  }
+}
+
 namespace {
 
 const Kernel* const kAll[kBniKernelCount] = {&kPortable, &kMulx, &kIfma};

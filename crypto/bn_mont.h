@@ -67,6 +67,9 @@ struct Kernel {
   void (*canon)(Slot* r, const Ctx& c);
   // r = 2r mod m, within the bounds of mul's results.
   void (*dbl)(Slot* r, const Ctx& c);
+  // dst = entry idx of a table of count values of `slots` slots each, read
+  // by a pass over every entry, each masked in or out.
+  void (*select)(Slot* dst, const Slot* table, unsigned count, unsigned slots, unsigned idx);
 };
 
 // The kernels of this build, by id (null for one not compiled in).
@@ -82,6 +85,9 @@ void store(BNWORD32* x, unsigned words, const Slot* r, unsigned slots, unsigned 
 
 // -m0^-1 mod 2^64 for odd m0.
 Slot negInv64(Slot m0);
+
+// Kernel::select in plain C++ (the scalar kernels' own).
+void selectEntry(Slot* dst, const Slot* table, unsigned count, unsigned slots, unsigned idx);
 
 // The kernels, defined in bn_mont_scalar.cc and bn_mont_ifma.cc.
 extern const Kernel kPortable;

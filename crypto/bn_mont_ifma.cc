@@ -200,6 +200,21 @@ void dbl(Slot* r, const Ctx& c) {
   pick(r, d, subtract(d, r, c.m, c.slots, 2), c.slots);
 }
 
+// Eight slots at a time: every entry is loaded whole and blended in under a
+// mask that a compare of its index with idx sets for one entry only.
+OSTRAK_IFMA void select(Slot* dst, const Slot* table, unsigned count, unsigned slots, unsigned idx) {
+  const __m512i want = _mm512_set1_epi64(idx);
+  for (unsigned c = 0; c < slots; c += 8) _mm512_storeu_si512(dst + c, _mm512_setzero_si512());
+  for (unsigned j = 0; j < count; j++) {
+    const __mmask8 k = _mm512_cmpeq_epi64_mask(_mm512_set1_epi64(j), want);
+    const Slot* e = table + static_cast<size_t>(j) * slots;
+    for (unsigned c = 0; c < slots; c += 8) {
+      __m512i d = _mm512_loadu_si512(dst + c);
+      _mm512_storeu_si512(dst + c, _mm512_mask_mov_epi64(d, k, _mm512_loadu_si512(e + c)));
+    }
+  }
+}
+
 void init(Ctx* c, Slot* mstore, const BNWORD32* m) {
   const unsigned digits = digitsFor(c->words);
   c->slots = slotsFor(c->words);
@@ -238,7 +253,7 @@ bool hasIfma() {
 
 }  // namespace
 
-const Kernel kIfma = {kBniKernelIfma, "ifma", 52, hasIfma, slotsFor, scratchFor, init, canon, dbl};
+const Kernel kIfma = {kBniKernelIfma, "ifma", 52, hasIfma, slotsFor, scratchFor, init, canon, dbl, select};
 
 }  // namespace bnmont
 
@@ -251,7 +266,7 @@ unsigned none(unsigned) { return 0; }
 void noInit(Ctx*, Slot*, const BNWORD32*) {}
 void noOp(Slot*, const Ctx&) {}
 }  // namespace
-const Kernel kIfma = {kBniKernelIfma, "ifma", 52, never, none, none, noInit, noOp, noOp};
+const Kernel kIfma = {kBniKernelIfma, "ifma", 52, never, none, none, noInit, noOp, noOp, selectEntry};
 }  // namespace bnmont
 
 #endif

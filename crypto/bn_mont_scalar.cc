@@ -71,13 +71,13 @@ bool hasMulx() { return false; }
 }  // namespace
 
 const Kernel kPortable = {kBniKernelPortable, "portable", 64, always, limbs, twice,
-                          portable::init, noCanon, portable::dbl};
+                          portable::init, noCanon, portable::dbl, selectEntry};
 #ifdef OSTRAK_BN_X86
 const Kernel kMulx = {kBniKernelMulx, "mulx", 64, hasMulx, limbs, twice,
-                      mulx::init, noCanon, mulx::dbl};
+                      mulx::init, noCanon, mulx::dbl, selectEntry};
 #else
 const Kernel kMulx = {kBniKernelMulx, "mulx", 64, hasMulx, limbs, twice,
-                      portable::init, noCanon, portable::dbl};
+                      portable::init, noCanon, portable::dbl, selectEntry};
 #endif
 
 }  // namespace bnmont
