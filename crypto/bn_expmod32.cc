@@ -69,6 +69,15 @@ class MontSpace {
   }
 
   unsigned slots() const { return c_.slots; }
+  // Whether this space and o can take their products in pairs (mul2).
+  bool pairs(const MontSpace& o) const {
+    return c_.mul2 && c_.kernel == o.c_.kernel && c_.slots == o.c_.slots && c_.rbits == o.c_.rbits;
+  }
+  // r1 = a1 b1 / R in s1 and r2 = a2 b2 / R in s2, for spaces that pair.
+  static void mul2(const MontSpace& s1, Slot* r1, const Slot* a1, const Slot* b1,
+                   const MontSpace& s2, Slot* r2, const Slot* a2, const Slot* b2) {
+    s1.c_.mul2(r1, a1, b1, s1.c_, r2, a2, b2, s2.c_);
+  }
   Slot* value(unsigned i) const { return values_ + static_cast<size_t>(c_.slots) * i; }
 
   void mul(Slot* r, const Slot* a, const Slot* b) const { c_.mul(r, a, b, c_); }
@@ -225,6 +234,40 @@ void fixedExp(const MontSpace& s, unsigned k, BNWORD32* result, const BNWORD32* 
     s.mul(acc, acc, sel);
   }
   s.fromMont(result, acc);
+}
+
+// fixedExp in two spaces that pair, in lockstep: the same window width and
+// exponent length, every product of the one taken together with the
+// matching product of the other.
+void fixedExp2(const MontSpace& s1, const MontSpace& s2, unsigned k, unsigned elen,
+               BNWORD32* result1, const BNWORD32* base1, unsigned blen1, const BNWORD32* exp1,
+               BNWORD32* result2, const BNWORD32* base2, unsigned blen2, const BNWORD32* exp2) {
+  const unsigned count = 1u << k, slots = s1.slots();
+  Slot* t1 = s1.value(0);
+  Slot* acc1 = s1.value(count);
+  Slot* sel1 = s1.value(count + 1);
+  Slot* t2 = s2.value(0);
+  Slot* acc2 = s2.value(count);
+  Slot* sel2 = s2.value(count + 1);
+  s1.one(t1);
+  s2.one(t2);
+  s1.toMont(t1 + slots, base1, blen1);
+  s2.toMont(t2 + slots, base2, blen2);
+  for (unsigned j = 2; j < count; j++) {
+    const size_t at = static_cast<size_t>(j) * slots, before = at - slots;
+    MontSpace::mul2(s1, t1 + at, t1 + before, t1 + slots, s2, t2 + at, t2 + before, t2 + slots);
+  }
+  const unsigned windows = (32 * elen + k - 1) / k;
+  s1.select(acc1, t1, count, windowAt(exp1, elen, (windows - 1) * k, k));
+  s2.select(acc2, t2, count, windowAt(exp2, elen, (windows - 1) * k, k));
+  for (unsigned w = windows - 1; w-- > 0;) {
+    for (unsigned i = 0; i < k; i++) MontSpace::mul2(s1, acc1, acc1, acc1, s2, acc2, acc2, acc2);
+    s1.select(sel1, t1, count, windowAt(exp1, elen, w * k, k));
+    s2.select(sel2, t2, count, windowAt(exp2, elen, w * k, k));
+    MontSpace::mul2(s1, acc1, acc1, sel1, s2, acc2, acc2, sel2);
+  }
+  s1.fromMont(result1, acc1);
+  s2.fromMont(result2, acc2);
 }
 
 }  // namespace
@@ -484,13 +527,17 @@ int bniExpModCRT_32(BNWORD32* out, const BNWORD32* x, unsigned xlen, const BNWOR
   bniCopy_32(prod, p, np);
   prod[0] &= ~BNWORD32{1};
   modWords(dp, d, dlen, prod, np, num, dcopy, quot);
-  fixedExp(sp, wp, s1, xp, np, dp, np);
-
   modWords(xq, x, xlen, q, nq, num, dcopy, quot);
   bniCopy_32(prod, q, nq);
   prod[0] &= ~BNWORD32{1};
   modWords(dq, d, dlen, prod, nq, num, dcopy, quot);
-  fixedExp(sq, wq, s2, xq, nq, dq, nq);
+  // The two halves together where the kernel can pair their products.
+  if (np == nq && wp == wq && sp.pairs(sq)) {
+    fixedExp2(sp, sq, wp, np, s1, xp, np, dp, s2, xq, nq, dq);
+  } else {
+    fixedExp(sp, wp, s1, xp, np, dp, np);
+    fixedExp(sq, wq, s2, xq, nq, dq, nq);
+  }
 
   // h = (s2 - s1 mod q) u mod q; the modulus is added back under a mask.
   modWords(h, s1, np, q, nq, num, dcopy, quot);

@@ -49,6 +49,11 @@ struct Ctx {
   Slot* scratch;      // kernel->scratchSlots(slots) slots
   void (*mul)(Slot* r, const Slot* a, const Slot* b, const Ctx& c);  // r may alias a, b
   void (*sqr)(Slot* r, const Slot* a, const Ctx& c);                 // r may alias a
+  // Two products at once, r1 = a1 b1 / R modulo c1's modulus and r2 = a2 b2
+  // / R modulo c2's, for two contexts of the same kernel, slots and rbits;
+  // null when the kernel has no such product for this size.
+  void (*mul2)(Slot* r1, const Slot* a1, const Slot* b1, const Ctx& c1, Slot* r2, const Slot* a2,
+               const Slot* b2, const Ctx& c2);
 };
 
 struct Kernel {

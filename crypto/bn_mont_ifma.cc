@@ -71,23 +71,35 @@ inline void carryOut(Slot* r, const Slot* t, unsigned slots) {
   }
 }
 
-// The product with V registers per value, all held in registers.
+// One product with V registers per value, all held in registers: start()
+// loads a and m, step(i) takes digit i of b, finish() carries the lanes
+// into r.
 template <unsigned V>
-OSTRAK_IFMA void mulRegs(Slot* r, const Slot* a, const Slot* b, const Ctx& c) {
-  const unsigned digits = c.rbits / 52;
-  const Slot* m = c.m;
-  const __m512i zero = _mm512_setzero_si512();
+struct RegProduct {
   __m512i A[V], av[V], mv[V];
-  for (unsigned v = 0; v < V; v++) {
-    A[v] = zero;
-    av[v] = _mm512_loadu_si512(a + 8 * v);
-    mv[v] = _mm512_loadu_si512(m + 8 * v);
+  Slot a0, a1, m0, m1, inv, x, y;
+  const Slot* b;
+
+  OSTRAK_IFMA __attribute__((always_inline)) void start(const Slot* a, const Slot* bb, const Ctx& c) {
+    const Slot* m = c.m;
+    for (unsigned v = 0; v < V; v++) {
+      A[v] = _mm512_setzero_si512();
+      av[v] = _mm512_loadu_si512(a + 8 * v);
+      mv[v] = _mm512_loadu_si512(m + 8 * v);
+    }
+    a0 = a[0];
+    a1 = a[1];
+    m0 = m[0];
+    m1 = m[1];
+    inv = c.inv;
+    x = y = 0;
+    b = bb;
   }
-  const Slot a0 = a[0], a1 = a[1], m0 = m[0], m1 = m[1];
-  Slot x = 0, y = 0;
-  for (unsigned i = 0; i < digits; i++) {
+
+  OSTRAK_IFMA __attribute__((always_inline)) void step(unsigned i) {
+    const __m512i zero = _mm512_setzero_si512();
     const Slot bi = b[i];
-    const Step s = scalarStep(x, y, bi, a0, a1, m0, m1, c.inv);
+    const Step s = scalarStep(x, y, bi, a0, a1, m0, m1, inv);
     const __m512i B = _mm512_set1_epi64(static_cast<long long>(bi));
     const __m512i Q = _mm512_set1_epi64(static_cast<long long>(s.q));
     __m512i L[V], H[V];
@@ -105,9 +117,39 @@ OSTRAK_IFMA void mulRegs(Slot* r, const Slot* a, const Slot* b, const Ctx& c) {
     x = s.next;
     y = static_cast<Slot>(_mm_extract_epi64(_mm512_castsi512_si128(A[0]), 1));
   }
-  alignas(64) Slot t[8 * V];
-  for (unsigned v = 0; v < V; v++) _mm512_store_si512(t + 8 * v, A[v]);
-  carryOut(r, t, 8 * V);
+
+  OSTRAK_IFMA __attribute__((always_inline)) void finish(Slot* r) {
+    alignas(64) Slot t[8 * V];
+    for (unsigned v = 0; v < V; v++) _mm512_store_si512(t + 8 * v, A[v]);
+    carryOut(r, t, 8 * V);
+  }
+};
+
+template <unsigned V>
+OSTRAK_IFMA void mulRegs(Slot* r, const Slot* a, const Slot* b, const Ctx& c) {
+  const unsigned digits = c.rbits / 52;
+  RegProduct<V> p;
+  p.start(a, b, c);
+  for (unsigned i = 0; i < digits; i++) p.step(i);
+  p.finish(r);
+}
+
+// Two products modulo two moduli of the same digit count, their steps
+// interleaved so that each one's wait for its quotient digit is spent on
+// the other's work.
+template <unsigned V>
+OSTRAK_IFMA void mulRegs2(Slot* r1, const Slot* a1, const Slot* b1, const Ctx& c1, Slot* r2,
+                          const Slot* a2, const Slot* b2, const Ctx& c2) {
+  const unsigned digits = c1.rbits / 52;
+  RegProduct<V> p, q;
+  p.start(a1, b1, c1);
+  q.start(a2, b2, c2);
+  for (unsigned i = 0; i < digits; i++) {
+    p.step(i);
+    q.step(i);
+  }
+  p.finish(r1);
+  q.finish(r2);
 }
 
 // The product for more registers than fit: A lives in the scratch array,
@@ -227,6 +269,7 @@ void init(Ctx* c, Slot* mstore, const BNWORD32* m) {
   case v:                   \
     c->mul = mulRegs<v>;    \
     c->sqr = sqrRegs<v>;    \
+    c->mul2 = mulRegs2<v>;  \
     break;
     OSTRAK_IFMA_CASE(1)
     OSTRAK_IFMA_CASE(2)
@@ -242,6 +285,7 @@ void init(Ctx* c, Slot* mstore, const BNWORD32* m) {
     default:
       c->mul = mulMemory;
       c->sqr = sqrMemory;
+      c->mul2 = nullptr;
   }
   static_assert(kRegisterRegs == 10, "the cases above run to kRegisterRegs");
 }
