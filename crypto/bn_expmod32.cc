@@ -160,9 +160,11 @@ class Block {
   unsigned bytes_ = 0;
 };
 
+// r = 1 mod m; r may be m.
 void setOneModM(BNWORD32* r, const BNWORD32* m, unsigned n) {
+  const bool modOne = n == 1 && m[0] == 1;
   bniZero_32(r, n);
-  if (!(n == 1 && m[0] == 1)) r[0] = 1;
+  if (!modOne) r[0] = 1;
 }
 
 inline unsigned expBit(const BNWORD32* e, unsigned i) { return (e[i / 32] >> (i % 32)) & 1; }

@@ -9,12 +9,16 @@
 
 namespace bnmont {
 
+namespace {
+__extension__ using U128 = unsigned __int128;
+}  // namespace
+
 void load(Slot* r, unsigned slots, unsigned bits, const BNWORD32* x, unsigned xlen) {
   const Slot mask = bits == 64 ? ~Slot{0} : (Slot{1} << bits) - 1;
   unsigned j = 0, have = 0;  // bits waiting in acc
-  __extension__ unsigned __int128 acc = 0;
+  U128 acc = 0;
   for (unsigned i = 0; i < xlen && j < slots; i++) {
-    acc |= static_cast<unsigned __int128>(x[i]) << have;
+    acc |= static_cast<U128>(x[i]) << have;
     have += 32;
     while (have >= bits && j < slots) {
       r[j++] = static_cast<Slot>(acc) & mask;
@@ -30,10 +34,10 @@ void load(Slot* r, unsigned slots, unsigned bits, const BNWORD32* x, unsigned xl
 
 void store(BNWORD32* x, unsigned words, const Slot* r, unsigned slots, unsigned bits) {
   unsigned j = 0, have = 0;
-  __extension__ unsigned __int128 acc = 0;
+  U128 acc = 0;
   for (unsigned i = 0; i < words; i++) {
     if (have < 32) {
-      if (j < slots) acc |= static_cast<unsigned __int128>(r[j++]) << have;
+      if (j < slots) acc |= static_cast<U128>(r[j++]) << have;
       have += bits;
     }
     x[i] = static_cast<BNWORD32>(acc);

@@ -19,10 +19,14 @@
 #include "crypto/bn_mont.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 namespace bnmont {
 namespace {

@@ -11,10 +11,14 @@
 #define OSTRAK_BN_X86 1
 // GCC 12 reports its own intrinsics' placeholder operands as possibly
 // uninitialised once they are inlined at -O3.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 
 namespace bnmont {

@@ -483,6 +483,33 @@ TEST_P(PerKernel, SecretWorkIsWipedAndSecure) {
   }
 }
 
+// The result is written once every operand has been read: over the
+// modulus, the exponent (plain and secure) and the base, including the
+// smallest cases (modulus 1, exponent 0).
+TEST_F(BigNumKernels, ResultOverEveryOperand) {
+  Gen g(17);
+  Mpz m, b, e, want, got;
+  for (unsigned n : {1u, 3u, 16u, 33u}) {
+    for (int shape = 0; shape < 4; shape++) {  // m random or 1, e random or 0
+      g.modulus(m, n);
+      if (shape >= 2) mpz_set_ui(m, 1);
+      g.below(b, m);
+      g.number(e, shape % 2 ? 0 : n);
+      mpz_powm(want, b, e, m);
+      for (int over = 0; over < 4; over++) {
+        Num bm(mgr_, false), bb(mgr_, false), be(mgr_, over == 3);
+        set(bm.get(), m);
+        set(bb.get(), b);
+        set(be.get(), e);
+        BigNum* dest = over == 0 ? bm.get() : over == 1 ? bb.get() : be.get();
+        ASSERT_EQ(0, bnExpMod(dest, bb.get(), be.get(), bm.get()));
+        get(got, dest);
+        EXPECT_EQ(hex(want), hex(got)) << "n " << n << " shape " << shape << " over " << over;
+      }
+    }
+  }
+}
+
 // The inverse, rewritten over one block, at every modulus size and with
 // sources longer than the modulus.
 TEST_F(BigNumKernels, InverseMatchesGmpAtEverySize) {
