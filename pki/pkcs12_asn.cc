@@ -36,6 +36,25 @@ uint32_t UnpkInPlaceBagList(const TypeDesc& t, PKICONTEXT* ctx, void* rec, const
 
 constexpr TypeOps kBagListOps = {PackList, UnpkInPlaceBagList, UnpackAllocating, SizeList, DropList};
 
+// The bags' encoder: a bag whose value (the second component) is empty
+// cannot be written, since its [0] wrapper is not counted by the size;
+// that is kPKIErrRoom when even the counted size does not fit, else
+// kPKIErrOutputSmall, and nothing is written.
+uint32_t PackBag(const TypeDesc& t, PKICONTEXT* ctx, uint8_t* out, uint32_t outLen, void* rec, uint8_t tag,
+                 int32_t* err) {
+  if (err != nullptr && ManagerOf(ctx) != nullptr && rec != nullptr && out != nullptr) {
+    const auto* value = reinterpret_cast<const PKIANY*>(static_cast<const uint8_t*>(rec) + t.fields[1].offset);
+    if (value->bytes == nullptr || value->length == 0) {
+      *err = kPKIErrNone;
+      SetError(err, Size(t, rec, 1, 0) > outLen ? kPKIErrRoom : kPKIErrOutputSmall);
+      return 0;
+    }
+  }
+  return PackSequence(t, ctx, out, outLen, rec, tag, err);
+}
+
+constexpr TypeOps kBagOps = {PackBag, UnpkInPlaceSequence, UnpackAllocating, SizeSequence, DropSequence};
+
 constexpr Field kPFXFields[] = {
     PKI_ASN_FIELD(PKIPFX, version, kInteger, kPKITagInteger),
     PKI_ASN_FIELD(PKIPFX, authSafe, kContentInfo, kSeq),
@@ -82,10 +101,10 @@ constinit const TypeDesc kAuthenticatedSafes =
     ListType<PKIAuthenticatedSafes>("AuthenticatedSafes", kContentInfo, kSeq, false, &kBagListOps);
 constinit const TypeDesc kSafeContents =
     ListType<PKISafeContents>("SafeContents", kSafeBag, kSeq, false, &kBagListOps);
-constinit const TypeDesc kSafeBag = SequenceType<PKISafeBag>("SafeBag", kSafeBagFields);
-constinit const TypeDesc kCertBag = SequenceType<PKICertBag>("CertBag", kCertBagFields);
-constinit const TypeDesc kCRLBag = SequenceType<PKICRLBag>("CRLBag", kCRLBagFields);
-constinit const TypeDesc kSecretBag = SequenceType<PKISecretBag>("SecretBag", kSecretBagFields);
+constinit const TypeDesc kSafeBag = SequenceType<PKISafeBag>("SafeBag", kSafeBagFields, &kBagOps);
+constinit const TypeDesc kCertBag = SequenceType<PKICertBag>("CertBag", kCertBagFields, &kBagOps);
+constinit const TypeDesc kCRLBag = SequenceType<PKICRLBag>("CRLBag", kCRLBagFields, &kBagOps);
+constinit const TypeDesc kSecretBag = SequenceType<PKISecretBag>("SecretBag", kSecretBagFields, &kBagOps);
 constinit const TypeDesc kpkcs_12PbeParams =
     SequenceType<PKIpkcs_12PbeParams>("pkcs-12PbeParams", kpkcs_12PbeParamsFields);
 

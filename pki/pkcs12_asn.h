@@ -11,7 +11,8 @@
 //   length 0, the value stays empty (a CertBag, CRLBag or SecretBag then
 //   fails with kPKIErrLeftover when bytes remain). A bag whose value is
 //   empty does not encode: its wrapper is not counted by the size, so Pack
-//   reports kPKIErrOutputSmall, writing nothing past the capacity.
+//   reports kPKIErrOutputSmall (kPKIErrRoom when even the counted size
+//   does not fit) and writes nothing.
 // - MacData's iterations are OPTIONAL (a null pointer is absent), never
 //   compared with a default.
 // - AuthenticatedSafes and SafeContents are SEQUENCE OF, written in list
