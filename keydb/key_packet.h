@@ -32,9 +32,10 @@ struct QOXKeySpec;
 // version other than 2, 3, 4, -11346 first MPI's top byte disagrees with
 // its bit count; for RSA (1, 2, 3) also -11345 (exponent's top byte),
 // -11344 even modulus, -11343 even exponent, -11350 bytes after the
-// exponent of a public packet (secretFlag clear); -11347 when the public
-// part of a version-4 secret packet cannot be measured while the key ID is
-// wanted; hash errors of qoxFingerprint20HashBuf.
+// exponent of a public packet (secretFlag clear); -11347 when the key ID or
+// hash of a secret packet is wanted and its public part cannot be measured
+// (nothing of the secret part is ever hashed); hash errors of
+// qoxFingerprint20HashBuf.
 // Outputs: algorithm as stored; keyID (8 bytes): version 4 the last 8 bytes
 // of the fingerprint over the public part of the body, versions 2 and 3 the
 // low 64 bits of the first MPI (zero-filled on the left); hash (20 bytes):

@@ -13,7 +13,7 @@ void qoxKeyInfoTreeKeyID(const KeyInfo* info, QOXKeyID* outKeyID) {
 
 void qoxLinkKeyToTree(QOXKeyDBObj* key, QOXKeyDB* db) {
   KeyInfo* info = qoxKeyToKeyInfo(key);
-  if (info == nullptr) return;
+  if (info == nullptr || qoxFrontEndKeyDB(db)) return;
   info->greater = nullptr;
   info->notGreater = nullptr;
   QOXKeyID id;
@@ -21,6 +21,7 @@ void qoxLinkKeyToTree(QOXKeyDBObj* key, QOXKeyDB* db) {
   QOXKeyDBObj** link = &db->keyTree;
   while (*link != nullptr) {
     KeyInfo* node = qoxKeyToKeyInfo(*link);
+    if (node == nullptr) return;  // a node without its record (unfetched) ends the descent
     QOXKeyID nodeID;
     qoxKeyInfoTreeKeyID(node, &nodeID);
     link = qoxCompareKeyIDs(&nodeID, &id) < 0 ? &node->greater : &node->notGreater;

@@ -20,7 +20,8 @@ struct QOXKeyDB;
 struct QOXKeyDBObj;
 struct KeyInfo;
 
-// Enters a key or subkey, whose key ID and algorithm are set, into the tree.
+// Enters a key or subkey, whose key ID and algorithm are set, into the tree
+// (nothing in a front end).
 void qoxLinkKeyToTree(QOXKeyDBObj* key, QOXKeyDB* db);
 // The tree's view of a key: its 8-byte ID with the algorithm used for
 // key IDs (2 and 3 as 1).
