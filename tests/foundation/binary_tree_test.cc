@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -14,9 +15,9 @@ namespace {
 
 // Height of the subtree, checking order, key bounds and balance codes on the
 // way; -1 on the first violation.
-int CheckedHeight(const QOXBinaryTreeNode* n, int64_t low, int64_t high) {
+int CheckedHeight(const QOXBinaryTreeNode* n, std::optional<intptr_t> low, std::optional<intptr_t> high) {
   if (n == nullptr) return 0;
-  if (n->key <= low || n->key >= high) return -1;
+  if ((low && n->key <= *low) || (high && n->key >= *high)) return -1;
   int l = CheckedHeight(n->left, low, n->key);
   int r = CheckedHeight(n->right, n->key, high);
   if (l < 0 || r < 0) return -1;
@@ -26,7 +27,7 @@ int CheckedHeight(const QOXBinaryTreeNode* n, int64_t low, int64_t high) {
 }
 
 bool IsAVL(const QOXBinaryTree* t) {
-  return CheckedHeight(t->root, int64_t{INT32_MIN} - 1, int64_t{INT32_MAX} + 1) >= 0;
+  return CheckedHeight(t->root, std::nullopt, std::nullopt) >= 0;
 }
 
 class BinaryTree : public ::testing::Test {

@@ -127,7 +127,9 @@ TEST_F(KeyPacketTest, SecretPacketsMatchTheirPublicForms) {
       const size_t header = qoxPktBufferHeaderLen(s.data(), s.size());
       ASSERT_GT(prefix, header);
       EXPECT_EQ(Bytes(s.begin() + header, s.begin() + prefix), BodyOf(pubKeys[i]->bytes));
-      if (ps.algorithm == kQOXPublicKeyAlgorithm_RSA) EXPECT_EQ(Parse(s, false).result, kQOXErrKeyPacketTrailingJunk);
+      if (ps.algorithm == kQOXPublicKeyAlgorithm_RSA) {
+        EXPECT_EQ(Parse(s, false).result, kQOXErrKeyPacketTrailingJunk);
+      }
     }
   }
 }

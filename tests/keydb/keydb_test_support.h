@@ -209,7 +209,9 @@ class KeyDBTest : public ::testing::Test {
     ASSERT_EQ(QOXNewKeyDB(context_, &db_), 0);
   }
   void TearDown() override {
-    if (db_ != nullptr) EXPECT_EQ(QOXFreeKeyDB(db_), 0);
+    if (db_ != nullptr) {
+      EXPECT_EQ(QOXFreeKeyDB(db_), 0);
+    }
     QOXFreeContext(context_);
     QOXsdkCleanup();
   }

@@ -61,7 +61,9 @@ class PacketHeaderTest : public keydb_test::KeyDBTest {
     out.emplace_back("memory", qoxFileMemOpen(context_, data.data(), data.size()));
     FILE* f = std::tmpfile();
     EXPECT_NE(f, nullptr);
-    if (!data.empty()) EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    if (!data.empty()) {
+      EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    }
     std::rewind(f);
     out.emplace_back("stdio", qoxFileReadOpen(context_, f));
     for (auto& [kind, file] : out) EXPECT_NE(file, nullptr) << kind;
