@@ -27,7 +27,7 @@ Datum TextKey(const std::string& s) { return ldbm_datum_of(s.c_str(), static_cas
 int dn2id_add(Backend* be, const char* dn, ID id) {
   DbSlotHolder db(be, ldbm_cache_open(be, "dn2id", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open/create dn2id%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open/create dn2id%s\n", ".dbb");
     return -1;
   }
   std::string key = NormalisedDn(dn);
@@ -46,7 +46,7 @@ ID dn2id(Backend* be, const char* dn) {
   }
   DbSlotHolder db(be, ldbm_cache_open(be, "dn2id", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open/create dn2id%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open/create dn2id%s\n", ".dbb");
     return NOID;
   }
   Datum data = ldbm_cache_fetch(db.get(), TextKey(key));
@@ -59,7 +59,7 @@ ID dn2id(Backend* be, const char* dn) {
 int dn2id_delete(Backend* be, char* dn) {
   DbSlotHolder db(be, ldbm_cache_open(be, "dn2id", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open/create dn2id%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open/create dn2id%s\n", ".dbb");
     return -1;
   }
   dn_normalize_case(dn);

@@ -88,15 +88,15 @@ int cache_add_entry_lock(EntryCache* c, Entry* e, int state) {
   QOXMutexGuard guard(&c->mutex);
   int rc = avl_insert(&c->dnTree, e, DnCompare, avl_dup_error);
   if (rc != 0) {
-    vuzizTrace(0x1000, "entry %20s id %d already in dn cache\n", e->e_dn != nullptr ? e->e_dn : "",
+    vuzizTrace(kTraceStartStop, "entry %20s id %d already in dn cache\n", e->e_dn != nullptr ? e->e_dn : "",
                static_cast<int>(e->e_id));
     return 1;
   }
   rc = avl_insert(&c->idTree, e, IdCompare, avl_dup_error);
   if (rc != 0) {
-    vuzizTrace(0x1000, "entry %20s id %d already in id cache\n", e->e_dn != nullptr ? e->e_dn : "",
+    vuzizTrace(kTraceStartStop, "entry %20s id %d already in id cache\n", e->e_dn != nullptr ? e->e_dn : "",
                static_cast<int>(e->e_id));
-    if (avl_delete(&c->dnTree, e, DnCompare) == nullptr) vuzizTrace(0x1000, "can't delete from dn cache\n");
+    if (avl_delete(&c->dnTree, e, DnCompare) == nullptr) vuzizTrace(kTraceStartStop, "can't delete from dn cache\n");
     return -1;
   }
   e->e_state = state;

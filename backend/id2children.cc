@@ -22,7 +22,7 @@ struct ChildrenKey {
 int id2children_add(Backend* be, Entry* parent, Entry* child) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2children", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "<= id2children_add -1 could not open \"id2children%s\"\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "<= id2children_add -1 could not open \"id2children%s\"\n", ".dbb");
     return -1;
   }
   ChildrenKey key(parent);
@@ -32,7 +32,7 @@ int id2children_add(Backend* be, Entry* parent, Entry* child) {
 int id2children_remove(Backend* be, Entry* parent, Entry* child) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2children", ".dbb", DB_CREATE));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "<= id2children_remove -1 could not open \"id2children%s\"\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "<= id2children_remove -1 could not open \"id2children%s\"\n", ".dbb");
     return -1;
   }
   ChildrenKey key(parent);
@@ -42,7 +42,7 @@ int id2children_remove(Backend* be, Entry* parent, Entry* child) {
 int has_children(Backend* be, Entry* e) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2children", ".dbb", DB_CREATE));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "<= has_children -1 could not open \"id2children%s\"\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "<= has_children -1 could not open \"id2children%s\"\n", ".dbb");
     return 0;
   }
   ChildrenKey key(e);
@@ -55,7 +55,7 @@ int has_children(Backend* be, Entry* e) {
 int id2children_delete_all(Backend* be, Entry* e) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2children", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "<= id2children_delete_all -1 could not open \"id2children%s\"\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "<= id2children_delete_all -1 could not open \"id2children%s\"\n", ".dbb");
     return -1;
   }
   ChildrenKey key(e);

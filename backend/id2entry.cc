@@ -20,7 +20,7 @@ QOXMutex* EntryWriteMutex() { return g != nullptr ? &g->mutexEntryWrite : &g_ent
 int id2entry_add(Backend* be, Entry* e) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2entry", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open/create id2entry%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open/create id2entry%s\n", ".dbb");
     return -1;
   }
   uint8_t key[4];
@@ -42,11 +42,11 @@ int id2entry_add(Backend* be, Entry* e) {
 int id2entry_delete(Backend* be, Entry* e) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2entry", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open/create id2entry%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open/create id2entry%s\n", ".dbb");
     return -1;
   }
   if (cache_delete_entry(&LdbmState(be)->entryCache, e) != 0) {
-    vuzizTrace(0x1000, "could not delete %d (%s) from cache\n", static_cast<int>(e->e_id),
+    vuzizTrace(kTraceStartStop, "could not delete %d (%s) from cache\n", static_cast<int>(e->e_id),
                e->e_dn != nullptr ? e->e_dn : "");
   }
   uint8_t key[4];
@@ -59,7 +59,7 @@ Entry* id2entry(Backend* be, ID id) {
   if (Entry* e = cache_find_entry_id(cache, id); e != nullptr) return e;
   DbSlotHolder db(be, ldbm_cache_open(be, "id2entry", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "Could not open id2entry%s\n", ".dbb");
+    vuzizTrace(kTraceStartStop, "Could not open id2entry%s\n", ".dbb");
     return nullptr;
   }
   uint8_t key[4];

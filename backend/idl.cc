@@ -42,7 +42,7 @@ IdList* FetchOne(DbCacheSlot* slot, Datum key) {
   Datum data = ldbm_cache_fetch(slot, key);
   if (data.data == nullptr) return nullptr;
   IdList* b = idl_decode(data.data, data.size);
-  if (b == nullptr) vuzizTrace(0x1000, "idl record of (%s) is malformed\n", KeyText(key).c_str());
+  if (b == nullptr) vuzizTrace(kTraceStartStop, "idl record of (%s) is malformed\n", KeyText(key).c_str());
   ldbm_datum_free(slot->dbp, data);
   return b;
 }
@@ -53,7 +53,7 @@ int Store(DbCacheSlot* slot, Datum key, const IdList* b) {
   if (!idl_encode(b, &bytes, &size)) return -1;
   int rc = ldbm_cache_store(slot, key, ldbm_datum_of(bytes, size), 0);
   zovurezFree(bytes);
-  if (rc != 0) vuzizTrace(0x1000, "idl_store of (%s) returns %d\n", KeyText(key).c_str(), rc);
+  if (rc != 0) vuzizTrace(kTraceStartStop, "idl_store of (%s) returns %d\n", KeyText(key).c_str(), rc);
   return rc;
 }
 
@@ -211,7 +211,7 @@ IdList* idl_fetch(Backend* be, DbCacheSlot* slot, Datum key) {
     std::string ck = ContinuationKey(key, b->b_ids[i]);
     IdlPtr part(FetchOne(slot, KeyDatum(ck)));
     if (!part || idl_is_allids(part.get()) || part->b_nids == 0) {
-      vuzizTrace(0x1000, "idl_fetch of (%s) returns NULL\n", ck.c_str());
+      vuzizTrace(kTraceStartStop, "idl_fetch of (%s) returns NULL\n", ck.c_str());
       continue;
     }
     total += part->b_nids;
@@ -232,7 +232,7 @@ int ChangeFirst(DbCacheSlot* slot, Datum key, IdList* header, uint32_t position,
                 const IdList* block) {
   int rc = ldbm_cache_delete(slot, KeyDatum(oldKey));
   if (rc != 0) {
-    vuzizTrace(0x1000, "ldbm_delete of (%s) returns %d\n", oldKey.c_str(), rc);
+    vuzizTrace(kTraceStartStop, "ldbm_delete of (%s) returns %d\n", oldKey.c_str(), rc);
     return rc;
   }
   std::string newKey = ContinuationKey(key, block->b_ids[0]);
@@ -281,7 +281,7 @@ int InsertIndirect(Backend* be, DbCacheSlot* slot, Datum key, IdList* h, ID id) 
   std::string ck = ContinuationKey(key, h->b_ids[i]);
   IdlPtr b(FetchOne(slot, KeyDatum(ck)));
   if (!b || idl_is_allids(b.get())) {
-    vuzizTrace(0x1000, "nonexistent continuation block (%s)\n", ck.c_str());
+    vuzizTrace(kTraceStartStop, "nonexistent continuation block (%s)\n", ck.c_str());
     return -1;
   }
   IdList* raw = b.release();
@@ -304,7 +304,7 @@ int InsertIndirect(Backend* be, DbCacheSlot* slot, Datum key, IdList* h, ID id) 
     std::string nk = ContinuationKey(key, h->b_ids[i + 1]);
     IdlPtr n(FetchOne(slot, KeyDatum(nk)));
     if (!n || idl_is_allids(n.get())) {
-      vuzizTrace(0x1000, "idl_fetch_one (%s) returns NULL\n", nk.c_str());
+      vuzizTrace(kTraceStartStop, "idl_fetch_one (%s) returns NULL\n", nk.c_str());
       return 0;
     }
     IdList* nraw = n.release();
@@ -316,7 +316,7 @@ int InsertIndirect(Backend* be, DbCacheSlot* slot, Datum key, IdList* h, ID id) 
     }
     if (nr == 0) return Store(slot, KeyDatum(nk), n.get());
     if (nr == 2) {
-      vuzizTrace(0x1000, "id %d already in next block\n", static_cast<int>(id));
+      vuzizTrace(kTraceStartStop, "id %d already in next block\n", static_cast<int>(id));
       return 0;
     }
   }
@@ -381,7 +381,7 @@ int idl_delete_key(Backend* /*be*/, DbCacheSlot* slot, Datum key, ID id) {
     std::string ck = ContinuationKey(key, b->b_ids[i]);
     IdlPtr c(FetchOne(slot, KeyDatum(ck)));
     if (!c || idl_is_allids(c.get())) {
-      vuzizTrace(0x1000, "idl_fetch of (%s) returns NULL\n", ck.c_str());
+      vuzizTrace(kTraceStartStop, "idl_fetch of (%s) returns NULL\n", ck.c_str());
       continue;
     }
     if (!RemoveId(c.get(), id)) continue;

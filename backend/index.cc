@@ -67,7 +67,7 @@ int index_add_values(Backend* be, const char* type, BerValue** values, ID id) {
   DbSlotHolder db(be, ldbm_cache_open(be, type, ".dbb", ldbm_open_flags(be)));
   DbCacheSlot* slot = db.get();
   if (slot == nullptr) {
-    vuzizTrace(0x1000, "<= index_add_values -1 (could not open/create %s%s)\n", type, ".dbb");
+    vuzizTrace(kTraceStartStop, "<= index_add_values -1 (could not open/create %s%s)\n", type, ".dbb");
     return -1;
   }
   for (int i = 0; values != nullptr && values[i] != nullptr; ++i) {
@@ -135,7 +135,7 @@ IdList* index_read(Backend* be, char* type, int indexType, const char* value) {
   attr_normalize(type);
   DbSlotHolder db(be, ldbm_cache_open(be, type, ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) {
-    vuzizTrace(0x1000, "<= index_read NULL (could not open %s%s)\n", type, ".dbb");
+    vuzizTrace(kTraceStartStop, "<= index_read NULL (could not open %s%s)\n", type, ".dbb");
     return nullptr;
   }
   std::string key = MakeKey(indexType, value != nullptr ? value : "");

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kTraceKeys = 0x200;
+constexpr uint32_t kTraceKeys = kTraceDetail;
 constexpr const char* kDisabledType = "qoxdisabled";
 
 int ConnNumber(Operation* op) { return op != nullptr ? op->connNumber : 0; }
@@ -46,7 +46,7 @@ void LogRequest(Backend* be, Connection* conn, Entry* request) {
   char* saved = first->a_type;
   char name[] = "qoxrequest";
   first->a_type = name;
-  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, request, 1);
+  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddRequest, kVirtualRepDN, request, 1);
   first->a_type = saved;
 }
 
@@ -59,25 +59,25 @@ int PrepareKey(Backend* be, Connection* conn, Operation* op, const char* dn, con
   zovurezFree(matched);
   if (*key == nullptr) {
     vuzizTrace(kTraceKeys, "[% 4.4d] %s: Entry not found.\n", ConnNumber(op), who);
-    return 32;
+    return kLdapNoSuchObject;
   }
   if (access_allowed(be, conn, op, *key, "entry", nullptr, op != nullptr ? op->boundDN : nullptr, kAccessDelete) ==
       0) {
     vuzizTrace(kTraceKeys, "[% 4.4d] %s: Insufficient access to delete key\n", ConnNumber(op), who);
     GiveBack(be, *key);
-    return 50;
+    return kLdapInsufficientAccess;
   }
   int rc = GetKeysChildren(be, *key, ids, count);
   if (rc != 0) {
     vuzizTrace(kTraceKeys, "[% 4.4d] %s: Getting children failed, rc = %d.\n", ConnNumber(op), who, rc);
     GiveBack(be, *key);
-    return 1;
+    return kLdapOperationsError;
   }
   if (ldbm_op_abandoned(op) != 0) {
     zovurezFree(*ids);
     *ids = nullptr;
     GiveBack(be, *key);
-    return 88;
+    return kLdapUserCancelled;
   }
   return 0;
 }
@@ -128,7 +128,7 @@ int DeleteKey(Backend* be, Connection* conn, Operation* op, Entry* request, cons
   for (int i = 0; i < count; ++i) {
     Entry* child = id2entry(be, ids[i]);
     if (child == nullptr) continue;
-    int result = 0;
+    int result = kLdapSuccess;
     char* matched = nullptr;
     if (ldbm_QOX_back_delete(be, conn, op, child->e_dn, child, &result, &matched) != 0) {
       vuzizTrace(kTraceKeys, "[% 4.4d] DeleteKey: qoxUserID object not deleted, rc = %d\n", ConnNumber(op), result);
@@ -140,10 +140,10 @@ int DeleteKey(Backend* be, Connection* conn, Operation* op, Entry* request, cons
   if (failures > 0) {
     vuzizTrace(kTraceKeys, "[% 4.4d] DeleteKey: Deleting all children failed.\n", ConnNumber(op));
     GiveBack(be, key);
-    return 66;
+    return kLdapNotAllowedOnNonLeaf;
   }
   id2children_delete_all(be, key);
-  int result = 0;
+  int result = kLdapSuccess;
   char* matched = nullptr;
   std::string keyDN(key->e_dn != nullptr ? key->e_dn : dn);
   if (ldbm_QOX_back_delete(be, conn, op, keyDN.c_str(), key, &result, &matched) != 0) {
@@ -164,18 +164,18 @@ int SetDisableFlag(Backend* be, Connection* conn, Operation* op, Entry* e, char 
   if (a != nullptr && a->a_vals != nullptr && a->a_vals[0] != nullptr && a->a_vals[0]->bv_len == 1 &&
       a->a_vals[0]->bv_val[0] == flag) {
     GiveBack(be, e);
-    return 32;
+    return kLdapNoSuchObject;
   }
   Modification mod{};
   mod.mod_op = (a != nullptr ? kModReplace : kModAdd) | kModBValues;
   mod.mod_type = const_cast<char*>(kDisabledType);
   mod.mod_bvalues = values;
-  int result = 0;
+  int result = kLdapSuccess;
   char* matched = nullptr;
   int rc = ldbm_QOX_back_modify(be, conn, op, nullptr, e, &mod, &result, &matched);
   zovurezFree(matched);
   ldbm_cache_flush_and_close_all(be);
-  if (rc != 0 && result == 0) result = 88;  // abandoned midway
+  if (rc != 0 && result == 0) result = kLdapUserCancelled;  // abandoned midway
   return result;
 }
 
@@ -188,7 +188,7 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
   ID keyID = key->e_id;
   rc = SetDisableFlag(be, conn, op, key, '1');  // gives the key back
   if (rc != 0) {
-    if (rc == 32) {
+    if (rc == kLdapNoSuchObject) {
       vuzizTrace(kTraceKeys, "[% 4.4d] DisableKey: Entry already disabled.\n", ConnNumber(op));
     } else {
       vuzizTrace(kTraceKeys, "[% 4.4d] DisableKey: Disabling the key failed.\n", ConnNumber(op));
@@ -205,7 +205,7 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
       unreadable = true;
       break;
     }
-    if (SetDisableFlag(be, conn, op, child, '1') == 32) {
+    if (SetDisableFlag(be, conn, op, child, '1') == kLdapNoSuchObject) {
       alreadyDisabled = true;
       break;
     }
@@ -221,10 +221,10 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
     if (Entry* child = id2entry(be, ids[i]); child != nullptr) SetDisableFlag(be, conn, op, child, '0');
   }
   zovurezFree(ids);
-  if (alreadyDisabled) return 32;
+  if (alreadyDisabled) return kLdapNoSuchObject;
   if (Entry* again = id2entry(be, keyID); again != nullptr) SetDisableFlag(be, conn, op, again, '0');
   vuzizTrace(kTraceKeys, "[% 4.4d] DisableKey: Disabling the key failed.\n", ConnNumber(op));
-  return 1;
+  return kLdapOperationsError;
 }
 
 int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEntry, int copyRecon) {

@@ -182,18 +182,18 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
   BerValue* flag = FirstValue(attr_find(e->e_attrs, "qoxdisabled"));
   if (flag != nullptr && flag->bv_len == 1 && flag->bv_val[0] == '1') {
     LogError(kLogInfo, "Certificate is disabled (%s).", dn);
-    return 52;
+    return kLdapUnavailable;
   }
   BerValue* v = FirstValue(key);
   if (v == nullptr) {
     LogError(kLogError, "Certificate in database did not have a keyblock (%s).", dn);
-    return 1;
+    return kLdapOperationsError;
   }
   if ((*keyBlock = CopyBytes(v)) == nullptr) {
     // A stored key that cannot be read must not look like no stored key,
     // or a submission could replace it.
     LogError(kLogError, "Memory allocation error.");
-    return 90;
+    return kLdapNoMemory;
   }
   *keyBlockLength = v->bv_len;
   QOXKeyDB* db = nullptr;
@@ -202,7 +202,7 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
     char text[101];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogWarning, "Keyblock of (%s) is missing or invalid.  Library error: %s.", dn, text);
-    return 89;
+    return kLdapParamError;
   }
   err = qoxKeyDBServices().QOXNewKeySet(db, keySet);
   if (err != 0) {
@@ -211,7 +211,7 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
     LogError(kLogWarning, "Could not create output keyset.  Library error: %s.", text);
     qoxKeyDBServices().QOXFreeKeyDB(db);
     *keySet = nullptr;
-    return 82;
+    return kLdapLocalError;
   }
   // The key set holds the key database from here on.
   return 0;

@@ -22,7 +22,7 @@ namespace {
 
 void WriteRepLog(Backend* be, Connection* conn, Entry* e, int request, uint8_t* logged) {
   if (logged == nullptr || *logged != 0) return;
-  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddTag, kVirtualRepDN, e, request & 0xFF);
+  vuzizKeySubmissionServices().qoxRepLog(be, conn, kLdapAddRequest, kVirtualRepDN, e, request & 0xFF);
   *logged = 1;
 }
 
@@ -40,7 +40,7 @@ int Merge(Backend* be, Connection* conn, Operation* op, Entry* existing, Entry* 
         n = next;
       }
       cache_return_entry(&LdbmState(be)->entryCache, existing);
-      *result = 1;
+      *result = kLdapOperationsError;
       return -1;
     }
     m->mod_op = kModReplace | kModBValues;
@@ -62,7 +62,7 @@ int Merge(Backend* be, Connection* conn, Operation* op, Entry* existing, Entry* 
 
 int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int merge, int request, uint8_t* logged,
                   int* result, char** matched) {
-  *result = 0;
+  *result = kLdapSuccess;
   *matched = nullptr;
   EntryCache* cache = &LdbmState(be)->entryCache;
   std::string dn(e->e_dn != nullptr ? e->e_dn : "");
@@ -76,7 +76,7 @@ int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int me
     if (merge == 0) {
       cache_return_entry(cache, existing);
       entry_free(e);
-      *result = 68;
+      *result = kLdapEntryAlreadyExists;
       return -1;
     }
     int rc = Merge(be, conn, op, existing, e, result, matched);
@@ -88,14 +88,14 @@ int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int me
   long id = next_id(be, 0);
   if (id < 0) {
     entry_free(e);
-    *result = 1;
+    *result = kLdapOperationsError;
     return -1;
   }
   e->e_id = static_cast<ID>(id);
   if (cache_add_entry_lock(cache, e, kEntryCreating) != 0) {
     next_id_return(be, id);
     entry_free(e);
-    *result = 32;
+    *result = kLdapNoSuchObject;
     return -1;
   }
 
@@ -106,29 +106,29 @@ int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int me
     char* parentMatched = nullptr;
     parent = dn2entry(be, parentDN, &parentMatched);
     if (parent == nullptr) {
-      *result = 32;
+      *result = kLdapNoSuchObject;
       *matched = parentMatched;
       rc = -2;
     } else {
       zovurezFree(parentMatched);
       if (access_allowed(be, conn, op, parent, "children", nullptr, op != nullptr ? op->boundDN : nullptr, merge != 0 ? kAccessAdd : kAccessAll) ==
           0) {
-        *result = 50;
+        *result = kLdapInsufficientAccess;
         rc = -2;
       }
     }
   } else {
-    *result = 50;
+    *result = kLdapInsufficientAccess;
     rc = -2;
   }
   if (rc == 0) {
     if (id2children_add(be, parent, e) != 0 || index_add_entry(be, e) != 0 || dn2id_add(be, dn.c_str(), e->e_id) != 0) {
-      *result = 1;
+      *result = kLdapOperationsError;
       rc = -2;
     } else if (id2entry_add(be, e) != 0) {
       std::string copy = dn;
       dn2id_delete(be, copy.data());
-      *result = 1;
+      *result = kLdapOperationsError;
       rc = -2;
     }
   }

@@ -58,16 +58,16 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   Entry* e = dn2entry(be, dn != nullptr ? dn : "", &matched);
   if (e == nullptr) {
     int rc = 1;
-    if (method == kAuthSimple && cred->bv_len == 0) {
+    if (method == kLdapAuthSimple && cred->bv_len == 0) {
       rc = 0;
-    } else if (method == kAuthSimple && dn != nullptr && *dn != '\0') {
+    } else if (method == kLdapAuthSimple && dn != nullptr && *dn != '\0') {
       Password pw(cred);
       if (AdminMatches(conn, dn, pw.text)) {
         conn->adminBind = 1;
         rc = 0;
       }
     }
-    if (rc != 0) send_ldap_result(conn, op, 32, matched != nullptr ? matched : "", nullptr);
+    if (rc != 0) send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", nullptr);
     zovurezFree(matched);
     return rc;
   }
@@ -79,8 +79,8 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
     ~Give() { cache_return_entry(c, e); }
   } give{cache, e};
 
-  if (method != kAuthSimple) {
-    send_ldap_result(conn, op, 7, nullptr, "auth method not supported");
+  if (method != kLdapAuthSimple) {
+    send_ldap_result(conn, op, kLdapAuthMethodNotSupported, nullptr, "auth method not supported");
     return 1;
   }
   if (cred->bv_len == 0) return 0;
@@ -99,13 +99,13 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   }
   if (Attribute* up = attr_find(e->e_attrs, "userpassword"); up != nullptr) {
     if (PasswordMatches(up, cred)) return 0;
-    send_ldap_result(conn, op, 49, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapInvalidCredentials, nullptr, nullptr);
     return 1;
   }
   if (recon != nullptr) {
-    send_ldap_search_result(conn, op, 48, nullptr, nullptr, kBindOutcomeReconstruction);
+    send_ldap_search_result(conn, op, kLdapInappropriateAuthentication, nullptr, nullptr, kBindOutcomeReconstruction);
   } else {
-    send_ldap_result(conn, op, 48, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapInappropriateAuthentication, nullptr, nullptr);
   }
   return 1;
 }

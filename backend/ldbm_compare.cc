@@ -12,7 +12,7 @@ int ldbm_back_compare(Backend* be, Connection* conn, Operation* op, const char* 
   char* matched = nullptr;
   Entry* e = dn2entry(be, dn, &matched);
   if (e == nullptr) {
-    send_ldap_result(conn, op, 32, matched != nullptr ? matched : "", "");
+    send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", "");
     zovurezFree(matched);
     return 1;
   }
@@ -20,12 +20,12 @@ int ldbm_back_compare(Backend* be, Connection* conn, Operation* op, const char* 
   int rc = 1;
   if (access_allowed(be, conn, op, e, ava->type, &value, op != nullptr ? op->boundDN : nullptr, kAccessCompare) ==
       0) {
-    send_ldap_result(conn, op, 50, nullptr, "");
+    send_ldap_result(conn, op, kLdapInsufficientAccess, nullptr, "");
   } else if (Attribute* a = attr_find(e->e_attrs, ava->type); a == nullptr) {
-    send_ldap_result(conn, op, 16, nullptr, "");
+    send_ldap_result(conn, op, kLdapNoSuchAttribute, nullptr, "");
   } else {
     bool equal = berValueFind(a->a_vals, &value, a->a_syntax, kNormalizeA | kNormalizeB) == 0;
-    send_ldap_result(conn, op, equal ? 6 : 5, nullptr, "");
+    send_ldap_result(conn, op, equal ? kLdapCompareTrue : kLdapCompareFalse, nullptr, "");
     rc = 0;
   }
   cache_return_entry(&LdbmState(be)->entryCache, e);

@@ -34,12 +34,12 @@ int RemoveEntry(Backend* be, Entry* parent, Entry* e) {
 int DeleteLeaf(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e, bool strict, int* result,
                char** matched) {
   EntryCache* cache = &LdbmState(be)->entryCache;
-  *result = 0;
+  *result = kLdapSuccess;
   *matched = nullptr;
   if (e == nullptr) {
     e = dn2entry(be, dn, matched);
     if (e == nullptr) {
-      *result = 32;
+      *result = kLdapNoSuchObject;
       return -1;
     }
   }
@@ -47,24 +47,25 @@ int DeleteLeaf(Backend* be, Connection* conn, Operation* op, const char* dn, Ent
   char* parentDN = nullptr;
   int rc = -1;
   if (has_children(be, e) != 0) {
-    *result = 66;
+    *result = kLdapNotAllowedOnNonLeaf;
   } else if (access_allowed(be, conn, op, e, "entry", nullptr, BoundDN(op), strict ? kAccessAll : kAccessDelete) ==
              0) {
-    *result = 50;
+    *result = kLdapInsufficientAccess;
   } else if ((parentDN = dn_parent(e->e_dn, kKeySpaceDN)) == nullptr) {
-    *result = 50;  // the backend has no root DN
+    *result = kLdapInsufficientAccess;  // the backend has no root DN
   } else {
     char* parentMatched = nullptr;
     parent = dn2entry(be, parentDN, &parentMatched);
     zovurezFree(parentMatched);
     if (parent == nullptr) {
-      vuzizTrace(0x200, "[% 4.4d] <=- ldbm_back_delete: parent does not exist\n", op != nullptr ? op->connNumber : 0);
-      *result = 1;
+      vuzizTrace(kTraceDetail, "[% 4.4d] <=- ldbm_back_delete: parent does not exist\n",
+                 op != nullptr ? op->connNumber : 0);
+      *result = kLdapOperationsError;
     } else if (strict &&
                access_allowed(be, conn, op, parent, "children", nullptr, BoundDN(op), kAccessAll) == 0) {
-      *result = 50;
+      *result = kLdapInsufficientAccess;
     } else if (RemoveEntry(be, parent, e) != 0) {
-      *result = 1;
+      *result = kLdapOperationsError;
     } else {
       rc = 0;
     }
@@ -83,10 +84,10 @@ int ldbm_QOX_back_delete(Backend* be, Connection* conn, Operation* op, const cha
 }
 
 int ldbm_back_delete(Backend* be, Connection* conn, Operation* op, const char* dn) {
-  int result = 0;
+  int result = kLdapSuccess;
   char* matched = nullptr;
   int rc = DeleteLeaf(be, conn, op, dn, nullptr, true, &result, &matched);
-  send_ldap_result(conn, op, result, result == 32 && matched != nullptr ? matched : "", "");
+  send_ldap_result(conn, op, result, result == kLdapNoSuchObject && matched != nullptr ? matched : "", "");
   zovurezFree(matched);
   return rc;
 }

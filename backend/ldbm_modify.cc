@@ -29,16 +29,17 @@ int ApplyAdd(Entry* e, Modification* mod) {
   Attribute* a = attr_find(e->e_attrs, mod->mod_type);
   if (a != nullptr && HasValues(mod->mod_bvalues)) {
     for (BerValue** v = mod->mod_bvalues; *v != nullptr; ++v) {
-      if (berValueFind(a->a_vals, *v, a->a_syntax, kNormalizeA | kNormalizeB) == 0) return 20;
+      if (berValueFind(a->a_vals, *v, a->a_syntax, kNormalizeA | kNormalizeB) == 0) return kLdapAttributeOrValueExists;
     }
   }
-  return attr_merge(e, mod->mod_type, mod->mod_bvalues) != 0 ? 19 : 0;
+  return attr_merge(e, mod->mod_type, mod->mod_bvalues) != 0 ? kLdapConstraintViolation : kLdapSuccess;
 }
 
 int ApplyDelete(Entry* e, Modification* mod) {
-  if (mod->mod_bvalues == nullptr) return attr_delete(&e->e_attrs, mod->mod_type) != 0 ? 16 : 0;
+  if (mod->mod_bvalues == nullptr)
+    return attr_delete(&e->e_attrs, mod->mod_type) != 0 ? kLdapNoSuchAttribute : kLdapSuccess;
   Attribute* a = attr_find(e->e_attrs, mod->mod_type);
-  if (a == nullptr) return 16;
+  if (a == nullptr) return kLdapNoSuchAttribute;
   for (BerValue** v = mod->mod_bvalues; *v != nullptr; ++v) {
     int found = -1;
     for (int i = 0; a->a_vals != nullptr && a->a_vals[i] != nullptr; ++i) {
@@ -47,7 +48,7 @@ int ApplyDelete(Entry* e, Modification* mod) {
         break;
       }
     }
-    if (found < 0) return 16;
+    if (found < 0) return kLdapNoSuchAttribute;
     berValueFree(a->a_vals[found]);
     for (int i = found; a->a_vals[i] != nullptr; ++i) a->a_vals[i] = a->a_vals[i + 1];
   }
@@ -60,7 +61,7 @@ int ApplyDelete(Entry* e, Modification* mod) {
 int ApplyReplace(Entry* e, Modification* mod) {
   attr_delete(&e->e_attrs, mod->mod_type);
   if (!HasValues(mod->mod_bvalues)) return 0;
-  return attr_merge(e, mod->mod_type, mod->mod_bvalues) != 0 ? 19 : 0;
+  return attr_merge(e, mod->mod_type, mod->mod_bvalues) != 0 ? kLdapConstraintViolation : kLdapSuccess;
 }
 
 void GiveBack(Backend* be, Entry* e) { cache_return_entry(&LdbmState(be)->entryCache, e); }
@@ -181,12 +182,12 @@ int ldbm_store_entry_copy(Backend* be, Entry* old, Entry* copy) {
 
 int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Entry* e,
                          Modification* mods, int* result, char** matched) {
-  *result = 0;
+  *result = kLdapSuccess;
   *matched = nullptr;
   if (e == nullptr) {
     e = dn2entry(be, dn, matched);
     if (e == nullptr) {
-      *result = 32;
+      *result = kLdapNoSuchObject;
       return -1;
     }
   }
@@ -199,7 +200,7 @@ int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const cha
   rc = ModifyCopy(be, op, e, mods);
   GiveBack(be, e);
   if (rc == -1) {
-    *result = 0;
+    *result = kLdapSuccess;
     return -1;
   }
   *result = rc;
@@ -210,13 +211,13 @@ int ldbm_back_modify(Backend* be, Connection* conn, Operation* op, const char* d
   char* matched = nullptr;
   Entry* e = dn2entry(be, dn, &matched);
   if (e == nullptr) {
-    send_ldap_result(conn, op, 32, matched != nullptr ? matched : "", nullptr);
+    send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", nullptr);
     zovurezFree(matched);
     return -1;
   }
   if (VerifyAdminUpdate(conn, op, dn) != 0) {
     GiveBack(be, e);
-    send_ldap_result(conn, op, 50, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapInsufficientAccess, nullptr, nullptr);
     return -1;
   }
   int rc = ModifyCopy(be, op, e, mods);

@@ -42,7 +42,7 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
   char* matched = nullptr;
   Entry* e = dn2entry(be, dn, &matched);
   if (e == nullptr) {
-    send_ldap_result(conn, op, 32, matched != nullptr ? matched : "", "");
+    send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", "");
     zovurezFree(matched);
     return -1;
   }
@@ -51,7 +51,7 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
     zovurezFree(matched);
     cache_return_entry(cache, other);
     cache_return_entry(cache, e);
-    send_ldap_result(conn, op, 68, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapEntryAlreadyExists, nullptr, nullptr);
     return -1;
   }
   zovurezFree(matched);
@@ -61,13 +61,13 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
   }
   if (dn2id_add(be, newDN.c_str(), e->e_id) != 0) {
     cache_return_entry(cache, e);
-    send_ldap_result(conn, op, 1, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapOperationsError, nullptr, nullptr);
     return -1;
   }
   std::string oldDN(e->e_dn != nullptr ? e->e_dn : "");
   if (dn2id_delete(be, oldDN.data()) != 0) {
     cache_return_entry(cache, e);
-    send_ldap_result(conn, op, 1, nullptr, nullptr);
+    send_ldap_result(conn, op, kLdapOperationsError, nullptr, nullptr);
     return -1;
   }
   // A renamed copy replaces the cached entry, which readers may hold.
@@ -77,7 +77,7 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
     if (copy != nullptr) entry_free(copy);
     zovurezFree(renamed);
     cache_return_entry(cache, e);
-    send_ldap_result(conn, op, 1, nullptr, "");
+    send_ldap_result(conn, op, kLdapOperationsError, nullptr, "");
     return -1;
   }
   zovurezFree(copy->e_dn);
@@ -85,9 +85,9 @@ int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* d
   int rc = ldbm_store_entry_copy(be, e, copy);
   cache_return_entry(cache, e);
   if (rc != 0) {
-    send_ldap_result(conn, op, 1, nullptr, "");
+    send_ldap_result(conn, op, kLdapOperationsError, nullptr, "");
     return -1;
   }
-  send_ldap_result(conn, op, 0, nullptr, nullptr);
+  send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
   return 0;
 }

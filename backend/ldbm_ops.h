@@ -35,8 +35,6 @@ inline constexpr const char* kKeySpaceDN = "O=QOX KEYSPACE,C=US";
 inline constexpr const char* kActiveBaseDN = "OU=ACTIVE,O=QOX KEYSPACE,C=US";
 inline constexpr const char* kPendingBaseDN = "OU=PENDING,O=QOX KEYSPACE,C=US";
 inline constexpr const char* kVirtualRepDN = "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US";
-inline constexpr int kLdapAddTag = 0x68;
-inline constexpr int kAuthSimple = 0x80;
 
 // --- Filter candidates ---
 // A new list (null: no candidates; ALLIDS: every entry may match).

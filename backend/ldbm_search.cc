@@ -212,12 +212,12 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
 
   IdList* candidates = nullptr;
   char* matched = nullptr;
-  int result = 0;
+  int result = kLdapSuccess;
   switch (scope) {
     case kScopeBase: {
       Entry* e = dn2entry(be, baseDN, &matched);
       if (e == nullptr) {
-        result = 32;
+        result = kLdapNoSuchObject;
       } else {
         candidates = idl_alloc(1);
         if (candidates != nullptr) {
@@ -231,7 +231,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
     case kScopeOneLevel: {
       Entry* e = nullptr;
       if (*baseDN != '\0' && (e = dn2entry(be, baseDN, &matched)) == nullptr) {
-        result = 32;
+        result = kLdapNoSuchObject;
         break;
       }
       char idText[16];
@@ -256,7 +256,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
       if (*baseDN != '\0') {
         Entry* e = dn2entry(be, baseDN, &matched);
         if (e == nullptr) {
-          result = 32;
+          result = kLdapNoSuchObject;
           break;
         }
         candidates = filter_candidates(be, filter);
@@ -268,7 +268,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
     }
     default:
       zovurezFree(matched);
-      send_ldap_result(conn, op, 2, nullptr, "Bad scope");
+      send_ldap_result(conn, op, kLdapProtocolError, nullptr, "Bad scope");
       return -1;
   }
   if (candidates == nullptr) {
@@ -358,7 +358,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
     return 0;
   }
   if (referrals.count > 0) {
-    send_ldap_search_result(conn, op, 9, nullptr, referrals.Text(), entriesSent);
+    send_ldap_search_result(conn, op, kLdapPartialResults, nullptr, referrals.Text(), entriesSent);
   } else {
     int count = entriesSent;
     if (IsRequested(attrs, "qoxreconprompts")) {
@@ -366,7 +366,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
     } else if (IsRequested(attrs, "qoxrecondata")) {
       count = kSearchOutcomeDeleted;
     }
-    send_ldap_search_result(conn, op, 0, nullptr, nullptr, count);
+    send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, count);
   }
   return 0;
 }

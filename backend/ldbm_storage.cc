@@ -330,7 +330,7 @@ DbCacheSlot* ldbm_cache_open(Backend* be, const char* table, const char* suffix,
     }
     // The last resort: all kDbCacheSlotsMax tables are held. Wait a bounded
     // time for a holder to give one back.
-    vuzizTrace(0x1000, "ldbm_cache_open no unused db to close - waiting\n");
+    vuzizTrace(kTraceStartStop, "ldbm_cache_open no unused db to close - waiting\n");
     LogError(kLogWarning, "All %d open databases are in use; waiting for one to be closed.", kDbCacheSlotsMax);
     struct timespec until;
     clock_gettime(CLOCK_REALTIME, &until);
@@ -360,8 +360,9 @@ DbCacheSlot* ldbm_cache_open(Backend* be, const char* table, const char* suffix,
   target->blockSize = blockSize;
   target->maxids = (blockSize >> 2) - 2;
   target->maxindirect = 4000 / target->maxids + 1;
-  vuzizTrace(8, "ldbm_cache_open (blksize %d) (maxids %d) (maxindirect %d)\n", static_cast<int>(target->blockSize),
-             static_cast<int>(target->maxids), static_cast<int>(target->maxindirect));
+  vuzizTrace(kTraceArgs, "ldbm_cache_open (blksize %d) (maxids %d) (maxindirect %d)\n",
+             static_cast<int>(target->blockSize), static_cast<int>(target->maxids),
+             static_cast<int>(target->maxindirect));
   return target;
 }
 

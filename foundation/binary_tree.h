@@ -38,16 +38,16 @@ struct QOXBinaryTree {
 
 using QOXBinaryTreeVisitProc = QOXError (*)(void* userValue, intptr_t key, QOXTreeValue value);
 
-// 0, -12000 for a null out pointer, -11999 when the record cannot be made.
+// 0, -12000 for a null out pointer, kQOXErrOutOfMemory when the record cannot be made.
 QOXError QOXNewBinaryTree(QOXMemoryMgr* mgr, QOXBinaryTree** outTree);
-// 0; -11983 when the key exists (tree unchanged); -11999 when no node.
+// 0; kQOXErrItemAlreadyExists when the key exists (tree unchanged); kQOXErrOutOfMemory when no node.
 QOXError QOXAddNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue value);
-// 0 and the value, or -11984 without touching *outValue.
+// 0 and the value, or kQOXErrItemNotFound without touching *outValue.
 QOXError QOXFindNode(const QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue);
-// Replaces the value; 0 and the old value, or -11984.
+// Replaces the value; 0 and the old value, or kQOXErrItemNotFound.
 QOXError QOXChangeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue newValue,
                        QOXTreeValue* outOldValue);
-// Removes the node and gives its value; -11984 (value 0) when absent.
+// Removes the node and gives its value; kQOXErrItemNotFound (value 0) when absent.
 QOXError QOXDisposeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue);
 // Visits the nodes in ascending key order; the first non-zero callback
 // result stops the walk and is returned.

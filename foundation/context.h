@@ -65,9 +65,9 @@ bool qoxsdkIsInited();
 QOXMutex* qoxPassphraseCacheMutex();
 
 // --- Contexts ---
-// -12000 for a null out (else out is cleared first); the gate's error; -11977
-// when the toolkit is not started; -11460 for a version other than
-// 0x01000000; -11999 when memory runs out (nothing is left behind).
+// -12000 for a null out (else out is cleared first); the gate's error; kQOXErrImproperInitialization
+// when the toolkit is not started; kQOXErrIncompatibleAPIVersion for a version other than
+// 0x01000000; kQOXErrOutOfMemory when memory runs out (nothing is left behind).
 QOXError QOXNewContext(uint32_t apiVersion, QOXContext** out);
 // As QOXNewContext over the record's memory manager (-12000 for a null record
 // or an invalid manager).
@@ -123,7 +123,7 @@ QOXError QOXSetNotificationCallback(QOXNotificationProc proc, uintptr_t userValu
 void qoxCallNotificationCallback();
 
 // --- Entry gate and FIPS mode ---
-// 0, or in FIPS mode the stored error state, else -11445 while the toolkit
+// 0, or in FIPS mode the stored error state, else kQOXErrSelfTestsNotExecuted while the toolkit
 // is started and the self-tests have not all run. Always lets the key
 // database take in pending back-end updates first.
 QOXError qoxEnterFunction();

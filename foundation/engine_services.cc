@@ -10,9 +10,9 @@ namespace {
 uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t) { return 0; }
 // Nothing is saved: 0.
 QOXError qoxSaveGlobalRandomPool() { return kQOXErrNoErr; }
-// The context is left alone: -11975.
+// The context is left alone: kQOXErrFeatureNotAvailable.
 QOXError QOXFreeCFBContext(QOXCFBContext*) { return kQOXErrFeatureNotAvailable; }
-// No copy: -11975 with the copy null.
+// No copy: kQOXErrFeatureNotAvailable with the copy null.
 QOXError QOXCopyCFBContext(const QOXCFBContext*, QOXCFBContext** outCopy) {
   if (outCopy != nullptr) *outCopy = nullptr;
   return kQOXErrFeatureNotAvailable;

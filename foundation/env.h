@@ -51,7 +51,7 @@ inline constexpr int32_t kQOXEnvSigVersion = 1017;
 inline constexpr int32_t kQOXEnvMIMEOutput = 1022;
 inline constexpr int32_t kQOXEnvKeyGenDefault = 1029;
 inline constexpr int32_t kQOXEnvArmorParser = 1037;
-inline constexpr int32_t kQOXEnvOmitMIMEVersion = 1041;
+inline constexpr int32_t kQOXEnvMIMEVersionLine = 1041;  // set: write "Mime-Version: 1.0"
 inline constexpr int32_t kQOXEnvCharset = 2001;
 inline constexpr int32_t kQOXEnvComment = 2002;
 inline constexpr int32_t kQOXEnvTempDirectory = 2012;
@@ -83,17 +83,17 @@ struct QOXEnv {
 };
 
 // Makes an environment of context with every default written at priority 0.
-// 0, or -11999 (out is null) when memory runs out; -12000 for a null out.
+// 0, or kQOXErrOutOfMemory (out is null) when memory runs out; -12000 for a null out.
 QOXError qoxenvCreate(QOXContext* context, QOXEnv** out);
 
 // A copy of the whole record; strings are duplicated, pointer settings
-// shared. 0 or -11999, in which case nothing is left behind and out is null.
+// shared. 0 or kQOXErrOutOfMemory, in which case nothing is left behind and out is null.
 QOXError qoxenvCopy(const QOXEnv* env, QOXEnv** out);
 
 // Wipes and frees every string, then wipes and frees the record.
 void qoxenvDestroy(QOXEnv* env);
 
-// -12000 for a null environment or a key outside 1000-1041; -11394 when the
+// -12000 for a null environment or a key outside 1000-1041; kQOXErrEnvPriorityTooLow when the
 // priority is below the stored one (the value is kept); else 0.
 QOXError qoxenvSetInt(QOXEnv* env, int32_t key, uint32_t value, int32_t priority);
 
@@ -101,10 +101,10 @@ QOXError qoxenvSetInt(QOXEnv* env, int32_t key, uint32_t value, int32_t priority
 // or a key outside 1000-1041 the value is 0 and the error -12000.
 uint32_t qoxenvGetInt(const QOXEnv* env, int32_t key, int32_t* priority, QOXError* error);
 
-// -12000 for a null environment or a key outside 2000-2018; -11394 for a
-// lower priority; -11999 when the copy cannot be made; else 0. A null string
+// -12000 for a null environment or a key outside 2000-2018; kQOXErrEnvPriorityTooLow for a
+// lower priority; kQOXErrOutOfMemory when the copy cannot be made; else 0. A null string
 // frees and clears the stored one. Key 2001 (the local character set) must
-// name a known set (else its lookup's error, -11393 for an unknown name, and
+// name a known set (else its lookup's error, kQOXErrUnknownCharset for an unknown name, and
 // nothing changes); on success its two translation maps are installed as
 // pointer settings 3000 and 3001 with size 256. A null name for 2001 is
 // refused with -12000 before anything else, and the maps are installed only

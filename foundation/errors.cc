@@ -11,7 +11,7 @@ struct PFLErrorRow {
   const char* message;
 };
 
-// Searched in this order; -11985 and -11980 share their text.
+// Searched in this order; kQOXErrUnknownError and kQOXErrUnknownError2 share their text.
 constexpr PFLErrorRow kPFLErrorTable[] = {
     {kQOXErrNoErr, "not an error"},
     {kQOXErrBadParams, "bad parameters"},

@@ -66,13 +66,13 @@ inline constexpr QOXError kQOXFoundationErrLast = -11940;
 
 // Writes the message of a foundation code into buffer (emptied first). An
 // unknown code gives "PFLError #<code>". Returns 0 when the text and its NUL
-// fit; otherwise bufferSize - 1 bytes of it, a NUL, and -11998. A null buffer
+// fit; otherwise bufferSize - 1 bytes of it, a NUL, and kQOXErrBufferTooSmall. A null buffer
 // or a size of 0 gives -12000.
 QOXError QOXGetPFLErrorString(QOXError code, size_t bufferSize, char* buffer);
 
 // Copies a message text into a caller's buffer of bufferSize (> 0) bytes:
 // whole with its NUL (0), or the first bufferSize - 1 bytes and a NUL
-// (-11998). Shared by the error-text look-ups.
+// (kQOXErrBufferTooSmall). Shared by the error-text look-ups.
 QOXError qoxCopyErrorText(const char* text, size_t bufferSize, char* buffer);
 
 #endif  // OSTRAK_FOUNDATION_ERRORS_H_

@@ -139,7 +139,7 @@ QOXError qoxPlatformLockFILE(FILE* stream, uint32_t flags);
 // Maps an errno of a failed lock to the toolkit's code.
 QOXError qoxMapLockErrno(int err);
 // Maps an errno of a failed open: permission denied or a read-only file
-// system -11995, no such file -11997, anything else the given code.
+// system kQOXErrFilePermissions, no such file kQOXErrFileNotFound, anything else the given code.
 QOXError qoxMapOpenErrno(int err, QOXError otherwise);
 
 // Permission bits masked off files of the given type: 077 for the key rings

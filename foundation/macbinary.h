@@ -47,7 +47,7 @@ struct QOXMacMappingTable {
 QOXError qoxParseMacMappings(QOXMemoryMgr* mgr, const char* text, size_t length, QOXMacMappingTable** outTable);
 void qoxFreeMacMappings(QOXMacMappingTable* table);
 // The extension of the first row matching creator and type; "bin" and
-// -11449 when none does.
+// kQOXErrCannotTranslateMacBinary when none does.
 QOXError qoxLookupMacMapping(const QOXMacMappingTable* table, uint32_t creator, uint32_t type,
                              char outExtension[4]);
 // The built-in mapping text.
@@ -67,7 +67,7 @@ uint16_t qoxMacBinaryCRC(const uint8_t* bytes, size_t length);
 // fork (line ends made local for type TEXT), named after the original with
 // an extension fitting its type; the original is removed. The new file's
 // spec (in spec's memory manager) and the Mac type and creator come back
-// through the outs. -11450 for a header that is not MacBinary II, -11449 for
+// through the outs. kQOXErrNotMacBinary for a header that is not MacBinary II, kQOXErrCannotTranslateMacBinary for
 // an empty data fork; the original is left untouched on every failure
 // before it is removed.
 QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uint32_t* outType,

@@ -12,7 +12,7 @@
 //   bytes 8-11  size word: bits 0-29 data size, bit 30 locked, bit 31 secure
 //   bytes 12-15 tag, the characters "BUGF"
 // Because the size word keeps 30 bits, requests of 2^30 bytes or more are
-// refused (null, or -11999 from QOXReallocData).
+// refused (null, or kQOXErrOutOfMemory from QOXReallocData).
 //
 // Thread safety: managers and blocks carry no lock; the standard procedures
 // rely on the system allocator. The default-manager list is guarded by its

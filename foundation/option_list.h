@@ -7,7 +7,7 @@
 // Handles. A QOXOptionListRef is either a pointer to a live list record or one
 // of four sentinels that stand for a list without allocating one:
 //   -1 end of a run (QOXOLastOption)          error: none
-//   -2 a list could not be allocated          error: -11999
+//   -2 a list could not be allocated          error: kQOXErrOutOfMemory
 //   -3 bad parameters given to a constructor  error: -12000
 //   -4 null option (QOXONullOption)           error: none
 // Any other value is a list only when it carries the magic "OLst"; everything
@@ -72,7 +72,7 @@ inline constexpr uint32_t kQOXOptionListMagic = 0x4F4C7374;  // "OLst"
 
 // Handler: (context, operation, option type, address of the value, value
 // size, out new value, out new size). Operation 1 frees the value, 2 copies
-// it; any other operation gives -11986.
+// it; any other operation gives kQOXErrUnrecognized.
 using QOXOptionHandlerProc = QOXError (*)(QOXContext* context, int32_t operation,
                                           QOXOptionType type, uintptr_t* value, size_t valueSize,
                                           uintptr_t* newValue, size_t* newSize);
@@ -170,7 +170,7 @@ QOXError qoxGetOptionListError(QOXOptionListRef list);
 void qoxSetOptionListError(QOXOptionListRef list, QOXError error);
 uint32_t qoxGetOptionListCount(QOXOptionListRef list);
 
-// out->type is 0 when nothing is found. Two options of the type: -11498.
+// out->type is 0 when nothing is found. Two options of the type: kQOXErrRedundantOptions.
 QOXError qoxSearchOptionSingle(QOXOptionListRef list, QOXOptionType type, QOXOption* outOption);
 QOXError qoxSearchOption(QOXOptionListRef list, QOXOptionType type, uint32_t index,
                          QOXOption* outOption);

@@ -8,7 +8,7 @@
 // first is literal, a-z a range, '-' last literal), and any other character
 // as itself. Case matters. A match may begin anywhere in the subject.
 //
-// Refused with -11999: unbalanced parentheses, an operator with nothing
+// Refused with kQOXErrOutOfMemory: unbalanced parentheses, an operator with nothing
 // before it, '*' or '+' on an operand that can match the empty string, two
 // operators in a row, a tenth group, a reversed range, an unclosed set, a
 // trailing '\'. A pattern whose node program would exceed 32766 bytes (the
@@ -30,7 +30,7 @@ struct QOXContext;
 struct QOXRegExp;  // the compiled record (opaque)
 
 // 0 with *expression set; -12000 for an invalid context, a missing
-// argument or a program too large; -11999 for a syntax error or no memory.
+// argument or a program too large; kQOXErrOutOfMemory for a syntax error or no memory.
 QOXError qoxRegComp(QOXContext* context, const char* pattern, QOXRegExp** expression);
 // 1 when the expression matches somewhere in subject, 0 when not, -12000
 // for a missing argument or a record that is not a compiled expression.

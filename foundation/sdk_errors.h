@@ -273,7 +273,7 @@ inline constexpr QOXError kQOXSDKErrLast = -10878;
 // including, -11500 are answered by QOXGetPFLErrorString. For the others a
 // null buffer or a size of 0 gives -12000; the buffer is emptied, the text is
 // the table's row or "QOXError #<code>" for a code without one, and it is
-// copied whole (0) or cut to bufferSize - 1 bytes plus a NUL (-11998).
+// copied whole (0) or cut to bufferSize - 1 bytes plus a NUL (kQOXErrBufferTooSmall).
 QOXError QOXGetErrorString(QOXError code, size_t bufferSize, char* buffer);
 
 // The toolkit table's message for code, or null when the table has no row.

@@ -12,7 +12,7 @@ QOXStringToKey* qoxS2KdefaultV3(QOXContext*) { return nullptr; }
 QOXStringToKey* qoxS2Ksimple(QOXContext*, const QOXHashVTBL*) { return nullptr; }
 // False: no specifier exists to be of the old version.
 bool qoxS2KisOldVers(const QOXStringToKey*) { return false; }
-// -11975 with the specifier null.
+// kQOXErrFeatureNotAvailable with the specifier null.
 int32_t qoxS2Kdecode(QOXStringToKey** out, QOXContext*, const uint8_t*, size_t) {
   if (out != nullptr) *out = nullptr;
   return kQOXErrFeatureNotAvailable;

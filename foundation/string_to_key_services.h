@@ -25,7 +25,7 @@
 // (foundation/core/string_to_key.h). The engine therefore makes specifiers
 // through QOXStringToKeyServices, which the core registers at start-up
 // (foundation/core/core_registration.h); until then the entries in
-// foundation/string_to_key_services.cc make none (null, -11975).
+// foundation/string_to_key_services.cc make none (null, kQOXErrFeatureNotAvailable).
 // Registration and doubles: foundation/service_table.h.
 //
 // Thread safety: a specifier may be used by one thread at a time.

@@ -76,7 +76,7 @@ inline constexpr int32_t kQOXberDefaultReceiveWaitMs = 300 * 1000;
 // --- Elements ---
 
 // A new empty element on the context's memory manager. -12000 for an
-// invalid context or null out; -11999 when memory runs out.
+// invalid context or null out; kQOXErrOutOfMemory when memory runs out.
 QOXError QOXNewBERElement(QOXContext* context, QOXberElement** outElement);
 // The same on a memory manager (the LDAP client builds its elements so).
 QOXError qoxNewBERElement(QOXMemoryMgr* mgr, QOXberElement** outElement);
@@ -88,7 +88,7 @@ QOXError QOXFreeBERElement(QOXberElement* element);
 // Appends under the format (letters above). The first failing letter ends
 // the call with its code; what was appended before it stays, and frames
 // opened before it stay open. -12000 for an unknown letter, a null string or
-// byte pointer, or a closing letter with no frame open; -11999 when memory
+// byte pointer, or a closing letter with no frame open; kQOXErrOutOfMemory when memory
 // runs out (that letter's append is then not made).
 QOXError QOXberAppend(QOXberElement* element, const char* format, ...);
 
@@ -100,18 +100,18 @@ QOXError QOXberAppend(QOXberElement* element, const char* format, ...);
 QOXError QOXberRead(QOXberElement* element, const char* format, ...);
 
 // The identifier and contents length of the element at the read index; the
-// index does not move. -11978 at the end.
+// index does not move. kQOXErrEndOfIteration at the end.
 QOXError QOXberPeek(QOXberElement* element, uint32_t* outTag, uint32_t* outLength);
-// Moves the index onto the contents of the element there. -11978 at the end.
+// Moves the index onto the contents of the element there. kQOXErrEndOfIteration at the end.
 QOXError QOXberNext(QOXberElement* element);
-// Moves the index past the whole element there. -11978 at the end.
+// Moves the index past the whole element there. kQOXErrEndOfIteration at the end.
 QOXError QOXberSkip(QOXberElement* element);
 // Moves the index onto the next primitive element, stepping into every
 // constructed one on the way (an index already on a primitive stays).
-// -11978 when the index starts at the end; reaching the end returns 0.
+// kQOXErrEndOfIteration when the index starts at the end; reaching the end returns 0.
 QOXError QOXberNextPrimitive(QOXberElement* element);
 // Moves the index onto the contents of the next constructed element,
-// skipping whole primitive ones. -11978 when the index starts at the end;
+// skipping whole primitive ones. kQOXErrEndOfIteration when the index starts at the end;
 // reaching the end returns 0 with the index at the end.
 QOXError QOXberNextConstructed(QOXberElement* element);
 
@@ -133,8 +133,8 @@ QOXError QOXberRewind(QOXberElement* element);
 // An announced contents length above maxLength is refused with -12000
 // before anything is allocated; a bad length form also gives -12000. A peer
 // that closes, a failed receive or wait, or a wait that runs out ends the
-// call with the sockets layer's last error (-11086 for a time-out), or
-// -11980 when there is none; the element is then left without a buffer.
+// call with the sockets layer's last error (kQOXErrSocketTimedOut for a time-out), or
+// kQOXErrUnknownError2 when there is none; the element is then left without a buffer.
 QOXError QOXberReadResponse(QOXberElement* element, int socket,
                             int32_t waitMs = kQOXberDefaultReceiveWaitMs,
                             uint32_t maxLength = kQOXberDefaultMaxResponseLength);

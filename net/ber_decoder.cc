@@ -65,7 +65,7 @@ QOXError HeaderAt(const QOXberElement* e, uint32_t pos, Header* h) {
 }
 
 // The header of the element at the read index: -12000 for a bad element,
-// -11978 when the index stands at the end.
+// kQOXErrEndOfIteration when the index stands at the end.
 QOXError HeaderAtIndex(const QOXberElement* e, Header* h) {
   if (!ValidElement(e)) return kQOXErrBadParams;
   if (e->index >= ClosedLength(e)) return kQOXErrEndOfIteration;

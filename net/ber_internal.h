@@ -14,6 +14,7 @@
 #include "foundation/errors.h"
 #include "foundation/memory_mgr.h"
 #include "net/ber.h"
+#include "net/ldap_protocol.h"
 
 inline constexpr uint32_t kQOXberElementMagic = 0x42455245;  // "BERE"
 
@@ -38,13 +39,13 @@ namespace ostrak::ber {
 
 // The universal tags the format letters imply.
 namespace tags {
-inline constexpr uint32_t kTagBoolean = 1;
-inline constexpr uint32_t kTagInteger = 2;
-inline constexpr uint32_t kTagOctetString = 4;
-inline constexpr uint32_t kTagNull = 5;
-inline constexpr uint32_t kTagEnumerated = 10;
-inline constexpr uint32_t kTagSequence = 0x30;
-inline constexpr uint32_t kTagSet = 0x31;
+using ::kTagBoolean;
+using ::kTagEnumerated;
+using ::kTagInteger;
+using ::kTagNull;
+using ::kTagOctetString;
+using ::kTagSequence;
+using ::kTagSet;
 }  // namespace tags
 
 inline bool ValidElement(const QOXberElement* e) {

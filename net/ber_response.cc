@@ -16,7 +16,7 @@
 
 namespace {
 
-// The code of a failed step: the sockets layer's last error, else -11980
+// The code of a failed step: the sockets layer's last error, else kQOXErrUnknownError2
 // (a peer that closed leaves no error number).
 QOXError StepError() {
   QOXError err = QOXGetLastSocketsError();
@@ -28,7 +28,7 @@ QOXError ReceiveAll(int socket, uint8_t* buffer, uint32_t count, int32_t waitMs)
   while (count) {
     errno = 0;
     int w = qoxSocketsWaitReadable(socket, waitMs);
-    if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (-11086)
+    if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (kQOXErrSocketTimedOut)
     errno = 0;
     ssize_t n = QOXReceive(socket, buffer, count, 0);
     if (n < 0 && errno == EINTR) continue;

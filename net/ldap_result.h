@@ -13,7 +13,7 @@ struct QOXldapContextRec;
 typedef QOXldapContextRec* QOXldapContext;
 
 // The toolkit code for an LDAP result code: 0 for success, compareFalse and
-// compareTrue; the "other" code -10918 for a result the table lacks. The
+// compareTrue; the "other" code kQOXErrLDAPOther for a result the table lacks. The
 // context is not read and may be null.
 int32_t QOXldapResultToError(QOXldapContext context, int32_t ldap_result);
 

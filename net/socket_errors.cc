@@ -2,7 +2,7 @@
 //
 // The platform's errors are matched by their symbolic names, so the table
 // holds on any POSIX system. Resolver failures never reach this table: the
-// look-ups store their toolkit code (-11050 or -11049) as errno directly,
+// look-ups store their toolkit code (kQOXErrHostNotFound or kQOXErrDNSError) as errno directly,
 // because the resolver's numbers collide with errno values. EINTR is not
 // here: every loop of this layer retries it.
 #include <cerrno>

@@ -19,8 +19,8 @@
 // read afterwards with QOXGetLastSocketsError. A routed call that fails in
 // TLS returns -1 with the toolkit code stored as the thread's errno (which
 // QOXGetLastSocketsError returns unchanged); a TLS shutdown reads as 0, like
-// a closed plain socket. Resolver failures are stored the same way (-11050
-// host not found, -11049 other name-service failures).
+// a closed plain socket. Resolver failures are stored the same way (kQOXErrHostNotFound
+// host not found, kQOXErrDNSError other name-service failures).
 #ifndef OSTRAK_NET_SOCKETS_H_
 #define OSTRAK_NET_SOCKETS_H_
 
@@ -60,8 +60,8 @@ void QOXSocketsCleanup();
 
 // Binds a configured session to a connected stream socket: installs the
 // transport callbacks, gives the session the peer's IPv4 address, runs the
-// handshake and, when it succeeds, records socket -> session. -11095 for a
-// socket that is not a stream; -11983 when the socket is already bound (the
+// handshake and, when it succeeds, records socket -> session. kQOXErrSocketOpNotSupported for a
+// socket that is not a stream; kQOXErrItemAlreadyExists when the socket is already bound (the
 // first binding stays); a failed handshake leaves the socket unbound.
 QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session);
 
@@ -109,7 +109,7 @@ int qoxSocketsWaitReadable(int socket, int timeoutMs);
 
 // Sends the whole buffer, looping over short sends and signals (and waiting
 // for room on a non-blocking socket); 0 when every byte went, else the
-// toolkit code of the failure (-11097 when a TLS peer shut the connection).
+// toolkit code of the failure (kQOXErrSocketNotConnected when a TLS peer shut the connection).
 QOXError qoxSendAll(int socket, const void* buffer, size_t length);
 
 // --- Errors ---
@@ -118,7 +118,7 @@ QOXError qoxSendAll(int socket, const void* buffer, size_t length);
 QOXError QOXGetLastSocketsError();
 // A number strictly between -11500 and -10500 is already a toolkit code and
 // comes back unchanged; a platform errno is mapped by its symbolic name; an
-// unknown number gives -11980.
+// unknown number gives kQOXErrUnknownError2.
 QOXError MapQOXSocketsError(int number);
 
 // --- Thin wrappers: the platform call's result, unchanged ---

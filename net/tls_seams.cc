@@ -1,7 +1,7 @@
 // The TLS engine's stand-ins: what each member of QOXtlsServices
 // (net/tls_session.h) answers while the engine has not registered its
 // table. No session can be made, so these only answer "feature not
-// available" (-11975), or nothing waiting.
+// available" (kQOXErrFeatureNotAvailable), or nothing waiting.
 #include "foundation/sdk_errors.h"
 #include "foundation/service_table.h"
 #include "net/tls_session.h"
@@ -14,7 +14,7 @@ QOXError QOXtlsSetRemoteUniqueID(QOXtlsSession*, uint32_t) { return kQOXErrFeatu
 QOXError QOXtlsHandshake(QOXtlsSession*) { return kQOXErrFeatureNotAvailable; }
 QOXError QOXtlsSend(QOXtlsSession*, const void*, uint32_t) { return kQOXErrFeatureNotAvailable; }
 
-// -11975 with nothing delivered.
+// kQOXErrFeatureNotAvailable with nothing delivered.
 QOXError QOXtlsReceive(QOXtlsSession*, void*, uint32_t* ioLength) {
   if (ioLength != nullptr) *ioLength = 0;
   return kQOXErrFeatureNotAvailable;

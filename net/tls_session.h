@@ -35,13 +35,13 @@ struct QOXtlsServices {
   // The peer's identity (its IPv4 address) for session caching.
   QOXError (*QOXtlsSetRemoteUniqueID)(QOXtlsSession* session, uint32_t id);
   // Runs the handshake through the callbacks; 0 with the session ready,
-  // -11250 when the peer shut the connection, another code on failure.
+  // kQOXErrTLSUnexpectedClose when the peer shut the connection, another code on failure.
   QOXError (*QOXtlsHandshake)(QOXtlsSession* session);
   // Sends the whole buffer as application data; 0 or an error code
-  // (-11250 when the connection was shut down).
+  // (kQOXErrTLSUnexpectedClose when the connection was shut down).
   QOXError (*QOXtlsSend)(QOXtlsSession* session, const void* buffer, uint32_t length);
   // Delivers at most *ioLength decrypted bytes; *ioLength is set to the
-  // count delivered. 0 or an error code (-11250 when the connection was shut
+  // count delivered. 0 or an error code (kQOXErrTLSUnexpectedClose when the connection was shut
   // down).
   QOXError (*QOXtlsReceive)(QOXtlsSession* session, void* buffer, uint32_t* ioLength);
   // Decrypted application bytes already waiting in the session (a count, not

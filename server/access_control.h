@@ -21,13 +21,12 @@
 
 #include "foundation/errors.h"
 #include "net/ber.h"
+#include "net/ldap_protocol.h"
 #include "server/access_rules.h"
 #include "server/ldap_service_calls.h"
 
 struct QOXContext;
 struct Modification;
-
-inline constexpr int kLdapInsufficientAccess = 50;
 
 // The fixed salt of every "{SSHA}" hash (configured hashes depend on it).
 inline constexpr unsigned char kSSHASalt[8] = {0x5c, 0x19, 0xe7, 0xa3, 0xb2, 0xd4, 0x0f, 0x68};

@@ -18,7 +18,7 @@ inline constexpr uint32_t kBerNoTag = 0xFFFFFFFFu;
 // the index where its contents end. advance 0 steps into it onto the next
 // primitive, 1 onto the contents of the next constructed element, -1 not at
 // all (then tag is the element's own tag). After stepping, tag is the first
-// inner element's tag. -11475 for empty contents (tag and end kBerNoTag),
+// inner element's tag. kQOXErrSkipSection for empty contents (tag and end kBerNoTag),
 // -12000 for another advance value.
 QOXError berFirstElement(QOXberElement* ber, uint32_t* tag, uint32_t* end, int advance);
 // tag: kBerNoTag when the read index has reached end, else the tag there.

@@ -2,8 +2,8 @@
 // accept path, the idle database flush, log rotation checks and the
 // ordered shutdown; the connection threads' bodies; the context pool.
 #include <arpa/inet.h>
-#include <pthread.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
+#include "net/ldap_protocol.h"
 #include "net/sockets.h"
 #include "server/backend.h"
 #include "server/connection.h"
@@ -26,8 +27,8 @@
 #include "server/listener.h"
 #include "server/log_rotation.h"
 #include "server/server_state.h"
-#include "server/tls_services.h"
 #include "server/support/zovurez.h"
+#include "server/tls_services.h"
 
 Connection* vuzizConnTable = nullptr;
 int32_t vuzizConnTableSize = 0;
@@ -40,7 +41,6 @@ int gSecureSocket = -1;
 
 // Upper bound of the connection table, whatever the descriptor limit says.
 constexpr int32_t kMaxConnections = 4096;
-constexpr int kErrWaitTimeout = -11086;
 
 void LogWithText(int level, const char* format, int code) {
   char text[256];
@@ -360,8 +360,8 @@ void connection_activity(int32_t slot) {
       }
     }
     QOXError err = QOXberReadResponse(ber, c->socket, waitMs);
-    if (err == -11980) break;
-    if (err == -11097 || err == -11086 || err == -11049) {
+    if (err == kQOXErrUnknownError2) break;
+    if (err == kQOXErrSocketNotConnected || err == kQOXErrSocketTimedOut || err == kQOXErrDNSError) {
       LogError(kLogInfo, "Client unexpectedly closed connection (%d).\n", number);
       break;
     }
@@ -374,7 +374,7 @@ void connection_activity(int32_t slot) {
       LogWithText(kLogError, "QOXberPeek failed with error %d (%s)", err);
       break;
     }
-    if (tag != 0x30) break;
+    if (tag != kTagSequence) break;
     int32_t msgID = 0;
     uint32_t opTag = 0;
     // The message ID, then the operation's tag without moving past it.
@@ -489,7 +489,7 @@ void* vuzizDaemon(void* arg) {
       }
       struct timeval tv {};
       QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, &tv), nfds);
-      const bool timedOut = w == kErrWaitTimeout;
+      const bool timedOut = w == kQOXErrSocketTimedOut;
       if (w == kQOXSocketEventFailed) {
         if (!vuziz_shutdown) LogWithText(kLogVerbose, "TCP/IP select failed with error %d (%s)", QOXGetLastSocketsError());
         qoxClearSocketEvent(event);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "net/ldap_protocol.h"
 #include "server/connection.h"
 #include "server/error_log.h"
 #include "server/key_submission_services.h"
@@ -36,42 +37,42 @@ int connection_operation(Connection* conn, Operation* op) {
   }
   int rc = 0;
   switch (op->tag) {
-    case 0x42:
+    case kLdapUnbindRequest:
       op->type = kOpTypeUnbind;
       do_unbind(conn, op);
       rc = 1;
       break;
-    case 0x4A:
+    case kLdapDelRequest:
       SetLogCode(op, "DLT");
       vuzizSevereError("Unsupported LDAP operation (delete).", "vuzizConnection", __LINE__);
       do_delete(conn, op);
       break;
-    case 0x50:
+    case kLdapAbandonRequest:
       op->type = kOpTypeAbandon;
       do_abandon(conn, op);
       break;
-    case 0x60:
+    case kLdapBindRequest:
       op->type = kOpTypeBind;
       do_bind(conn, op);
       break;
-    case 0x63:
+    case kLdapSearchRequest:
       op->type = kOpTypeSearch;
       do_search(conn, op);
       break;
-    case 0x66:
+    case kLdapModifyRequest:
       SetLogCode(op, "MOD");
       do_modify(conn, op);
       break;
-    case 0x68:
+    case kLdapAddRequest:
       op->type = kOpTypeAdd;
       vuzizKeySubmissionServices().do_add(conn, op);
       break;
-    case 0x6C:
+    case kLdapModifyRDNRequest:
       SetLogCode(op, "MDN");
       vuzizSevereError("Unsupported LDAP operation (modify RDN).", "vuzizConnection", __LINE__);
       do_modifyrdn(conn, op);
       break;
-    case 0x6E:
+    case kLdapCompareRequest:
       SetLogCode(op, "CMP");
       vuzizSevereError("Unsupported LDAP operation (compare).", "vuzizConnection", __LINE__);
       do_compare(conn, op);

@@ -4,10 +4,10 @@
 
 #include <strings.h>
 
+#include <cstdio>
 #include <cstring>
 
-#include <cstdio>
-
+#include "net/ldap_protocol.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
 
@@ -165,7 +165,7 @@ int EscapeDNString(const char* value, char** out, size_t* outLength) {
   char* buffer = static_cast<char*>(zovurezMalloc(2 * n + 1));
   if (buffer == nullptr) {
     LogError(kLogError, "Memory allocation error.");
-    return 90;
+    return kLdapNoMemory;
   }
   size_t w = 0;
   for (size_t i = 0; i < n; ++i) {

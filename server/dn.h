@@ -21,9 +21,9 @@ bool dn_issuffix(const char* dn, const char* suffix);
 // 1 when dn holds '=', else 0.
 int dn_type(const char* dn);
 // prefix + keyID (without "0x"; 8 or 16 characters) + "," + base,
-// normalised. 0, -12000 (bad arguments or key ID), -11999.
+// normalised. 0, -12000 (bad arguments or key ID), kQOXErrOutOfMemory.
 QOXError CreateKeyDN(const char* prefix, const char* keyID, const char* base, char** dn);
-// New copy with '\' before , + = " CR < > # ;. 0, or 90 when out of memory.
+// New copy with '\' before , + = " CR < > # ;. 0, or kLdapNoMemory when out of memory.
 int EscapeDNString(const char* value, char** out, size_t* outLength);
 
 #endif  // OSTRAK_SERVER_DN_H_

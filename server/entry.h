@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "net/ber.h"  // BerValue
+#include "net/ldap_protocol.h"
 
 inline constexpr int kSyntaxCIS = 1;
 inline constexpr int kSyntaxCES = 2;
@@ -55,10 +56,8 @@ struct Entry {
   Entry* e_lruprev;
 };
 
-// One element of an LDAP modification list.
-inline constexpr int kModAdd = 0;
-inline constexpr int kModDelete = 1;
-inline constexpr int kModReplace = 2;
+// One element of an LDAP modification list; mod_op is kModAdd, kModDelete or
+// kModReplace (net/ldap_protocol.h), possibly with kModBValues.
 inline constexpr int kModBValues = 0x10;  // values given as length-and-bytes
 
 struct Modification {

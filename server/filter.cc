@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr int kDecodeError = 2;
-constexpr int kMemoryError = 90;
+constexpr int kDecodeError = kLdapProtocolError;
+constexpr int kMemoryError = kLdapNoMemory;
 // Filters nest at most this deep; a deeper one is refused rather than
 // letting a client's nesting exhaust the thread's stack.
 constexpr int kMaxFilterDepth = 64;
@@ -106,7 +106,7 @@ int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
   attr_normalize(f->type);
   const int syntax = attr_syntax(f->type);
   Span parts;
-  if (ElementAt(ber, &parts) != 0 || (parts.tag != 0x30 && parts.tag != 0x31)) {
+  if (ElementAt(ber, &parts) != 0 || (parts.tag != kTagSequence && parts.tag != kTagSet)) {
     LogError(kLogError, "BER first element failed.");
     return kDecodeError;
   }
@@ -125,14 +125,14 @@ int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
       return rc;
     }
     berValueNormalize(part, syntax);
-    if (tag == 0x80) {
+    if (tag == kSubstringInitial) {
       if (f->initial != nullptr) {
         zovurezFree(part);
         LogError(kLogError, "get_substring_filter: Initial already set.");
         return kDecodeError;
       }
       f->initial = part;
-    } else if (tag == 0x81) {
+    } else if (tag == kSubstringAny) {
       auto** grown = static_cast<char**>(zovurezRealloc(f->any, (anyCount + 2) * sizeof(char*)));
       if (grown == nullptr) {
         zovurezFree(part);
@@ -142,7 +142,7 @@ int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
       f->any = grown;
       f->any[anyCount++] = part;
       f->any[anyCount] = nullptr;
-    } else if (tag == 0x82) {
+    } else if (tag == kSubstringFinal) {
       if (f->final != nullptr) {
         zovurezFree(part);
         LogError(kLogError, "get_substring_filter: Final already set.");

@@ -15,21 +15,12 @@
 #include <cstdint>
 
 #include "net/ber.h"
+#include "net/ldap_protocol.h"
 
 struct Backend;
 struct Connection;
 struct Operation;
 struct Entry;
-
-inline constexpr uint32_t kFilterAnd = 0xA0;
-inline constexpr uint32_t kFilterOr = 0xA1;
-inline constexpr uint32_t kFilterNot = 0xA2;
-inline constexpr uint32_t kFilterEquality = 0xA3;
-inline constexpr uint32_t kFilterSubstrings = 0xA4;
-inline constexpr uint32_t kFilterGE = 0xA5;
-inline constexpr uint32_t kFilterLE = 0xA6;
-inline constexpr uint32_t kFilterPresent = 0x87;
-inline constexpr uint32_t kFilterApprox = 0xA8;
 
 struct Ava {
   char* type;       // normalised
@@ -50,7 +41,7 @@ struct Filter {
   Filter* next;
 };
 
-// 0; a BER error code, 2 (decoding) or 90 (memory) on failure, after which
+// 0; kLdapProtocolError (decoding) or kLdapNoMemory on failure, after which
 // nothing is returned.
 int get_filter(Connection* conn, QOXberElement* ber, Filter** filter, char** string);
 void filter_free(Filter* filter);

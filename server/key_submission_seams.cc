@@ -45,7 +45,7 @@ QOXError IsRSASupported(uint8_t* supported) {
 }
 
 // The key rings hold no secret key: the no-secret-key path. With secure mode
-// already 2, 0; else a warning, secure mode 2 and -11402.
+// already 2, 0; else a warning, secure mode 2 and kQOXErrNoSecretKeyFound.
 QOXError GetPrivateKey(QOXContext*, const QOXKeyID*, QOXKeyDB*, int, int32_t* secureMode, int, int, const char*,
                        QOXKeyID**, char**) {
   if (secureMode == nullptr) return kQOXErrBadParams;
@@ -58,17 +58,19 @@ QOXError GetPrivateKey(QOXContext*, const QOXKeyID*, QOXKeyDB*, int, int32_t* se
 // 0: reached only with secure mode already switched off by GetPrivateKey.
 int GatherEntropy(QOXContext*, int32_t*) { return 0; }
 
-// -11975: the destination stays as it is; no keys move.
+// kQOXErrFeatureNotAvailable: the destination stays as it is; no keys move.
 QOXError TransferKeys(QOXContext*, QOXContext*, QOXKeyDB*, int, QOXKeyDB**) { return kQOXErrFeatureNotAvailable; }
 
 // Key submissions are not accepted: refused with 53 "Function not
 // implemented".
-void do_add(Connection* conn, Operation* op) { send_ldap_result(conn, op, 53, nullptr, "Function not implemented"); }
+void do_add(Connection* conn, Operation* op) {
+  send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
+}
 
 // Nothing is written: no replication log.
 void qoxRepLog(Backend*, Connection*, int, const char*, Entry*, int) {}
 
-// -11975 with the database null, so a stored key reads as one that cannot be
+// kQOXErrFeatureNotAvailable with the database null, so a stored key reads as one that cannot be
 // imported (GetCertObject gives 89).
 QOXError TransferKeysFromAAKeyBlock(QOXContext*, const uint8_t*, size_t, QOXKeyDB** keyDB) {
   if (keyDB != nullptr) *keyDB = nullptr;

@@ -53,7 +53,7 @@ struct VuzizKeySubmissionServices {
   QOXError (*SetRandSeedFile)(QOXContext* context, const char* startDirectory, const char* path);
   // 0 or the toolkit's code; *supported 1 when an RSA algorithm is offered.
   QOXError (*IsRSASupported)(uint8_t* supported);
-  // Finds the server's TLS key: 0, -11987 or -11402 (the caller goes on;
+  // Finds the server's TLS key: 0, kQOXErrUserAbort or kQOXErrNoSecretKeyFound (the caller goes on;
   // secure mode is then 2), or an error code the callee has logged.
   QOXError (*GetPrivateKey)(QOXContext* context, const QOXKeyID* wanted, QOXKeyDB* tlsKeyDB, int noPrompt,
                             int32_t* secureMode, int reserved1, int reserved2, const char* prompt,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/ber.h"
+#include "net/ldap_protocol.h"
 #include "server/backend.h"
 #include "server/ber_helpers.h"
 #include "server/connection.h"
@@ -24,23 +25,19 @@
 
 namespace {
 
-constexpr uint32_t kTagInteger = 0x02;
-constexpr uint32_t kTagOctetString = 0x04;
-constexpr uint32_t kSimpleAuthTag = 0x80;
-
 // Reads the octet string at the read index into a new NUL-terminated
-// buffer. 0, 2 (decoding) or 90 (memory).
+// buffer. kLdapSuccess, kLdapProtocolError (decoding) or kLdapNoMemory.
 int ReadOctets(QOXberElement* ber, char** out, uint32_t* length, bool implicit) {
   *out = nullptr;
   uint32_t tag = 0, n = 0;
-  if (QOXberPeek(ber, &tag, &n) != 0) return 2;
-  if (!implicit && tag != kTagOctetString) return 2;
+  if (QOXberPeek(ber, &tag, &n) != 0) return kLdapProtocolError;
+  if (!implicit && tag != kTagOctetString) return kLdapProtocolError;
   char* buffer = static_cast<char*>(zovurezMalloc(static_cast<size_t>(n) + 1));
-  if (buffer == nullptr) return 90;
+  if (buffer == nullptr) return kLdapNoMemory;
   QOXError err = n == 0 ? QOXberSkip(ber) : QOXberRead(ber, implicit ? "*o" : "o", buffer, n);
   if (err != 0) {
     zovurezFree(buffer);
-    return 2;
+    return kLdapProtocolError;
   }
   buffer[n] = '\0';
   *out = buffer;
@@ -112,11 +109,11 @@ void do_bind(Connection* conn, Operation* op) {
   QOXberElement* ber = op->request;
   int32_t version = 0;
   if (!ReadInt(ber, kTagInteger, "i", &version)) {
-    send_ldap_result(conn, op, 2, nullptr, "decoding error");
+    send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
     return;
   }
-  if (version != 2) {
-    send_ldap_result(conn, op, 2, nullptr, "version not supported");
+  if (version != kLdapVersion2) {
+    send_ldap_result(conn, op, kLdapProtocolError, nullptr, "version not supported");
     return;
   }
   char* dn = nullptr;
@@ -124,17 +121,17 @@ void do_bind(Connection* conn, Operation* op) {
   uint32_t credentialsLength = 0;
   int rc = ReadOctets(ber, &dn, nullptr, false);
   if (rc != 0) {
-    send_ldap_result(conn, op, 2, nullptr, "decoding error");
+    send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
     return;
   }
   uint32_t tag = 0, n = 0;
-  if (QOXberPeek(ber, &tag, &n) != 0 || tag != kSimpleAuthTag) {
-    send_ldap_result(conn, op, 7, nullptr, "auth error");
+  if (QOXberPeek(ber, &tag, &n) != 0 || tag != kLdapAuthSimple) {
+    send_ldap_result(conn, op, kLdapAuthMethodNotSupported, nullptr, "auth error");
     zovurezFree(dn);
     return;
   }
   if (ReadOctets(ber, &credentials, &credentialsLength, true) != 0) {
-    send_ldap_result(conn, op, 2, nullptr, "decoding error");
+    send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
     zovurezFree(dn);
     return;
   }
@@ -142,25 +139,25 @@ void do_bind(Connection* conn, Operation* op) {
   do {
     if (*dn == '\0') {
       // Anonymous: the connection keeps the identity it had.
-      send_ldap_result(conn, op, 0, nullptr, nullptr);
+      send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
       break;
     }
     LogError(kLogVerbose, "conn=%d op=%d BIND dn=%s method=%d.", conn->connNumber, op->opNumber, dn,
-             static_cast<int>(kSimpleAuthTag));
+             static_cast<int>(kLdapAuthSimple));
     Backend* be = select_backend();
     if (be == nullptr) {
       if (credentialsLength > 0)
-        send_ldap_result(conn, op, 9, nullptr, nullptr);
+        send_ldap_result(conn, op, kLdapPartialResults, nullptr, nullptr);
       else
-        send_ldap_result(conn, op, 0, nullptr, nullptr);
+        send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
       break;
     }
     if (be->ops.bind == nullptr) {
-      send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
+      send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
       break;
     }
     BerValue cred{credentialsLength, credentials};
-    if (be->ops.bind(be, conn, op, static_cast<const char*>(dn), static_cast<int>(kSimpleAuthTag), &cred) != 0) break;
+    if (be->ops.bind(be, conn, op, static_cast<const char*>(dn), static_cast<int>(kLdapAuthSimple), &cred) != 0) break;
     {
       QOXMutexGuard guard(&conn->dnMutex);
       zovurezFree(conn->boundDN);
@@ -170,9 +167,9 @@ void do_bind(Connection* conn, Operation* op) {
       dn = credentials = nullptr;
     }
     if (conn->reconstructionBind)
-      send_ldap_search_result(conn, op, 0, nullptr, nullptr, kBindOutcomeReconstruction);
+      send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, kBindOutcomeReconstruction);
     else
-      send_ldap_result(conn, op, 0, nullptr, nullptr);
+      send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
   } while (false);
   zovurezFree(dn);
   zovurezFree(credentials);
@@ -230,7 +227,7 @@ void do_modify(Connection* conn, Operation* op) {
     QOXberNext(ber);  // onto the first modification
     bool failed = false;
     for (berNextElement(ber, &tag, end); tag != kBerNoTag; berNextElement(ber, &tag, end)) {
-      if (tag != 0x30 || QOXberNext(ber) != 0) {
+      if (tag != kTagSequence || QOXberNext(ber) != 0) {
         fail("do_modify: Incomplete LDAP operation.", 2);
         failed = true;
         break;
@@ -244,13 +241,13 @@ void do_modify(Connection* conn, Operation* op) {
       *tail = m;
       tail = &m->mod_next;
       int32_t operation = 0;
-      if (!ReadInt(ber, 0x0A, "e", &operation)) {
+      if (!ReadInt(ber, kTagEnumerated, "e", &operation)) {
         fail("do_modify: QOXberRead failed.", 2);
         failed = true;
         break;
       }
       uint32_t t = 0, n = 0;
-      if (QOXberPeek(ber, &t, &n) != 0 || t != 0x30 || QOXberNext(ber) != 0) {
+      if (QOXberPeek(ber, &t, &n) != 0 || t != kTagSequence || QOXberNext(ber) != 0) {
         fail("do_modify: QOXberNextPrimitive failed.", 2);
         failed = true;
         break;
@@ -266,13 +263,13 @@ void do_modify(Connection* conn, Operation* op) {
         failed = true;
         break;
       }
-      if (operation < 0 || operation > 2) {
+      if (operation < kModAdd || operation > kModReplace) {
         fail("do_modify: Unknown mod_op type.", 2);
         failed = true;
         break;
       }
       m->mod_op = operation;
-      if (count == 0 && operation != 1) {
+      if (count == 0 && operation != kModDelete) {
         fail("do_modify: No values found.", 2);
         failed = true;
         break;
@@ -283,9 +280,9 @@ void do_modify(Connection* conn, Operation* op) {
     LogError(kLogVerbose, "conn=%d op=%d MOD dn=%s.", conn->connNumber, op->opNumber, dn);
     Backend* be = select_backend();
     if (be == nullptr) {
-      send_ldap_result(conn, op, 9, nullptr, nullptr);
+      send_ldap_result(conn, op, kLdapPartialResults, nullptr, nullptr);
     } else if (be->ops.modify == nullptr) {
-      send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
+      send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
     } else {
       be->ops.modify(be, conn, op, received, mods);
     }
@@ -325,12 +322,14 @@ char* add_lastmods(Operation* op, Modification** list) {
   return op->boundDN;
 }
 
-void do_delete(Connection* conn, Operation* op) { send_ldap_result(conn, op, 53, nullptr, "Function not implemented"); }
+void do_delete(Connection* conn, Operation* op) {
+  send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
+}
 void do_modifyrdn(Connection* conn, Operation* op) {
-  send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
+  send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
 }
 void do_compare(Connection* conn, Operation* op) {
-  send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
+  send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
 }
 
 void do_search(Connection* conn, Operation* op) {
@@ -341,49 +340,49 @@ void do_search(Connection* conn, Operation* op) {
   char** attrs = nullptr;
   do {
     int rc = ReadOctets(ber, &base, nullptr, false);
-    if (rc == 90) {
-      send_ldap_result(conn, op, 90, nullptr, "memory error");
+    if (rc == kLdapNoMemory) {
+      send_ldap_result(conn, op, kLdapNoMemory, nullptr, "memory error");
       break;
     }
     int32_t scope = 0, deref = 0, sizeLimit = 0, timeLimit = 0, typesOnly = 0;
-    if (rc != 0 || !ReadInt(ber, 0x0A, "e", &scope) || !ReadInt(ber, 0x0A, "e", &deref) ||
-        !ReadInt(ber, 0x02, "i", &sizeLimit) || !ReadInt(ber, 0x02, "i", &timeLimit) ||
-        !ReadInt(ber, 0x01, "b", &typesOnly)) {
-      send_ldap_result(conn, op, 2, nullptr, "decoding error");
+    if (rc != 0 || !ReadInt(ber, kTagEnumerated, "e", &scope) || !ReadInt(ber, kTagEnumerated, "e", &deref) ||
+        !ReadInt(ber, kTagInteger, "i", &sizeLimit) || !ReadInt(ber, kTagInteger, "i", &timeLimit) ||
+        !ReadInt(ber, kTagBoolean, "b", &typesOnly)) {
+      send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
       break;
     }
-    if (static_cast<uint32_t>(scope) > 2) {
-      send_ldap_result(conn, op, 2, nullptr, "scope error");
+    if (static_cast<uint32_t>(scope) > kLdapScopeSubtree) {
+      send_ldap_result(conn, op, kLdapProtocolError, nullptr, "scope error");
       break;
     }
     dn_normalize(base);
     if (get_filter(conn, ber, &filter, &filterString) != 0) {
-      send_ldap_result(conn, op, 87, nullptr, "bad search filter");
+      send_ldap_result(conn, op, kLdapFilterError, nullptr, "bad search filter");
       break;
     }
     zovurezFree(op->logData.objectText);
     op->logData.objectText = zovurezStrdup(filterString);
     int count = 0;
     if (berReadAttrsAlloc(ber, &attrs, &count) != 0) {
-      send_ldap_result(conn, op, 2, nullptr, "decoding error");
+      send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
       break;
     }
     for (int i = 0; i < count; ++i) attr_normalize(attrs[i]);
     LogError(kLogVerbose, "conn=%d op=%d SRCH base=%s scope=%d filter=%s.", conn->connNumber, op->opNumber, base,
              scope, filterString);
-    if (scope == 0 && strcasecmp(base, "CN=QOXSERVERINFO") == 0) {
+    if (scope == kLdapScopeBase && strcasecmp(base, "CN=QOXSERVERINFO") == 0) {
       QOXServerInfo(conn, op);
       break;
     }
-    if (scope == 0 && strcasecmp(base, "cn=monitor") == 0) {
+    if (scope == kLdapScopeBase && strcasecmp(base, "cn=monitor") == 0) {
       monitor_info(conn, op);
       break;
     }
     Backend* be = select_backend();
     if (be == nullptr) {
-      send_ldap_result(conn, op, 9, nullptr, nullptr);
+      send_ldap_result(conn, op, kLdapPartialResults, nullptr, nullptr);
     } else if (be->ops.search == nullptr) {
-      send_ldap_result(conn, op, 53, nullptr, "Function not implemented");
+      send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
     } else {
       be->ops.search(be, conn, op, base, static_cast<int>(scope), static_cast<int>(deref), static_cast<int>(sizeLimit),
                  static_cast<int>(timeLimit), filter, filterString, attrs, static_cast<int>(typesOnly));
@@ -413,13 +412,13 @@ void QOXServerInfo(Connection* conn, Operation* op) {
   }
   switch (SendPseudoEntry(conn, op, e)) {
     case 0:
-      send_ldap_search_result(conn, op, 0, nullptr, nullptr, kSearchOutcomeServerInfo);
+      send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, kSearchOutcomeServerInfo);
       break;
     case 1:
-      send_ldap_search_result(conn, op, 50, nullptr, nullptr, kSearchOutcomeFailed);
+      send_ldap_search_result(conn, op, kLdapInsufficientAccess, nullptr, nullptr, kSearchOutcomeFailed);
       break;
     case -1:
-      send_ldap_search_result(conn, op, 1, nullptr, nullptr, kSearchOutcomeFailed);
+      send_ldap_search_result(conn, op, kLdapOperationsError, nullptr, nullptr, kSearchOutcomeFailed);
       break;
     default:
       break;  // the write failed: nothing more is sent
@@ -510,5 +509,5 @@ void monitor_info(Connection* conn, Operation* op) {
   e.Add("starttime", when);
   e.Add("nbackends", std::to_string(g->backendCount));
   SendPseudoEntry(conn, op, e);
-  send_ldap_search_result(conn, op, 0, nullptr, nullptr, 1);
+  send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, 1);
 }

@@ -10,6 +10,7 @@
 #include "foundation/errors.h"
 #include "foundation/sdk_errors.h"
 #include "net/ber.h"
+#include "net/ldap_protocol.h"
 #include "net/ldap_result.h"
 #include "net/sockets.h"
 #include "server/access_control.h"
@@ -33,16 +34,19 @@ struct FixedText {
   const char* text;
 };
 constexpr FixedText kFixedTexts[] = {
-    {1, "An error was detected on the server processing this request.  Consult the server admininstrator for "
-        "assistance."},
-    {2, "The data provided to the server was invalid or corrupt."},
-    {3, "This operation exceeded the maximum time limit for a single request."},
-    {4, "The number of certificates returned by this search exceeds the maximum set for this server."},
-    {8, "This request must be signed by an authorized person."},
-    {21, "An invalid keyblock was received by the server.  See the server error log for more details."},
-    {48, "The authorization used for this request was invalid and unnecessary."},
-    {50, "You do not have authority to perform this action."},
-    {90, "Server out of memory."},
+    {kLdapOperationsError,
+     "An error was detected on the server processing this request.  Consult the server admininstrator for "
+     "assistance."},
+    {kLdapProtocolError, "The data provided to the server was invalid or corrupt."},
+    {kLdapTimeLimitExceeded, "This operation exceeded the maximum time limit for a single request."},
+    {kLdapSizeLimitExceeded,
+     "The number of certificates returned by this search exceeds the maximum set for this server."},
+    {kLdapStrongAuthRequired, "This request must be signed by an authorized person."},
+    {kLdapInvalidAttributeSyntax,
+     "An invalid keyblock was received by the server.  See the server error log for more details."},
+    {kLdapInappropriateAuthentication, "The authorization used for this request was invalid and unnecessary."},
+    {kLdapInsufficientAccess, "You do not have authority to perform this action."},
+    {kLdapNoMemory, "Server out of memory."},
 };
 
 // Attributes whose value lengths count as key bytes sent.
@@ -94,9 +98,9 @@ int QOXldapResultToProprietaryErrorString(int result, const char** text) {
 }
 
 uint32_t vuzizResponseTag(uint32_t requestTag) {
-  if (requestTag == 0) return 0x30;
-  if (requestTag == 0x4A) return 0x6B;
-  if (requestTag == 0x63) return 0x65;
+  if (requestTag == 0) return kTagSequence;
+  if (requestTag == kLdapDelRequest) return kLdapDelResponse;
+  if (requestTag == kLdapSearchRequest) return kLdapSearchResultDone;
   return requestTag + 1;
 }
 
@@ -157,7 +161,7 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
     vuzizTrace(kTraceStartStop, "QOXberAppend failed\n");
     return -1;
   };
-  if (QOXberAppend(raw, "{it{s{", op->msgID, 0x64u, entry->e_dn != nullptr ? entry->e_dn : "") != 0)
+  if (QOXberAppend(raw, "{it{s{", op->msgID, kLdapSearchResultEntry, entry->e_dn != nullptr ? entry->e_dn : "") != 0)
     return fail();
   for (Attribute* a = attributes != nullptr ? attributes : entry->e_attrs; a != nullptr; a = a->a_next) {
     if (requestedTypes != nullptr && charray_inlist(requestedTypes, a->a_type) == 0) continue;
@@ -188,7 +192,7 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
   }
   uint32_t sent = 0;
   if (!SendEncoding(conn, raw, &sent)) {
-    AddAccessLogEntry(conn, op, op->type, &op->logData, 0, 88);
+    AddAccessLogEntry(conn, op, op->type, &op->logData, 0, kLdapUserCancelled);
     return -2;
   }
   AddSentStats(1, sent);

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "net/ldap_protocol.h"
+
 struct Backend;
 struct Connection;
 struct Operation;
@@ -34,8 +36,8 @@ void do_send_ldap_result(Connection* conn, Operation* op, int result, const char
 // to another connection by now), -2 the write failed.
 int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry, char** requestedTypes,
                       Attribute* attributes, int typesOnly);
-// The fixed text of a result (null when the table has none). -12000 for a
-// null out pointer.
+// The fixed text of a result (null when the table has none).
+// kQOXErrBadParams for a null out pointer.
 int QOXldapResultToProprietaryErrorString(int result, const char** text);
 // The response tag of a request tag.
 uint32_t vuzizResponseTag(uint32_t requestTag);

@@ -9,7 +9,7 @@
 namespace {
 
 // No TLS context can be made: logs "Creating a TLS context failed with error
-// -11975 (...)" and returns -11975, so the secure connection is closed.
+// kQOXErrFeatureNotAvailable (...)" and returns kQOXErrFeatureNotAvailable, so the secure connection is closed.
 int vuzizStartTLS(Connection*) {
   char text[256];
   QOXGetErrorString(kQOXErrFeatureNotAvailable, sizeof text, text);

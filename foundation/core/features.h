@@ -49,7 +49,7 @@ uint32_t QOXGetQOXsdkAPIVersion();  // 0x01000000
 // gate's error.
 QOXError QOXGetQOXsdkVersionString(char* buffer);
 // -12000 for a null out; the gate's error; selector 1 gives 15, selector 2
-// gives 0; any other gives 0 and -11984.
+// gives 0; any other gives 0 and kQOXErrItemNotFound.
 QOXError QOXGetFeatureFlags(uint32_t selector, uint32_t* outFlags);
 
 // RSA, ElGamal and DSA, or only the last two when the engine offers RSA no

@@ -17,7 +17,7 @@ struct PFLFileSpec;
 // an invalid context; the gate's error.
 QOXError QOXNewFileSpecFromFullPath(QOXContext* context, const char* path, PFLFileSpec** outSpec);
 // The path in a new block of the file spec's manager (free it with QOXFreeData).
-// -12000 for a null out or an invalid spec; the gate's error; -11999 when the
+// -12000 for a null out or an invalid spec; the gate's error; kQOXErrOutOfMemory when the
 // copy cannot be made. *outPath is null on every failure.
 QOXError QOXGetFullPathFromFileSpec(const PFLFileSpec* spec, char** outPath);
 // -12000 for an invalid spec (or a null out / null name); the gate's error.

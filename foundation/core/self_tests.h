@@ -1,7 +1,7 @@
 // FIPS-mode self-tests and their runner.
 //
 // In FIPS mode (QOXEnableFIPSMode, foundation/context.h) the entry gate
-// refuses every public call with -11445 until QOXRunAllSDKSelfTests has been
+// refuses every public call with kQOXErrSelfTestsNotExecuted until QOXRunAllSDKSelfTests has been
 // called, and with the first failing test's result after any failure, until
 // QOXResetSDKErrorState clears it and runs the tests again. Test 1 is the
 // Triple-DES known-answer test (qoxTest3DES), test 2 the DSA sign-and-verify
@@ -32,7 +32,7 @@ QOXError QOXRunSDKSelfTest(int test);
 QOXError QOXResetSDKErrorState();
 
 // Signs a fixed digest with the built-in DSA secret key and verifies it with
-// the matching public key, in a context of its own. 0 or -11446.
+// the matching public key, in a context of its own. 0 or kQOXErrSelfTestFailed.
 QOXError qoxTestDSA();
 
 #endif  // OSTRAK_FOUNDATION_CORE_SELF_TESTS_H_

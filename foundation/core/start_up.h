@@ -27,7 +27,7 @@ QOXError QOXsdkCleanup();
 // Sets a non-zero start count to 1 and cleans up.
 void qoxForceSDKCleanup();
 
-// -12000 for a null buffer or invalid context; the gate's error; -11320 when
+// -12000 for a null buffer or invalid context; the gate's error; kQOXErrOutOfEntropy when
 // no generator can be made or the global pool lacks its minimum entropy.
 QOXError QOXContextGetRandomBytes(QOXContext* context, void* buffer, size_t count);
 

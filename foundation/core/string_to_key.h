@@ -34,8 +34,8 @@ uint8_t qoxS2KCountByte(uint32_t requestedBytes);
 uint32_t qoxS2KDecodeCount(uint8_t countByte);
 
 // Parses a specifier from bytes: returns the bytes it occupies (2, 10, 11
-// or 1) or a negative error (-12000 truncated, -11410 unknown kind, -11419
-// unknown hash, -11999 memory). With a null out it only measures.
+// or 1) or a negative error (-12000 truncated, kQOXErrUnknownKeyString unknown kind, kQOXErrUnknownHashNumber
+// unknown hash, kQOXErrOutOfMemory memory). With a null out it only measures.
 int32_t qoxS2Kdecode(QOXStringToKey** out, QOXContext* context, const uint8_t* bytes, size_t length);
 
 #endif  // OSTRAK_FOUNDATION_CORE_STRING_TO_KEY_H_

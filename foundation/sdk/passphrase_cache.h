@@ -15,7 +15,7 @@
 // passkey is the entry's own block and is used only while the mutex is held.
 // When an entry is stored again, the new block is allocated and filled
 // before the old one is released; if that fails the entry keeps its old
-// passkey and the store reports -11999.
+// passkey and the store reports kQOXErrOutOfMemory.
 //
 // Thread safety: one process-wide mutex (qoxPassphraseCacheMutex, made by the
 // first QOXsdkInit) guards every cache of every context; each call below
@@ -37,7 +37,7 @@ struct QOXSecKey;
 // Unlocks a secret key with the given passphrase (or passkey), or, when the
 // length is 0, with the passkey cached for the key. After an unlock with a
 // given passphrase and a non-zero time to live the passkey is cached.
-// -11500 for a wrong passphrase, for an unlocked key given a passphrase and
+// kQOXErrBadPassphrase for a wrong passphrase, for an unlocked key given a passphrase and
 // for a cache miss.
 QOXError qoxSecKeyUnlockWithCache(QOXSecKey* key, const char* passphrase, size_t length,
                                   bool isPasskey, uint32_t timeToLive, bool global);

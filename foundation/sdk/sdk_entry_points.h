@@ -8,7 +8,7 @@
 // the entry gate or at its own checks, still releases the run before it
 // returns (gate refusals return the gate's error, failed checks -12000). A
 // run that holds a sentinel builds a list that records the sentinel's error
-// (-12000 or -11999); the call returns that error and hands nothing on.
+// (-12000 or kQOXErrOutOfMemory); the call returns that error and hands nothing on.
 // Otherwise the list goes to the operation, which the pipeline or the key
 // database registers (foundation/pipeline_services.h,
 // foundation/keydb_services.h), and is freed when it returns, except for
@@ -75,11 +75,11 @@ QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionLis
 QOXError QOXGetPasskeyBuffer(QOXKeyDBObj* keyOrSubKey, void** outBuffer,
                              QOXOptionListRef firstOption, ...);
 QOXError QOXAddKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...);
-// Always -11975 for a valid key.
+// Always kQOXErrFeatureNotAvailable for a valid key.
 QOXError QOXRemoveKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...);
 QOXError QOXUpdateKeyOptions(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...);
 
-// The operation behind QOXRemoveKeyOptions, which removes nothing: -11975.
+// The operation behind QOXRemoveKeyOptions, which removes nothing: kQOXErrFeatureNotAvailable.
 QOXError qoxRemoveKeyOptionsInternal(QOXKeyDBObj* key, QOXOptionListRef optionList);
 
 #endif  // OSTRAK_FOUNDATION_SDK_SDK_ENTRY_POINTS_H_

@@ -124,7 +124,7 @@ void qoxSetSocketSelectActivities(int fd, SocketEvent* sets, int flags);
 // activity: 0 none, 1 readable, 2 writable (write wins when both).
 void qoxGetSocketSelectActivity(int fd, SocketEvent* sets, int* activity);
 // Waits for the watched descriptors below nfds (taken as 16 bits). timeout
-// null or tv_sec == -1: no limit. -11086 on time-out; -22198 when
+// null or tv_sec == -1: no limit. kQOXErrSocketTimedOut on time-out; -22198 when
 // descriptors are ready or the event was signalled (then no descriptor may
 // be marked); -22199 when the wait failed.
 QOXError qoxWaitSocketEvent(SocketEvent* sets, const struct timeval* timeout, int nfds);
