@@ -20,13 +20,12 @@ inline constexpr uint8_t kQOXCRLPacketVersion = 4;
 inline constexpr uint8_t kQOXCRLKind_Plain = 1;
 inline constexpr uint8_t kQOXCRLKind_DistPoint = 2;
 
-// Returns version and kind; a version other than 4 ends the parse with 0.
-// For kind 2 the distribution point and its length. The DER CRL of kind 1
-// or 2 is decoded and its this-update and, when present, next-update times
-// converted to seconds since 1970 (0 when absent); the decoder's error is
-// returned (-40 when it does not decode). -11337 for a body shorter than 2
-// or a distribution point that runs past the body. Other kinds carry
-// nothing this system reads: 0.
+// Returns version and kind; a version other than 4 ends the parse with 0. For kind 2 the
+// distribution point and its length. The DER CRL of kind 1 or 2 is decoded and its this-update and,
+// when present, next-update times converted to seconds since 1970 (0 when absent); the decoder's
+// error is returned (kQOXX509ErrCodec when it does not decode). kQOXErrTruncatedCRLPacket for a
+// body shorter than 2 or a distribution point that runs past the body. Other kinds carry nothing
+// this system reads: 0.
 QOXError qoxCRLParse(QOXContext* context, const uint8_t* packet, size_t length, uint8_t* version, uint8_t* kind,
                      QOXTime* thisUpdate, QOXTime* nextUpdate, const uint8_t** distributionPoint,
                      size_t* distributionPointLength);

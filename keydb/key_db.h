@@ -90,17 +90,17 @@ struct QOXKeyDB {
 
 // --- Public calls: check their arguments, then pass the entry gate ---
 
-// A new empty back-end database, not mutable, with one reference. -12000
+// A new empty back-end database, not mutable, with one reference. kQOXErrBadParams
 // for a null out-parameter (else cleared) or an invalid context; the gate's
-// error; -11999 when memory runs out.
+// error; kQOXErrOutOfMemory when memory runs out.
 QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB);
-// Releases one reference; the last one destroys the database. -12000
+// Releases one reference; the last one destroys the database. kQOXErrBadParams
 // unless the magic is "KYDB".
 QOXError QOXFreeKeyDB(QOXKeyDB* db);
 QOXError QOXIncKeyDBRefCount(QOXKeyDB* db);
 // False for an invalid database or a refusing gate.
 bool QOXKeyDBIsMutable(QOXKeyDB* db);
-// The real top-level keys. -12000 for a null out-parameter or an invalid
+// The real top-level keys. kQOXErrBadParams for a null out-parameter or an invalid
 // database.
 QOXError QOXCountKeysInKeyDB(QOXKeyDB* db, uint32_t* outCount);
 // Null for an invalid database or a refusing gate.
@@ -111,8 +111,8 @@ QOXKeySet* QOXPeekKeyDBRootKeySet(QOXKeyDB* db);
 QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB);
 // Releases one reference (keydb/key_db.cc says what the last one frees).
 void qoxKeyDBDestroy_internal(QOXKeyDB* db);
-// -12000 unless the object is real. A user ID whose key has fewer than two
-// real user IDs is refused with -12000; otherwise the object is marked
+// kQOXErrBadParams unless the object is real. A user ID whose key has fewer than two
+// real user IDs is refused with kQOXErrBadParams; otherwise the object is marked
 // deleted (with its real descendants) and the database dirty.
 QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object);
 QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object);

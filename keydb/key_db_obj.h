@@ -34,7 +34,7 @@
 // it keeps its memory and its place in the tree. Records are taken from the
 // pool aligned for any type (they hold pointers), packet bytes unaligned. A
 // maker that fails cuts the pool back to its mark, so nothing half-made
-// stays, and records -11999 as the database's last error.
+// stays, and records kQOXErrOutOfMemory as the database's last error.
 //
 // Thread safety: none. A key database and its objects belong to one toolkit
 // context, used by one thread at a time; no lock is taken here.
@@ -248,7 +248,7 @@ ObjData* qoxObjData(QOXKeyDBObj* object);
 // null (appended to the key list; flags must name a key), else a child
 // linked under parent by the child order. Keys and subkeys are not entered
 // into the key-ID tree here (qoxNewKeyObj does it once their ID is known).
-// Null, with the pool cut back and -11999 recorded, when memory runs out.
+// Null, with the pool cut back and kQOXErrOutOfMemory recorded, when memory runs out.
 QOXKeyDBObj* qoxNewKeyDBObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags);
 // A key (parent null) or subkey with its algorithm and 8-byte key ID set,
 // entered into the key-ID tree.

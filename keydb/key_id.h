@@ -32,17 +32,17 @@ inline constexpr size_t kQOXKeyIDStringSize = 128;
 // --- Public calls: check their arguments, then pass the entry gate ---
 
 // An optional "0x" (lower-case x), then exactly 8 or 16 hexadecimal digits,
-// high digit first. -12000 for a null out-parameter (checked first), a null
+// high digit first. kQOXErrBadParams for a null out-parameter (checked first), a null
 // text or any other text; the gate's error.
 QOXError QOXNewKeyIDFromString(const char* text, uint8_t algorithm, QOXKeyID* outKeyID);
-// -12000 for a null out-parameter or bytes, or a length other than 4 or 8.
+// kQOXErrBadParams for a null out-parameter or bytes, or a length other than 4 or 8.
 QOXError QOXNewKeyID(const uint8_t* bytes, size_t length, uint8_t algorithm, QOXKeyID* outKeyID);
-// -12000 for a null out-parameter or an invalid key ID.
+// kQOXErrBadParams for a null out-parameter or an invalid key ID.
 QOXError QOXGetKeyIDAlgorithm(const QOXKeyID* keyID, uint8_t* outAlgorithm);
 // Writes "0x" and two upper-case hexadecimal digits per byte into the
 // 128-byte text: every byte for the full form or a 4-byte ID, the last 4
 // bytes of an 8-byte ID for the abbreviated form. The text is cleared first;
-// -12000 for a null text, an invalid key ID or another form.
+// kQOXErrBadParams for a null text, an invalid key ID or another form.
 QOXError QOXGetKeyIDString(const QOXKeyID* keyID, int form, char* outText);
 // -1, 0 or 1 by the order above; 0 when the gate refuses or either value is
 // invalid.
@@ -51,7 +51,7 @@ int32_t QOXCompareKeyIDs(const QOXKeyID* a, const QOXKeyID* b);
 // --- Internal calls: no gate ---
 
 // Fills the value (valid 1, length, algorithm, bytes) without clearing the
-// rest; -12000 for a length other than 4 or 8.
+// rest; kQOXErrBadParams for a length other than 4 or 8.
 QOXError qoxNewKeyIDFromRawData(const uint8_t* bytes, uint8_t algorithm, size_t length, QOXKeyID* outKeyID);
 // valid is 1 and length 4 or 8; false for null.
 bool qoxKeyIDIsValid(const QOXKeyID* keyID);

@@ -27,20 +27,19 @@
 struct QOXContext;
 struct QOXKeySpec;
 
-// Parses a key packet. Errors: -11349 truncated (empty body, or a field,
-// the first MPI or the next MPI's bit count running past the body), -11348
-// version other than 2, 3, 4, -11346 first MPI's top byte disagrees with
-// its bit count; for RSA (1, 2, 3) also -11345 (exponent's top byte),
-// -11344 even modulus, -11343 even exponent, -11350 bytes after the
-// exponent of a public packet (secretFlag clear); -11347 when the key ID or
-// hash of a secret packet is wanted and its public part cannot be measured
-// (nothing of the secret part is ever hashed); hash errors of
+// Parses a key packet. Errors: kQOXErrKeyPacketTruncated truncated (empty body, or a field, the
+// first MPI or the next MPI's bit count running past the body), kQOXErrKeyVersionUnknown version
+// other than 2, 3, 4, kQOXErrKeyModulusMalformed first MPI's top byte disagrees with its bit count;
+// for RSA (1, 2, 3) also kQOXErrKeyExponentMalformed (exponent's top byte),
+// kQOXErrRSAPublicModulusEven even modulus, kQOXErrRSAPublicExponentEven even exponent,
+// kQOXErrKeyPacketTrailingJunk bytes after the exponent of a public packet (secretFlag clear);
+// kQOXErrKeyAlgorithmUnknown when the key ID or hash of a secret packet is wanted and its public
+// part cannot be measured (nothing of the secret part is ever hashed); hash errors of
 // qoxFingerprint20HashBuf.
-// Outputs: algorithm as stored; keyID (8 bytes): version 4 the last 8 bytes
-// of the fingerprint over the public part of the body, versions 2 and 3 the
-// low 64 bits of the first MPI (zero-filled on the left); hash (20 bytes):
-// the fingerprint formula over the numeric data of the public part, the same
-// for a key in every packet version; bits of the first MPI; creation;
+// Outputs: algorithm as stored; keyID (8 bytes): version 4 the last 8 bytes of the fingerprint
+// over the public part of the body, versions 2 and 3 the low 64 bits of the first MPI
+// (zero-filled on the left); hash (20 bytes): the fingerprint formula over the numeric data of
+// the public part, the same for a key in every packet version; bits of the first MPI; creation;
 // validityDays (versions 2 and 3); isV3 (1 for versions 2 and 3).
 QOXError qoxKeyParse(QOXContext* context, const uint8_t* packet, size_t length, uint8_t* algorithm,
                      uint8_t* keyID, uint8_t* hash, uint16_t* bits, QOXTime* creation, uint16_t* validityDays,
@@ -48,8 +47,8 @@ QOXError qoxKeyParse(QOXContext* context, const uint8_t* packet, size_t length, 
 // The version-3 fingerprint: MD5 over the bytes of an RSA key's first two
 // MPIs without their bit counts; returns 16. For a packet that is not RSA
 // or too short for both MPIs the digest is zeroed and qoxKeyParse's result
-// on the packet is returned (0 when it parses). -11419 when MD5 is missing,
-// -11999 when the hash context cannot be made.
+// on the packet is returned (0 when it parses). kQOXErrUnknownHashNumber when MD5 is missing,
+// kQOXErrOutOfMemory when the hash context cannot be made.
 int qoxKeyParseFingerprint16(QOXContext* context, const uint8_t* packet, size_t length, uint8_t* digest);
 // The numeric data and its length; null and 0 for an unknown version or a
 // body shorter than 6 (version 4) or 8 bytes.

@@ -12,7 +12,7 @@
 // it do nothing, and only the database's destruction frees it. That
 // destruction force-frees every set still on the chain, newest first. A
 // freed set's magic is inverted, so that a stale handle is refused with
-// -12000 while its memory is still the caller's to forget.
+// kQOXErrBadParams while its memory is still the caller's to forget.
 //
 // Thread safety: none; a set belongs to its database's context, used by one
 // thread at a time.
@@ -45,18 +45,18 @@ struct QOXKeySet {
 
 // --- Public calls: validate handles, then pass the entry gate ---
 
-// A new root-kind set over the database, one reference. -12000 for an
-// invalid database or no out-parameter (else cleared); -11999.
+// A new root-kind set over the database, one reference. kQOXErrBadParams for an
+// invalid database or no out-parameter (else cleared); kQOXErrOutOfMemory.
 QOXError QOXNewKeySet(QOXKeyDB* db, QOXKeySet** outSet);
 // Drops one reference (none for the root set); the last destroys the set.
-// -12000 for an invalid set.
+// kQOXErrBadParams for an invalid set.
 QOXError QOXFreeKeySet(QOXKeySet* set);
-// -12000 for an invalid set; nothing for the root set.
+// kQOXErrBadParams for an invalid set; nothing for the root set.
 QOXError QOXIncKeySetRefCount(QOXKeySet* set);
 // False for an invalid set or object, a refusing gate, or an object that is
 // not real (dummy or deleted); else the set's isMember.
 bool QOXKeySetIsMember(QOXKeyDBObj* object, QOXKeySet* set);
-// The real top-level keys of the set's database that are members. -12000
+// The real top-level keys of the set's database that are members. kQOXErrBadParams
 // for no out-parameter (nothing written) or an invalid set (count 0).
 QOXError QOXCountKeys(QOXKeySet* set, uint32_t* outCount);
 // The set's key database; null for an invalid set (no gate).
@@ -65,7 +65,7 @@ QOXKeyDB* QOXPeekKeySetKeyDB(QOXKeySet* set);
 // --- Internal calls: no validation, no gate ---
 
 // A bare set (magic, one reference, database, no private data and no
-// operations) pushed on the database's chain. -11999.
+// operations) pushed on the database's chain. kQOXErrOutOfMemory.
 QOXError qoxNewKeySetInternal(QOXKeyDB* db, QOXKeySet** outSet);
 // The database's own root set, or null when memory is short.
 QOXKeySet* qoxRootSet(QOXKeyDB* db);

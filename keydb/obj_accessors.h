@@ -49,7 +49,7 @@ void qoxKeyEnable(QOXKeyDBObj* key);
 // (qoxKeyCalcTrust, keydb/trust.h).
 uint16_t qoxKeyConfidence(QOXKeyDBObj* key);
 // The algorithm (2 and 3 reported as 1) and the 8-byte or 4-byte key ID.
-// -12000 for an object that is not a fetched key or subkey.
+// kQOXErrBadParams for an object that is not a fetched key or subkey.
 QOXError qoxKeyID8(QOXKeyDBObj* key, uint8_t* outAlgorithm, QOXKeyID* outKeyID);
 QOXError qoxKeyID4(QOXKeyDBObj* key, uint8_t* outAlgorithm, QOXKeyID* outKeyID);
 bool qoxKeyV3(QOXKeyDBObj* key);
@@ -63,7 +63,7 @@ uint8_t qoxKeyVersion(QOXKeyDBObj* key);
 const uint8_t* qoxUserIDName(QOXKeyDBObj* userID, size_t* outLength);
 bool qoxUserIDIsAttribute(QOXKeyDBObj* userID);
 // The n-th (from 0) subpacket of a user attribute: its data, type and data
-// length; null with -12000 for a plain user ID, null with 0 when there is no
+// length; null with kQOXErrBadParams for a plain user ID, null with 0 when there is no
 // such subpacket.
 const uint8_t* qoxUserIDAttributeSubpacket(QOXKeyDBObj* userID, size_t n, uint8_t* outType,
                                            size_t* outLength, QOXError* outError);
@@ -82,7 +82,7 @@ void qoxUserIDSetConfidence(QOXKeyDBObj* userID, uint16_t confidence);
 // --- Signatures ---
 // The signer when it is a real key, else null.
 QOXKeyDBObj* qoxSigMaker(QOXKeyDBObj* sig);
-// The signer's algorithm (2 and 3 as 1) and 8-byte key ID; -12000 without a
+// The signer's algorithm (2 and 3 as 1) and 8-byte key ID; kQOXErrBadParams without a
 // signer.
 QOXError qoxSigID8(QOXKeyDBObj* sig, uint8_t* outAlgorithm, QOXKeyID* outKeyID);
 // 8 without a signer, 11 when not tried, trustByte & 7 when tried and

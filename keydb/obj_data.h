@@ -20,12 +20,12 @@ struct QOXKeyDBObj;
 struct ObjData;
 
 // A new data record holding a copy of the bytes, hold count 1. Null, with
-// the pool cut back to its state before the call and -11999 recorded as the
-// database's last error, when memory runs out (-12000 recorded for a length
+// the pool cut back to its state before the call and kQOXErrOutOfMemory recorded as the
+// database's last error, when memory runs out (kQOXErrBadParams recorded for a length
 // that does not fit the record).
 ObjData* qoxNewObjData(QOXKeyDB* db, const uint8_t* bytes, size_t length);
 // Replaces the bytes of the object's data record with a pool copy (the
-// record is kept). -11999 when the copy cannot be had; the database's last
+// record is kept). kQOXErrOutOfMemory when the copy cannot be had; the database's last
 // recorded error when the object has no data record.
 QOXError qoxUpdateObjData(QOXKeyDBObj* object, const uint8_t* bytes, size_t length);
 // Stores a data record as the object's packet.

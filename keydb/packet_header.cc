@@ -35,8 +35,8 @@ bool ReadFailed(QOXFile* file) {
   return true;
 }
 
-// Reads exactly n bytes of a length field: 0, -11988 when the file ends
-// inside, -11990 (with the file's error cleared) when the read fails.
+// Reads exactly n bytes of a length field: 0, kQOXErrEOF when the file ends
+// inside, kQOXErrReadFailed (with the file's error cleared) when the read fails.
 QOXError ReadLengthBytes(QOXFile* file, uint8_t* out, size_t n) {
   if (file->read(out, n, file) == n) return kQOXErrNoErr;
   if (ReadFailed(file)) {

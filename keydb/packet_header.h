@@ -60,10 +60,10 @@ bool qoxPktIsNewForm(uint8_t typeByte);
 // with the file at the first body byte. totalLength is the body length (the
 // sum of all chunks of a partial body), firstChunkLength the length of the
 // first chunk (the body length when not partial). Returns 0 when the file
-// ends cleanly before a type byte; -11991 when the position cannot be told;
-// -11990 when a read fails (a failed length read clears the file's error
-// first); -11391 for a first byte without bit 7 or an old-form length type
-// 3; -11988 when the file ends inside the length; a seek's error while the
+// ends cleanly before a type byte; kQOXErrFileOpError when the position cannot be told;
+// kQOXErrReadFailed when a read fails (a failed length read clears the file's error
+// first); kQOXErrBadPacket for a first byte without bit 7 or an old-form length type
+// 3; kQOXErrEOF when the file ends inside the length; a seek's error while the
 // chunks of a partial body are measured (the file is sought back first).
 int qoxPktByteGet(QOXFile* file, uint64_t* totalLength, uint64_t* firstChunkLength, QOXFileOffset* position);
 // Reads a new-form length at the file's position (see above for partial
@@ -77,7 +77,7 @@ QOXError pktLengthNew(QOXFile* file, uint64_t* totalLength, uint64_t* firstChunk
 // written past it).
 uint64_t qoxPktBodyRead(uint8_t* buffer, uint64_t totalLength, uint64_t firstChunkLength, QOXFile* file);
 // Moves the file past the body, chunk by chunk for a partial body. 0, a
-// seek's error, or -11391 for a chunk that disagrees with totalLength or a
+// seek's error, or kQOXErrBadPacket for a chunk that disagrees with totalLength or a
 // length that cannot be read.
 QOXError qoxPktBodySkip(QOXFile* file, uint64_t totalLength, uint64_t firstChunkLength);
 

@@ -55,20 +55,18 @@ inline constexpr uint8_t kQOXSubpacketCritical = 0x80;
 // Kind code of an X.509 certificate in subpacket 100.
 inline constexpr uint8_t kQOXX509SubpacketKind_Certificate = 1;
 
-// Parses a signature packet (withoutHeader: the buffer is the body alone).
-// Defaults before parsing: algorithm 0, signer ID zero, creation 0,
-// expiration 0, type 255, hash 255, extra length 0, version 0, exportable 1,
-// revocable 1, the rest 0. extraLength is L for version 3 and the hashed
-// area's length for version 4.
-// Errors: -11329 truncated; -11325 version other than 2, 3, 4; -11326 an
-// extra length other than 5 when extraLength is not wanted; -11328 the
-// first MPI's top byte disagrees with its bit count; -11330 bytes after the
-// MPI of an RSA signature; -11403 a subpacket that overruns its area, a
-// critical one in the unhashed area, a critical one of an unknown type, a
-// known one of the wrong length in the hashed area, a critical issuer that
-// is not exactly 8 bytes or whose signer ID is not wanted, a critical
-// creation time that is not wanted, and, when the signer ID is wanted, a
-// version-4 signature with neither an issuer nor an X.509 subpacket.
+// Parses a signature packet (withoutHeader: the buffer is the body alone). Defaults before parsing:
+// algorithm 0, signer ID zero, creation 0, expiration 0, type 255, hash 255, extra length 0,
+// version 0, exportable 1, revocable 1, the rest 0. extraLength is L for version 3 and the hashed
+// area's length for version 4. Errors: kQOXErrSigTruncated truncated; kQOXErrSigVersionUnknown
+// version other than 2, 3, 4; kQOXErrBadSigExtraMaterial an extra length other than 5 when
+// extraLength is not wanted; kQOXErrSigIntegerMalformed the first MPI's top byte disagrees with its
+// bit count; kQOXErrSigTrailingJunk bytes after the MPI of an RSA signature; kQOXErrBadSigExtraData
+// a subpacket that overruns its area, a critical one in the unhashed area, a critical one of an
+// unknown type, a known one of the wrong length in the hashed area, a critical issuer that is not
+// exactly 8 bytes or whose signer ID is not wanted, a critical creation time that is not wanted,
+// and, when the signer ID is wanted, a version-4 signature with neither an issuer nor an X.509
+// subpacket.
 QOXError qoxSigParse(const uint8_t* packet, size_t length, bool withoutHeader, uint8_t* algorithm,
                      uint8_t* signerID, QOXTime* creation, uint32_t* expiration, uint8_t* type, uint8_t* hash,
                      uint32_t* extraLength, uint8_t* version, uint8_t* exportable, uint8_t* revocable,
@@ -95,9 +93,9 @@ const uint8_t* qoxSigFindORVSubSubpacket(const uint8_t* packet, size_t length, u
 // Copies every subpacket of a version-4 signature into a signature spec,
 // each with 0x400 when critical and 0x200 when unhashed: the known types
 // through their setters (the issuer is not stored), any other type as a raw
-// subpacket (type byte and data). -11403 for a wrong fixed length, a length
+// subpacket (type byte and data). kQOXErrBadSigExtraData for a wrong fixed length, a length
 // that overruns its area or a critical subpacket in the unhashed area;
-// -11999 when the spec cannot hold one; 0 otherwise (also for a signature
+// kQOXErrOutOfMemory when the spec cannot hold one; 0 otherwise (also for a signature
 // that is not version 4, which has none).
 QOXError qoxSigSubpacketsSpec(QOXSigSpec* spec, const uint8_t* packet, size_t length);
 

@@ -1,10 +1,10 @@
 // The X.509 layers' stand-ins: what each member of QOXX509Services
 // (keydb/x509_services.h) answers while the X.509 key bridge and the PKCS
-// library have not registered their table. Decoders answer -40, undecodable
+// library have not registered their table. Decoders answer kQOXX509ErrCodec, undecodable
 // input, with their outputs cleared, so every "does not decode" path of the
-// key database runs; builders answer -11975, "feature not available"; the
+// key database runs; builders answer kQOXErrFeatureNotAvailable, "feature not available"; the
 // readers of decoded records, which never get a record from these
-// decoders, answer -40 too; freeing answers 0.
+// decoders, answer kQOXX509ErrCodec too; freeing answers 0.
 #include "keydb/x509_services.h"
 
 #include "foundation/sdk_errors.h"
@@ -17,7 +17,7 @@ void Clear(T* out) {
   if (out != nullptr) *out = T{};
 }
 
-// --- Decoding DER: -40 ---
+// --- Decoding DER: kQOXX509ErrCodec ---
 QOXError qoxX509BufferToCert(QOXContext*, const uint8_t*, size_t, QOXX509Cert** outCert) {
   Clear(outCert);
   return kQOXX509ErrCodec;
@@ -38,7 +38,7 @@ QOXError qoxX509DecodeTime(const QOXX509Time*, QOXTime* outSeconds) {
   return kQOXX509ErrCodec;
 }
 
-// --- Fields of decoded records: -40 ---
+// --- Fields of decoded records: kQOXX509ErrCodec ---
 QOXError qoxX509CertSerialNumber(const QOXX509Cert*, const uint8_t** outBytes, size_t* outLength) {
   Clear(outBytes);
   Clear(outLength);
@@ -71,7 +71,7 @@ uint8_t* qoxX509XTBSCertToDistPoint(QOXContext*, const QOXX509XTBSCert*, size_t*
   return nullptr;
 }
 
-// --- Certificates as key packets: -40 ---
+// --- Certificates as key packets: kQOXX509ErrCodec ---
 QOXError qoxX509CertToKeyBuffer(QOXContext*, MemPool*, QOXKeyDB*, const QOXX509Cert*, int, uint8_t** outBytes,
                                 size_t* outLength) {
   Clear(outBytes);
@@ -91,7 +91,7 @@ QOXError qoxX509CertToUserIDBuffer(QOXContext*, MemPool*, const QOXX509Cert*, in
   return kQOXX509ErrCodec;
 }
 
-// --- Names and fields of a DER certificate: -40 ---
+// --- Names and fields of a DER certificate: kQOXX509ErrCodec ---
 QOXError qoxX509CertToDName(const uint8_t*, size_t, bool, uint8_t*, size_t* inOutLength) {
   Clear(inOutLength);
   return kQOXX509ErrCodec;
@@ -114,7 +114,7 @@ QOXError qoxX509VerifySignedObject(QOXContext*, const QOXPubKey*, const uint8_t*
   return kQOXX509ErrCodec;
 }
 
-// --- Import: -40, nothing made ---
+// --- Import: kQOXX509ErrCodec, nothing made ---
 QOXError qoxDecodeX509Cert(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKeyDB**) { return kQOXX509ErrCodec; }
 QOXError qoxDecodeX509CertSet(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKeyDB**) {
   return kQOXX509ErrCodec;
@@ -132,7 +132,7 @@ QOXError PKCS12InputKey(QOXContext*, const uint8_t*, size_t, const uint8_t*, siz
   return kQOXX509ErrCodec;
 }
 
-// --- Building: -11975 ---
+// --- Building: kQOXErrFeatureNotAvailable ---
 QOXError qoxKeyToX509SPKI(QOXContext*, QOXKeyDBObj*, uint8_t*, size_t* outLength) {
   Clear(outLength);
   return kQOXErrFeatureNotAvailable;

@@ -8,10 +8,10 @@
 // Each call is a member of QOXX509Services, named after it. The bridge
 // defines the real functions under those names and registers a table of
 // them at start-up; until then each member answers with its stand-in in
-// keydb/x509_seams.cc: a decoder reports undecodable input (-40, the
+// keydb/x509_seams.cc: a decoder reports undecodable input (kQOXX509ErrCodec, the
 // bridge's code for a codec failure), so every "does not decode" path of
 // the key database runs, and a builder reports "feature not available"
-// (-11975). Decoded records are opaque here; the members below them read the
+// (kQOXErrFeatureNotAvailable). Decoded records are opaque here; the members below them read the
 // fields the key database needs.
 //
 // Registration and doubles: foundation/service_table.h.
@@ -48,7 +48,7 @@ inline constexpr QOXError kQOXX509ErrCodec = -40;
 
 struct QOXX509Services {
   // --- Decoding DER ---
-  // 0 and the decoded certificate; -11999, or -40 when it does not decode.
+  // 0 and the decoded certificate; kQOXErrOutOfMemory, or kQOXX509ErrCodec when it does not decode.
   QOXError (*qoxX509BufferToCert)(QOXContext* context, const uint8_t* der, size_t length, QOXX509Cert** outCert);
   QOXError (*qoxX509FreeCert)(QOXContext* context, QOXX509Cert* cert);
   QOXError (*qoxX509BufferToCRL)(QOXContext* context, const uint8_t* der, size_t length, QOXX509CRL** outCRL);
@@ -80,7 +80,7 @@ struct QOXX509Services {
   uint8_t* (*qoxX509XTBSCertToDistPoint)(QOXContext* context, const QOXX509XTBSCert* cert, size_t* outLength);
 
   // --- Certificates as key packets (from the key database's pool) ---
-  // First call sizes (null bytes), second fills. -11999 when the pool
+  // First call sizes (null bytes), second fills. kQOXErrOutOfMemory when the pool
   // cannot supply the bytes; decoder errors pass through.
   QOXError (*qoxX509CertToKeyBuffer)(QOXContext* context, MemPool* pool, QOXKeyDB* db, const QOXX509Cert* cert,
                                      int conversionVersion, uint8_t** outBytes, size_t* outLength);
@@ -101,7 +101,7 @@ struct QOXX509Services {
   // Whether one element of a list of concatenated DER elements equals the
   // bytes.
   bool (*qoxX509BufInSequenceList)(const uint8_t* bytes, size_t length, const uint8_t* list, size_t listLength);
-  // 0 when the signed object's signature verifies under the key; -11238 for
+  // 0 when the signed object's signature verifies under the key; kQOXErrInvalidCertSignature for
   // a bad signature; other codes when it cannot be decoded or checked.
   QOXError (*qoxX509VerifySignedObject)(QOXContext* context, const QOXPubKey* key, const uint8_t* der,
                                         size_t length);
