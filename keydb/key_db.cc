@@ -178,8 +178,8 @@ QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object) {
 
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
   db->dirty = 1;
-  // Key lists (ordered views of a set) are the only thing kept sorted over
-  // the database; none is made over these sets yet, so updateLists has
-  // nothing to bring up to date.
+  // Key lists (ordered views of a set) would be re-sorted here; this library
+  // makes no key list, so a set's firstList is always null and updateLists
+  // finds nothing to update.
   (void)updateLists;
 }
