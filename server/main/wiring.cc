@@ -4,6 +4,7 @@
 #include "crypto/engine_registration.h"
 #include "foundation/core/core_registration.h"
 #include "foundation/sdk/sdk_registration.h"
+#include "keydb/keydb_registration.h"
 #include "keyservice/key_submission_registration.h"
 #include "net/tls_registration.h"
 #include "pipeline/pipeline_registration.h"
@@ -13,6 +14,7 @@ void ostrakWire() {
   qoxEngineRegister();      // crypto -> the context record and file objects
   qoxCoreRegister();        // foundation/core -> the engine's string-to-key makers
   qoxSDKRegister();         // foundation/sdk -> the context's passphrase cache
+  qoxKeyDBRegister();       // keydb -> the foundation's key-database table
   qoxPipelineRegister();    // pipeline -> character sets and file read pumps
   qoxTLSRegister();         // net -> the sockets layer's TLS table
   vuzizServerRegister();    // server -> the support library's error log
