@@ -25,11 +25,11 @@ inline constexpr int kNoPortOverride = -2;
 
 // Pass 1: ports, secure mode, access-log file (and the names built from
 // them). An override is kNoPortOverride, 0 or -1 (disable) or the port.
-int ReadConfigFirst(const char* path, int portOverride, int securePortOverride);
+[[nodiscard]] int ReadConfigFirst(const char* path, int portOverride, int securePortOverride);
 // Pass 2: everything but the keywords of passes 1 and 3.
-int ReadConfig(const char* path, Backend* be);
+[[nodiscard]] int ReadConfig(const char* path, Backend* be);
 // Pass 3: the backend's keywords.
-int ReadConfigLast(const char* path, Backend* be);
+[[nodiscard]] int ReadConfigLast(const char* path, Backend* be);
 
 void fp_getline_init(int* lineNumber);
 char* fp_getline(FILE* file, int* lineNumber);
@@ -39,11 +39,11 @@ void fp_getline_destroy();
 void fp_parse_line(char* line, int* count, char** tokens, int lineNumber, const char* path);
 char* strtok_quote(char* text, const char* separators);
 // 0, or -1 after logging why the key ID is refused.
-int CheckKeyID(const char* text, const char* path, int lineNumber);
+[[nodiscard]] int CheckKeyID(const char* text, const char* path, int lineNumber);
 
 // The port text rules of the command line and the file: a decimal number
 // (leading white space and one sign allowed) from -1 to 65534. True when
 // valid; the value through out.
-bool vuzizParsePort(const char* text, int* out);
+[[nodiscard]] bool vuzizParsePort(const char* text, int* out);
 
 #endif  // OSTRAK_SERVER_CONFIG_H_
