@@ -63,8 +63,9 @@ inline constexpr uint32_t kQOXFileFlag_NeverClose = 16;
 // Closes the stream of a procedure-closed file; non-zero means failure.
 using QOXFileCloseProc = int (*)(FILE* stream, void* arg);
 
-// Private record of a stdio file. The file FIFO of the message pipeline sets
-// cfb; the file frees it at close.
+// Private record of a stdio file. cfb stays null for the files the toolkit
+// makes (the message pipeline's file FIFO keeps its own CFB contexts over a
+// plain stream); a cfb that is set is freed at close.
 struct QOXStdioFilePrivate {
   QOXFileCloseProc closeProc;
   void* closeArg;
@@ -101,6 +102,10 @@ QOXError qoxFileRefStdIOOpen(const PFLFileSpec* spec, uint16_t openFlags, uint32
 // only); a mode with both bits is refused with -12000.
 QOXFile* qoxFileRefOpen(QOXContext* context, const PFLFileSpec* spec, uint16_t openFlags,
                         uint32_t fileType, QOXError* outError);
+// A file read pump of the message pipeline over the file opened for
+// reading; the pump owns the file and closes it when it is destroyed. Null
+// with the open's error, or -11999 when no pump can be made (the file is
+// closed again).
 QOXPipeModule* qoxFileRefReadCreate(QOXContext* context, const PFLFileSpec* spec, uint16_t openFlags,
                                     QOXError* outError, uint32_t* outWord);
 // A new temporary file "ptmpXXXXXX" opened "w+b" in the directory of string

@@ -112,7 +112,7 @@ QOXPipeModule* qoxFileRefReadCreate(QOXContext* context, const PFLFileSpec* spec
   QOXError& err = outError != nullptr ? *outError : scratch;
   QOXFile* file = qoxFileRefOpen(context, spec, openFlags, 0, &err);
   if (file == nullptr) return nullptr;
-  QOXPipeModule* module = qoxPipelineServices().qoxQOXFileReadCreate(context, file, 0);
+  QOXPipeModule* module = qoxPipelineServices().qoxQOXFileReadCreate(context, file, 1);
   if (module == nullptr) {
     file->close(file);
     err = kQOXErrOutOfMemory;

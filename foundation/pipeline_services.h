@@ -23,16 +23,16 @@
 
 struct QOXContext;
 struct QOXFile;
-struct QOXPipeModule;  // a message-pipeline module
+struct QOXPipeModule;  // the message pipeline's file read pump (pipeline/file_read_pump.h)
 
 struct QOXPipelineServices {
   // The two 256-entry translation maps of a named character set, the name
   // compared without case: -11393 for an unknown name, -12000 for a null
   // argument.
   QOXError (*qoxCharmaps)(const char* name, size_t length, const uint8_t** firstMap, const uint8_t** secondMap);
-  // A file-read pipeline module ("File Read Module") over the file, or null
-  // when memory runs out.
-  QOXPipeModule* (*qoxQOXFileReadCreate)(QOXContext* context, QOXFile* file, int flag);
+  // A file read pump ("File Read Module") over the file, or null when memory
+  // runs out; with closeFile set the pump closes the file when destroyed.
+  QOXPipeModule* (*qoxQOXFileReadCreate)(QOXContext* context, QOXFile* file, int closeFile);
   // The encode and decode jobs the option list describes; each leaves the
   // list to the caller.
   QOXError (*qoxEncodeInternal)(QOXContext* context, QOXOptionListRef optionList);

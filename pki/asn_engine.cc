@@ -243,6 +243,9 @@ uint32_t UnpkInPlaceSequence(const TypeDesc& t, PKICONTEXT* ctx, void* rec, cons
   Header h;
   uint32_t end = 0;
   if (!OpenConstructed(in, inLen, &h, &end, err)) return 0;
+  // What the record held goes first: a component the new value lacks must
+  // not survive from an earlier decode.
+  DropSequence(t, ctx, rec);
   uint32_t pos = h.size;
   for (uint32_t i = 0; i < t.count; ++i) {
     const Field& f = t.fields[i];
@@ -259,10 +262,7 @@ uint32_t UnpkInPlaceSequence(const TypeDesc& t, PKICONTEXT* ctx, void* rec, cons
       if (avail == 0 || at[0] != f.wrapper) continue;  // absent
       n = UnwrapExplicit(*f.type, f.tag, f.optional, false, slot, ctx, at, avail, err);
     } else if (f.optional) {
-      void** p = static_cast<void**>(slot);
-      FreeRecord(*f.type, ctx, *p);
-      *p = nullptr;
-      n = Unpack(*f.type, ctx, p, at, avail, f.tag, err);
+      n = Unpack(*f.type, ctx, static_cast<void**>(slot), at, avail, f.tag, err);
     } else {
       n = UnpkInPlace(*f.type, ctx, slot, at, avail, f.tag, err);
     }

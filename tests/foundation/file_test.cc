@@ -284,21 +284,28 @@ TEST_F(FileTest, ReadCreateHandsTheFileToThePipeline) {
   NewSpec(src, Path("src"));
   QOXError err = 0;
   uint32_t word = 7;
-  // Without the pipeline no module can be made: the file is closed again.
-  EXPECT_EQ(qoxFileRefReadCreate(context_, src.p, 1, &err, &word), nullptr);
-  EXPECT_EQ(err, kQOXErrOutOfMemory);
-
   static QOXFile* handed = nullptr;
+  static int closeFlag = -1;
   static int module = 0;
   {
+    // When no pump can be made, the file is closed again.
     ostrak_test::ScopedServices pipeline(qoxPipelineServices, qoxRegisterPipelineServices);
-    pipeline->qoxQOXFileReadCreate = [](QOXContext*, QOXFile* file, int) {
+    pipeline->qoxQOXFileReadCreate = [](QOXContext*, QOXFile*, int) -> QOXPipeModule* { return nullptr; };
+    EXPECT_EQ(qoxFileRefReadCreate(context_, src.p, 1, &err, &word), nullptr);
+    EXPECT_EQ(err, kQOXErrOutOfMemory);
+  }
+  {
+    ostrak_test::ScopedServices pipeline(qoxPipelineServices, qoxRegisterPipelineServices);
+    pipeline->qoxQOXFileReadCreate = [](QOXContext*, QOXFile* file, int close) {
       handed = file;
+      closeFlag = close;
       return reinterpret_cast<QOXPipeModule*>(&module);
     };
     EXPECT_EQ(qoxFileRefReadCreate(context_, src.p, 1, &err, &word), reinterpret_cast<QOXPipeModule*>(&module));
   }
   EXPECT_EQ(word, 0u);
+  // The pump is handed the file to own: it closes it.
+  EXPECT_EQ(closeFlag, 1);
   ASSERT_NE(handed, nullptr);
   char buf[4];
   EXPECT_EQ(handed->read(buf, 4, handed), 4u);

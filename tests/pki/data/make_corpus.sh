@@ -9,6 +9,8 @@
 #   crl_empty, crl_entries        ca -gencrl without and with revoked entries
 #                                 (entry extensions, an issuing distribution point)
 #   req_ext                       req with an extensionRequest attribute
+#   params_dhx                    X9.42 Diffie-Hellman domain parameters with
+#                                 their validation parameters (DomainParameters)
 # Usage: tests/pki/data/make_corpus.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -160,5 +162,9 @@ openssl req -new -key rsa.key -subj "/C=US/O=Request/CN=req.example.com" \
   -addext "subjectAltName=DNS:req.example.com,email:req@example.com" \
   -addext "keyUsage=digitalSignature" -addext "extendedKeyUsage=clientAuth" \
   -outform DER -out "$out/req_ext.der"
+
+openssl genpkey -genparam -algorithm DHX -pkeyopt dh_paramgen_prime_len:1024 -pkeyopt dh_paramgen_subprime_len:160 \
+  -out dhx.pem 2>/dev/null
+openssl asn1parse -in dhx.pem -noout -out "$out/params_dhx.der"
 
 ls -l "$out"

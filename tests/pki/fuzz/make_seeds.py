@@ -3,8 +3,10 @@
 tests/pki/fuzz/corpus/cert_asn from the openssl corpus (tests/pki/data/corpus):
 each seed is one byte naming the type (its index in cert_asn_codecs::kCodecs,
 tests/pki/cert_asn_codecs.h) followed by an encoding of that type: every
-certificate, CRL and request whole, their signed parts and names, every
-extension value under its own type, and a few hand-made inputs that once
+certificate, CRL, request and parameter set whole, their signed parts, and
+the parts inside them under their own types (names, times, keys,
+signatures, attributes, every extension value and what it holds), so that
+every type of the module has seeds; and a few hand-made inputs that once
 mattered. Run once and check the files in.
 Usage: tests/pki/fuzz/make_seeds.py"""
 import os
@@ -63,6 +65,154 @@ def elements(der):
         at += length
 
 
+def kids(element):
+    """(tag, whole, content) of each element inside a constructed element."""
+    return list(elements(element[2]))
+
+
+def retag(element, tag):
+    """The element with its first byte replaced (an IMPLICIT tag undone)."""
+    return (tag, bytes([tag]) + element[1][1:], element[2])
+
+
+def typed_parts(element, codec, out):
+    """(codec, whole) of the element and of the parts inside it that the
+    module has a type for, by the shape of codec."""
+    out.append((codec, element[1]))
+    if not element[0] & 0x20:
+        return
+    parts = kids(element)
+    if codec == "GeneralNames":
+        for g in parts:
+            out.append(("GeneralName", g[1]))
+            if g[0] == 0xA0:
+                typed_parts(retag(g, 0x30), "AnotherName", out)
+            elif g[0] == 0xA5:
+                typed_parts(retag(g, 0x30), "EDIPartyName", out)
+            elif g[0] == 0xA4 and kids(g):
+                typed_parts(kids(g)[0], "Name", out)
+    elif codec == "EDIPartyName":
+        for w in parts:
+            if kids(w):
+                out.append(("DirectoryString", kids(w)[0][1]))
+    elif codec == "Name":
+        out.append(("RDNSequence", element[1]))
+        for rdn in parts:
+            out.append(("RelativeDistinguishedName", rdn[1]))
+            for ava in kids(rdn):
+                out.append(("AttributeTypeAndValue", ava[1]))
+                value = kids(ava)[-1]
+                if value[0] in (0x0C, 0x13, 0x14, 0x1C, 0x1E):
+                    out.append(("DirectoryString", value[1]))
+    elif codec == "Validity":
+        for t in parts:
+            out.append(("Time", t[1]))
+    elif codec == "Extensions":
+        for e in parts:
+            out.append(("Extension", e[1]))
+    elif codec in ("Attributes", "SubjectDirectoryAttributes"):
+        for a in parts:
+            out.append(("Attribute", a[1]))
+            out.append(("values_SET_OF", kids(a)[-1][1]))
+    elif codec == "CertificatePolicies":
+        for info in parts:
+            out.append(("PolicyInformation", info[1]))
+            for q in kids(info)[1:]:
+                out.append(("policyQualifiers_SEQ_OF", q[1]))
+                for qi in kids(q):
+                    out.append(("PolicyQualifierInfo", qi[1]))
+                    value = kids(qi)[-1]
+                    if value[0] == 0x30:
+                        typed_parts(value, "UserNotice", out)
+    elif codec == "UserNotice":
+        for part in parts:
+            if part[0] == 0x30:
+                out.append(("NoticeReference", part[1]))
+                ref = kids(part)
+                out.append(("DisplayText", ref[0][1]))
+                out.append(("noticeNumbers_SEQ_OF", ref[-1][1]))
+            else:
+                out.append(("DisplayText", part[1]))
+    elif codec == "PolicyMappings":
+        for m in parts:
+            out.append(("PolicyMappings_SEQUENCE", m[1]))
+    elif codec == "AuthorityInfoAccessSyntax":
+        for d in parts:
+            out.append(("AccessDescription", d[1]))
+    elif codec == "NameConstraints":
+        for subtrees in parts:
+            out.append(("GeneralSubtrees", retag(subtrees, 0x30)[1]))
+            for t in kids(subtrees):
+                out.append(("GeneralSubtree", t[1]))
+    elif codec == "CRLDistPointsSyntax":
+        for dp in parts:
+            typed_parts(dp, "DistributionPoint", out)
+    elif codec in ("DistributionPoint", "IssuingDistributionPoint"):
+        for part in parts:
+            if part[0] == 0xA0 and kids(part):
+                out.append(("DistributionPointName", kids(part)[0][1]))
+            elif part[0] == 0xA2:
+                out.append(("GeneralNames", retag(part, 0x30)[1]))
+    elif codec == "AuthorityKeyIdentifier":
+        for part in parts:
+            if part[0] == 0xA1:
+                typed_parts(retag(part, 0x30), "GeneralNames", out)
+
+
+RSA = bytes.fromhex("2a864886f70d010101")
+DSA = bytes.fromhex("2a8648ce380401")
+DSS_SIGNATURES = (bytes.fromhex("608648016503040302"), bytes.fromhex("2a8648ce3d040302"))
+
+
+def certificate_parts(top, out):
+    """The typed parts of a certificate (top: the Certificate element)."""
+    tbs, algorithm, signature = kids(top)
+    fields = [f for f in kids(tbs) if f[0] != 0xA0]
+    out.append(("AlgorithmIdentifier", fields[1][1]))
+    typed_parts(fields[2], "Name", out)
+    typed_parts(fields[3], "Validity", out)
+    typed_parts(fields[4], "Name", out)
+    spki = fields[5]
+    out.append(("SubjectPublicKeyInfo", spki[1]))
+    key_algorithm, key = kids(spki)
+    key_parts = kids(key_algorithm)
+    if key_parts[0][2] == RSA:
+        out.append(("RSAKey", key[2][1:]))
+    elif key_parts[0][2] == DSA and len(key_parts) > 1:
+        out.append(("Dss_Parms", key_parts[1][1]))
+    for f in fields[6:]:
+        if f[0] == 0xA3:
+            typed_parts(kids(f)[0], "Extensions", out)
+    if kids(algorithm)[0][2] in DSS_SIGNATURES:
+        out.append(("Dss_Sig_Value", signature[2][1:]))
+
+
+def crl_parts(top, out):
+    fields = [f for f in kids(kids(top)[0]) if f[0] != 0x02]
+    typed_parts(fields[1], "Name", out)
+    out.append(("Time", fields[2][1]))
+    for f in fields[3:]:
+        if f[0] == 0x30:
+            out.append(("RevokedCertificates", f[1]))
+            for entry in kids(f):
+                out.append(("RevokedCertificate", entry[1]))
+                if len(kids(entry)) > 2:
+                    typed_parts(kids(entry)[2], "Extensions", out)
+        elif f[0] == 0xA0:
+            typed_parts(kids(f)[0], "Extensions", out)
+
+
+def request_parts(top, out):
+    fields = kids(kids(top)[0])
+    typed_parts(fields[1], "Name", out)
+    out.append(("SubjectPublicKeyInfo", fields[2][1]))
+    typed_parts(retag(fields[3], 0x31), "Attributes", out)
+    for a in kids(fields[3]):
+        for value in kids(kids(a)[-1]):
+            if value[0] == 0x30:
+                typed_parts(value, "Extensions", out)
+
+
 def walk(der, found):
     """Every Extension (OID, [BOOLEAN], OCTET STRING) anywhere in der."""
     for tag, whole, content in elements(der):
@@ -83,26 +233,49 @@ def main():
     def add(name, codec, der):
         seeds[name] = bytes([CODECS.index(codec)]) + der
 
+    seen = set()
     for file in sorted(os.listdir(corpus)):
         der = open(os.path.join(corpus, file), "rb").read()
         base = file[:-4]
-        top = list(elements(der))[0][2]
+        element = list(elements(der))[0]
+        top = element[2]
         signed = list(elements(top))[0][1]
+        parts = []
         if base.startswith("cert_"):
             add(base, "Certificate", der)
             add(base + "_x", "XCertificate", der)
             add(base + "_tbs", "TBSCertificate", signed)
+            certificate_parts(element, parts)
         elif base.startswith("crl_"):
             add(base, "CertificateList", der)
             add(base + "_tbs", "TBSCertList", signed)
-        else:
+            crl_parts(element, parts)
+        elif base.startswith("req_"):
             add(base, "CertificationRequest", der)
             add(base + "_info", "CertificationRequestInfo", signed)
+            request_parts(element, parts)
+        else:
+            add(base, "DomainParameters", der)
+            last = kids(element)[-1]
+            if last[0] == 0x30:
+                parts.append(("ValidationParms", last[1]))
         found = []
         walk(der, found)
         for i, (oid, value) in enumerate(found):
             if oid in EXTENSIONS:
                 add("%s_ext%02d_%s" % (base, i, EXTENSIONS[oid]), EXTENSIONS[oid], value)
+                seen.add((EXTENSIONS[oid], value))
+                inner = []
+                typed_parts(list(elements(value))[0], EXTENSIONS[oid], inner)
+                parts.extend(inner[1:])
+        # Each distinct part once, numbered by its type within the file.
+        counts = {}
+        for codec, whole in parts:
+            if (codec, whole) in seen:
+                continue
+            seen.add((codec, whole))
+            counts[codec] = counts.get(codec, 0) + 1
+            add("%s_part_%s_%d" % (base, codec, counts[codec]), codec, whole)
     for i, (codec, text) in enumerate(HAND_MADE):
         add("hand%02d_%s" % (i, codec), codec, bytes.fromhex(text.replace(" ", "")))
     for name, data in sorted(seeds.items()):
