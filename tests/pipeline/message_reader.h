@@ -6,7 +6,8 @@
 // says otherwise (0: no answer at all, a negative value: that error). An encrypted scope is offered the keys of `sessionKeys`
 // in turn, else the session keys its ESKs give with `passphrase`
 // (qoxEskConvDecrypt); the answer of the first the parser takes ends the
-// commit, and when none is taken the last refusal is returned. A signed
+// commit, and when none is taken the last refusal is returned (without any
+// key the scope is skipped). A signed
 // scope is answered with the distinct hash algorithms of its signatures.
 // When a signed scope ends, every signature of it is sent back as a hash
 // request to the parser that opened the scope, and the digest that comes
@@ -88,6 +89,12 @@ struct MessageReader {
       auto* r = static_cast<MessageReader*>(m->priv);
       *err = kQOXErrNoErr;
       if (n == 0) return 0;
+      if (r->failCall && r->failCall()) {
+        // Takes half, then fails.
+        n /= 2;
+        *err = kQOXErrWriteFailed;
+      }
+      if (n == 0) return 0;
       if (!r->events.empty() && r->events.back().data) {
         r->events.back().bytes.insert(r->events.back().bytes.end(), p, p + n);
       } else {
@@ -142,13 +149,18 @@ struct MessageReader {
   bool tornDown = false;
 
   std::function<int32_t(uint32_t scope)> decide;
+  // Asked before each write and annotation: true makes it fail with -11989
+  // (a write takes half of what it is offered first).
+  std::function<bool()> failCall;
   std::vector<Bytes> sessionKeys;
   std::string passphrase;
   QOXError lastRefusal = 0;
   QOXError eskError = 0;  // of the last ESK stored
+  Bytes accepted;         // the session key the parser took
 
  private:
   QOXError Annotate(QOXPipeline* origin, uint32_t type, const uint8_t* p, size_t n) {
+    if (failCall && type != kQOXAnnHashValue && failCall()) return kQOXErrWriteFailed;
     events.push_back({false, type, p ? Bytes(p, p + n) : Bytes()});
     if (qoxAnnIsScopeBegin(type)) {
       stack_.push_back(type);
@@ -195,10 +207,15 @@ struct MessageReader {
       esks_ = nullptr;
       for (auto& key : keys) {
         QOXError err = origin->annotate(origin, &module, c, key.data(), key.size());
-        if (err == kQOXErrNoErr) return kQOXErrNoErr;
+        if (err == kQOXErrNoErr) {
+          accepted = key;
+          return kQOXErrNoErr;
+        }
         lastRefusal = err;
       }
-      return keys.empty() ? kQOXErrCannotDecryptMessage : lastRefusal;
+      // No key at all: skipped, as a decode job without a handler does.
+      if (keys.empty()) return origin->annotate(origin, &module, kQOXCommitSkip, nullptr, 0);
+      return lastRefusal;
     }
     if ((c == kQOXCommitProcess || c == kQOXCommitRecurse) && scope == kQOXAnnSignedBegin) {
       Bytes hashes;

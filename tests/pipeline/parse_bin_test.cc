@@ -167,11 +167,14 @@ TEST_F(ParseBinTest, TracesFollowGpgListPackets) {
     const Bytes input = Data(name + ".gpg");
     const auto gpg = GpgPackets(name + ".packets.txt");
     std::vector<uint32_t> firstTrace;
+    Bytes sessionKey;
     for (size_t piece : {size_t{0}, size_t{1}, size_t{7}}) {
       SCOPED_TRACE(piece);
       MessageReader r(context_);
-      if (c.passphrase != nullptr) r.passphrase = c.passphrase;
+      // The passphrase once; its session key for the pieces.
+      if (c.passphrase != nullptr && piece == 0) r.passphrase = c.passphrase;
       if (c.sessionKey != nullptr) r.sessionKeys.push_back(SessionKey(c.sessionKey));
+      if (!sessionKey.empty()) r.sessionKeys.push_back(sessionKey);
       ASSERT_EQ(Parse(input, r, piece), kQOXErrNoErr);
       std::vector<int> listed = GpgTags(gpg);
       for (int i = 0; i < c.unlisted; ++i) listed.push_back(2);
@@ -213,6 +216,7 @@ TEST_F(ParseBinTest, TracesFollowGpgListPackets) {
       }
       if (piece == 0) {
         firstTrace = r.Types();
+        sessionKey = r.accepted;
       } else {
         EXPECT_EQ(r.Types(), firstTrace);
       }
@@ -274,6 +278,290 @@ TEST_F(ParseBinTest, SignatureInFrontOfItsLiteral) {
   EXPECT_EQ(Bytes(r.signatures[0].digest.begin(), r.signatures[0].digest.begin() + 2),
             ReadSig(r.signatures[0].body).check);
   EXPECT_FALSE(r.Saw(kQOXAnnSignedDetached));
+}
+
+
+// --- Hand-made inputs ---
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+// A new-format packet with a one-, two- or five-octet length.
+Bytes Packet(uint8_t tag, const Bytes& body) {
+  Bytes out{static_cast<uint8_t>(0xC0 | tag)};
+  size_t n = body.size();
+  if (n < 192) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else if (n < 8384) {
+    out.push_back(static_cast<uint8_t>(((n - 192) >> 8) + 192));
+    out.push_back(static_cast<uint8_t>((n - 192) & 0xFF));
+  } else {
+    out.insert(out.end(), {0xFF, static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                           static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  }
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+Bytes Literal(char type, const std::string& name, const std::string& data) {
+  Bytes body{static_cast<uint8_t>(type), static_cast<uint8_t>(name.size())};
+  body.insert(body.end(), name.begin(), name.end());
+  body.insert(body.end(), {0x12, 0x34, 0x56, 0x78});
+  body.insert(body.end(), data.begin(), data.end());
+  return Packet(11, body);
+}
+// An old-format compressed packet running to the end, holding `inner` in
+// one stored deflate block.
+Bytes Stored(const Bytes& inner) {
+  const size_t n = inner.size();
+  Bytes out{0xA3, 0x01, 0x01, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+            static_cast<uint8_t>(~n), static_cast<uint8_t>(~n >> 8)};
+  out.insert(out.end(), inner.begin(), inner.end());
+  return out;
+}
+
+struct FaultCase {
+  const char* name;
+  Bytes input;
+  QOXError error;                  // of the parse
+  std::vector<uint32_t> faults;    // the fault annotations, in order
+  std::string data;                // what reaches the reader
+};
+
+TEST_F(ParseBinTest, InputFaults) {
+  const Bytes store = Data("store.gpg");
+  const std::string plain = Text("plain.txt");
+  Bytes aes = Data("sym-aes.gpg");
+  aes.back() ^= 0x01;  // the last byte of the modification code
+  // Length 0xFFFFFFFF is a length: input ending inside it is cut short.
+  const Bytes hugeUnknown = {0xFD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'a', 'b', 'c'};
+  const Bytes shortLiteral = Literal('b', "", "x");
+  const Bytes hugeLiteral = {0xCB, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'b', 0, 1, 2, 3, 4, 'x', 'y'};
+  FaultCase cases[] = {
+      {"cut inside the literal's fields", Bytes(store.begin(), store.begin() + 5), 0, {kQOXAnnPacketError}, ""},
+      {"cut inside a header", {0xCB, 0xFF, 0x00}, 0, {kQOXAnnPacketError}, ""},
+      {"cut inside an unknown packet of length 2^32-1", hugeUnknown, 0, {kQOXAnnPacketError}, ""},
+      {"cut inside the literal's data", Bytes(store.begin(), store.end() - 5), 0, {kQOXAnnPacketGarbled},
+       plain.substr(0, plain.size() - 5)},
+      {"literal of length 2^32-1", hugeLiteral, 0, {kQOXAnnPacketGarbled}, "xy"},
+      {"literal without its date", Packet(11, {'b', 0, 1, 2}), 0, {kQOXAnnPacketTruncated}, ""},
+      {"literal whose name runs past its body", Packet(11, {'b', 9, 'a', 'b'}), 0, {kQOXAnnPacketTruncated}, ""},
+      {"empty compressed packet, then a literal", Cat({{0xC8, 0x00}, store}), 0, {kQOXAnnPacketTruncated}, plain},
+      {"indeterminate old-format packet", Cat({{0xAF}, Bytes(shortLiteral.begin() + 2, shortLiteral.end())}), 0,
+       {}, "x"},
+      {"session-key packet over the buffer", Cat({Packet(1, Bytes(1200, 3)), store}), 0, {kQOXAnnESKTooBig}, plain},
+      {"signature over the buffer", Cat({Packet(2, Cat({{4, 0}, Bytes(1200, 0)})), store}), 0,
+       {kQOXAnnSignatureTooBig}, plain},
+      {"flipped modification code", aes, kQOXErrModificationDetected, {}, plain},
+      {"ZLIB compression", Data("zlib.gpg"), kQOXErrBadPacket, {}, ""},
+  };
+  MessageReader keyed(context_);
+  keyed.passphrase = "fixture";
+  ASSERT_EQ(Parse(Data("sym-aes.gpg"), keyed), kQOXErrNoErr);
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t piece : {size_t{0}, size_t{1}}) {
+      MessageReader r(context_);
+      r.sessionKeys = {keyed.accepted};
+      EXPECT_EQ(Parse(c.input, r, piece), c.error);
+      EXPECT_EQ(Faults(r), c.faults);
+      EXPECT_EQ(ToString(r.data), c.data);
+    }
+  }
+}
+
+// A wrong session key fails the quick check before any plaintext; so do
+// keys of the wrong length or an unknown cipher.
+TEST_F(ParseBinTest, SessionKeysThatFailTheCheck) {
+  struct {
+    Bytes key;
+    QOXError error;
+  } cases[] = {
+      {Cat({{9}, RandomBytes(32, 1)}), kQOXErrCannotDecryptMessage},
+      {Cat({{9}, RandomBytes(16, 2)}), kQOXErrBadCipherKeyLength},
+      {Cat({{99}, RandomBytes(16, 3)}), kQOXErrUnknownCipherNumber},
+      {{}, kQOXErrBadCipherKeyLength},
+  };
+  for (const char* f : {"sym-aes.gpg", "sym-rfc2440.gpg"}) {
+    for (auto& c : cases) {
+      MessageReader r(context_);
+      r.sessionKeys = {c.key};
+      EXPECT_EQ(Parse(Data(f), r), c.error) << f;
+      EXPECT_EQ(r.lastRefusal, c.error);
+      EXPECT_TRUE(r.data.empty());
+      EXPECT_FALSE(r.Saw(kQOXAnnLiteralBegin));
+    }
+  }
+  // The right key after a wrong one is taken.
+  MessageReader r(context_);
+  r.sessionKeys = {Cat({{3}, RandomBytes(16, 4)}), SessionKey("sym-cast5.key")};
+  ASSERT_EQ(Parse(Data("sym-cast5.gpg"), r), kQOXErrNoErr);
+  EXPECT_EQ(r.lastRefusal, kQOXErrCannotDecryptMessage);
+  EXPECT_EQ(ToString(r.data), Text("plain.txt"));
+}
+
+// Scopes the parser opens for what is not a message of literal data.
+TEST_F(ParseBinTest, OtherScopes) {
+  const Bytes store = Data("store.gpg");
+  const std::string plain = Text("plain.txt");
+  {  // A marker packet says nothing.
+    MessageReader r(context_), plainReader(context_);
+    ASSERT_EQ(Parse(Cat({Bytes(kQOXMarkerPacket, kQOXMarkerPacket + 5), store}), r), kQOXErrNoErr);
+    ASSERT_EQ(Parse(store, plainReader), kQOXErrNoErr);
+    EXPECT_EQ(r.Types(), plainReader.Types());
+    EXPECT_EQ(ToString(r.data), plain);
+  }
+  {  // An unknown packet is announced with its leading bytes and skipped;
+     // tag 16 has scope codes of its own.
+    for (uint8_t tag : {61, 16}) {
+      const Bytes unknown = Packet(tag, {'x', 'y', 'z'});
+      MessageReader r(context_);
+      r.decide = [](uint32_t scope) { return scope == kQOXAnnLiteralBegin ? 260 : 0; };
+      ASSERT_EQ(Parse(Cat({unknown, store}), r), kQOXErrNoErr);
+      const uint32_t begin = tag == 16 ? kQOXAnnTag16Begin : kQOXAnnUnknownBegin;
+      ASSERT_TRUE(r.First(begin));
+      EXPECT_EQ(r.First(begin)->bytes, unknown);
+      EXPECT_TRUE(r.Saw(begin + 1));
+      EXPECT_EQ(ToString(r.data), plain);
+    }
+  }
+  {  // Data that is no packet: skipped by default, passed through as it is
+     // when the answer asks for more.
+    const std::string text = "Just some text, no packets.\n";
+    for (int32_t answer : {0, 260, 261}) {
+      MessageReader r(context_);
+      r.decide = [answer](uint32_t) { return answer; };
+      ASSERT_EQ(Parse(ToBytes(text), r, 4), kQOXErrNoErr);
+      ASSERT_TRUE(r.First(kQOXAnnNonMessageBegin));
+      EXPECT_EQ(ToString(r.First(kQOXAnnNonMessageBegin)->bytes), text);
+      EXPECT_EQ(ToString(r.data), answer == 0 ? "" : text);
+    }
+  }
+  {  // Session-key packets without encrypted data.
+    MessageReader r(context_);
+    const Bytes aes = Data("sym-aes.gpg");
+    ASSERT_EQ(Parse(Cat({Bytes(aes.begin(), aes.begin() + 15), store}), r), kQOXErrNoErr);
+    auto t = r.Types();
+    ASSERT_GE(t.size(), 5u);
+    EXPECT_EQ(std::vector<uint32_t>(t.begin(), t.begin() + 5),
+              (std::vector<uint32_t>{kQOXAnnCipherBegin, kQOXAnnSKCipherESK, kQOXAnnCipherNoText, kQOXAnnCommit,
+                                     kQOXAnnCipherEnd}));
+    EXPECT_EQ(ToString(r.data), plain);
+  }
+  {  // Parsers inside parsers stop at a fixed depth.
+    Bytes nested = store;
+    for (int i = 0; i < 40; ++i) nested = Stored(nested);
+    MessageReader r(context_);
+    EXPECT_EQ(Parse(nested, r), kQOXErrBadPacket);
+    EXPECT_TRUE(r.data.empty());
+    Bytes shallow = store;
+    for (int i = 0; i < 20; ++i) shallow = Stored(shallow);
+    MessageReader s(context_);
+    EXPECT_EQ(Parse(shallow, s), kQOXErrNoErr);
+    EXPECT_EQ(ToString(s.data), plain);
+  }
+}
+
+// A key block is one key scope whose packets go on whole as data, whatever
+// the answer: a recursing answer must not open a key scope inside it
+// (without end), nor lose the block.
+TEST_F(ParseBinTest, KeyBlocksPassWhole) {
+  const std::string keys = std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/";
+  for (const char* f : {"alice.pgp", "bob.both.pgp", "dave.sec.pgp"}) {
+    const Bytes block = ReadFile(keys + f);
+    for (int32_t answer : {0, 260, 261}) {
+      SCOPED_TRACE(std::string(f) + " " + std::to_string(answer));
+      MessageReader r(context_);
+      r.decide = [answer](uint32_t) { return answer; };
+      ASSERT_EQ(Parse(block, r, 5), kQOXErrNoErr);
+      EXPECT_EQ(r.Types(), (std::vector<uint32_t>{kQOXAnnKeysBegin, kQOXAnnCommit, kQOXAnnKeysEnd}));
+      EXPECT_EQ(r.data, block);
+    }
+  }
+  {  // Skipped, the keys go nowhere; a literal after them is read.
+    MessageReader r(context_);
+    r.decide = [](uint32_t scope) { return scope == kQOXAnnKeysBegin ? 258 : 260; };
+    ASSERT_EQ(Parse(Cat({ReadFile(keys + "alice.pgp"), Data("store.gpg")}), r), kQOXErrNoErr);
+    EXPECT_EQ(ToString(r.data), Text("plain.txt"));
+  }
+}
+
+// A text literal holding an armored message is announced as 'r'; processed
+// it goes on as text ('t'), recursed it needs the armor parser, which this
+// build does not register (-11975).
+TEST_F(ParseBinTest, ArmoredTextLiteral) {
+  const std::string armored = "-----BEGIN PGP MESSAGE-----\n\nowE=\n-----END PGP MESSAGE-----\n";
+  const Bytes input = Literal('t', "msg.asc", armored);
+  for (int32_t answer : {0, 260, 261}) {
+    MessageReader r(context_);
+    r.decide = [answer](uint32_t) { return answer; };
+    QOXError err = Parse(input, r);
+    std::vector<Bytes> types;
+    for (const auto& e : r.events) {
+      if (!e.data && e.type == kQOXAnnLiteralType) types.push_back(e.bytes);
+    }
+    if (answer == 261) {
+      EXPECT_EQ(err, kQOXErrFeatureNotAvailable);
+      EXPECT_EQ(types, (std::vector<Bytes>{{'r'}}));
+      EXPECT_TRUE(r.data.empty());
+    } else {
+      EXPECT_EQ(err, kQOXErrNoErr);
+      EXPECT_EQ(types, (std::vector<Bytes>{{'r'}, {'t'}}));
+      EXPECT_EQ(ToString(r.data), armored);
+    }
+  }
+  // Text that does not begin with the armor line stays 't'.
+  MessageReader r(context_);
+  ASSERT_EQ(Parse(Literal('t', "", "-----BEGIN PGP"), r), kQOXErrNoErr);
+  EXPECT_EQ(r.First(kQOXAnnLiteralType)->bytes, Bytes{'t'});
+}
+
+// A module behind the parser that fails (a write or an annotation) stops
+// the parser where it was; writing the rest later finishes the message as
+// if nothing had happened.
+TEST_F(ParseBinTest, ResumesAfterTheNextModuleFails) {
+  for (const char* f : {"signed.gpg", "store-partial.gpg", "sym-cast5.gpg"}) {
+    SCOPED_TRACE(f);
+    const Bytes input = Data(f);
+    const Bytes key = SessionKey("sym-cast5.key");
+    MessageReader whole(context_);
+    whole.sessionKeys = {key};
+    ASSERT_EQ(Parse(input, whole), kQOXErrNoErr);
+    // Refuse the n-th call of every kind once, for n = 1, 2, ...
+    for (int n = 1; n < 12; ++n) {
+      MessageReader r(context_);
+      r.sessionKeys = {key};
+      int calls = 0;
+      bool failed = false;
+      r.failCall = [&]() {
+        if (!failed && ++calls == n) {
+          failed = true;
+          return true;
+        }
+        return false;
+      };
+      QOXPipeline* head = &r.module;
+      ASSERT_NE(qoxParseBinCreate(context_, &head, qoxContextGetEnvironment(context_), nullptr, nullptr), nullptr);
+      size_t at = 0;
+      int errors = 0;
+      QOXError err = kQOXErrNoErr;
+      while (at < input.size()) {
+        QOXError e = kQOXErrNoErr;
+        at += head->write(head, input.data() + at, std::min<size_t>(100, input.size() - at), &e);
+        if (e != kQOXErrNoErr) {
+          ASSERT_EQ(e, kQOXErrWriteFailed);
+          ++errors;
+        }
+      }
+      while ((err = head->sizeAdvise(head, 0)) == kQOXErrWriteFailed) ++errors;
+      EXPECT_EQ(err, kQOXErrNoErr);
+      qoxPipelineTeardown(head);
+      EXPECT_EQ(r.data, whole.data) << n;
+      EXPECT_EQ(r.Types(), whole.Types()) << n;
+      EXPECT_EQ(errors, failed ? 1 : 0) << n;
+    }
+  }
 }
 
 }  // namespace
