@@ -112,6 +112,7 @@ enum class Handler : uint8_t {
   kEndSigned,      // one-pass signed data ended: the closing signatures follow
   kEndInput,       // the input ended at a packet boundary
   kFault,          // the input ended inside a packet or header
+  kUnclosed,       // a packet other than a signature where closing signatures were due
 };
 
 // What a scope is, for the commit answers.
@@ -663,7 +664,7 @@ QOXError OpenScope(Parser* p, Scope scope, uint32_t begin, const void* data = nu
 void Dispatch(Parser* p) {
   const uint8_t tag = p->tag;
   if (p->closing) {
-    Goto(p, tag == kTagSignature ? Handler::kClosingSig : Handler::kFault);
+    Goto(p, tag == kTagSignature ? Handler::kClosingSig : Handler::kUnclosed);
     return;
   }
   if (p->scope == Scope::kCipher) {
@@ -1174,6 +1175,23 @@ QOXError StepFault(Parser* p) {
   }
 }
 
+// One-pass signed data ended, but the packet in buf is no signature: the
+// signatures still due are missing. The signed scope closes as garbled and
+// the packet is read as any other.
+QOXError StepUnclosed(Parser* p) {
+  QOXError err = kQOXErrNoErr;
+  switch (p->step) {
+    case 0:
+      if ((err = Ann(p, kQOXAnnPacketGarbled)) != kQOXErrNoErr) return err;
+      p->step = 1;
+      [[fallthrough]];
+    default:
+      if ((err = CloseScope(p)) != kQOXErrNoErr) return err;
+      Dispatch(p);
+      return kQOXErrNoErr;
+  }
+}
+
 // The input ended at a packet boundary: what is open closes, and the next
 // module hears the end.
 QOXError StepEndInput(Parser* p) {
@@ -1389,6 +1407,8 @@ QOXError Step(Parser* p, ostrak::ByteCursor& in) {
       return StepEndInput(p);
     case Handler::kFault:
       return StepFault(p);
+    case Handler::kUnclosed:
+      return StepUnclosed(p);
     case Handler::kNone:
       break;
   }

@@ -16,6 +16,7 @@
 #define OSTRAK_TESTS_PIPELINE_MESSAGE_READER_H_
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -25,9 +26,10 @@
 #include "foundation/context.h"
 #include "pipeline/esk.h"
 #include "pipeline/pipeline.h"
-#include "tests/pipeline/pipeline_test_support.h"
 
 namespace pipeline_test {
+
+using Bytes = std::vector<uint8_t>;
 
 // What a signature body says, read by hand (RFC 2440 sections 5.2, 5.4).
 struct SigFields {
@@ -80,7 +82,8 @@ struct MessageReader {
     QOXError requestError = 0;
   };
 
-  explicit MessageReader(QOXContext* context) : context_(context) {
+  // dataLimit: data beyond it is counted, not kept.
+  explicit MessageReader(QOXContext* context, size_t dataLimit = SIZE_MAX) : context_(context), limit_(dataLimit) {
     module.magic = 0x7E57BEAD;
     module.name = "Test Message Reader";
     module.context = context;
@@ -95,6 +98,8 @@ struct MessageReader {
         *err = kQOXErrWriteFailed;
       }
       if (n == 0) return 0;
+      r->dataCount += n;
+      if (r->data.size() + n > r->limit_) return n;
       if (!r->events.empty() && r->events.back().data) {
         r->events.back().bytes.insert(r->events.back().bytes.end(), p, p + n);
       } else {
@@ -143,6 +148,7 @@ struct MessageReader {
   QOXPipeline module{};
   std::vector<Event> events;
   Bytes data;
+  size_t dataCount = 0;  // every byte written, kept or not
   std::vector<Signed> signatures;  // of every signed scope, in order
   std::vector<uint32_t> commits;   // the codes answered
   int ends = 0;
@@ -244,6 +250,7 @@ struct MessageReader {
   }
 
   QOXContext* context_;
+  size_t limit_;
   std::vector<uint32_t> stack_;
   QOXPktList* esks_ = nullptr;
   std::vector<Bytes> pending_;
