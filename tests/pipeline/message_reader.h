@@ -60,7 +60,7 @@ inline SigFields ReadSig(const Bytes& b) {
     size_t u = (size_t{b[6 + h]} << 8) | b[7 + h];
     size_t at = 8 + h + u;
     if (at + 2 <= b.size()) f.check.assign(b.begin() + at, b.begin() + at + 2);
-  } else if ((f.version == 2 || f.version == 3) && b.size() >= 19) {
+  } else if ((f.version == 2 || f.version == 3) && b.size() >= 2 && b.size() >= 14 + size_t{b[1]}) {
     size_t l = b[1];
     f.type = b[2];
     f.extra.assign(b.begin() + 2, b.begin() + 2 + l);

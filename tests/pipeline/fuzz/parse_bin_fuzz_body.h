@@ -93,7 +93,7 @@ inline void Run(QOXContext* context, const uint8_t* data, size_t size) {
   const bool same = whole.error == 0 ? whole.types == pieces.types && whole.data == pieces.data &&
                                            whole.dataCount == pieces.dataCount
                                      : Comparable(whole.types, pieces.types) && Comparable(whole.data, pieces.data);
-  if (whole.error != pieces.error || !same) {
+  if ((whole.error == 0) != (pieces.error == 0) || !same) {
     fprintf(stderr, "whole: error %d, %zu notes, %zu bytes; pieces of %zu: error %d, %zu notes, %zu bytes\n",
             whole.error, whole.types.size(), whole.dataCount, piece, pieces.error, pieces.types.size(),
             pieces.dataCount);
