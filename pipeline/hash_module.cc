@@ -2,7 +2,10 @@
 #include "pipeline/hash_module.h"
 
 #include "crypto/hash.h"
+#include "foundation/context.h"
+#include "pipeline/generic_modules.h"
 #include "pipeline/module_support.h"
+#include "pipeline/scoped_crypto.h"
 
 using qox_pipeline::FreeModule;
 using qox_pipeline::ModuleOps;
@@ -81,4 +84,36 @@ QOXPipeline** qoxHashModListCreate(QOXContext* context, QOXPipeline** slot, QOXH
   }
   *slot = first;
   return at;
+}
+
+QOXError qoxSigSetupPipeline(QOXContext* context, QOXPipeline** slot, QOXHashList** outList,
+                             const uint8_t* algorithms, uint32_t count, const uint8_t* charMap) {
+  if (outList != nullptr) *outList = nullptr;
+  if (slot == nullptr || outList == nullptr || (algorithms == nullptr && count != 0)) return kQOXErrBadParams;
+  qox_pipeline::HashListPtr list;
+  QOXHashList* made = nullptr;
+  QOXError err = qoxHashListCreate(QOXPeekContextMemoryMgr(context), algorithms, &made, count);
+  list.reset(made);
+  if (err != kQOXErrNoErr) return err;
+  const uint32_t hashes = qoxHashListGetSize(list.get());
+  QOXPipeline* const oldHead = *slot;
+  // Built on a slot of its own, linked at *slot once whole.
+  QOXPipeline* head = oldHead;
+  QOXPipeline** at = &head;
+  if (charMap != nullptr) {
+    at = qoxTextFiltCreate(context, at, charMap, false, kQOXLineEndCRLF);
+    if (at == nullptr) return kQOXErrOutOfMemory;
+  }
+  if (hashes != 0 && qoxHashModListCreate(context, at, list.get(), hashes) == nullptr) {
+    if (head != oldHead) {
+      // Unhook the caller's chain from the text filter before it goes.
+      QOXPipeline** tail = at;
+      *tail = nullptr;
+      qoxPipelineTeardown(head);
+    }
+    return kQOXErrOutOfMemory;
+  }
+  *slot = head;
+  *outList = list.release();
+  return kQOXErrNoErr;
 }

@@ -26,4 +26,17 @@ QOXPipeline** qoxHashModCreate(QOXContext* context, QOXPipeline** slot, QOXHashC
 // kept and put back).
 QOXPipeline** qoxHashModListCreate(QOXContext* context, QOXPipeline** slot, QOXHashList* list, uint32_t count);
 
+// The hashing of signed data: a hash list for the algorithms of
+// `algorithms` (count bytes, RFC 2440 hash numbers; unknown ones left out)
+// and one hash module per hash at *slot, behind a text filter when charMap
+// is given (line ends become CR LF, characters go through the map; blanks
+// are kept). The chain's last tail is what the slot held. On success
+// *outList owns the hashes (qoxHashListDestroy) and the caller writes the
+// signed data into *slot; a list of unknown algorithms only is empty and
+// makes no hash module. Errors: -12000 for a null slot or list out or no
+// algorithm at all, -11999 when memory runs out (nothing is left behind,
+// the slot keeps what it held).
+QOXError qoxSigSetupPipeline(QOXContext* context, QOXPipeline** slot, QOXHashList** outList,
+                             const uint8_t* algorithms, uint32_t count, const uint8_t* charMap);
+
 #endif  // OSTRAK_PIPELINE_HASH_MODULE_H_
