@@ -67,9 +67,12 @@ int32_t tc_unpack_cert(TC_CERT** out, const uint8_t* der, uint32_t derLength, TC
   if (der == nullptr || derLength == 0 || ctx == nullptr) return kTCErrInvalidArgs;
   auto* cert = NewZeroed<TC_CERT>(ctx);
   if (cert == nullptr) return kTCErrNoMemory;
-  int32_t err = 0;
-  PKIUnpackCertificate(Codec(ctx), &cert->cert, der, derLength, &err);
-  if (err == 0) PKIUnpackXCertificate(Codec(ctx), &cert->xcert, der, derLength, &err);
+  void* parsed = nullptr;
+  void* raw = nullptr;
+  int32_t err = Decode(ctx, cert_asn::kCertificate, kPKITagSequence, der, derLength, &parsed);
+  cert->cert = static_cast<PKICertificate*>(parsed);
+  if (err == 0) err = Decode(ctx, cert_asn::kXCertificate, kPKITagSequence, der, derLength, &raw);
+  cert->xcert = static_cast<PKIXCertificate*>(raw);
   if (err != 0) {
     tc_free_cert(cert, ctx);
     return DecodeError(err);

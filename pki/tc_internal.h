@@ -98,7 +98,8 @@ struct Der {
 // mapped codec error, or -21 when the size comes out 0.
 int32_t Encode(TC_CONTEXT* ctx, const ostrak::asn::TypeDesc& t, uint8_t tag, void* rec, Der* out);
 // Decodes one value of type t (public form: nothing decoded is an error);
-// 0 or the codec error (unmapped). *out is null on failure.
+// 0 or the codec error (unmapped; a record that cannot be allocated is
+// reported as kPKIErrMemory). *out is null on failure.
 int32_t Decode(TC_CONTEXT* ctx, const ostrak::asn::TypeDesc& t, uint8_t tag, const uint8_t* in, uint32_t inLen,
                void** out);
 

@@ -60,6 +60,8 @@ int32_t Decode(TC_CONTEXT* ctx, const TypeDesc& t, uint8_t tag, const uint8_t* i
   *out = nullptr;
   int32_t err = 0;
   ostrak::asn::UnpackPublic(t, ctx->certCtx, out, in, inLen, tag, &err);
+  // Every place given is real: a record that cannot be had is no memory.
+  if (err == kPKIErrNoPlace) err = kPKIErrMemory;
   if (err != 0) {
     ostrak::asn::FreeRecord(t, ctx->certCtx, *out);
     *out = nullptr;

@@ -84,6 +84,7 @@ class ToolkitTest : public ::testing::Test {
   void TearDown() override;
 
   TC_CONTEXT* ctx() { return ctx_; }
+  TC_CONTEXT*& ctxRef() { return ctx_; }
   pkitest::CountingContext& counting() { return *counting_; }
   // The fixture key of that name ("root", "ca", "leaf", "dsa"), loaded once.
   KeyPair& Key(const std::string& name);
