@@ -149,15 +149,13 @@ int32_t CreateAVADERFromString(int32_t tag, const uint8_t* bytes, uint32_t lengt
   return Encode(ctx, *type, static_cast<uint8_t>(tag), &value, der);
 }
 
-const TC_AVATYPE* KeywordNamed(const TC_CONTEXT* ctx, string_view keyword, TC_CONTEXT* scratchCtx) {
-  // The keyword as a terminated text for the comparison.
-  char* text = CopyText(scratchCtx, reinterpret_cast<const uint8_t*>(keyword.data()), keyword.size());
-  if (text == nullptr) return nullptr;
-  const TC_AVATYPE* found = nullptr;
-  for (const TC_AVATYPE* e = ctx->avaList; e != nullptr && found == nullptr; e = e->next)
-    if (qoxCompareStringsIgnoreCase(e->keyword, text) == 0) found = e;
-  Release(scratchCtx, text);
-  return found;
+// The first keyword entry of that name, compared without regard to case.
+const TC_AVATYPE* KeywordNamed(const TC_CONTEXT* ctx, string_view keyword) {
+  for (const TC_AVATYPE* e = ctx->avaList; e != nullptr; e = e->next)
+    if (std::strlen(e->keyword) == keyword.size() &&
+        qoxCompareStringsIgnoreCaseN(e->keyword, keyword.data(), static_cast<long>(keyword.size())) == 0)
+      return e;
+  return nullptr;
 }
 
 // One AVA segment into a new AVA appended to the RDN.
@@ -169,7 +167,7 @@ int32_t ParseStringAVA(PKIRelativeDistinguishedName* rdn, string_view segment, T
   Owned<PKIAttributeTypeAndValue> ava(cert_asn::kAttributeTypeAndValue, ctx);
   if (!ava.make()) return kTCErrNoMemory;
   if (keyword.find('.') == string_view::npos) {
-    const TC_AVATYPE* entry = KeywordNamed(ctx, keyword, ctx);
+    const TC_AVATYPE* entry = KeywordNamed(ctx, keyword);
     if (entry == nullptr) return kTCErrNameParse;
     ByteString bytes(ctx);
     if (int32_t e = UndelimitString(value, &bytes)) return e;
