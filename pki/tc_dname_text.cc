@@ -92,21 +92,32 @@ bool DERToOID(const uint8_t* oid, uint32_t length, Text* out) {
 }
 
 bool IsEscapedInValue(uint8_t c) { return c != 0 && std::strchr("\"#+,;<=>\\", c) != nullptr; }
+bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // The value with its special characters escaped: leading and trailing
-// blanks, " # + , ; < = > and backslash; a NUL byte as \00.
+// blanks, " # + , ; < = > and backslash. The parser drops white space at
+// either end of a value and stops a text at a NUL, so other white space at
+// either end and NUL bytes are written as hex escapes (\09, \00).
 bool DelimitString(const uint8_t* s, uint32_t n, Text* out) {
   uint32_t first = 0;
-  while (first < n && s[first] == ' ') ++first;
+  while (first < n && IsSpace(s[first])) ++first;
   uint32_t end = n;
-  while (end > first && s[end - 1] == ' ') --end;
+  while (end > first && IsSpace(s[end - 1])) --end;
   for (uint32_t i = 0; i < n; ++i) {
     uint8_t c = s[i];
+    const bool edge = i < first || i >= end;
     bool ok;
-    if (c == ' ' && (i < first || i >= end)) ok = out->Append("\\ ");
-    else if (c == 0) ok = out->Append("\\00");
-    else if (IsEscapedInValue(c)) ok = out->AppendChar('\\') && out->AppendChar(static_cast<char>(c));
-    else ok = out->AppendChar(static_cast<char>(c));
+    if (c == ' ' && edge) {
+      ok = out->Append("\\ ");
+    } else if (c == 0 || (edge && IsSpace(c))) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "\\%02x", c);
+      ok = out->Append(hex, 3);
+    } else if (IsEscapedInValue(c)) {
+      ok = out->AppendChar('\\') && out->AppendChar(static_cast<char>(c));
+    } else {
+      ok = out->AppendChar(static_cast<char>(c));
+    }
     if (!ok) return false;
   }
   return true;

@@ -11,6 +11,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "pki/tc_internal.h"
@@ -608,6 +610,11 @@ TEST_F(ExtensionsTest, EveryRowWeWriteReadsInOpenssl) {
   }
   TempDir dir;
   const std::string path = dir.Write("cert.der", Der(cert));
+  // tests/pki/fuzz/make_tc_seeds.sh keeps this certificate as a seed.
+  if (const char* seeds = std::getenv("OSTRAK_TC_SEED_DIR")) {
+    std::string dest = std::string(seeds) + "/tc_cert/all_rows.der";
+    std::filesystem::copy_file(path, dest, std::filesystem::copy_options::overwrite_existing);
+  }
   std::string text;
   ASSERT_EQ(Shell("openssl x509 -inform DER -in " + path + " -noout -text", &text), 0) << text;
   const char* expected[] = {
@@ -689,6 +696,11 @@ TEST_F(ExtensionsTest, EveryCRLRowWeWriteReadsInOpensslAndPythonCryptography) {
   tc_free_crl(crl, ctx());
   TempDir dir;
   const std::string path = dir.Write("crl.der", der);
+  if (const char* seeds = std::getenv("OSTRAK_TC_SEED_DIR")) {
+    std::ofstream seed(std::string(seeds) + "/tc_crl/all_rows", std::ios::binary);
+    seed.put(0);
+    seed.write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
+  }
   std::string text;
   ASSERT_EQ(Shell("openssl crl -inform DER -in " + path + " -CAfile " + FixturePath("ca.pem") + " -noout -text", &text),
             0)
