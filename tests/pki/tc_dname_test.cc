@@ -299,6 +299,33 @@ TEST_F(DNameTest, AValueHeaderClaimingMoreThanTheValueHoldsIsRefused) {
   EXPECT_EQ(text, nullptr);
 }
 
+TEST_F(DNameTest, SettingAVAs) {
+  PKIAttributeTypeAndValue* ava = PKINewAttributeTypeAndValue(ctx()->certCtx);
+  const Bytes c = Hex("55 04 06"), us = Hex("55 53");
+  ASSERT_EQ(tc_set_ava(ava, c.data(), 3, kPKITagPrintableString, us.data(), 2, ctx()), 0);
+  EXPECT_EQ(Bytes(ava->value.bytes, ava->value.bytes + ava->value.length), Hex("13 02 55 53"));
+  EXPECT_EQ(Bytes(ava->type.bytes, ava->type.bytes + ava->type.length), c);
+  uint8_t tag = 0;
+  const uint8_t* content = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(tc_get_ava(&tag, &content, &length, &ava->value), 0);
+  EXPECT_EQ(tag, kPKITagPrintableString);
+  EXPECT_EQ(Bytes(content, content + length), us);
+  // A long value gets a long-form length.
+  const Bytes big(300, 'a');
+  ASSERT_EQ(tc_set_ava(ava, c.data(), 3, kPKITagIA5String, big.data(), 300, ctx()), 0);
+  EXPECT_EQ(Bytes(ava->value.bytes, ava->value.bytes + 4), Hex("16 82 01 2C"));
+  ASSERT_EQ(tc_set_avader(ava, c.data(), 3, Hex("0C 01 41").data(), 3, ctx()), 0);
+  EXPECT_EQ(ava->value.length, 3u);
+  EXPECT_EQ(tc_set_ava(nullptr, c.data(), 3, 19, us.data(), 2, ctx()), kTCErrInvalidArgs);
+  EXPECT_EQ(tc_set_avader(nullptr, c.data(), 3, us.data(), 2, ctx()), kTCErrInvalidArgs);
+  counting().counter().FailAfter(1);
+  EXPECT_EQ(tc_set_ava(ava, c.data(), 3, 19, us.data(), 2, ctx()), kTCErrNoMemory);
+  counting().counter().FailAfter(-1);
+  EXPECT_EQ(ava->type.length, 0u) << "the type copy goes when the value cannot be made";
+  PKIFreeAttributeTypeAndValue(ctx()->certCtx, ava);
+}
+
 TEST_F(DNameTest, KeywordEntries) {
   const Bytes cn = Hex("55 04 03");
   // An added keyword wins when writing; CN still parses.

@@ -3,7 +3,7 @@
 // texts, certificates and CRLs (the fuzz targets' seeds) must never make
 // the toolkit read or write out of bounds, break its contract or leave a
 // block allocated. OSTRAK_TC_MUTATIONS sets the number of inputs per
-// target (default 10000), OSTRAK_TC_SEED the seed; with OSTRAK_TC_LAST set,
+// target (default 5000), OSTRAK_TC_SEED the seed; with OSTRAK_TC_LAST set,
 // each input is written to that file before it runs.
 #include <gtest/gtest.h>
 
@@ -80,7 +80,7 @@ void RunMutations(const std::string& corpus, void (*body)(const uint8_t*, size_t
   const std::vector<Bytes> seeds = Seeds(corpus);
   ASSERT_GT(seeds.size(), 4u);
   for (const Bytes& s : seeds) body(s.data(), s.size());
-  const uint64_t iterations = EnvOr("OSTRAK_TC_MUTATIONS", 10000);
+  const uint64_t iterations = EnvOr("OSTRAK_TC_MUTATIONS", 5000);
   std::mt19937 rng(static_cast<uint32_t>(EnvOr("OSTRAK_TC_SEED", 20261211)));
   const char* last = std::getenv("OSTRAK_TC_LAST");
   for (uint64_t i = 0; i < iterations; ++i) {
