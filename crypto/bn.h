@@ -84,7 +84,9 @@ extern int (*bnMod)(BigNum* dest, const BigNum* src, const BigNum* d);
 // bn mod w for any nonzero w (0 for w == 0).
 extern BNWORD32 (*bnModQ)(const BigNum* bn, BNWORD32 w);
 // The modulus must be odd (else -1, dest untouched). Bases are reduced
-// below the modulus first when they are not. Any aliasing.
+// below the modulus first when they are not. Any aliasing. bnExpMod takes
+// fixed windows, the same work for every exponent of its length, when the
+// exponent is secure (a secret), and sliding windows otherwise.
 extern int (*bnExpMod)(BigNum* dest, const BigNum* base, const BigNum* exp, const BigNum* mod);
 extern int (*bnDoubleExpMod)(BigNum* dest, const BigNum* base1, const BigNum* exp1,
                              const BigNum* base2, const BigNum* exp2, const BigNum* mod);

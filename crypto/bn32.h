@@ -1,10 +1,13 @@
 // Word-level big-number primitives on arrays of 32-bit words.
 //
-// Every array is least significant word first. Products are formed in 64
-// bits; no other word size is compiled in. These routines never allocate:
-// callers (crypto/bn.cc) give them every buffer they need. Lengths are in
-// words. Nothing here keeps state, so every routine is thread-safe on
-// distinct arrays.
+// Every array is least significant word first. The simple routines form
+// products in 64 bits; the exponentiations hand their products to a
+// Montgomery kernel (crypto/bn_mont.h), which works on pairs of words as
+// 64-bit limbs or on 52-bit digits. Callers (crypto/bn_ops32.cc) give the
+// routines every buffer they need, except the exponentiations, which take
+// one block from the allocator they are given. Lengths are in words.
+// Nothing here keeps state but the choice of kernel (an atomic), so every
+// routine is thread-safe on distinct arrays.
 #ifndef OSTRAK_CRYPTO_BN32_H_
 #define OSTRAK_CRYPTO_BN32_H_
 
@@ -62,10 +65,24 @@ BNWORD32 bniMontInv1_32(BNWORD32 m0);
 // fully reduced (below m). Needs a < m * 2^(32n).
 void bniMontReduce_32(BNWORD32* a, const BNWORD32* m, unsigned n, BNWORD32 inv);
 
+// The Montgomery kernels under the exponentiations (crypto/bn_mont.h):
+// 0 portable (64-bit limbs, 128-bit products), 1 mulx (the same on x86-64
+// processors with BMI2), 2 AVX-512 IFMA (52-bit digits).
+enum { kBniKernelPortable = 0, kBniKernelMulx = 1, kBniKernelIfma = 2, kBniKernelCount = 3 };
+bool bniKernelAvailable_32(int kernel);
+// The kernel the exponentiations use: the best the processor runs, unless
+// the environment variable OSTRAK_BN_KERNEL names another it runs
+// ("portable", "mulx", "ifma").
+int bniKernel_32();
+// Test hook: makes every later exponentiation use this kernel; returns the
+// kernel in force before, or -1 (nothing changed) when the processor lacks
+// it.
+int bniSelectKernel_32(int kernel);
+
 // One Montgomery product r = a*b / 2^(32n) mod m (a, b below m; square:
-// a*a) by the named kernel: 0 baseline, 1 AVX2, 2 AVX-512. False when the
-// processor lacks that kernel. The exponentiations pick the best one
-// themselves; this entry lets each kernel be checked on its own.
+// a*a) by the named kernel. False when the processor lacks that kernel.
+// The exponentiations pick their kernel themselves; this entry lets each
+// kernel be checked on its own.
 bool bniMontMulKernel_32(int kernel, bool square, BNWORD32* r, const BNWORD32* a,
                          const BNWORD32* b, const BNWORD32* m, unsigned n);
 
@@ -78,6 +95,8 @@ struct BniAllocator {
   void* ctx;
 };
 // result = base^exp mod m; base has at most n words and is below m.
+// Sliding windows over the exponent's bits (for exponents that are not
+// secret).
 int bniExpMod_32(BNWORD32* result, const BNWORD32* base, unsigned blen, const BNWORD32* exp,
                  unsigned elen, const BNWORD32* m, unsigned n, const BniAllocator& al);
 // result = b1^e1 * b2^e2 mod m; bases below m.
@@ -87,10 +106,28 @@ int bniDoubleExpMod_32(BNWORD32* result, const BNWORD32* b1, unsigned b1len, con
 // result = 2^exp mod m.
 int bniTwoExpMod_32(BNWORD32* result, const BNWORD32* exp, unsigned elen, const BNWORD32* m,
                     unsigned n, const BniAllocator& al);
+// result = base^exp mod m for a secret exponent: fixed windows over all
+// 32*elen bits of exp (leading zeros too), each window's table entry read
+// by a pass over the whole table, so the sequence of products, squarings
+// and memory reads is the same for every exponent of elen words.
+int bniExpModFixed_32(BNWORD32* result, const BNWORD32* base, unsigned blen, const BNWORD32* exp,
+                      unsigned elen, const BNWORD32* m, unsigned n, const BniAllocator& al);
+// The RSA private operation by the Chinese remainder theorem, in one block
+// of memory: with s1 = (x mod p)^(d mod (p-1)) mod p and s2 likewise for q,
+// out = s1 + p*((s2 - s1) u mod q), np + nq words (x^d mod pq when u is
+// p^-1 mod q). p and q are odd with nonzero top words; out may be x. The
+// exponentiations run over fixed windows (bniExpModFixed_32) of the whole
+// length of p and q. -1 when memory is short, or when p or q is 1.
+int bniExpModCRT_32(BNWORD32* out, const BNWORD32* x, unsigned xlen, const BNWORD32* d,
+                    unsigned dlen, const BNWORD32* p, unsigned np, const BNWORD32* q, unsigned nq,
+                    const BNWORD32* u, unsigned ulen, const BniAllocator& al);
 
-// Window sizes of the exponentiations: the smallest i with
+// Window sizes of the sliding-window exponentiations: the smallest i with
 // exponent bits <= bnExpModThreshTable[i].
 inline constexpr unsigned bnExpModThreshTable[] = {5, 23, 80, 240, 672, 1792, ~0u};
 unsigned bniExpModWindow_32(unsigned expBits);
+// Window width of the fixed-window exponentiation for an exponent of
+// expBits bits.
+unsigned bniExpModFixedWindow_32(unsigned expBits);
 
 #endif  // OSTRAK_CRYPTO_BN32_H_

@@ -362,6 +362,9 @@ bool usableModulus(const BigNum* mod) {
 
 }  // namespace
 
+// The exponentiations write their result straight into dest, grown to the
+// modulus's length first (keeping its value), once every operand has been
+// read; so dest may be any operand.
 int bnExpMod_32(BigNum* dest, const BigNum* base, const BigNum* exp, const BigNum* mod) {
   if (!usableModulus(mod)) return -1;
   bool secure = anySecure({dest, base, exp, mod});
@@ -369,14 +372,16 @@ int bnExpMod_32(BigNum* dest, const BigNum* base, const BigNum* exp, const BigNu
   if (!b.get()) return -1;
   if (normLen(b.get()) == 1 && b.get()->words[0] == 2) return bnTwoExpMod_32(dest, exp, mod);
   unsigned ml = normLen(mod);
-  WordBuf res(dest->memMgr, secure, ml);
-  if (!res) return -1;
+  if (bnResize(dest, ml)) return -1;
   AllocCtx ac{dest->memMgr, secure};
   BniAllocator al{expAlloc, expFree, &ac};
-  if (bniExpMod_32(res.get(), b.get()->words, normLen(b.get()), exp->words, normLen(exp),
-                   mod->words, ml, al))
+  const BigNum* bb = b.get();
+  // A secret exponent (one kept in secure memory) takes fixed windows.
+  auto run = exp->secure ? bniExpModFixed_32 : bniExpMod_32;
+  if (run(dest->words, bb->words, normLen(bb), exp->words, normLen(exp), mod->words, ml, al))
     return -1;
-  return setWords(dest, res.get(), ml);
+  dest->size = bniNorm_32(dest->words, ml);
+  return 0;
 }
 
 int bnDoubleExpMod_32(BigNum* dest, const BigNum* base1, const BigNum* exp1, const BigNum* base2,
@@ -386,27 +391,27 @@ int bnDoubleExpMod_32(BigNum* dest, const BigNum* base1, const BigNum* exp1, con
   ReducedBase b1(base1, mod, secure), b2(base2, mod, secure);
   if (!b1.get() || !b2.get()) return -1;
   unsigned ml = normLen(mod);
-  WordBuf res(dest->memMgr, secure, ml);
-  if (!res) return -1;
+  if (bnResize(dest, ml)) return -1;
   AllocCtx ac{dest->memMgr, secure};
   BniAllocator al{expAlloc, expFree, &ac};
-  if (bniDoubleExpMod_32(res.get(), b1.get()->words, normLen(b1.get()), exp1->words,
+  if (bniDoubleExpMod_32(dest->words, b1.get()->words, normLen(b1.get()), exp1->words,
                          normLen(exp1), b2.get()->words, normLen(b2.get()), exp2->words,
                          normLen(exp2), mod->words, ml, al))
     return -1;
-  return setWords(dest, res.get(), ml);
+  dest->size = bniNorm_32(dest->words, ml);
+  return 0;
 }
 
 int bnTwoExpMod_32(BigNum* dest, const BigNum* exp, const BigNum* mod) {
   if (!usableModulus(mod)) return -1;
   bool secure = anySecure({dest, exp, mod});
   unsigned ml = normLen(mod);
-  WordBuf res(dest->memMgr, secure, ml);
-  if (!res) return -1;
+  if (bnResize(dest, ml)) return -1;
   AllocCtx ac{dest->memMgr, secure};
   BniAllocator al{expAlloc, expFree, &ac};
-  if (bniTwoExpMod_32(res.get(), exp->words, normLen(exp), mod->words, ml, al)) return -1;
-  return setWords(dest, res.get(), ml);
+  if (bniTwoExpMod_32(dest->words, exp->words, normLen(exp), mod->words, ml, al)) return -1;
+  dest->size = bniNorm_32(dest->words, ml);
+  return 0;
 }
 
 int bnGcd_32(BigNum* dest, const BigNum* a, const BigNum* b) {
@@ -426,35 +431,70 @@ int bnGcd_32(BigNum* dest, const BigNum* a, const BigNum* b) {
 }
 
 int bnInv_32(BigNum* dest, const BigNum* src, const BigNum* mod) {
-  if (normLen(mod) == 0) return 1;
-  bool secure = anySecure({dest, src, mod});
-  QOXMemoryMgr* mgr = dest->memMgr;
-  BigNumScope r0(mgr, secure), r1(mgr, secure), t0(mgr, secure), t1(mgr, secure),
-      q(mgr, secure), tmp(mgr, secure);
+  const unsigned ml = normLen(mod), sl = normLen(src);
+  if (ml == 0) return 1;
+  // Every array in one block: remainders r0, r1 and cofactors t0, t1 (the
+  // cofactors' magnitudes stay below the modulus), the quotient, the
+  // product q t1, and the dividend, divisor and quotient of the first
+  // division.
+  const unsigned big = std::max(ml, sl);
+  WordBuf buf(dest->memMgr, anySecure({dest, src, mod}), 7 * (ml + 1) + 2 * big + ml);
+  if (!buf) return -1;
+  BNWORD32* r0 = buf.get();
+  BNWORD32* r1 = r0 + ml + 1;
+  BNWORD32* t0 = r1 + ml + 1;
+  BNWORD32* t1 = t0 + ml + 1;
+  BNWORD32* q = t1 + ml + 1;
+  BNWORD32* prod = q + ml + 1;
+  BNWORD32* num = prod + 2 * (ml + 1);
+  BNWORD32* dcopy = num + big;
+  BNWORD32* quot = dcopy + ml;
   // r1 = src reduced below the modulus.
-  if (bnCmp_32(src, mod) >= 0) {
-    if (bnMod_32(r1.get(), src, mod)) return -1;
-  } else if (bnCopy_32(r1.get(), src)) {
-    return -1;
+  bniZero_32(r1, ml + 1);
+  if (sl >= ml) {
+    bniCopy_32(num, src->words, sl);
+    bniCopy_32(dcopy, mod->words, ml);
+    bniDiv_32(quot, num, sl, dcopy, ml);
+    bniCopy_32(r1, num, ml);
+  } else {
+    bniCopy_32(r1, src->words, sl);
   }
-  if (bnCopy_32(r0.get(), mod) || bnSetQ_32(t1.get(), 1)) return -1;
+  bniZero_32(r0, ml + 1);
+  bniCopy_32(r0, mod->words, ml);
+  bniZero_32(t0, ml + 1);
+  bniZero_32(t1, ml + 1);
+  t1[0] = 1;
   // Cofactor magnitudes grow as t(k+1) = t(k-1) + q*t(k); the sign of t(k)
   // alternates, positive for odd k.
   unsigned k = 1;
-  while (bnCmpQ_32(r1.get(), 1) != 0) {
-    if (r1->size == 0) return 1;  // gcd > 1: no inverse
-    if (bnDivMod_32(q.get(), r0.get(), r0.get(), r1.get())) return -1;
-    if (bnMul_32(tmp.get(), q.get(), t1.get()) || bnAdd_32(t0.get(), tmp.get())) return -1;
-    bnSwap(r0.get(), r1.get());
-    bnSwap(t0.get(), t1.get());
+  for (;;) {
+    const unsigned l1 = bniNorm_32(r1, ml);
+    if (l1 == 0) return 1;  // gcd > 1: no inverse
+    if (l1 == 1 && r1[0] == 1) break;
+    const unsigned l0 = bniNorm_32(r0, ml);
+    // r0 = r0 mod r1, q = r0 / r1
+    bniCopy_32(dcopy, r1, l1);
+    q[l0 - l1] = bniDiv_32(q, r0, l0, dcopy, l1);
+    bniZero_32(r0 + l1, ml + 1 - l1);
+    const unsigned lq = bniNorm_32(q, l0 - l1 + 1), lt = bniNorm_32(t1, ml + 1);
+    if (lq && lt) {
+      bniMul_32(prod, q, lq, t1, lt);
+      const unsigned lp = bniNorm_32(prod, lq + lt);  // at most ml + 1
+      BNWORD32 c = bniAddN_32(t0, prod, lp);
+      bniAdd1_32(t0 + lp, ml + 1 - lp, c);
+    }
+    std::swap(r0, r1);
+    std::swap(t0, t1);
     k++;
   }
   if (k % 2 == 0) {
     // Negative cofactor: the inverse is mod - |t|.
-    if (bnCopy_32(tmp.get(), mod) || bnSub_32(tmp.get(), t1.get()) < 0) return -1;
-    return bnCopy_32(dest, tmp.get());
+    bniCopy_32(t0, mod->words, ml);
+    t0[ml] = 0;
+    bniSubN_32(t0, t1, ml + 1);
+    return setWords(dest, t0, ml + 1);
   }
-  return bnCopy_32(dest, t1.get());
+  return setWords(dest, t1, ml + 1);
 }
 
 int bnLShift_32(BigNum* bn, unsigned bits) {

@@ -308,32 +308,29 @@ unsigned rsaKeyTooBig(const BigNum* n, const BigNum* other) {
   return 0;
 }
 
+namespace {
+
+// The CRT's one block of temporaries: secure memory of x's manager.
+void* CrtAlloc(void* ctx, unsigned bytes) { return bniMemAlloc(static_cast<QOXMemoryMgr*>(ctx), true, bytes); }
+void CrtFree(void*, void* block, unsigned bytes) { bniMemFree(block, bytes); }
+
+unsigned Words(const BigNum* n) { return (bnBits(n) + 31) / 32; }
+
+}  // namespace
+
 int bnExpModCRA(BigNum* x, const BigNum* d, const BigNum* p, const BigNum* q, const BigNum* u) {
-  QOXMemoryMgr* mgr = x->memMgr;
-  BigNumScope s1(mgr, true), s2(mgr, true), e(mgr, true), t(mgr, true);
-  // s1 = x^(d mod p-1) mod p
-  if (bnCopy(t.get(), p) < 0 || bnSubQ(t.get(), 1) < 0 || bnMod(e.get(), d, t.get()) < 0 ||
-      bnMod(s1.get(), x, p) < 0 || bnExpMod(s1.get(), s1.get(), e.get(), p) < 0) {
+  const unsigned np = Words(p), nq = Words(q);
+  if (np == 0 || nq == 0 || (bnLSWord(p) & 1) == 0 || (bnLSWord(q) & 1) == 0) return kQOXErrOutOfMemory;
+  // x grows to the length of p q first (keeping its value); the result is
+  // written into it once the operation has read it.
+  if (bnPrealloc(x, 32 * (np + nq)) < 0) return kQOXErrOutOfMemory;
+  BniAllocator al{CrtAlloc, CrtFree, x->memMgr};
+  if (bniExpModCRT_32(x->words, x->words, Words(x), d->words, Words(d), p->words, np, q->words, nq, u->words,
+                      Words(u), al) != 0) {
     return kQOXErrOutOfMemory;
   }
-  // s2 = x^(d mod q-1) mod q
-  if (bnCopy(t.get(), q) < 0 || bnSubQ(t.get(), 1) < 0 || bnMod(e.get(), d, t.get()) < 0 ||
-      bnMod(s2.get(), x, q) < 0 || bnExpMod(s2.get(), s2.get(), e.get(), q) < 0) {
-    return kQOXErrOutOfMemory;
-  }
-  // h = (s2 - s1 mod q) u mod q; x = s1 + h p
-  if (bnMod(t.get(), s1.get(), q) < 0) return kQOXErrOutOfMemory;
-  int negative = bnSub(s2.get(), t.get());
-  if (negative < 0) return kQOXErrOutOfMemory;
-  if (negative == 1 && bnCmpQ(s2.get(), 0) != 0) {
-    if (bnCopy(t.get(), q) < 0 || bnSub(t.get(), s2.get()) < 0 || bnCopy(s2.get(), t.get()) < 0) {
-      return kQOXErrOutOfMemory;
-    }
-  }
-  if (bnMul(t.get(), s2.get(), u) < 0 || bnMod(t.get(), t.get(), q) < 0 || bnMul(t.get(), t.get(), p) < 0 ||
-      bnAdd(t.get(), s1.get()) < 0 || bnCopy(x, t.get()) < 0) {
-    return kQOXErrOutOfMemory;
-  }
+  x->size = np + nq;
+  bnNorm(x);
   return 0;
 }
 
