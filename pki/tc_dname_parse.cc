@@ -23,16 +23,24 @@ string_view SkipLeadingSpace(string_view s) {
   return s.substr(i);
 }
 
-// Drops trailing white space, stopping at one directly after a backslash.
+// Whether the character at `at` is escaped: an odd number of backslashes
+// stands right before it (an even number escape one another).
+bool Escaped(string_view s, size_t at) {
+  size_t backslashes = 0;
+  while (backslashes < at && s[at - 1 - backslashes] == '\\') ++backslashes;
+  return backslashes % 2 == 1;
+}
+
+// Drops trailing white space, stopping at an escaped one.
 string_view TrimTrailingSpace(string_view s) {
   size_t n = s.size();
-  while (n > 0 && IsSpace(s[n - 1]) && !(n >= 2 && s[n - 2] == '\\')) --n;
+  while (n > 0 && IsSpace(s[n - 1]) && !Escaped(s, n - 1)) --n;
   return s.substr(0, n);
 }
 
 string_view Trim(string_view s) { return TrimTrailingSpace(SkipLeadingSpace(s)); }
 
-// Splits `text` at each `separator` not directly preceded by a backslash
+// Splits `text` at each `separator` that is not escaped
 // and calls f(segment) for every segment, its white space trimmed; the
 // first non-zero result stops the walk. Leading white space is skipped
 // before each segment; two separators in a row leave an empty segment,
@@ -45,7 +53,7 @@ int32_t ForEachSegment(string_view text, char separator, F f) {
     while (at < text.size() && IsSpace(text[at])) ++at;
     if (at >= text.size()) return kTCErrNone;
     size_t end = at;
-    while (end < text.size() && !(text[end] == separator && (end == 0 || text[end - 1] != '\\'))) ++end;
+    while (end < text.size() && !(text[end] == separator && !Escaped(text, end))) ++end;
     if (int32_t e = f(TrimTrailingSpace(text.substr(at, end - at)))) return e;
     if (end >= text.size()) return kTCErrNone;
     at = end + 1;

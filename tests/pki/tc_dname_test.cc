@@ -115,6 +115,14 @@ TEST_F(DNameTest, ParsingAndWritingBackTable) {
       {"emailAddress=a\\#b", 0, nullptr},
       {"emailAddress=x\\;y\\<z\\>\\\"q\\\\\\=", 0, nullptr},
       {"CN=a\\#b", kTCErrPrintableString, nullptr},
+      // An escaped backslash does not escape the separator or blank after it.
+      {"emailAddress=a\\\\,O=b", 0, nullptr},
+      {"emailAddress=a\\\\+OU=b", 0, nullptr},
+      {"emailAddress=a\\\\ ,O=b", 0, "emailAddress=a\\\\,O=b"},
+      {"emailAddress=a\\\\\\,b", 0, nullptr},
+      // White space other than blanks at either end, and NUL, as hex escapes.
+      {"emailAddress=\\09a\\0A", 0, "emailAddress=\\09a\\0a"},
+      {"emailAddress=a\\00b", 0, nullptr},
       // Dotted types take '#' and a whole DER element.
       {"2.5.4.3=#130141", 0, "CN=A"},
       {"2.5.4.99=#130141", 0, "2.5.4.99=#41"},
