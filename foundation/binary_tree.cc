@@ -69,7 +69,7 @@ bool RotateLeft(Node*& p) {
   return evenChild;
 }
 
-QOXError Insert(QOXMemoryMgr* mgr, Node*& p, int32_t key, QOXTreeValue value, bool& grew) {
+QOXError Insert(QOXMemoryMgr* mgr, Node*& p, intptr_t key, QOXTreeValue value, bool& grew) {
   if (p == nullptr) {
     Node* n = static_cast<Node*>(QOXNewData(mgr, sizeof(Node), kQOXMemoryMgrFlags_Clear));
     if (n == nullptr) return kQOXErrOutOfMemory;
@@ -134,7 +134,7 @@ void RightShrank(Node*& p, bool& shrunk) {
 
 // Removes key below p. found tells whether a node went; its value is stored
 // in *value.
-void Remove(Node*& p, int32_t key, QOXTreeValue* value, bool& found, bool& shrunk) {
+void Remove(Node*& p, intptr_t key, QOXTreeValue* value, bool& found, bool& shrunk) {
   if (p == nullptr) return;
   if (key < p->key) {
     Remove(p->left, key, value, found, shrunk);
@@ -183,7 +183,7 @@ QOXError Walk(const Node* p, QOXBinaryTreeVisitProc visit, void* userValue) {
   return kQOXErrNoErr;
 }
 
-Node* Find(const QOXBinaryTree* tree, int32_t key) {
+Node* Find(const QOXBinaryTree* tree, intptr_t key) {
   Node* p = tree->root;
   while (p != nullptr && p->key != key) p = key < p->key ? p->left : p->right;
   return p;
@@ -200,13 +200,13 @@ QOXError QOXNewBinaryTree(QOXMemoryMgr* mgr, QOXBinaryTree** outTree) {
   return kQOXErrNoErr;
 }
 
-QOXError QOXAddNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue value) {
+QOXError QOXAddNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue value) {
   if (tree == nullptr) return kQOXErrBadParams;
   bool grew = false;
   return Insert(tree->mgr, tree->root, key, value, grew);
 }
 
-QOXError QOXFindNode(const QOXBinaryTree* tree, int32_t key, QOXTreeValue* outValue) {
+QOXError QOXFindNode(const QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue) {
   if (tree == nullptr || outValue == nullptr) return kQOXErrBadParams;
   const Node* p = Find(tree, key);
   if (p == nullptr) return kQOXErrItemNotFound;
@@ -214,7 +214,7 @@ QOXError QOXFindNode(const QOXBinaryTree* tree, int32_t key, QOXTreeValue* outVa
   return kQOXErrNoErr;
 }
 
-QOXError QOXChangeNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue newValue,
+QOXError QOXChangeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue newValue,
                        QOXTreeValue* outOldValue) {
   if (tree == nullptr || outOldValue == nullptr) return kQOXErrBadParams;
   Node* p = Find(tree, key);
@@ -224,7 +224,7 @@ QOXError QOXChangeNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue newValue,
   return kQOXErrNoErr;
 }
 
-QOXError QOXDisposeNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue* outValue) {
+QOXError QOXDisposeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue) {
   if (tree == nullptr || outValue == nullptr) return kQOXErrBadParams;
   *outValue = 0;
   bool found = false;

@@ -1,4 +1,5 @@
-// QOXBinaryTree: an AVL tree from signed 32-bit keys to non-zero values.
+// QOXBinaryTree: an AVL tree from signed pointer-sized keys to non-zero
+// values. (A key database keys it by object IDs, which are addresses.)
 //
 // Keys are unique and ordered by signed comparison. Values are pointer-sized
 // (usually pointers) and must be non-zero: removal reports a zero value as
@@ -23,7 +24,7 @@ inline constexpr uint8_t kQOXTreeEven = 1;
 inline constexpr uint8_t kQOXTreeRightHigh = 2;
 
 struct QOXBinaryTreeNode {
-  int32_t key;
+  intptr_t key;
   QOXTreeValue value;
   QOXBinaryTreeNode* left;
   QOXBinaryTreeNode* right;
@@ -35,19 +36,19 @@ struct QOXBinaryTree {
   QOXBinaryTreeNode* root;
 };
 
-using QOXBinaryTreeVisitProc = QOXError (*)(void* userValue, int32_t key, QOXTreeValue value);
+using QOXBinaryTreeVisitProc = QOXError (*)(void* userValue, intptr_t key, QOXTreeValue value);
 
 // 0, -12000 for a null out pointer, kQOXErrOutOfMemory when the record cannot be made.
 QOXError QOXNewBinaryTree(QOXMemoryMgr* mgr, QOXBinaryTree** outTree);
 // 0; kQOXErrItemAlreadyExists when the key exists (tree unchanged); kQOXErrOutOfMemory when no node.
-QOXError QOXAddNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue value);
+QOXError QOXAddNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue value);
 // 0 and the value, or kQOXErrItemNotFound without touching *outValue.
-QOXError QOXFindNode(const QOXBinaryTree* tree, int32_t key, QOXTreeValue* outValue);
+QOXError QOXFindNode(const QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue);
 // Replaces the value; 0 and the old value, or kQOXErrItemNotFound.
-QOXError QOXChangeNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue newValue,
+QOXError QOXChangeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue newValue,
                        QOXTreeValue* outOldValue);
 // Removes the node and gives its value; kQOXErrItemNotFound (value 0) when absent.
-QOXError QOXDisposeNode(QOXBinaryTree* tree, int32_t key, QOXTreeValue* outValue);
+QOXError QOXDisposeNode(QOXBinaryTree* tree, intptr_t key, QOXTreeValue* outValue);
 // Visits the nodes in ascending key order; the first non-zero callback
 // result stops the walk and is returned.
 QOXError QOXInOrderTraversal(const QOXBinaryTree* tree, QOXBinaryTreeVisitProc visit,

@@ -43,6 +43,11 @@ static_assert(sizeof(QOXKeyID) == 36);
 
 // Object types of qoxObjectType.
 inline constexpr int32_t kQOXKeyDBObjType_Key = 1;
+inline constexpr int32_t kQOXKeyDBObjType_SubKey = 2;
+inline constexpr int32_t kQOXKeyDBObjType_UserID = 3;
+inline constexpr int32_t kQOXKeyDBObjType_Sig = 4;
+inline constexpr int32_t kQOXKeyDBObjType_CRL = 5;
+inline constexpr int32_t kQOXKeyDBObjType_Unknown = 6;
 // Key property numbers read through qoxGetKeyNumber.
 inline constexpr int32_t kQOXKeyProperty_AlgorithmID = 200;
 
@@ -69,7 +74,7 @@ struct QOXKeyDBServices {
   QOXError (*QOXFreeKeyDB)(QOXKeyDB* db);
   // The object's context.
   QOXContext* (*QOXPeekKeyDBObjContext)(QOXKeyDBObj* object);
-  // 1 for a key, other values for the other kinds.
+  // The object's kind, kQOXKeyDBObjType_Key ... _Unknown (0: no object).
   int32_t (*qoxObjectType)(QOXKeyDBObj* object);
   // A numeric property of a key (200: its public-key algorithm, 17 = DSA).
   QOXError (*qoxGetKeyNumber)(QOXKeyDBObj* key, int32_t property, int32_t* outValue);

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -12,9 +15,9 @@ namespace {
 
 // Height of the subtree, checking order, key bounds and balance codes on the
 // way; -1 on the first violation.
-int CheckedHeight(const QOXBinaryTreeNode* n, int64_t low, int64_t high) {
+int CheckedHeight(const QOXBinaryTreeNode* n, std::optional<intptr_t> low, std::optional<intptr_t> high) {
   if (n == nullptr) return 0;
-  if (n->key <= low || n->key >= high) return -1;
+  if ((low && n->key <= *low) || (high && n->key >= *high)) return -1;
   int l = CheckedHeight(n->left, low, n->key);
   int r = CheckedHeight(n->right, n->key, high);
   if (l < 0 || r < 0) return -1;
@@ -24,7 +27,7 @@ int CheckedHeight(const QOXBinaryTreeNode* n, int64_t low, int64_t high) {
 }
 
 bool IsAVL(const QOXBinaryTree* t) {
-  return CheckedHeight(t->root, int64_t{INT32_MIN} - 1, int64_t{INT32_MAX} + 1) >= 0;
+  return CheckedHeight(t->root, std::nullopt, std::nullopt) >= 0;
 }
 
 class BinaryTree : public ::testing::Test {
@@ -37,12 +40,12 @@ class BinaryTree : public ::testing::Test {
     EXPECT_EQ(QOXDisposeBinaryTree(tree_), kQOXErrNoErr);
     QOXFreeMemoryMgr(mgr_);
   }
-  std::vector<std::pair<int32_t, QOXTreeValue>> InOrder() {
-    std::vector<std::pair<int32_t, QOXTreeValue>> out;
+  std::vector<std::pair<intptr_t, QOXTreeValue>> InOrder() {
+    std::vector<std::pair<intptr_t, QOXTreeValue>> out;
     QOXInOrderTraversal(
         tree_,
-        [](void* u, int32_t k, QOXTreeValue v) -> QOXError {
-          static_cast<std::vector<std::pair<int32_t, QOXTreeValue>>*>(u)->emplace_back(k, v);
+        [](void* u, intptr_t k, QOXTreeValue v) -> QOXError {
+          static_cast<std::vector<std::pair<intptr_t, QOXTreeValue>>*>(u)->emplace_back(k, v);
           return kQOXErrNoErr;
         },
         &out);
@@ -58,7 +61,7 @@ TEST_F(BinaryTree, AgreesWithStdMapUnderRandomOperations) {
   // signed ordering.
   std::uniform_int_distribution<int32_t> keyDist(-600, 600);
   std::uniform_int_distribution<int> opDist(0, 9);
-  std::map<int32_t, QOXTreeValue> model;
+  std::map<intptr_t, QOXTreeValue> model;
   for (int step = 0; step < 40000; ++step) {
     int32_t key = keyDist(rng);
     if (step % 97 == 0) key = (step % 2) ? INT32_MIN : INT32_MAX;
@@ -100,7 +103,7 @@ TEST_F(BinaryTree, AgreesWithStdMapUnderRandomOperations) {
     }
     ASSERT_TRUE(IsAVL(tree_)) << "step " << step;
   }
-  std::vector<std::pair<int32_t, QOXTreeValue>> expected(model.begin(), model.end());
+  std::vector<std::pair<intptr_t, QOXTreeValue>> expected(model.begin(), model.end());
   EXPECT_EQ(InOrder(), expected);
 }
 
@@ -124,17 +127,43 @@ TEST_F(BinaryTree, AscendingInsertsRotateAndDuplicatesAreRefused) {
 
 TEST_F(BinaryTree, TraversalStopsAtTheFirstError) {
   for (int32_t k : {5, -3, 9, 0, 7}) ASSERT_EQ(QOXAddNode(tree_, k, 1), kQOXErrNoErr);
-  std::vector<int32_t> seen;
+  std::vector<intptr_t> seen;
   QOXError err = QOXInOrderTraversal(
       tree_,
-      [](void* u, int32_t k, QOXTreeValue) -> QOXError {
-        auto* s = static_cast<std::vector<int32_t>*>(u);
+      [](void* u, intptr_t k, QOXTreeValue) -> QOXError {
+        auto* s = static_cast<std::vector<intptr_t>*>(u);
         s->push_back(k);
         return k == 5 ? kQOXErrUserAbort : kQOXErrNoErr;
       },
       &seen);
   EXPECT_EQ(err, kQOXErrUserAbort);
-  EXPECT_EQ(seen, (std::vector<int32_t>{-3, 0, 5}));
+  EXPECT_EQ(seen, (std::vector<intptr_t>{-3, 0, 5}));
+}
+
+// Keys are pointer-sized: object addresses above 2^32 are distinct keys, and
+// 32-bit keys keep their signed order among them.
+TEST_F(BinaryTree, PointerSizedKeys) {
+  int objects[3];
+  std::vector<intptr_t> keys = {INT32_MIN, -1, 0, INT32_MAX};
+  for (int& o : objects) keys.push_back(reinterpret_cast<intptr_t>(&o));
+  if (sizeof(intptr_t) > 4) {
+    keys.push_back(static_cast<intptr_t>(INT64_C(0x100000000)));
+    keys.push_back(static_cast<intptr_t>(INT64_C(0x100000001)));
+    keys.push_back(static_cast<intptr_t>(-INT64_C(0x100000000)));
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    ASSERT_EQ(QOXAddNode(tree_, keys[i], 1000 + i), kQOXErrNoErr) << i;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    QOXTreeValue v = 0;
+    ASSERT_EQ(QOXFindNode(tree_, keys[i], &v), kQOXErrNoErr) << i;
+    EXPECT_EQ(v, 1000 + i);
+  }
+  std::vector<intptr_t> sorted = keys;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<intptr_t> walked;
+  for (const auto& kv : InOrder()) walked.push_back(kv.first);
+  EXPECT_EQ(walked, sorted);
+  EXPECT_TRUE(IsAVL(tree_));
 }
 
 TEST_F(BinaryTree, ZeroValueIsReportedMissingButTheTreeStaysBalanced) {

@@ -1,6 +1,6 @@
 // Option constructors: their argument checks, the option type each one
 // makes, what each stores, and the references that key-set and key-database
-// options hold (with key-database doubles in the key-database table).
+// options hold on a real key database's sets and the database itself.
 #include "foundation/sdk/option_constructors.h"
 
 #include <gtest/gtest.h>
@@ -16,22 +16,21 @@
 namespace {
 
 using toolkit_doubles::CountingContext;
-using toolkit_doubles::Fake;
-using toolkit_doubles::KeyDBDoubleScope;
-using toolkit_doubles::Kind;
+using toolkit_doubles::RealKeyDB;
 
 QOXOptionListRef Handle(intptr_t v) { return reinterpret_cast<QOXOptionListRef>(v); }
 const QOXOptionListRef kBad = Handle(-3);
 
 class OptionConstructorsTest : public ::testing::Test {
  protected:
+  OptionConstructorsTest() { ctx.Rebase(); }
   void TearDown() override {
     EXPECT_EQ(ctx.livePlain(), 0) << "plain blocks leaked";
     EXPECT_EQ(ctx.liveSecure(), 0) << "secure blocks leaked";
   }
   QOXContext* c() { return ctx.get(); }
   CountingContext ctx;
-  KeyDBDoubleScope doubles;
+  RealKeyDB keys{ctx.get()};
 };
 
 // The single option of a one-option list (the list is freed by the caller).
@@ -275,40 +274,43 @@ TEST_F(OptionConstructorsTest, FileSpecOptionsHoldTheirOwnCopy) {
 // References: constructors take one, freeing gives it back, copying takes
 // another; objects held without a reference are untouched.
 TEST_F(OptionConstructorsTest, KeySetAndKeyDBReferences) {
-  Fake set(Kind::KeySet, c());
-  Fake db(Kind::KeyDB, c());
-  Fake key(Kind::Key, c());
+  QOXKeySet* set = keys.set();
+  QOXKeyDB* db = keys.db();
+  QOXKeyDBObj* key = keys.key();
+  const std::function<int()> setRefs = [&] { return keys.setRefs(); };
+  const std::function<int()> dbRefs = [&] { return keys.dbRefs(); };
   struct Case {
     const char* what;
     std::function<QOXOptionListRef()> make;
-    Fake* counted;  // null: no reference held
+    const std::function<int()>* counted;  // null: no reference held
     QOXOptionType type;
   } cases[] = {
-      {"encrypt to key set", [&] { return QOXOEncryptToKeySet(c(), set.set()); }, &set,
+      {"encrypt to key set", [&] { return QOXOEncryptToKeySet(c(), set); }, &setRefs,
        kQOXOptionType_EncryptToKeySet},
-      {"export key set", [&] { return QOXOExportKeySet(c(), set.set()); }, &set,
+      {"export key set", [&] { return QOXOExportKeySet(c(), set); }, &setRefs,
        kQOXOptionType_ExportKeySet},
-      {"import keys to", [&] { return QOXOImportKeysTo(c(), db.db()); }, &db,
+      {"import keys to", [&] { return QOXOImportKeysTo(c(), db); }, &dbRefs,
        kQOXOptionType_ImportKeysTo},
-      {"key db ref", [&] { return QOXOKeyDBRef(c(), db.db()); }, &db, kQOXOptionType_KeyDBRef},
-      {"ARR key set", [&] { return QOXOAdditionalRecipientRequestKeySet(c(), set.set(), 3); }, &set,
+      {"key db ref", [&] { return QOXOKeyDBRef(c(), db); }, &dbRefs, kQOXOptionType_KeyDBRef},
+      {"ARR key set", [&] { return QOXOAdditionalRecipientRequestKeySet(c(), set, 3); }, &setRefs,
        kQOXOptionType_AdditionalRecipientRequestKeySet},
-      {"revocation key set", [&] { return QOXORevocationKeySet(c(), set.set()); }, &set,
+      {"revocation key set", [&] { return QOXORevocationKeySet(c(), set); }, &setRefs,
        kQOXOptionType_RevocationKeySet},
-      {"encrypt to object", [&] { return QOXOEncryptToKeyDBObj(c(), key.obj()); }, nullptr,
+      {"encrypt to object", [&] { return QOXOEncryptToKeyDBObj(c(), key); }, nullptr,
        kQOXOptionType_EncryptToKeyDBObj},
-      {"master key", [&] { return QOXOKeyGenMasterKey(c(), key.obj()); }, nullptr,
+      {"master key", [&] { return QOXOKeyGenMasterKey(c(), key); }, nullptr,
        kQOXOptionType_KeyGenMasterKey},
-      {"export object", [&] { return QOXOExportKeyDBObj(c(), key.obj()); }, nullptr,
+      {"export object", [&] { return QOXOExportKeyDBObj(c(), key); }, nullptr,
        kQOXOptionType_ExportKeyDBObj},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
-    int base = k.counted != nullptr ? k.counted->refs() : key.refs();
+    // Objects hold no count: the set's stays as it is then.
+    auto refs = [&] { return k.counted != nullptr ? (*k.counted)() : setRefs(); };
+    int base = refs();
     QOXOptionListRef list = k.make();
     EXPECT_EQ(Only(list).type, k.type);
     int held = k.counted != nullptr ? 1 : 0;
-    auto refs = [&] { return k.counted != nullptr ? k.counted->refs() : key.refs(); };
     EXPECT_EQ(refs(), base + held);
     QOXOptionListRef copy = qoxCopyOptionList(list);
     EXPECT_EQ(refs(), base + 2 * held);
@@ -320,13 +322,13 @@ TEST_F(OptionConstructorsTest, KeySetAndKeyDBReferences) {
 }
 
 TEST_F(OptionConstructorsTest, RunConstructorsBuildSubListsAndReleaseRunsOnRefusal) {
-  Fake key(Kind::Key, c());
+  QOXKeyDBObj* key = keys.key();
   QOXOptionListRef sign =
-      QOXOSignWithKey(c(), key.obj(), QOXOPassphrase(c(), "pw"), QOXOArmorOutput(c(), true),
+      QOXOSignWithKey(c(), key, QOXOPassphrase(c(), "pw"), QOXOArmorOutput(c(), true),
                       Handle(-1));
   QOXOption o = Only(sign);
   EXPECT_EQ(o.type, kQOXOptionType_SignWithKey);
-  EXPECT_EQ(o.value, reinterpret_cast<uintptr_t>(key.obj()));
+  EXPECT_EQ(o.value, reinterpret_cast<uintptr_t>(key));
   EXPECT_EQ(qoxGetOptionListCount(o.subOptions), 2u);
   EXPECT_EQ(o.subOptions->flags & kQOXOptionListFlag_Persistent, 0u);
   qoxFreeOptionList(sign);
@@ -344,9 +346,9 @@ TEST_F(OptionConstructorsTest, RunConstructorsBuildSubListsAndReleaseRunsOnRefus
 // Every allocation a constructor makes may fail: the result is then -2 and
 // nothing it made or took (blocks, references) is left behind.
 TEST_F(OptionConstructorsTest, AllocationFailuresLeaveNothingBehind) {
-  Fake set(Kind::KeySet, c());
-  Fake db(Kind::KeyDB, c());
-  Fake key(Kind::Key, c());
+  QOXKeySet* set = keys.set();
+  QOXKeyDB* db = keys.db();
+  QOXKeyDBObj* key = keys.key();
   size_t outSize = 0;
   char buf[4];
   struct Case {
@@ -357,11 +359,11 @@ TEST_F(OptionConstructorsTest, AllocationFailuresLeaveNothingBehind) {
       {"comment", [&] { return QOXOCommentString(c(), "comment"); }},
       {"flag", [&] { return QOXOArmorOutput(c(), true); }},
       {"output buffer record", [&] { return QOXOOutputBuffer(c(), buf, 4, &outSize); }},
-      {"encrypt to key set", [&] { return QOXOEncryptToKeySet(c(), set.set()); }},
-      {"import keys to", [&] { return QOXOImportKeysTo(c(), db.db()); }},
-      {"revocation key set record", [&] { return QOXORevocationKeySet(c(), set.set()); }},
+      {"encrypt to key set", [&] { return QOXOEncryptToKeySet(c(), set); }},
+      {"import keys to", [&] { return QOXOImportKeysTo(c(), db); }},
+      {"revocation key set record", [&] { return QOXORevocationKeySet(c(), set); }},
       {"sign with key and run",
-       [&] { return QOXOSignWithKey(c(), key.obj(), QOXOArmorOutput(c(), true), Handle(-1)); }},
+       [&] { return QOXOSignWithKey(c(), key, QOXOArmorOutput(c(), true), Handle(-1)); }},
   };
   for (const Case& k : cases) {
     for (long budget = 0; budget <= 6; ++budget) {
@@ -373,16 +375,16 @@ TEST_F(OptionConstructorsTest, AllocationFailuresLeaveNothingBehind) {
       else EXPECT_EQ(list, Handle(-2));
       EXPECT_EQ(ctx.livePlain(), 0);
       EXPECT_EQ(ctx.liveSecure(), 0);
-      EXPECT_EQ(set.refs(), 1);
-      EXPECT_EQ(db.refs(), 1);
+      EXPECT_EQ(keys.setRefs(), 1);
+      EXPECT_EQ(keys.dbRefs(), 1);
     }
   }
 }
 
 TEST_F(OptionConstructorsTest, HandlersRefuseUnknownOperations) {
-  Fake set(Kind::KeySet, c());
+  QOXKeySet* set = keys.set();
   QOXOptionListRef list = qoxBuildOptionListArgs(c(), false, QOXOSigTrust(c(), 1, 2),
-                                                 QOXOEncryptToKeySet(c(), set.set()), Handle(-1));
+                                                 QOXOEncryptToKeySet(c(), set), Handle(-1));
   for (uint32_t i = 0; i < 2; ++i) {
     QOXOption o{};
     ASSERT_EQ(qoxGetIndexedOption(list, i, false, &o), kQOXErrNoErr);
@@ -392,7 +394,7 @@ TEST_F(OptionConstructorsTest, HandlersRefuseUnknownOperations) {
               kQOXErrUnrecognized);
   }
   qoxFreeOptionList(list);
-  EXPECT_EQ(set.refs(), 1);
+  EXPECT_EQ(keys.setRefs(), 1);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // shared context, and a clock thread moves time on. Run under
 // ThreadSanitizer, this shows the cache's shared state is only touched
 // under the mutex; the results show no entry is lost or mixed up between
-// contexts.
+// contexts. The keys are the locked DSA pair, one per thread and context.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,8 +18,7 @@
 namespace {
 
 using toolkit_doubles::CountingContext;
-using toolkit_doubles::FakeSecKey;
-using toolkit_doubles::KeyDBDoubleScope;
+using toolkit_doubles::LockedDSAKey;
 
 std::atomic<QOXTime> gNow{5000};
 QOXTime TestClock() { return gNow.load(); }
@@ -28,17 +27,16 @@ TEST(PassphraseCacheConcurrencyTest, ContextsSharingTheMutex) {
   constexpr int kThreads = 6;
   constexpr int kRounds = 300;
   qoxSetPassphraseCacheClock(TestClock);
-  KeyDBDoubleScope doubles;
 
   // Contexts are made before any thread starts, as the toolkit requires.
   CountingContext shared;
   std::vector<std::unique_ptr<CountingContext>> own;
-  std::vector<std::unique_ptr<FakeSecKey>> ownKeys, sharedKeys;
+  std::vector<std::unique_ptr<LockedDSAKey>> ownKeys, sharedKeys;
   for (int t = 0; t < kThreads; ++t) {
     own.push_back(std::make_unique<CountingContext>());
-    ownKeys.push_back(std::make_unique<FakeSecKey>(own.back()->get(), 0x10, "own secret"));
+    ownKeys.push_back(std::make_unique<LockedDSAKey>(own.back()->get(), 0x10, "own secret"));
     sharedKeys.push_back(
-        std::make_unique<FakeSecKey>(shared.get(), static_cast<uint8_t>(0x20 * (t + 1)), "shared"));
+        std::make_unique<LockedDSAKey>(shared.get(), static_cast<uint8_t>(0x20 * (t + 1)), "shared"));
   }
 
   std::atomic<int> ownFailures{0};
@@ -54,22 +52,22 @@ TEST(PassphraseCacheConcurrencyTest, ContextsSharingTheMutex) {
   std::vector<std::thread> workers;
   for (int t = 0; t < kThreads; ++t) {
     workers.emplace_back([&, t] {
-      FakeSecKey& mine = *ownKeys[t];
-      FakeSecKey& common = *sharedKeys[t];
+      LockedDSAKey& mine = *ownKeys[t];
+      LockedDSAKey& common = *sharedKeys[t];
       for (int i = 0; i < kRounds; ++i) {
         // Own context: a long time to live, so every hit must succeed.
-        mine.locked = true;
-        if (qoxSecKeyUnlockWithCache(&mine.key, "own secret", 10, false, 1000000, i % 2 == 0) != 0)
+        mine.Lock();
+        if (qoxSecKeyUnlockWithCache(mine.key(), "own secret", 10, false, 1000000, i % 2 == 0) != 0)
           ownFailures++;
-        mine.locked = true;
-        if (qoxSecKeyUnlockWithCache(&mine.key, nullptr, 0, false, 0, true) != 0) ownFailures++;
+        mine.Lock();
+        if (qoxSecKeyUnlockWithCache(mine.key(), nullptr, 0, false, 0, true) != 0) ownFailures++;
 
         // Shared context: short lives, expiry and purges by everyone.
-        common.locked = true;
-        QOXError e = qoxSecKeyUnlockWithCache(&common.key, "shared", 6, false, 3, t % 2 == 0);
+        common.Lock();
+        QOXError e = qoxSecKeyUnlockWithCache(common.key(), "shared", 6, false, 3, t % 2 == 0);
         if (e != kQOXErrNoErr) unexpected++;
-        common.locked = true;
-        e = qoxSecKeyUnlockWithCache(&common.key, nullptr, 0, false, 0, true);
+        common.Lock();
+        e = qoxSecKeyUnlockWithCache(common.key(), nullptr, 0, false, 0, true);
         if (e != kQOXErrNoErr && e != kQOXErrBadPassphrase) unexpected++;
         if (i % 7 == 0) qoxExpirePassphraseCache(shared.get());
         if (i % 50 == 49 && QOXPurgePassphraseCache(shared.get()) != kQOXErrNoErr) unexpected++;

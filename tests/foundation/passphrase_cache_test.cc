@@ -1,8 +1,8 @@
 // Passphrase cache: unlocking through the cache, time to live on an injected
 // clock, renewal on a hit, wrap-around, global and per-connection entries,
-// replacement, expiry and purge with wiped secure blocks. The secret key is
-// a stand-in whose passkey is derivable, so a hit is seen as an unlock that
-// used a passkey.
+// replacement, expiry and purge with wiped secure blocks. The secret keys
+// are the locked DSA pair of the engine's tests, with key IDs from the key
+// database; a hit is seen as a key unlocked with no passphrase given.
 #include "foundation/sdk/passphrase_cache.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ namespace {
 
 using toolkit_doubles::CountingContext;
 using toolkit_doubles::FakeSecKey;
-using toolkit_doubles::KeyDBDoubleScope;
+using toolkit_doubles::LockedDSAKey;
 
 std::atomic<QOXTime> gNow{1000};
 QOXTime TestClock() { return gNow.load(); }
@@ -36,37 +36,36 @@ class PassphraseCacheTest : public ::testing::Test {
   }
   QOXContext* c() { return ctx.get(); }
 
-  QOXError Unlock(FakeSecKey& k, const std::string& pass, uint32_t ttl, bool global = true) {
-    return qoxSecKeyUnlockWithCache(&k.key, pass.data(), pass.size(), false, ttl, global);
+  QOXError Unlock(LockedDSAKey& k, const std::string& pass, uint32_t ttl, bool global = true) {
+    return qoxSecKeyUnlockWithCache(k.key(), pass.data(), pass.size(), false, ttl, global);
   }
   // Relocks the key and unlocks it with nothing but the cache.
-  QOXError FromCache(FakeSecKey& k) {
-    k.locked = true;
-    return qoxSecKeyUnlockWithCache(&k.key, nullptr, 0, false, 0, true);
+  QOXError FromCache(LockedDSAKey& k) {
+    k.Lock();
+    return qoxSecKeyUnlockWithCache(k.key(), nullptr, 0, false, 0, true);
   }
 
   CountingContext ctx;
-  KeyDBDoubleScope doubles;
-  FakeSecKey key{ctx.get(), 0x10, "correct horse"};
+  LockedDSAKey key{ctx.get(), 0x10, "correct horse"};
 };
 
 TEST_F(PassphraseCacheTest, ZeroTimeToLiveUnlocksWithoutCaching) {
   EXPECT_EQ(Unlock(key, "correct horse", 0), kQOXErrNoErr);
-  EXPECT_FALSE(key.locked);
+  EXPECT_FALSE(key.locked());
   EXPECT_EQ(ctx.liveSecure(), 0);
   EXPECT_EQ(FromCache(key), kQOXErrBadPassphrase);
 }
 
 TEST_F(PassphraseCacheTest, WrongPassphraseAndUnlockedKey) {
   EXPECT_EQ(Unlock(key, "wrong", 60), kQOXErrBadPassphrase);
-  EXPECT_TRUE(key.locked);
+  EXPECT_TRUE(key.locked());
   EXPECT_EQ(ctx.liveSecure(), 0);
   EXPECT_EQ(FromCache(key), kQOXErrBadPassphrase);  // nothing was cached
 
   EXPECT_EQ(Unlock(key, "correct horse", 0), kQOXErrNoErr);
   // An unlocked key given a passphrase is refused; given none it is fine.
   EXPECT_EQ(Unlock(key, "correct horse", 0), kQOXErrBadPassphrase);
-  EXPECT_EQ(qoxSecKeyUnlockWithCache(&key.key, nullptr, 0, false, 0, true), kQOXErrNoErr);
+  EXPECT_EQ(qoxSecKeyUnlockWithCache(key.key(), nullptr, 0, false, 0, true), kQOXErrNoErr);
 }
 
 TEST_F(PassphraseCacheTest, HitUnlocksWithTheCachedPasskeyAndRenews) {
@@ -74,10 +73,8 @@ TEST_F(PassphraseCacheTest, HitUnlocksWithTheCachedPasskeyAndRenews) {
   EXPECT_EQ(ctx.liveSecure(), 1);  // the passkey lives in a secure block
 
   gNow = 1060;  // not before the expiry: still alive
-  int before = key.passkeyUnlocks;
   EXPECT_EQ(FromCache(key), kQOXErrNoErr);
-  EXPECT_EQ(key.passkeyUnlocks, before + 1);
-  EXPECT_FALSE(key.locked);
+  EXPECT_FALSE(key.locked()) << "unlocked by the cached passkey alone";
 
   gNow = 1100;  // past the first expiry, inside the renewed one (1120)
   EXPECT_EQ(FromCache(key), kQOXErrNoErr);
@@ -99,7 +96,7 @@ TEST_F(PassphraseCacheTest, TimeToLiveThatWrapsNeverExpires) {
 }
 
 TEST_F(PassphraseCacheTest, GlobalEntriesServeEveryConnectionPerConnectionOnlyItsOwn) {
-  FakeSecKey other{c(), 0x40, "other pass"};
+  LockedDSAKey other{c(), 0x40, "other pass"};
   qoxContextSetConnectRef(c(), 7);
   ASSERT_EQ(Unlock(key, "correct horse", 60, /*global=*/true), kQOXErrNoErr);
   ASSERT_EQ(Unlock(other, "other pass", 60, /*global=*/false), kQOXErrNoErr);
@@ -113,10 +110,10 @@ TEST_F(PassphraseCacheTest, GlobalEntriesServeEveryConnectionPerConnectionOnlyIt
 }
 
 TEST_F(PassphraseCacheTest, StoringAgainKeepsOneEntryWithTheNewerPasskey) {
-  ASSERT_EQ(qoxSecKeyCachePassphrase(&key.key, "old guess", 9, false, 60, true), kQOXErrNoErr);
-  ASSERT_EQ(qoxSecKeyCachePassphrase(&key.key, "correct horse", 13, false, 60, true), kQOXErrNoErr);
+  ASSERT_EQ(qoxSecKeyCachePassphrase(key.key(), "old guess", 9, false, 60, true), kQOXErrNoErr);
+  ASSERT_EQ(qoxSecKeyCachePassphrase(key.key(), "correct horse", 13, false, 60, true), kQOXErrNoErr);
   EXPECT_EQ(ctx.liveSecure(), 1);
-  EXPECT_TRUE(key.locked);  // caching alone never unlocks
+  EXPECT_TRUE(key.locked());  // caching alone never unlocks
   EXPECT_EQ(FromCache(key), kQOXErrNoErr);
 }
 
@@ -124,15 +121,15 @@ TEST_F(PassphraseCacheTest, StoringAgainKeepsOneEntryWithTheNewerPasskey) {
 // entry) cannot be had, the store fails and the cache is as it was.
 TEST_F(PassphraseCacheTest, FailedStoreKeepsTheOldEntryAndAddsNone) {
   ASSERT_EQ(Unlock(key, "correct horse", 60), kQOXErrNoErr);
-  std::string otherPasskey(FakeSecKey::kPasskeySize, 'z');
+  std::string otherPasskey(key.passkeySize(), 'z');
   ctx.setBudget(0);
-  EXPECT_EQ(qoxSecKeyCachePassphrase(&key.key, otherPasskey.data(), otherPasskey.size(), true, 60,
+  EXPECT_EQ(qoxSecKeyCachePassphrase(key.key(), otherPasskey.data(), otherPasskey.size(), true, 60,
                                      true),
             kQOXErrOutOfMemory);
-  FakeSecKey other{c(), 0x40, "other"};
+  LockedDSAKey other{c(), 0x40, "other"};
   ctx.setBudget(1);  // the passkey block, but no entry
   std::string passkey = other.passkey();
-  EXPECT_EQ(qoxSecKeyCachePassphrase(&other.key, passkey.data(), passkey.size(), true, 60, true),
+  EXPECT_EQ(qoxSecKeyCachePassphrase(other.key(), passkey.data(), passkey.size(), true, 60, true),
             kQOXErrOutOfMemory);
   ctx.setBudget(-1);
   EXPECT_EQ(ctx.liveSecure(), 1);
@@ -142,26 +139,30 @@ TEST_F(PassphraseCacheTest, FailedStoreKeepsTheOldEntryAndAddsNone) {
 
 TEST_F(PassphraseCacheTest, PasskeysAreCachedAsGiven) {
   std::string passkey = key.passkey();
-  ASSERT_EQ(qoxSecKeyUnlockWithCache(&key.key, passkey.data(), passkey.size(), true, 60, true),
+  ASSERT_EQ(qoxSecKeyUnlockWithCache(key.key(), passkey.data(), passkey.size(), true, 60, true),
             kQOXErrNoErr);
   EXPECT_EQ(FromCache(key), kQOXErrNoErr);
   // A zero length caches nothing.
-  FakeSecKey other{c(), 0x40, "x"};
-  EXPECT_EQ(qoxSecKeyCachePassphrase(&other.key, nullptr, 0, false, 60, true), kQOXErrNoErr);
+  LockedDSAKey other{c(), 0x40, "x"};
+  EXPECT_EQ(qoxSecKeyCachePassphrase(other.key(), nullptr, 0, false, 60, true), kQOXErrNoErr);
   EXPECT_EQ(FromCache(other), kQOXErrBadPassphrase);
 }
 
+// A key that unlocks but cannot name its lock (no real key does: a
+// stand-in).
 TEST_F(PassphraseCacheTest, UnconvertiblePassphraseUnlocksButCachesNothing) {
-  key.failLockingAlgorithm = true;
-  EXPECT_EQ(Unlock(key, "correct horse", 60), kQOXErrNoErr);
-  EXPECT_FALSE(key.locked);
+  FakeSecKey odd{c(), 0x60, "correct horse"};
+  odd.failLockingAlgorithm = true;
+  EXPECT_EQ(qoxSecKeyUnlockWithCache(&odd.key, "correct horse", 13, false, 60, true), kQOXErrNoErr);
+  EXPECT_FALSE(odd.locked);
   EXPECT_EQ(ctx.liveSecure(), 0);
-  EXPECT_EQ(FromCache(key), kQOXErrBadPassphrase);
+  odd.locked = true;
+  EXPECT_EQ(qoxSecKeyUnlockWithCache(&odd.key, nullptr, 0, false, 0, true), kQOXErrBadPassphrase);
 }
 
 TEST_F(PassphraseCacheTest, ExpiryKeepsLiveEntriesAndPurgeRemovesAll) {
-  FakeSecKey shortLived{c(), 0x40, "short"};
-  FakeSecKey longLived{c(), 0x70, "long"};
+  LockedDSAKey shortLived{c(), 0x40, "short"};
+  LockedDSAKey longLived{c(), 0x70, "long"};
   ASSERT_EQ(Unlock(shortLived, "short", 10), kQOXErrNoErr);
   ASSERT_EQ(Unlock(longLived, "long", 100, false), kQOXErrNoErr);
   ASSERT_EQ(Unlock(key, "correct horse", 50), kQOXErrNoErr);

@@ -1,9 +1,10 @@
 // Entry points with a run of option lists: refusals release the run, a run
 // holding a sentinel returns its recorded error without reaching the
 // operation, accepted runs reach the operation (the key database's or the
-// pipeline's stand-in, "not available") and the built list is freed, persistent lists survive. The counting
-// context in the fixture shows that nothing of a run is leaked or freed
-// twice on any path.
+// pipeline's stand-in, "not available") and the built list is freed,
+// persistent lists survive. The objects are those of a real key database.
+// The counting context in the fixture shows that nothing of a run is leaked
+// or freed twice on any path.
 #include "foundation/sdk/sdk_entry_points.h"
 
 #include <gtest/gtest.h>
@@ -17,27 +18,26 @@
 namespace {
 
 using toolkit_doubles::CountingContext;
-using toolkit_doubles::Fake;
-using toolkit_doubles::KeyDBDoubleScope;
-using toolkit_doubles::Kind;
+using toolkit_doubles::RealKeyDB;
 
 QOXOptionListRef Handle(intptr_t v) { return reinterpret_cast<QOXOptionListRef>(v); }
 const QOXOptionListRef kEnd = Handle(-1);
 
 class EntryPointsTest : public ::testing::Test {
  protected:
+  EntryPointsTest() { ctx.Rebase(); }
   void TearDown() override {
     EXPECT_EQ(ctx.livePlain(), 0) << "plain blocks leaked";
     EXPECT_EQ(ctx.liveSecure(), 0) << "secure blocks leaked";
   }
   QOXContext* c() { return ctx.get(); }
   CountingContext ctx;
-  KeyDBDoubleScope doubles;
-  Fake key{Kind::Key, ctx.get()};
-  Fake subKey{Kind::SubKey, ctx.get()};
-  Fake sig{Kind::Sig, ctx.get()};
-  Fake userID{Kind::UserID, ctx.get()};
-  Fake keySet{Kind::KeySet, ctx.get()};
+  RealKeyDB keys{ctx.get()};
+  QOXKeyDBObj* const key = keys.key();
+  QOXKeyDBObj* const subKey = keys.subKey();
+  QOXKeyDBObj* const sig = keys.sig();
+  QOXKeyDBObj* const userID = keys.userID();
+  QOXKeySet* const keySet = keys.set();
 };
 
 // One row per entry point: a call with good objects and one with a refused
@@ -54,7 +54,7 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
   void* outBuffer = nullptr;
   std::string longName(256, 'u');
   const uint8_t data[] = {1, 2, 3};
-  QOXKeyDBObj* k = key.obj();
+  QOXKeyDBObj* k = key;
   EntryCase cases[] = {
       {"encode", [&](auto a, auto b) { return QOXEncode(c(), a, b, kEnd); },
        [&](auto a, auto b) { return QOXEncode(nullptr, a, b, kEnd); }},
@@ -68,16 +68,16 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
        [&](auto a, auto b) { return QOXGenerateKey(c(), nullptr, a, b, kEnd); }},
       {"generate subkey", [&](auto a, auto b) { return QOXGenerateSubKey(c(), &out, a, b, kEnd); },
        [&](auto a, auto b) { return QOXGenerateSubKey(nullptr, &out, a, b, kEnd); }},
-      {"primary user ID", [&](auto a, auto b) { return QOXSetPrimaryUserID(userID.obj(), a, b, kEnd); },
+      {"primary user ID", [&](auto a, auto b) { return QOXSetPrimaryUserID(userID, a, b, kEnd); },
        [&](auto a, auto b) { return QOXSetPrimaryUserID(nullptr, a, b, kEnd); }},
       {"certify user ID",
-       [&](auto a, auto b) { return QOXCertifyUserID(userID.obj(), k, a, b, kEnd); },
-       [&](auto a, auto b) { return QOXCertifyUserID(userID.obj(), subKey.obj(), a, b, kEnd); }},
-      {"revoke sig", [&](auto a, auto b) { return QOXRevokeSig(sig.obj(), a, b, kEnd); },
+       [&](auto a, auto b) { return QOXCertifyUserID(userID, k, a, b, kEnd); },
+       [&](auto a, auto b) { return QOXCertifyUserID(userID, subKey, a, b, kEnd); }},
+      {"revoke sig", [&](auto a, auto b) { return QOXRevokeSig(sig, a, b, kEnd); },
        [&](auto a, auto b) { return QOXRevokeSig(k, a, b, kEnd); }},
       {"revoke key", [&](auto a, auto b) { return QOXRevoke(k, a, b, kEnd); },
-       [&](auto a, auto b) { return QOXRevoke(sig.obj(), a, b, kEnd); }},
-      {"revoke subkey", [&](auto a, auto b) { return QOXRevoke(subKey.obj(), a, b, kEnd); },
+       [&](auto a, auto b) { return QOXRevoke(sig, a, b, kEnd); }},
+      {"revoke subkey", [&](auto a, auto b) { return QOXRevoke(subKey, a, b, kEnd); },
        [&](auto a, auto b) { return QOXRevoke(nullptr, a, b, kEnd); }},
       {"add user ID 255", [&](auto a, auto b) { return QOXAddUserID(k, longName.c_str() + 1, a, b, kEnd); },
        [&](auto a, auto b) { return QOXAddUserID(k, longName.c_str(), a, b, kEnd); }},
@@ -87,12 +87,12 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
        [&](auto a, auto b) { return QOXCreateSelfSignedX509Certificate(k, &out, a, b, kEnd); },
        [&](auto a, auto b) { return QOXCreateSelfSignedX509Certificate(k, nullptr, a, b, kEnd); }},
       {"X.509",
-       [&](auto a, auto b) { return QOXCreateX509Certificate(sig.obj(), k, &out, a, b, kEnd); },
+       [&](auto a, auto b) { return QOXCreateX509Certificate(sig, k, &out, a, b, kEnd); },
        [&](auto a, auto b) { return QOXCreateX509Certificate(k, k, &out, a, b, kEnd); }},
-      {"change passphrase", [&](auto a, auto b) { return QOXChangePassphrase(subKey.obj(), a, b, kEnd); },
-       [&](auto a, auto b) { return QOXChangePassphrase(userID.obj(), a, b, kEnd); }},
+      {"change passphrase", [&](auto a, auto b) { return QOXChangePassphrase(subKey, a, b, kEnd); },
+       [&](auto a, auto b) { return QOXChangePassphrase(userID, a, b, kEnd); }},
       {"axiomatic", [&](auto a, auto b) { return QOXSetKeyAxiomatic(k, true, a, b, kEnd); },
-       [&](auto a, auto b) { return QOXSetKeyAxiomatic(subKey.obj(), true, a, b, kEnd); }},
+       [&](auto a, auto b) { return QOXSetKeyAxiomatic(subKey, true, a, b, kEnd); }},
       {"passkey buffer", [&](auto a, auto b) { return QOXGetPasskeyBuffer(k, &outBuffer, a, b, kEnd); },
        [&](auto a, auto b) { return QOXGetPasskeyBuffer(k, nullptr, a, b, kEnd); }},
       {"add key options", [&](auto a, auto b) { return QOXAddKeyOptions(k, a, b, kEnd); },
@@ -105,17 +105,17 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
   for (const EntryCase& e : cases) {
     SCOPED_TRACE(e.what);
     // Good objects: the operation is reached and answers "not available".
-    EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet.set())),
+    EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               kQOXErrFeatureNotAvailable);
     // A sentinel in the run: its error, nothing handed on.
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), Handle(-3)), kQOXErrBadParams);
     EXPECT_EQ(e.good(Handle(-2), QOXOCommentString(c(), "c")), kQOXErrOutOfMemory);
     // A refused object: -12000, the run still released.
-    EXPECT_EQ(e.refused(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet.set())),
+    EXPECT_EQ(e.refused(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               kQOXErrBadParams);
     EXPECT_EQ(ctx.livePlain(), 0);
     EXPECT_EQ(ctx.liveSecure(), 0);
-    EXPECT_EQ(keySet.refs(), 1);  // every reference an option took was given back
+    EXPECT_EQ(keys.setRefs(), 1);  // every reference an option took was given back
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(outDB, nullptr);
   }
@@ -127,8 +127,8 @@ TEST_F(EntryPointsTest, CountAndBooleanEntryPoints) {
   EXPECT_EQ(QOXGetKeyEntropyNeeded(c(), QOXOKeyGenFast(c(), true), kEnd),
             static_cast<uint32_t>(kQOXErrFeatureNotAvailable));
   EXPECT_FALSE(QOXPassphraseIsValid(nullptr, QOXOPassphrase(c(), "pw"), kEnd));
-  EXPECT_FALSE(QOXPassphraseIsValid(key.obj(), Handle(-2), kEnd));
-  EXPECT_FALSE(QOXPassphraseIsValid(key.obj(), QOXOPassphrase(c(), "pw"), kEnd));
+  EXPECT_FALSE(QOXPassphraseIsValid(key, Handle(-2), kEnd));
+  EXPECT_FALSE(QOXPassphraseIsValid(key, QOXOPassphrase(c(), "pw"), kEnd));
 }
 
 TEST_F(EntryPointsTest, PersistentListsInARunStayTheCallers) {

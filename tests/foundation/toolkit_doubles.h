@@ -1,8 +1,8 @@
 // Test helpers shared by the option, event, entry-point and passphrase-cache
 // tests: a context over a counting memory manager (so a test can show that
-// every block it caused was given back), and stand-ins for key-database
-// objects and secret keys, installed in the key-database table
-// (foundation/keydb_services.h) as the key database would register itself.
+// every block it caused was given back), real key databases with an object
+// of each kind, the locked DSA pair of the engine's tests as a real secret
+// key, and a secret-key stand-in for the one case no real key gives.
 #ifndef OSTRAK_TESTS_FOUNDATION_TOOLKIT_DOUBLES_H_
 #define OSTRAK_TESTS_FOUNDATION_TOOLKIT_DOUBLES_H_
 
@@ -11,16 +11,21 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <set>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "crypto/context_random.h"
+#include "crypto/pkalg.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
-#include "foundation/keydb_services.h"
-#include "tests/common/scoped_services.h"
 #include "foundation/memory_mgr.h"
-#include "crypto/pkalg.h"
+#include "keydb/key_db.h"
+#include "keydb/key_db_obj.h"
+#include "keydb/key_packet.h"
+#include "keydb/key_set.h"
+#include "keydb/packet_header.h"
 #include "tests/common/counting_memory_mgr.h"
 
 namespace toolkit_doubles {
@@ -52,6 +57,12 @@ class CountingContext {
   long liveSecure() const { return counts_.liveSecure() - baseSecure_; }
   // Secure blocks whose data was not zero when they were given back.
   long unwipedSecure() const { return counts_.dirtySecureFreed(); }
+  // Counts from now on: blocks made so far (a key database the test keeps
+  // for its whole run, say) are not reported as live.
+  void Rebase() {
+    basePlain_ = counts_.livePlain();
+    baseSecure_ = counts_.liveSecure();
+  }
   // Lets n more allocations succeed and refuses the rest; -1 lifts the limit.
   void setBudget(long n) { counts_.FailAfter(n); }
 
@@ -62,119 +73,129 @@ class CountingContext {
   long baseSecure_ = 0;
 };
 
-// --- Key-database stand-ins ---
+// --- Real key databases ---
 
-enum class Kind { Key, SubKey, Sig, UserID, KeySet, KeyDB };
-
-struct FakeObject {
-  Kind kind;
-  QOXContext* context;
-  int refs;
-};
-
-struct Registry {
-  std::mutex mu;  // guards objects
-  std::set<const void*> objects;
-};
-
-inline Registry& registry() {
-  static Registry r;
-  return r;
-}
-
-inline FakeObject* Live(const void* p, Kind kind) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mu);
-  if (r.objects.count(p) == 0) return nullptr;
-  auto* o = static_cast<FakeObject*>(const_cast<void*>(p));
-  return o->kind == kind ? o : nullptr;
-}
-
-// Registers a stand-in for as long as the holder lives.
-class Fake {
+// A real key database of the context (keydb/), with one object of each kind
+// the entry points and option constructors take (a key, its subkey, a user
+// ID and a signature on it, made by the key database's own makers) and a
+// key set made over it with one reference. Released when it goes.
+class RealKeyDB {
  public:
-  Fake(Kind kind, QOXContext* context, int refs = 1) : object_{kind, context, refs} {
-    std::lock_guard<std::mutex> lock(registry().mu);
-    registry().objects.insert(&object_);
+  explicit RealKeyDB(QOXContext* context) {
+    EXPECT_EQ(QOXNewKeyDB(context, &db_), kQOXErrNoErr);
+    const uint8_t keyID[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+    const uint8_t subKeyID[8] = {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x01};
+    key_ = qoxNewKeyObj(db_, nullptr, kQOXObjFlag_Key, 17, keyID);
+    subKey_ = qoxNewKeyObj(db_, key_, kQOXObjFlag_SubKey, 16, subKeyID);
+    userID_ = qoxNewKeyDBObj(db_, key_, kQOXObjFlag_UserID);
+    sig_ = qoxNewKeyDBObj(db_, userID_, kQOXObjFlag_Sig);
+    EXPECT_NE(sig_, nullptr);
+    EXPECT_NE(subKey_, nullptr);
+    EXPECT_EQ(QOXNewKeySet(db_, &set_), kQOXErrNoErr);
   }
-  ~Fake() {
-    std::lock_guard<std::mutex> lock(registry().mu);
-    registry().objects.erase(&object_);
+  ~RealKeyDB() {
+    EXPECT_EQ(QOXFreeKeySet(set_), kQOXErrNoErr);
+    EXPECT_EQ(QOXFreeKeyDB(db_), kQOXErrNoErr);
   }
-  Fake(const Fake&) = delete;
-  Fake& operator=(const Fake&) = delete;
+  RealKeyDB(const RealKeyDB&) = delete;
+  RealKeyDB& operator=(const RealKeyDB&) = delete;
 
-  QOXKeySet* set() { return reinterpret_cast<QOXKeySet*>(&object_); }
-  QOXKeyDB* db() { return reinterpret_cast<QOXKeyDB*>(&object_); }
-  QOXKeyDBObj* obj() { return reinterpret_cast<QOXKeyDBObj*>(&object_); }
-  int refs() const { return object_.refs; }
+  QOXKeyDB* db() const { return db_; }
+  QOXKeySet* set() const { return set_; }
+  QOXKeyDBObj* key() const { return key_; }
+  QOXKeyDBObj* subKey() const { return subKey_; }
+  QOXKeyDBObj* userID() const { return userID_; }
+  QOXKeyDBObj* sig() const { return sig_; }
+  int dbRefs() const { return db_->refCount; }
+  int setRefs() const { return set_->refCount; }
 
  private:
-  FakeObject object_;
+  QOXKeyDB* db_ = nullptr;
+  QOXKeySet* set_ = nullptr;
+  QOXKeyDBObj* key_ = nullptr;
+  QOXKeyDBObj* subKey_ = nullptr;
+  QOXKeyDBObj* userID_ = nullptr;
+  QOXKeyDBObj* sig_ = nullptr;
 };
 
-inline bool IsKind(const void* p, Kind k) { return Live(p, k) != nullptr; }
+// --- The locked DSA pair ---
 
-inline QOXError AddRef(void* p, Kind k) {
-  FakeObject* o = Live(p, k);
-  if (o == nullptr) return kQOXErrBadParams;
-  ++o->refs;
-  return kQOXErrNoErr;
-}
-
-inline QOXError DropRef(void* p, Kind k) {
-  FakeObject* o = Live(p, k);
-  if (o == nullptr) return kQOXErrBadParams;
-  --o->refs;
-  return kQOXErrNoErr;
-}
-
-inline QOXContext* ObjContext(QOXKeyDBObj* p) {
-  for (Kind k : {Kind::Key, Kind::SubKey, Kind::Sig, Kind::UserID})
-    if (FakeObject* o = Live(p, k)) return o->context;
-  return nullptr;
-}
-
-// The key-database double: every member of QOXKeyDBServices that these
-// tests reach answers for the fake objects above; the others keep what is in
-// force.
-inline void FillKeyDBDouble(QOXKeyDBServices& d) {
-  d.qoxKeyIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Key); };
-  d.qoxSubKeyIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::SubKey); };
-  d.qoxSigIsValid = [](const QOXKeyDBObj* p) { return IsKind(p, Kind::Sig); };
-  d.qoxKeyDBObjIsValid = [](const QOXKeyDBObj* p) { return ObjContext(const_cast<QOXKeyDBObj*>(p)) != nullptr; };
-  d.qoxKeySetIsValid = [](const QOXKeySet* p) { return IsKind(p, Kind::KeySet); };
-  d.qoxKeyDBIsValid = [](const QOXKeyDB* p) { return IsKind(p, Kind::KeyDB); };
-  d.QOXIncKeySetRefCount = [](QOXKeySet* p) { return AddRef(p, Kind::KeySet); };
-  d.QOXFreeKeySet = [](QOXKeySet* p) { return DropRef(p, Kind::KeySet); };
-  d.QOXIncKeyDBRefCount = [](QOXKeyDB* p) { return AddRef(p, Kind::KeyDB); };
-  d.QOXFreeKeyDB = [](QOXKeyDB* p) { return DropRef(p, Kind::KeyDB); };
-  d.QOXPeekKeyDBObjContext = [](QOXKeyDBObj* p) { return ObjContext(p); };
-  d.qoxObjectType = [](QOXKeyDBObj* p) { return IsKind(p, Kind::Key) ? kQOXKeyDBObjType_Key : 2; };
-  d.QOXCompareKeyIDs = [](const QOXKeyID* a, const QOXKeyID* b) {
-    int c = std::memcmp(a, b, sizeof(QOXKeyID));
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-  };
-  d.qoxNewKeyIDFromRawData = [](const uint8_t* bytes, uint8_t algorithm, size_t length, QOXKeyID* out) {
-    if (length != 4 && length != 8) return kQOXErrBadParams;
-    out->valid = 1;
-    out->length = static_cast<uint8_t>(length);
-    out->algorithm = algorithm;
-    std::memcpy(out->bytes, bytes, length);
-    return kQOXErrNoErr;
-  };
-}
-
-// Installs the key-database double for one test.
-class KeyDBDoubleScope {
+// The DSA secret key of the key database's fixture "bob"
+// (tests/keydb/data/bob.sec.pgp, unprotected as gpg exported it), locked
+// with a passphrase by the key's own lock operation (string-to-key kind 1,
+// the environment's cipher), as the engine's tests lock it. Its key ID is
+// the one the key database's parser gives the key packet, with the last
+// byte replaced by idByte so that several keys can be told apart.
+//
+// The key's own numbers live in a context of their own (numbers()), so
+// that the context whose passphrase cache it uses (key()->context, the one
+// given) sees only the cache's blocks.
+class LockedDSAKey {
  public:
-  KeyDBDoubleScope() { FillKeyDBDouble(services_.table()); }
+  LockedDSAKey(QOXContext* cacheContext, uint8_t idByte, std::string passphrase)
+      : passphrase_(std::move(passphrase)) {
+    EXPECT_EQ(QOXNewContext(kQOXAPIVersion, &numbers_), kQOXErrNoErr);
+    std::ifstream in(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/bob.sec.pgp", std::ios::binary);
+    std::vector<uint8_t> ring((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The first packet is the secret key: a two-byte old-form header.
+    EXPECT_GT(ring.size(), 3u);
+    const size_t length = 3 + (size_t{ring[1]} << 8 | ring[2]);
+    EXPECT_EQ(qoxPktTag(ring[0]), kQOXPktTag_SecretKey);
+    uint8_t algorithm = 0;
+    uint8_t keyID[8] = {};
+    EXPECT_EQ(qoxKeyParse(numbers_, ring.data(), length, &algorithm, keyID, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, true),
+              kQOXErrNoErr);
+    const size_t prefix = 3 + 6;  // header, then version, creation and algorithm
+    QOXError err = kQOXErrNoErr;
+    QOXSecKey* clear = qoxSecKeyFromBuf(numbers_, algorithm, ring.data() + prefix, length - prefix, 0, &err);
+    EXPECT_NE(clear, nullptr) << err;
+    EXPECT_EQ(clear->changeLock(clear, qoxContextGetEnvironment(numbers_), qoxContextGetDummyRandomContext(numbers_),
+                                passphrase_.data(), passphrase_.size(), 1),
+              kQOXErrNoErr);
+    std::vector<uint8_t> locked(clear->bufferLength(clear));
+    clear->toBuffer(clear, locked.data());
+    clear->destroy(clear);
+    key_ = qoxSecKeyFromBuf(numbers_, algorithm, locked.data(), locked.size(), 0, &err);
+    EXPECT_NE(key_, nullptr) << err;
+    EXPECT_EQ(key_->islocked(key_), 1);
+    keyID[7] = idByte;
+    std::memcpy(key_->keyID, keyID, sizeof keyID);
+    key_->context = cacheContext;
+  }
+  ~LockedDSAKey() {
+    key_->context = numbers_;
+    key_->destroy(key_);
+    QOXFreeContext(numbers_);
+  }
+  LockedDSAKey(const LockedDSAKey&) = delete;
+  LockedDSAKey& operator=(const LockedDSAKey&) = delete;
+
+  QOXSecKey* key() const { return key_; }
+  bool locked() const { return key_->islocked(key_) != 0; }
+  void Lock() { key_->lock(key_); }
+  // The passkey of the passphrase: what unlocking with the hashed flag takes.
+  std::string passkey() const {
+    const QOXCipherVTBL* cipher = nullptr;
+    size_t size = 0;
+    EXPECT_EQ(key_->lockingalgorithm(key_, &cipher, &size), kQOXErrNoErr);
+    std::string out(size, '\0');
+    EXPECT_EQ(key_->convertpassphrase(key_, qoxContextGetEnvironment(numbers_), passphrase_.data(),
+                                      passphrase_.size(), reinterpret_cast<uint8_t*>(out.data())),
+              kQOXErrNoErr);
+    return out;
+  }
+  size_t passkeySize() const { return passkey().size(); }
 
  private:
-  ostrak_test::ScopedServices<QOXKeyDBServices> services_{qoxKeyDBServices, qoxRegisterKeyDBServices};
+  std::string passphrase_;
+  QOXContext* numbers_ = nullptr;
+  QOXSecKey* key_ = nullptr;
 };
 
 // --- Secret-key stand-in ---
+// For the one case no real key gives: a key that unlocks but cannot name
+// its lock, so that its passphrase cannot be converted for the cache.
 // The passkey of a passphrase is the passphrase's bytes, each XORed with
 // 0x5A, padded with 0x5A to kPasskeySize. unlock takes the right passphrase
 // or its passkey. The key object is the first member (no virtuals, no base),

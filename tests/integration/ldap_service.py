@@ -399,6 +399,45 @@ class Requests(ServiceTest):
         c.unbind()
 
 
+    def test_clients_connecting_together_are_all_served(self):
+        # 100 ldap3 clients (its default socket) connect at the same moment:
+        # a short listen queue dropped the handshakes beyond it.
+        count = 100
+        barrier = threading.Barrier(count)
+        served, errors = [], []
+
+        def client(i):
+            try:
+                barrier.wait(60)
+                c = self.d.connection()
+                if c.bind() and c.search("CN=QOXSERVERINFO", "(objectclass=*)", search_scope=ldap3.BASE,
+                                         attributes=["software"]):
+                    served.append(i)
+                else:
+                    errors.append((i, c.result))
+                c.unbind()
+            except Exception as e:  # noqa: BLE001
+                errors.append((i, repr(e)))
+
+        threads = [threading.Thread(target=client, args=(i,)) for i in range(count)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(120)
+        self.assertEqual(errors, [])
+        self.assertEqual(sorted(served), list(range(count)))
+
+    def test_listen_queue_is_the_kernels_largest(self):
+        # ss shows a listening socket's queue length as its Send-Q; the
+        # kernel caps the asked SOMAXCONN at net.core.somaxconn.
+        with open("/proc/sys/net/core/somaxconn") as f:
+            cap = int(f.read())
+        out = subprocess.run(["ss", "-ltnH", "sport = :%d" % self.d.port], capture_output=True, text=True,
+                             check=True).stdout.split()
+        self.assertGreaterEqual(len(out), 3, out)
+        self.assertEqual(int(out[2]), min(socket.SOMAXCONN, cap))
+
+
 class NoReconstruction(ServiceTest):
     extra = "AcceptReconstructionData no\n"
 

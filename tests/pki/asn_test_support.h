@@ -26,6 +26,13 @@ Bytes Header(uint8_t tag, uint32_t length);
 // A whole element: tag, length and content.
 Bytes Tlv(uint8_t tag, const Bytes& content);
 
+// DER rewritten as BER: constructed elements with indefinite lengths (or
+// definite ones, re-counted), OCTET STRINGs and UTCTimes split into
+// constructed segments, BIT STRINGs into two segments. ANY values keep
+// what they hold, so the fixtures this rewrites carry no constructed
+// element inside an ANY.
+Bytes Berize(const Bytes& der, bool indefinite);
+
 // A codec context whose memory manager allocates through
 // ostrak_test::CountingMemoryMgr (QOXNewData / QOXReallocData / QOXFreeData),
 // as a manager over the toolkit's memory does.
@@ -52,6 +59,28 @@ class CountingContext {
 // The files of tests/pki/data/corpus, by name ("cert_rsa.der" ...).
 Bytes CorpusFile(const std::string& name);
 std::vector<std::string> CorpusNames();
+// The files of tests/pki/data/pkcs (tests/pki/data/make_pkcs_corpus.sh).
+Bytes PkcsFile(const std::string& name);
+std::string PkcsPath(const std::string& name);
+
+// Runs a shell command, collecting its standard output; false when it
+// cannot run or exits non-zero.
+bool RunCommand(const std::string& cmd, std::string* out);
+
+// A temporary directory, removed with its files when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const Bytes& data) const;
+  Bytes Read(const std::string& name) const;
+
+ private:
+  std::string dir_;
+};
 
 // Collects encodings and, on Check(), has `openssl asn1parse -inform DER`
 // read each of them (one process for the batch). Returns the labels of those

@@ -1,6 +1,8 @@
 // Helpers of the codec tests (asn_test_support.h).
 #include "tests/pki/asn_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+
+#include "foundation/byte_cursor.h"
 
 namespace pkitest {
 
@@ -102,6 +106,14 @@ Bytes CorpusFile(const std::string& name) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::string PkcsPath(const std::string& name) { return std::string(OSTRAK_TEST_DATA) + "/pkcs/" + name; }
+
+Bytes PkcsFile(const std::string& name) {
+  std::ifstream in(PkcsPath(name), std::ios::binary);
+  if (!in) throw std::runtime_error("missing PKCS corpus file " + name);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::vector<std::string> CorpusNames() {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(std::string(OSTRAK_TEST_DATA) + "/corpus"))
@@ -112,9 +124,53 @@ std::vector<std::string> CorpusNames() {
 
 namespace {
 
-// Runs a shell command and returns its standard output; false when it
-// cannot run or exits non-zero.
-bool Run(const std::string& cmd, std::string* out) {
+// DER rewritten as BER: constructed elements with indefinite lengths (or
+// definite ones, re-counted), OCTET STRINGs and UTCTimes split into
+// constructed segments, BIT STRINGs into two segments. ANY values keep
+// what they hold, so the fixtures this rewrites carry no constructed
+// element inside an ANY.
+Bytes Berize(ostrak::ByteCursor in, bool indefinite) {
+  Bytes out;
+  auto wrap = [&](uint8_t tag, const Bytes& inner) {
+    Bytes w = indefinite ? Concat({Bytes{tag, 0x80}, inner, Bytes{0, 0}}) : Tlv(tag, inner);
+    out.insert(out.end(), w.begin(), w.end());
+  };
+  while (!in.empty()) {
+    uint8_t tag = 0, first = 0;
+    uint64_t length = 0;
+    EXPECT_TRUE(in.get_u8(&tag) && in.get_u8(&first));
+    length = first;
+    if ((first & 0x80) && !in.get_be(first & 0x7F, &length)) ADD_FAILURE() << "fixture is not DER";
+    ostrak::ByteCursor content;
+    if (!in.get_sub(static_cast<size_t>(length), &content)) {
+      ADD_FAILURE() << "fixture is not DER";
+      return out;
+    }
+    Bytes bytes(content.data(), content.data() + content.remaining());
+    if (tag & kPKIConstructed) {
+      wrap(tag, Berize(content, indefinite));
+    } else if (tag == kPKITagOctetString || tag == kPKITagUTCTime) {
+      Bytes segments;
+      for (size_t at = 0; at < bytes.size(); at += 3)
+        segments = Concat({segments, Tlv(tag, Bytes(bytes.begin() + at, bytes.begin() + std::min(at + 3, bytes.size())))});
+      wrap(tag | kPKIConstructed, segments);
+    } else if (tag == kPKITagBitString && bytes.size() >= 3) {
+      size_t half = 1 + (bytes.size() - 1) / 2;
+      Bytes head = Concat({Bytes{0}, Bytes(bytes.begin() + 1, bytes.begin() + half)});
+      Bytes tail = Concat({Bytes{bytes[0]}, Bytes(bytes.begin() + half, bytes.end())});
+      wrap(tag | kPKIConstructed, Concat({Tlv(tag, head), Tlv(tag, tail)}));
+    } else {
+      out = Concat({out, pkitest::Header(tag, static_cast<uint32_t>(length)), bytes});
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+Bytes Berize(const Bytes& der, bool indefinite) { return Berize(ostrak::ByteCursor(der.data(), der.size()), indefinite); }
+
+bool RunCommand(const std::string& cmd, std::string* out) {
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) throw std::runtime_error("popen");
   char buf[4096];
@@ -123,7 +179,23 @@ bool Run(const std::string& cmd, std::string* out) {
   return pclose(p) == 0;
 }
 
-}  // namespace
+TempDir::TempDir() {
+  char dir[] = "/tmp/ostrak_pki.XXXXXX";
+  if (mkdtemp(dir) == nullptr) throw std::runtime_error("mkdtemp");
+  dir_ = dir;
+}
+
+TempDir::~TempDir() { std::filesystem::remove_all(dir_); }
+
+void TempDir::Write(const std::string& name, const Bytes& data) const {
+  std::ofstream(Path(name), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes TempDir::Read(const std::string& name) const {
+  std::ifstream in(Path(name), std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 std::vector<std::string> Asn1ParseBatch::Check() const {
   std::vector<std::string> refused;
@@ -145,7 +217,7 @@ std::vector<std::string> Asn1ParseBatch::Check() const {
     }
   }
   std::string offsets;
-  bool ok = Run("openssl asn1parse -inform DER -in " + d + "/all 2>/dev/null | grep -a ':d=0 ' | cut -d: -f1 | tr -d ' '",
+  bool ok = RunCommand("openssl asn1parse -inform DER -in " + d + "/all 2>/dev/null | grep -a ':d=0 ' | cut -d: -f1 | tr -d ' '",
                 &offsets) &&
             offsets == expected;
   if (!ok) {
@@ -155,7 +227,7 @@ std::vector<std::string> Asn1ParseBatch::Check() const {
       f.write(reinterpret_cast<const char*>(items_[i].der.data()), static_cast<std::streamsize>(items_[i].der.size()));
       f.close();
       std::string ignored;
-      if (!Run("openssl asn1parse -inform DER -in " + d + "/one >/dev/null 2>&1", &ignored))
+      if (!RunCommand("openssl asn1parse -inform DER -in " + d + "/one >/dev/null 2>&1", &ignored))
         refused.push_back(items_[i].label);
     }
     if (refused.empty()) refused.push_back("(the encodings run into each other)");

@@ -22,6 +22,7 @@ namespace {
 
 using cert_asn_codecs::Codec;
 using cert_asn_codecs::CodecNamed;
+using pkitest::Berize;
 using pkitest::Bytes;
 using pkitest::Concat;
 using pkitest::Hex;
@@ -33,50 +34,6 @@ std::string HexNoBlanks(const uint8_t* p, uint32_t n) {
   std::erase(s, ' ');
   return s;
 }
-
-// DER rewritten as BER: constructed elements with indefinite lengths (or
-// definite ones, re-counted), OCTET STRINGs and UTCTimes split into
-// constructed segments, BIT STRINGs into two segments. ANY values keep
-// what they hold, so the fixtures this rewrites carry no constructed
-// element inside an ANY.
-Bytes Berize(ostrak::ByteCursor in, bool indefinite) {
-  Bytes out;
-  auto wrap = [&](uint8_t tag, const Bytes& inner) {
-    Bytes w = indefinite ? Concat({Bytes{tag, 0x80}, inner, Bytes{0, 0}}) : Tlv(tag, inner);
-    out.insert(out.end(), w.begin(), w.end());
-  };
-  while (!in.empty()) {
-    uint8_t tag = 0, first = 0;
-    uint64_t length = 0;
-    EXPECT_TRUE(in.get_u8(&tag) && in.get_u8(&first));
-    length = first;
-    if ((first & 0x80) && !in.get_be(first & 0x7F, &length)) ADD_FAILURE() << "fixture is not DER";
-    ostrak::ByteCursor content;
-    if (!in.get_sub(static_cast<size_t>(length), &content)) {
-      ADD_FAILURE() << "fixture is not DER";
-      return out;
-    }
-    Bytes bytes(content.data(), content.data() + content.remaining());
-    if (tag & kPKIConstructed) {
-      wrap(tag, Berize(content, indefinite));
-    } else if (tag == kPKITagOctetString || tag == kPKITagUTCTime) {
-      Bytes segments;
-      for (size_t at = 0; at < bytes.size(); at += 3)
-        segments = Concat({segments, Tlv(tag, Bytes(bytes.begin() + at, bytes.begin() + std::min(at + 3, bytes.size())))});
-      wrap(tag | kPKIConstructed, segments);
-    } else if (tag == kPKITagBitString && bytes.size() >= 3) {
-      size_t half = 1 + (bytes.size() - 1) / 2;
-      Bytes head = Concat({Bytes{0}, Bytes(bytes.begin() + 1, bytes.begin() + half)});
-      Bytes tail = Concat({Bytes{bytes[0]}, Bytes(bytes.begin() + half, bytes.end())});
-      wrap(tag | kPKIConstructed, Concat({Tlv(tag, head), Tlv(tag, tail)}));
-    } else {
-      out = Concat({out, pkitest::Header(tag, static_cast<uint32_t>(length)), bytes});
-    }
-  }
-  return out;
-}
-
-Bytes Berize(const Bytes& der, bool indefinite) { return Berize(ostrak::ByteCursor(der.data(), der.size()), indefinite); }
 
 class CertAsn : public ::testing::Test {
  protected:

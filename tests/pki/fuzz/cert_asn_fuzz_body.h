@@ -44,11 +44,9 @@ inline bool Encode(const cert_asn_codecs::Codec& c, PKICONTEXT* ctx, void* rec, 
   return true;
 }
 
-inline void Run(PKICONTEXT* ctx, const uint8_t* data, size_t size) {
-  if (size < 1 || size > UINT32_MAX) return;
-  const cert_asn_codecs::Codec& c = cert_asn_codecs::kCodecs[data[0] % cert_asn_codecs::kCodecCount];
-  const uint8_t* in = data + 1;
-  const uint32_t length = static_cast<uint32_t>(size - 1);
+// One input of one codec (the PKCS modules' target runs its types
+// through this too).
+inline void RunCodec(const cert_asn_codecs::Codec& c, PKICONTEXT* ctx, const uint8_t* in, uint32_t length) {
   // A copy of exactly the input, so that a read past it is caught.
   std::vector<uint8_t> input(in, in + length);
   void* rec = nullptr;
@@ -75,6 +73,12 @@ inline void Run(PKICONTEXT* ctx, const uint8_t* data, size_t size) {
     c.free(ctx, again);
   }
   Check(der == previous);
+}
+
+inline void Run(PKICONTEXT* ctx, const uint8_t* data, size_t size) {
+  if (size < 1 || size > UINT32_MAX) return;
+  const cert_asn_codecs::Codec& c = cert_asn_codecs::kCodecs[data[0] % cert_asn_codecs::kCodecCount];
+  RunCodec(c, ctx, data + 1, static_cast<uint32_t>(size - 1));
 }
 
 }  // namespace cert_asn_fuzz

@@ -1,0 +1,185 @@
+// The container: making, references, destruction, counting, removal and the
+// last-error fields.
+#include "keydb/key_db.h"
+
+#include <cstring>
+
+#include "foundation/context.h"
+#include "foundation/sdk_errors.h"
+#include "keydb/handle_magic.h"
+#include "keydb/key_db_obj.h"
+#include "keydb/key_set.h"
+
+namespace {
+
+// Unlinks the database from its context's list.
+void Unlink(QOXKeyDB* db) {
+  QOXContext* context = db->context;
+  if (qoxContextGetFirstKeyDB(context) == db) {
+    qoxContextSetFirstKeyDB(context, db->next);
+    return;
+  }
+  for (QOXKeyDB* d = qoxContextGetFirstKeyDB(context); d != nullptr; d = d->next) {
+    if (d->next == db) {
+      d->next = db->next;
+      return;
+    }
+  }
+}
+
+// Closes a ring file: its QOXFile when made, else its bare stream.
+void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& spec) {
+  if (file != nullptr) {
+    file->close(file);
+  } else if (stream != nullptr) {
+    std::fclose(stream);
+  }
+  file = nullptr;
+  stream = nullptr;
+  if (spec != nullptr) PFLFreeFileSpec(spec);
+  spec = nullptr;
+}
+
+// The last reference: everything the database owns goes, then the record.
+void Destroy(QOXKeyDB* db) {
+  CloseRing(db->publicFile, db->publicStream, db->publicSpec);
+  CloseRing(db->privateFile, db->privateStream, db->privateSpec);
+  // Newest first; the root set is on the chain too.
+  while (db->firstSet != nullptr) qoxFreeKeySet(db->firstSet, true);
+  db->rootSet = nullptr;
+  memPoolEmpty(&db->objectPool);
+  memPoolEmpty(&db->trustPathPool);
+  if (db->idTree != nullptr) QOXDisposeBinaryTree(db->idTree);
+  Unlink(db);
+  QOXContext* context = db->context;
+  for (KeyDBNotification* n = db->notifications; n != nullptr;) {
+    KeyDBNotification* next = n->next;
+    qoxContextMemFree(context, n);
+    n = next;
+  }
+  std::memset(static_cast<void*>(db), 0, sizeof *db);
+  qoxContextMemFree(context, db);
+}
+
+// Real user IDs of the key above a user ID.
+int RealUserIDs(QOXKeyDBObj* key) {
+  int count = 0;
+  for (QOXKeyDBObj* c = key->child; c != nullptr; c = c->next) {
+    if (qoxKeyDBObjIsReal(c) && qoxObjectType(c) == kQOXKeyDBObjType_UserID) ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+// --- Fields ---
+
+bool qoxKeyDBIsValid(const QOXKeyDB* db) { return db != nullptr && qoxHasMagic(db->magic, kQOXKeyDBMagic); }
+bool qoxKeyDBIsDirty(const QOXKeyDB* db) { return db->dirty != 0; }
+QOXKeySet* qoxKeyDBPeekRootSet(const QOXKeyDB* db) { return db->rootSet; }
+QOXError qoxKeyDBError(const QOXKeyDB* db) { return db != nullptr ? db->lastError : kQOXErrBadParams; }
+void qoxKeyDBSetError(QOXKeyDB* db, QOXError error) {
+  if (db != nullptr) db->lastError = error;
+}
+QOXKeyDB* qoxKeyDBNextKeyDB(const QOXKeyDB* db) { return db->next; }
+bool qoxFrontEndKeyDB(const QOXKeyDB* db) { return db != nullptr && db->backendID != 0; }
+
+// --- Making and references ---
+
+QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB) {
+  *outKeyDB = nullptr;
+  auto* db = static_cast<QOXKeyDB*>(qoxContextMemAlloc(context, sizeof(QOXKeyDB), kQOXMemoryMgrFlags_Clear));
+  if (db == nullptr) return kQOXErrOutOfMemory;
+  std::memset(static_cast<void*>(db), 0, sizeof *db);
+  qoxSetMagic(db->magic, kQOXKeyDBMagic);
+  db->context = context;
+  db->refCount = 1;
+  memPoolInit(context, &db->objectPool);
+  memPoolInit(context, &db->trustPathPool);
+  // Linked first, so that a failure below is undone by the one destroyer.
+  db->next = qoxContextGetFirstKeyDB(context);
+  qoxContextSetFirstKeyDB(context, db);
+  if (QOXNewBinaryTree(QOXPeekContextMemoryMgr(context), &db->idTree) != kQOXErrNoErr ||
+      qoxRootSet(db) == nullptr) {
+    Destroy(db);
+    return kQOXErrOutOfMemory;
+  }
+  *outKeyDB = db;
+  return kQOXErrNoErr;
+}
+
+QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB) {
+  if (outKeyDB == nullptr) return kQOXErrBadParams;
+  *outKeyDB = nullptr;
+  if (!qoxContextIsValid(context)) return kQOXErrBadParams;
+  if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
+  return qoxNewKeyDB_internal(context, outKeyDB);
+}
+
+void qoxKeyDBDestroy_internal(QOXKeyDB* db) {
+  if (db->refCount > 1) {
+    --db->refCount;
+    return;
+  }
+  Destroy(db);
+}
+
+QOXError QOXFreeKeyDB(QOXKeyDB* db) {
+  if (!qoxKeyDBIsValid(db)) return kQOXErrBadParams;
+  if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
+  qoxKeyDBDestroy_internal(db);
+  return kQOXErrNoErr;
+}
+
+QOXError QOXIncKeyDBRefCount(QOXKeyDB* db) {
+  if (!qoxKeyDBIsValid(db)) return kQOXErrBadParams;
+  if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
+  ++db->refCount;
+  return kQOXErrNoErr;
+}
+
+bool QOXKeyDBIsMutable(QOXKeyDB* db) {
+  if (!qoxKeyDBIsValid(db) || qoxEnterFunction() != kQOXErrNoErr) return false;
+  return db->isMutable != 0;
+}
+
+QOXError QOXCountKeysInKeyDB(QOXKeyDB* db, uint32_t* outCount) {
+  if (outCount == nullptr) return kQOXErrBadParams;
+  *outCount = 0;
+  if (!qoxKeyDBIsValid(db)) return kQOXErrBadParams;
+  if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
+  uint32_t count = 0;
+  for (QOXKeyDBObj* k = db->firstKey; k != nullptr; k = k->next) {
+    if (qoxKeyDBObjIsReal(k)) ++count;
+  }
+  *outCount = count;
+  return kQOXErrNoErr;
+}
+
+QOXKeySet* QOXPeekKeyDBRootKeySet(QOXKeyDB* db) {
+  if (!qoxKeyDBIsValid(db) || qoxEnterFunction() != kQOXErrNoErr) return nullptr;
+  return db->rootSet;
+}
+
+// --- Changes ---
+
+QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object) {
+  if (qoxObjectType(object) == kQOXKeyDBObjType_UserID && RealUserIDs(qoxObjTopKey(object)) < 2)
+    return kQOXErrBadParams;
+  qoxMarkKeyDBObjectDeleted(object);
+  db->dirty = 1;
+  return kQOXErrNoErr;
+}
+
+QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object) {
+  if (!qoxKeyDBObjIsValid(object) || !qoxKeyDBObjIsReal(object)) return kQOXErrBadParams;
+  return qoxKeyDBRemoveObject_internal(db, object);
+}
+
+void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
+  db->dirty = 1;
+  // Key lists (ordered views of a set) would be re-sorted here; this library
+  // makes no key list, so a set's firstList is always null and updateLists
+  // finds nothing to update.
+  (void)updateLists;
+}

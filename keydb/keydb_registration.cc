@@ -1,0 +1,29 @@
+#include "keydb/keydb_registration.h"
+
+#include "foundation/keydb_services.h"
+#include "keydb/key_db.h"
+#include "keydb/key_db_obj.h"
+#include "keydb/key_id.h"
+#include "keydb/key_set.h"
+
+void qoxKeyDBRegister() {
+  static QOXKeyDBServices table;
+  table = qoxKeyDBServices();
+  table.qoxKeyIsValid = qoxKeyIsValid;
+  table.qoxSubKeyIsValid = qoxSubKeyIsValid;
+  table.qoxSigIsValid = qoxSigIsValid;
+  table.qoxKeyDBObjIsValid = qoxKeyDBObjIsValid;
+  table.qoxKeySetIsValid = qoxKeySetIsValid;
+  table.qoxKeyDBIsValid = qoxKeyDBIsValid;
+  table.QOXIncKeySetRefCount = QOXIncKeySetRefCount;
+  table.QOXFreeKeySet = QOXFreeKeySet;
+  table.QOXIncKeyDBRefCount = QOXIncKeyDBRefCount;
+  table.QOXFreeKeyDB = QOXFreeKeyDB;
+  table.QOXPeekKeyDBObjContext = QOXPeekKeyDBObjContext;
+  table.qoxObjectType = qoxObjectType;
+  table.QOXNewKeySet = QOXNewKeySet;
+  table.QOXPeekKeySetKeyDB = QOXPeekKeySetKeyDB;
+  table.QOXCompareKeyIDs = QOXCompareKeyIDs;
+  table.qoxNewKeyIDFromRawData = qoxNewKeyIDFromRawData;
+  qoxRegisterKeyDBServices(&table);
+}

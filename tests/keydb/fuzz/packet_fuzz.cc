@@ -1,0 +1,20 @@
+// Fuzz target for the key database's packet readers (ostrak_fuzz_target in
+// tests/keydb/CMakeLists.txt): every build runs it over fuzz/corpus/packets;
+// with clang and -DOSTRAK_FUZZ=ON it is also a libFuzzer program, run as
+//   build-fuzz/tests/keydb/keydb_packet_fuzz -max_total_time=300 <a copy of fuzz/corpus/packets>
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/context.h"
+#include "foundation/core/start_up.h"
+#include "tests/keydb/fuzz/packet_fuzz_body.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static QOXContext* context = [] {
+    QOXContext* c = nullptr;
+    if (QOXsdkInit(kQOXsdkInitNoBackEnd) == 0) QOXNewContext(kQOXAPIVersion, &c);
+    return c;
+  }();
+  if (context != nullptr) packet_fuzz::Run(context, data, size);
+  return 0;
+}
