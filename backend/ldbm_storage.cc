@@ -54,10 +54,8 @@ DBT Clean(const Datum& d) {
 
 uint32_t CurrentServerTime() {
   if (g == nullptr) return static_cast<uint32_t>(time(nullptr));
-  QOXMutexLock(&g->mutexCurrentTime);
-  uint32_t now = g->currentTime;
-  QOXMutexUnlock(&g->mutexCurrentTime);
-  return now;
+  QOXMutexGuard guard(&g->mutexCurrentTime);
+  return g->currentTime;
 }
 
 void CloseSlotFile(DbCacheSlot* slot) {

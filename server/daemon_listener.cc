@@ -194,7 +194,8 @@ void ShutdownConnections() {
 
 int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
   *descriptor = -1;
-  int s = QOXOpenSocket(AF_INET, SOCK_STREAM, 0);
+  ostrak::ScopedDescriptor owner(QOXOpenSocket(AF_INET, SOCK_STREAM, 0));
+  const int s = owner.get();
   if (s < 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Creating socket failed with error %d (%s)", err);
@@ -204,7 +205,6 @@ int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
   if (QOXSetSocketOptions(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Setting socket option failed with error %d (%s)", err);
-    close(s);
     return err;
   }
   struct sockaddr_in addr {};
@@ -218,7 +218,6 @@ int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
     LogError(kLogError,
              "Binding to port %hu failed with error %d (%s)\nAnother server may already be running on that port.\n",
              static_cast<unsigned short>(port), err, text);
-    close(s);
     return err;
   }
   // The kernel's largest queue: a short one drops the handshakes of clients
@@ -226,10 +225,9 @@ int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
   if (QOXListen(s, SOMAXCONN) != 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Listening on socket failed with error %d (%s)", err);
-    close(s);
     return err;
   }
-  *descriptor = s;
+  *descriptor = owner.release();
   return 0;
 }
 

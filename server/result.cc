@@ -26,10 +26,7 @@
 
 namespace {
 
-struct BerDeleter {
-  void operator()(QOXberElement* e) const { QOXFreeBERElement(e); }
-};
-using BerPtr = std::unique_ptr<QOXberElement, BerDeleter>;
+using BerPtr = ostrak::UniquePtr<QOXberElement>;
 
 struct FixedText {
   int result;

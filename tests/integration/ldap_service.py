@@ -260,8 +260,9 @@ class Requests(ServiceTest):
                                    "currenttime", "starttime", "nbackends"])
         self.assertEqual(m["version"], ["QOX Keyserver 1.0"])
         self.assertEqual(m["currentconnections"], ["1"])
-        # slot : start time (UTC) : operations initiated : completed : DN
-        conn = re.fullmatch(r"(\d+) : (\d{14})Z : (\d+) : (\d+) : NULLDN", m["connection"][0])
+        # slot : start time (UTC) : operations initiated : completed : DN :
+        # read and write waiter flags (neither set: the value ends " : ")
+        conn = re.fullmatch(r"(\d+) : (\d{14})Z : (\d+) : (\d+) : NULLDN : ", m["connection"][0])
         self.assertIsNotNone(conn, m["connection"])
         started = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(time.time())))
         self.assertLessEqual(abs(int(conn.group(2)) - int(started)), 100)
