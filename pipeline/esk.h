@@ -1,5 +1,6 @@
 // Encrypted session keys: the conventional-ESK module that writes
-// symmetric-key ESK packets (RFC 2440 section 5.3), and the ESK list that
+// symmetric-key ESK packets (RFC 2440 section 5.3), the PKE module that
+// writes public-key ESK packets (section 5.1), and the ESK list that
 // collects the ESK packets of a message being read.
 //
 // The conventional-ESK module is a join (pipeline/generic_modules.h) at the
@@ -9,6 +10,14 @@
 // With a session key, each packet carries it (its algorithm byte and key)
 // encrypted in CFB mode with the key that the packet's string-to-key makes
 // of the passphrase; without, the string-to-key's key is the session key.
+//
+// The PKE module ("PKE Module") sits at the head slot in front of a join
+// whose first input holds one public-key ESK packet per recipient key
+// (qoxPkeAddKey), so they leave ahead of the data written into the module.
+// It keeps a copy of the session key (its algorithm byte and key) in
+// secure memory until the first data write, which wipes and frees it: keys
+// are added before any data. The keys are encrypted by the key database's
+// qoxKeyEncrypt (pipeline/keydb_services.h).
 //
 // ESK list: QOXPktList nodes (crypto/pkt_list.h) whose type word is the
 // kind: 0 an empty symmetric-key ESK (the passphrase alone gives the key), 1
@@ -27,6 +36,7 @@
 #include "pipeline/pipeline.h"
 
 struct QOXEnv;
+struct QOXKeyDBObj;
 struct QOXKeyID;
 struct QOXPktList;
 struct QOXStringToKey;
@@ -59,6 +69,23 @@ QOXPipeline** qoxConvModCreate(QOXContext* context, QOXPipeline** slot, uint32_t
                                const QOXFifoDesc* fifoDesc, QOXStringToKey* defaultS2K, const QOXConvKey* list,
                                uint32_t cipherAlgorithm, const uint8_t* sessionKey);
 
+// The PKE module at *slot, in front of a join over the byte FIFO that takes
+// what the slot held as its tail; returns the join's tail slot, or null
+// (null slot or session key, memory; the slot keeps what it held).
+QOXPipeline** qoxPkeCreate(QOXContext* context, QOXPipeline** slot, uint32_t version, const uint8_t* sessionKey,
+                           size_t sessionKeyLength);
+// Adds a public-key ESK packet for key: old-format header 0x85 with a
+// two-byte length for a version below 4, else new-format 0xC1 with a one-
+// or two-byte length. makePke's errors; -12000 for a module that is not a
+// PKE module or has passed data on already; -11999 for memory.
+QOXError qoxPkeAddKey(QOXPipeline* pke, QOXKeyDBObj* key);
+// One public-key ESK body: version 3, the key's 8-byte key ID, its
+// algorithm, the session key encrypted (the MPIs). *outBody is a block of
+// the context's memory the caller frees with qoxContextMemFree. Errors:
+// those of qoxKeyID8 and qoxKeyEncrypt, -11999 for memory.
+QOXError makePke(QOXContext* context, QOXKeyDBObj* key, const uint8_t* sessionKey, size_t sessionKeyLength,
+                 uint32_t version, uint8_t** outBody, size_t* outLength);
+
 // Checks an ESK body and appends it at the end of the list (annotation
 // kQOXAnnSKCipherESK or kQOXAnnPKCipherESK). Symmetric: empty is kind 0,
 // shorter than 3 bytes -11409, a version other than 4 -11408, an unknown
@@ -75,6 +102,14 @@ QOXError qoxEskAdd(QOXContext* context, QOXPktList** head, uint32_t annotation, 
 // hash, the string-to-key's error, -12000 for another kind or a short out.
 int32_t qoxEskConvDecrypt(const QOXPktList* esk, QOXEnv* env, const char* passphrase, size_t passphraseLength,
                           uint8_t* out, size_t outSize);
+
+// The session key of a public-key ESK, decrypted with key (unlocked with
+// the passphrase, hashed or not, or the passphrase cache), into out
+// (outSize bytes, at least qoxEskMaxKeySize): its algorithm byte and key.
+// Returns the length, or a negative error: qoxKeyDecrypt's, -12000 for
+// another kind, a missing key or a short out.
+int32_t qoxEskPKdecrypt(const QOXPktList* esk, QOXKeyDBObj* key, const char* passphrase, size_t passphraseLength,
+                        bool hashed, uint32_t cacheTimeOut, bool cacheGlobally, uint8_t* out, size_t outSize);
 
 // kind >> 8: kQOXEskTypeSymmetric or kQOXEskTypePublicKey.
 uint32_t qoxEskType(const QOXPktList* esk);

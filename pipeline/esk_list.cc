@@ -1,6 +1,7 @@
 // The ESK list: checking, storing and opening the encrypted session keys of
 // a message being read.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "crypto/cfb.h"
@@ -15,6 +16,7 @@
 #include "foundation/sdk_errors.h"
 #include "keydb/key_id.h"
 #include "pipeline/esk.h"
+#include "pipeline/keydb_services.h"
 #include "pipeline/scoped_crypto.h"
 
 using qox_pipeline::CFBPtr;
@@ -153,6 +155,33 @@ int32_t qoxEskConvDecrypt(const QOXPktList* esk, QOXEnv* env, const char* passph
     return DecryptConventional(context, esk, passphrase, passphraseLength, out, outSize);
   }
   return kQOXErrBadParams;
+}
+
+int32_t qoxEskPKdecrypt(const QOXPktList* esk, QOXKeyDBObj* key, const char* passphrase, size_t passphraseLength,
+                        bool hashed, uint32_t cacheTimeOut, bool cacheGlobally, uint8_t* out, size_t outSize) {
+  if (esk == nullptr || key == nullptr || out == nullptr || qoxEskType(esk) != kQOXEskTypePublicKey ||
+      esk->length < kPKESKFixed) {
+    return kQOXErrBadParams;
+  }
+  uint8_t* decrypted = nullptr;
+  size_t length = 0;
+  QOXError err = qoxPipelineKeyDBServices().qoxKeyDecrypt(
+      key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally, qoxPktListData(esk) + kPKESKFixed,
+      esk->length - kPKESKFixed, kQOXSessionKeyFormat, &decrypted, &length);
+  // The block is the key database's: wiped here, then freed.
+  struct Owned {
+    uint8_t* block;
+    size_t length;
+    ~Owned() {
+      if (block == nullptr) return;
+      std::memset(block, 0, length);
+      QOXFreeData(block);
+    }
+  } owned{decrypted, length};
+  if (err != kQOXErrNoErr) return err;
+  if (length > outSize || length > INT32_MAX) return kQOXErrBadParams;
+  std::memcpy(out, decrypted, length);
+  return static_cast<int32_t>(length);
 }
 
 uint32_t qoxEskType(const QOXPktList* esk) { return esk != nullptr ? esk->type >> 8 : 0; }

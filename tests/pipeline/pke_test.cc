@@ -1,0 +1,328 @@
+// The PKE module, makePke and qoxEskPKdecrypt. The key operations they ask
+// of the key database (pipeline/keydb_services.h) answer "not available"
+// from their stand-ins; the other tests install doubles that do what those
+// operations do with the engine's own public-key objects (crypto/pkalg.h)
+// made from the fixtures' key packets, so that gpg can judge the packets:
+// it decrypts messages made for erin's RSA key and alice's ElGamal subkey,
+// and the session keys read from gpg's own messages are the ones gpg
+// reported.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "crypto/cfb.h"
+#include "crypto/cipher.h"
+#include "crypto/context_random.h"
+#include "crypto/pkalg.h"
+#include "crypto/pkt_list.h"
+#include "pipeline/add_header.h"
+#include "pipeline/cipher_module.h"
+#include "pipeline/esk.h"
+#include "pipeline/generic_modules.h"
+#include "pipeline/keydb_services.h"
+#include "tests/common/counting_memory_mgr.h"
+#include "tests/common/scoped_services.h"
+#include "tests/keydb/keydb_test_support.h"
+
+namespace {
+
+using keydb_test::Bytes;
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+const std::string kPipelineData = OSTRAK_SOURCE_DIR "/tests/pipeline/data/";
+const std::string kKeyData = OSTRAK_SOURCE_DIR "/tests/keydb/data/";
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(rng());
+  return b;
+}
+
+// The body of a packet (its header dropped).
+Bytes Body(const Bytes& packet) {
+  size_t header = 0;
+  if (packet[0] & 0x40) {
+    header = packet[1] < 192 ? 2 : packet[1] < 224 ? 3 : 6;
+  } else {
+    header = 1 + ((packet[0] & 3) == 0 ? 1 : (packet[0] & 3) == 1 ? 2 : 4);
+  }
+  return Bytes(packet.begin() + static_cast<long>(header), packet.end());
+}
+
+// --- Doubles of the key operations ---
+// The key packet body of each key object the test made.
+std::map<QOXKeyDBObj*, Bytes>& Packets() {
+  static std::map<QOXKeyDBObj*, Bytes> packets;
+  return packets;
+}
+QOXContext* gContext = nullptr;
+constexpr size_t kFixedKeyFields = 6;  // version 4, creation time, algorithm
+
+QOXError EncryptDouble(QOXKeyDBObj* key, const uint8_t* data, size_t length, int format, uint8_t** out,
+                       size_t* outLength) {
+  const Bytes& body = Packets().at(key);
+  QOXError err = 0;
+  const uint8_t* mpis = body.data() + kFixedKeyFields;
+  const size_t avail = body.size() - kFixedKeyFields;
+  const int publicSize = qoxPubKeyPrefixSize(body[5], mpis, avail);
+  QOXPubKey* pub = qoxPubKeyFromBuf(gContext, body[5], mpis, static_cast<size_t>(publicSize), &err);
+  if (pub == nullptr) return err;
+  const size_t size = pub->maxesk(pub, format);
+  *out = static_cast<uint8_t*>(QOXNewData(QOXPeekContextMemoryMgr(gContext), size, 0));
+  err = pub->encrypt(pub, data, length, *out, outLength, qoxContextGetX9_17RandomContext(gContext), format);
+  pub->destroy(pub);
+  return err;
+}
+
+QOXError DecryptDouble(QOXKeyDBObj* key, const char* passphrase, size_t passphraseLength, bool hashed, uint32_t,
+                       bool, const uint8_t* data, size_t length, int format, uint8_t** out, size_t* outLength) {
+  const Bytes& body = Packets().at(key);
+  QOXError err = 0;
+  QOXSecKey* sec =
+      qoxSecKeyFromBuf(gContext, body[5], body.data() + kFixedKeyFields, body.size() - kFixedKeyFields, 0, &err);
+  if (sec == nullptr) return err;
+  if (sec->unlock(sec, passphrase, passphraseLength, hashed) != 1) {
+    sec->destroy(sec);
+    return kQOXErrBadPassphrase;
+  }
+  const size_t size = sec->maxdecrypted(sec);
+  *out = static_cast<uint8_t*>(QOXNewData(QOXPeekContextMemoryMgr(gContext), size, 0));
+  err = sec->decrypt(sec, data, length, *out, outLength, nullptr, 0, format);
+  sec->destroy(sec);
+  return err;
+}
+
+class PkeTest : public keydb_test::KeyDBTest {
+ protected:
+  void SetUp() override {
+    KeyDBTest::SetUp();
+    gContext = context_;
+    char pattern[] = "/tmp/ostrak-pke-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    Packets().clear();
+    if (std::filesystem::exists(dir_ + "/gnupg")) Run("GNUPGHOME=" + dir_ + "/gnupg gpgconf --kill all");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+    KeyDBTest::TearDown();
+  }
+  static int Run(const std::string& command) {
+    int status = std::system(command.c_str());
+    return status == -1 ? -1 : WEXITSTATUS(status);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Gpg(const std::string& args) const {
+    return "GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --no-tty --pinentry-mode loopback " + args;
+  }
+  void ImportSecretKeys() {
+    std::filesystem::create_directory(dir_ + "/gnupg");
+    std::filesystem::permissions(dir_ + "/gnupg", std::filesystem::perms::owner_all);
+    ASSERT_EQ(Run(Gpg("--passphrase '' --import " + kPipelineData + "erin.sec.pgp " + kKeyData +
+                      "alice.sec.pgp 2>/dev/null")),
+              0);
+  }
+  static void Write(const std::string& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+
+  // Key objects of a secret export: the primary key, and its first subkey
+  // when asked for.
+  QOXKeyDBObj* Key(const std::string& path, bool subkey) {
+    auto packets = keydb_test::SplitPackets(FileBytes(path));
+    QOXKeyDBObj* primary = nullptr;
+    for (const auto& p : packets) {
+      if (p.tag == kQOXPktTag_SecretKey && primary == nullptr) {
+        primary = AddKey(p.bytes);
+        Packets()[primary] = Body(p.bytes);
+        if (!subkey) return primary;
+      } else if (p.tag == kQOXPktTag_SecretSubKey && primary != nullptr) {
+        QOXKeyDBObj* sub = AddKey(p.bytes, primary);
+        Packets()[sub] = Body(p.bytes);
+        return sub;
+      }
+    }
+    ADD_FAILURE() << path;
+    return nullptr;
+  }
+
+  std::string dir_;
+};
+
+// Our public-key ESK packets, for erin's RSA key and alice's ElGamal
+// subkey: gpg lists their fields and decrypts the message with either key
+// alone; version 3 frames them with old-format headers.
+TEST_F(PkeTest, GpgDecryptsForEachRecipient) {
+  ostrak_test::ScopedServices keys(qoxPipelineKeyDBServices, qoxRegisterPipelineKeyDBServices);
+  keys->qoxKeyEncrypt = EncryptDouble;
+  ImportSecretKeys();
+  QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.pgp", false);
+  QOXKeyDBObj* aliceSub = Key(kKeyData + "alice.sec.pgp", true);
+  ASSERT_TRUE(erin && aliceSub);
+  const Bytes data = RandomBytes(3000, 9);
+  struct {
+    uint32_t version;
+    QOXKeyDBObj* key;
+    const char* listed;
+    uint8_t header;
+  } cases[] = {
+      {4, erin, ":pubkey enc packet: version 3, algo 1, keyid D032594D89D1CD20", 0xC1},
+      {4, aliceSub, ":pubkey enc packet: version 3, algo 16, keyid 5AF0F40BB8E313D8", 0xC1},
+      {3, erin, ":pubkey enc packet: version 3, algo 1, keyid D032594D89D1CD20", 0x85},  // old format, two-byte length
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.listed);
+    Bytes session;
+    // Binary data may hold zero bytes: the sink's text answer is not used.
+    Bytes message;
+    {
+      QOXCFBContext* cfb =
+          qoxCFBCreate(QOXPeekContextMemoryMgr(context_), qoxCipherGetVTBL(kQOXCipherAlgorithm_AES128));
+      session = {kQOXCipherAlgorithm_AES128};
+      Bytes k = RandomBytes(16, 7);
+      session.insert(session.end(), k.begin(), k.end());
+      ASSERT_EQ(QOXInitCFB(cfb, k.data(), nullptr), 0);
+      QOXPipeline* head = nullptr;
+      QOXPipeline** slot = qoxLiteralCreate(context_, &head, c.version, &qoxByteFifoDesc, 'b', "", 0, 0x60000000);
+      const Bytes prefix = RandomBytes(16, 8);
+      slot = qoxCipherModEncryptCreate(context_, slot, c.version, &qoxByteFifoDesc, cfb, prefix.data(),
+                                       qoxContextGetEnvironment(context_), c.version > 3);
+      ASSERT_NE(slot, nullptr);
+      QOXPipeline* pke = nullptr;
+      QOXPipeline** tail = qoxPkeCreate(context_, &pke, c.version, session.data(), session.size());
+      ASSERT_NE(tail, nullptr);
+      EXPECT_STREQ(pke->name, "PKE Module");
+      ASSERT_EQ(qoxPkeAddKey(pke, c.key), 0);
+      *slot = pke;
+      struct Sink {
+        QOXPipeline module{};
+        Bytes bytes;
+      } sink;
+      sink.module.priv = &sink;
+      sink.module.write = [](QOXPipeline* m, const uint8_t* p, size_t n, QOXError* e) -> size_t {
+        static_cast<Sink*>(m->priv)->bytes.insert(static_cast<Sink*>(m->priv)->bytes.end(), p, p + n);
+        *e = 0;
+        return n;
+      };
+      sink.module.flush = [](QOXPipeline*) -> QOXError { return 0; };
+      sink.module.annotate = [](QOXPipeline*, QOXPipeline*, uint32_t, void*, size_t) -> QOXError { return 0; };
+      sink.module.sizeAdvise = [](QOXPipeline*, uint64_t) -> QOXError { return 0; };
+      sink.module.teardown = [](QOXPipeline*) -> QOXError { return 0; };
+      *tail = &sink.module;
+      ASSERT_EQ(qoxPipelineWriteAll(head, data.data(), data.size(), nullptr), 0);
+      ASSERT_EQ(head->sizeAdvise(head, 0), 0);
+      EXPECT_EQ(qoxPkeAddKey(pke, c.key), kQOXErrBadParams);  // data has passed
+      qoxPipelineTeardown(head);
+      message = sink.bytes;
+    }
+    ASSERT_GT(message.size(), data.size());
+    EXPECT_EQ(message[0], c.header);
+    Write(Path("msg.gpg"), message);
+    // Version 3 writes tag 9, which gpg 2.2 reads only when told to.
+    const std::string tag9 = c.version > 3 ? "" : "--ignore-mdc-error ";
+    ASSERT_EQ(Run(Gpg("--passphrase '' " + tag9 + "--list-packets " + Path("msg.gpg") + " >" + Path("list.txt") +
+                      " 2>/dev/null")),
+              0);
+    std::string list;
+    {
+      std::ifstream in(Path("list.txt"));
+      list.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(list.find(c.listed), std::string::npos) << list;
+    std::remove(Path("msg.out").c_str());
+    EXPECT_EQ(Run(Gpg("--passphrase '' " + tag9 + "--show-session-key -o " + Path("msg.out") + " -d " + Path("msg.gpg") + " 2>" +
+                      Path("gpg.err"))),
+              0);
+    EXPECT_EQ(FileBytes(Path("msg.out")), data);
+  }
+}
+
+// gpg's public-key session-key packets give gpg's session keys.
+TEST_F(PkeTest, SessionKeysOfGpgsMessages) {
+  ostrak_test::ScopedServices keys(qoxPipelineKeyDBServices, qoxRegisterPipelineKeyDBServices);
+  keys->qoxKeyDecrypt = DecryptDouble;
+  struct {
+    const char* message;
+    const char* keyFile;
+    bool subkey;
+    const char* sessionKey;
+  } cases[] = {{"pk-rsa.gpg", "erin.sec.pgp", false, "pk-rsa.key"},
+               {"pk-elgamal.gpg", "alice.sec.pgp", true, "pk-elgamal.key"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    QOXKeyDBObj* key =
+        Key((std::string(c.keyFile) == "erin.sec.pgp" ? kPipelineData : kKeyData) + c.keyFile, c.subkey);
+    const Bytes message = FileBytes(kPipelineData + c.message);
+    const Bytes first = keydb_test::SplitPackets(message).at(0).bytes;
+    const Bytes body = Body(first);
+    QOXPktList* list = nullptr;
+    ASSERT_EQ(qoxEskAdd(context_, &list, kQOXAnnPKCipherESK, body.data(), body.size()), 0);
+    Bytes out(qoxEskMaxKeySize(list));
+    int32_t n = qoxEskPKdecrypt(list, key, "", 0, false, 0, false, out.data(), out.size());
+    ASSERT_GT(n, 0);
+    out.resize(static_cast<size_t>(n));
+    std::string expected = keydb_test::Hex(out.data() + 1, out.size() - 1);
+    std::ifstream in(kPipelineData + c.sessionKey);
+    std::string gpgKey((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(gpgKey.substr(0, gpgKey.find_last_not_of("\n") + 1), std::to_string(out[0]) + ":" + expected);
+    // Too little room: refused.
+    EXPECT_EQ(qoxEskPKdecrypt(list, key, "", 0, false, 0, false, out.data(), 5), kQOXErrBadParams);
+    qoxEskFreeList(list);
+  }
+}
+
+// Without the key database's operations: -11975, and the module still
+// carries the data; the session key's copy is wiped when data passes.
+TEST_F(PkeTest, StandInsAnswerNotAvailable) {
+  QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.pgp", false);
+  ASSERT_NE(erin, nullptr);
+  uint8_t* body = nullptr;
+  size_t length = 0;
+  const uint8_t session[17] = {3};
+  EXPECT_EQ(makePke(context_, erin, session, sizeof session, 4, &body, &length), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(body, nullptr);
+  const Bytes rsa = Body(keydb_test::SplitPackets(FileBytes(kPipelineData + "pk-rsa.gpg")).at(0).bytes);
+  QOXPktList* list = nullptr;
+  ASSERT_EQ(qoxEskAdd(context_, &list, kQOXAnnPKCipherESK, rsa.data(), rsa.size()), 0);
+  Bytes out(qoxEskMaxKeySize(list));
+  EXPECT_EQ(qoxEskPKdecrypt(list, erin, "", 0, false, 0, false, out.data(), out.size()), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(qoxEskPKdecrypt(list, nullptr, "", 0, false, 0, false, out.data(), out.size()), kQOXErrBadParams);
+  qoxEskFreeList(list);
+
+  ostrak_test::CountingMemoryMgr counting;
+  QOXContext* context = nullptr;
+  QOXNewContextStruct rec{kQOXAPIVersion, counting.Make(), 0};
+  ASSERT_EQ(QOXNewContextCustom(&rec, &context), 0);
+  QOXPipeline* sink = nullptr;
+  qoxVariableMemModCreate(context, &sink, kQOXMemNoLimit);
+  QOXPipeline* head = sink;
+  ASSERT_NE(qoxPkeCreate(context, &head, 4, session, sizeof session), nullptr);
+  EXPECT_EQ(qoxPkeAddKey(head, erin), kQOXErrFeatureNotAvailable);
+  counting.ResetReleases();
+  const std::string text = "carried as it is";
+  ASSERT_EQ(qoxPipelineWriteAll(head, reinterpret_cast<const uint8_t*>(text.data()), text.size(), nullptr), 0);
+  EXPECT_EQ(counting.secureFreed(), 1);  // the session key's copy, at the first write
+  EXPECT_EQ(counting.dirtySecureFreed(), 0);
+  ASSERT_EQ(head->sizeAdvise(head, 0), 0);
+  uint8_t* contents = nullptr;
+  ASSERT_EQ(sink->annotate(sink, nullptr, kQOXAnnMemMemBuf, &contents, sizeof contents), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(contents)), text);
+  std::memset(contents, 0, text.size());
+  qoxContextMemFree(context, contents);
+  qoxPipelineTeardown(head);
+  EXPECT_EQ(counting.dirtyFreed(), 0);
+  QOXFreeContext(context);
+}
+
+}  // namespace
