@@ -177,9 +177,9 @@ TEST_F(PkeTest, GpgDecryptsForEachRecipient) {
     const char* listed;
     uint8_t header;
   } cases[] = {
-      {4, erin, ":pubkey enc packet: version 3, algo 1, keyid D032594D89D1CD20", 0xC1},
+      {4, erin, ":pubkey enc packet: version 3, algo 1, keyid A7E95CD81D9AE1B8", 0xC1},
       {4, aliceSub, ":pubkey enc packet: version 3, algo 16, keyid 5AF0F40BB8E313D8", 0xC1},
-      {3, erin, ":pubkey enc packet: version 3, algo 1, keyid D032594D89D1CD20", 0x85},  // old format, two-byte length
+      {3, erin, ":pubkey enc packet: version 3, algo 1, keyid A7E95CD81D9AE1B8", 0x85},  // old format, two-byte length
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.listed);
