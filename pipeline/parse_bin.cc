@@ -139,6 +139,7 @@ struct Parser {
   uint8_t lenOct[5];          // a chunk length being read
   uint8_t lenHave;
   bool bodyEnded;             // a gather met the end of the body
+  bool crossed;               // a gather read chunk length octets (not kept in buf)
 
   Phase phase;
   Handler handler;
@@ -174,6 +175,8 @@ struct Parser {
   QOXFifo* scopeRaw;          // raw ESK and signature packets of the scope
   size_t replayPos;           // buf bytes from here are delivered first
   uint8_t literalType;
+  bool scopeInexact;          // scopeRaw lacks chunk length octets
+  bool inexact;               // raw bytes owed cannot be the input's exactly
   bool insertedEnding;        // FinishInserted: advised, not yet torn down
 };
 
@@ -191,7 +194,7 @@ const uint8_t* Body(const Parser* p) { return p->buf + p->hdrLen; }
 void ResetPacket(Parser* p) {
   std::memset(p->buf, 0, p->bufLen);
   p->hdrLen = p->bufLen = 0;
-  p->toEnd = p->partial = p->bodyEnded = false;
+  p->toEnd = p->partial = p->bodyEnded = p->crossed = false;
   p->left = 0;
   p->lenHave = 0;
   p->replayPos = 0;
@@ -210,8 +213,14 @@ void ToHeader(Parser* p) {
   p->step = 0;
 }
 
-// Moves the body from buf's replay position and then the input.
+// Moves the body from buf's replay position and then the input. Passed on
+// raw, buffered bytes that were gathered across partial chunks cannot be
+// given back as they came (their chunk length octets are gone): the move
+// then fails with -11391. Only malformed input does this (RFC 2440 wants
+// a first partial chunk of 512 bytes or more, and partial lengths on data
+// packets only).
 void StartBody(Parser* p, Move move, Handler after) {
+  if (move == Move::kRaw && p->replayPos < p->bufLen && p->crossed) p->inexact = true;
   if (move != Move::kDiscard && p->replayPos < p->bufLen) {
     p->owe = p->buf + p->replayPos;
     p->oweLen = p->bufLen - p->replayPos;
@@ -224,6 +233,7 @@ void StartBody(Parser* p, Move move, Handler after) {
 // Bytes owed downstream go first; a tail that takes nothing without saying
 // why is -11989.
 QOXError FlushOwed(Parser* p) {
+  if (p->inexact || (p->oweFifo && p->scopeInexact)) return kQOXErrBadPacket;
   QOXPipeline* dest = Dest(p);
   if (p->oweFifo) {
     for (;;) {
@@ -303,6 +313,7 @@ Run NextRun(Parser* p, ostrak::ByteCursor& in, bool raw, size_t* n) {
     if (!ReadChunkLength(p, in)) return Run::kNeed;
     const size_t octets = p->lenHave;
     p->lenHave = 0;
+    if (!raw) p->crossed = true;
     if (raw) {
       p->owe = p->lenOct;
       p->oweLen = octets;
@@ -398,7 +409,7 @@ void DropScopeState(Parser* p) {
   p->scope = Scope::kNone;
   p->openScope = 0;
   p->integrity = p->passthrough = p->sigOnePass = p->sigFollowed = false;
-  p->walking = p->closing = false;
+  p->walking = p->closing = p->scopeInexact = false;
   p->waiting = p->nest = 0;
 }
 
@@ -413,7 +424,10 @@ QOXError CloseScope(Parser* p) {
 }
 
 // Appends the packet in buf (header and body) to the scope's raw packets.
-void KeepRaw(Parser* p) { byteFifoWrite(p->scopeRaw, p->buf, p->bufLen); }
+void KeepRaw(Parser* p) {
+  byteFifoWrite(p->scopeRaw, p->buf, p->bufLen);
+  if (p->crossed) p->scopeInexact = true;
+}
 
 // --- Building what a commit asks for ---
 
@@ -428,13 +442,6 @@ struct Chain {
 void DropChain(Chain& c) {
   *c.slot = nullptr;
   if (c.head != nullptr) qoxPipelineTeardown(c.head);
-}
-
-QOXError Link(Parser* p, Chain& c) {
-  if (c.head == p->next) return kQOXErrNoErr;  // nothing inserted
-  p->inserted = c.head;
-  p->insertSlot = c.slot;
-  return kQOXErrNoErr;
 }
 
 // The quick key check: the answer is the cipher's number and the key.
@@ -919,6 +926,7 @@ QOXError StepClosingSig(Parser* p, ostrak::ByteCursor& in) {
       if (err != kQOXErrNoErr) return err;
       p->step = 2;
       if (p->passthrough) {
+        if (p->crossed) return kQOXErrBadPacket;  // its chunk length octets are gone
         p->owe = p->buf;
         p->oweLen = p->bufLen;
       }

@@ -438,6 +438,17 @@ TEST_F(ParseBinTest, OtherScopes) {
       EXPECT_EQ(ToString(r.data), answer == 0 ? "" : text);
     }
   }
+  {  // An unknown packet whose leading bytes span partial chunks cannot be
+     // passed through as it came: -11391; skipped, it is simply skipped.
+    const Bytes chunked = {0xFD, 0xE1, 'a', 'b', 0xE0, 'c', 0x01, 'd'};
+    for (int32_t answer : {259, 258}) {
+      MessageReader r(context_);
+      r.decide = [answer](uint32_t scope) { return scope == kQOXAnnLiteralBegin ? 260 : answer; };
+      EXPECT_EQ(Parse(Cat({chunked, store}), r), answer == 259 ? kQOXErrBadPacket : kQOXErrNoErr);
+      EXPECT_EQ(r.First(kQOXAnnUnknownBegin)->bytes, (Bytes{0xFD, 0xE1, 'a', 'b', 'c', 'd'}));
+      EXPECT_EQ(ToString(r.data), answer == 259 ? "" : plain);
+    }
+  }
   {  // Session-key packets without encrypted data.
     MessageReader r(context_);
     const Bytes aes = Data("sym-aes.gpg");
