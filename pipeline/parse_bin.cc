@@ -477,7 +477,9 @@ QOXError CheckKey(Parser* p, const uint8_t* key, size_t length, Chain& c) {
 }
 
 QOXError ProcessCallback(Parser* p, uint32_t code, const void* data, size_t count) {
-  if (p->commitPending == 0) return kQOXErrBadParams;
+  // An answer with no commit pending, or while the chain of an earlier one
+  // is still in place, is refused.
+  if (p->commitPending == 0 || p->inserted != nullptr) return kQOXErrBadParams;
   if (p->scope == Scope::kNonMessage && (code == kQOXCommitProcess || code == kQOXCommitRecurse)) {
     code = kQOXCommitPassthrough;
   }
@@ -1192,6 +1194,11 @@ QOXError StepUnclosed(Parser* p) {
     case 0:
       if ((err = Ann(p, kQOXAnnPacketGarbled)) != kQOXErrNoErr) return err;
       p->step = 1;
+      [[fallthrough]];
+    case 1:
+      // A scope passed through keeps its chain for the closing signatures.
+      if ((err = FinishInserted(p)) != kQOXErrNoErr) return err;
+      p->step = 2;
       [[fallthrough]];
     default:
       if ((err = CloseScope(p)) != kQOXErrNoErr) return err;
