@@ -191,7 +191,8 @@ QOXError QOXldapURLSearchSyncTimeout(QOXldapContext context, const char* url, ui
 // that runs out ends the wait with *outTag 0 and result code 85, returning
 // 0. A read failure sets *outTag 0 and returns its error. Finished, the
 // result code is 0 after a search entry, else the last copied message's
-// result code, matched DN and error text.
+// result code, matched DN and error text; after a time-out or a search
+// entry the context holds no matched DN or error text.
 QOXError QOXldapGetResult(QOXldapContext context, int32_t messageID, uint8_t all,
                           const struct timeval* timeLimit, QOXldapMessage* result,
                           uint32_t* outTag);

@@ -28,9 +28,9 @@ struct QOXldapContextRec {
   int32_t lastMessageID;   // the ID of the last request sent
   QOXldapMessage* pending;      // every response read, in arrival order
   QOXldapMessage* pendingLast;  // its last message
-  int32_t deref;           // option 1
   int32_t sizeLimit;       // option 2
   int32_t timeLimit;       // option 3
+  int32_t deref;           // option 1
   int32_t resultCode;      // of the last result taken (0 after a search entry)
   char* matchedDN;         // of the last result; null when none
   char* errorText;         // of the last result; null when none
@@ -70,12 +70,12 @@ struct MessageView {
 // kQOXErrLDAPDecodingError when the element holds no such message.
 QOXError ViewMessage(const QOXberElement* element, MessageView* out);
 
-// One element from the cursor: its identifier's first octet, its header
-// and a cursor over its contents. False (the cursor unmoved) when no whole
-// element is there.
+// One element from the cursor: its identifier octet, its header and a
+// cursor over its contents. False (the cursor unmoved) when no whole element
+// is there or its identifier takes more than one octet.
 struct Element {
-  uint8_t first;      // first identifier octet (class and constructed bits)
-  uint32_t tag;       // as ostrak::ber::ReadHeader reports it
+  uint8_t first;      // the identifier octet (class and constructed bits)
+  uint32_t tag;       // the same octet as a tag
   ByteCursor contents;
   bool constructed() const { return (first & 0x20) != 0; }
 };

@@ -11,6 +11,11 @@
 // the text after the operator with balanced parentheses, escaped ones not
 // counted; one that runs to the end gets its closing ")".
 //
+// Refused (-12000): a final backslash; an escaped ")" with no closing
+// parenthesis after it ("(cn=a\)", "cn=a\"), where the escape took the
+// parenthesis meant to close; an unknown operator; a NOT of nothing;
+// nesting deeper than kQOXldapMaxFilterDepth.
+//
 // Every scan advances by at least one character per step; nesting is
 // bounded (kQOXldapMaxFilterDepth), so no text makes the reader loop or
 // recurse without end.
@@ -39,21 +44,21 @@ struct ValueScan {
 
 QOXError ScanValue(std::string_view t, size_t start, ValueScan* out) {
   bool star = false;
-  bool lastWasEscapedParen = false;
+  bool escapedParen = false;
   size_t i = start;
   while (i < t.size() && t[i] != ')') {
     if (t[i] == kEscape) {
       if (i + 1 >= t.size()) return kQOXErrBadParams;  // a final backslash
-      lastWasEscapedParen = t[i + 1] == ')';
+      escapedParen |= t[i + 1] == ')';
       i += 2;
       continue;
     }
     if (t[i] == '*') star = true;
-    lastWasEscapedParen = false;
     ++i;
   }
-  // The text's last ")" escaped: the filter lost its closing parenthesis.
-  if (i == t.size() && lastWasEscapedParen) return kQOXErrBadParams;
+  // An escaped ")" and no closing parenthesis after it: the escape took the
+  // parenthesis that closed the filter.
+  if (i == t.size() && escapedParen) return kQOXErrBadParams;
   *out = {i, star};
   return kQOXErrNoErr;
 }
@@ -78,11 +83,13 @@ uint32_t Size(std::string_view s) { return static_cast<uint32_t>(s.size()); }
 // text with a parenthesis left open.
 QOXError SubFilter(std::string_view t, size_t start, size_t* outEnd, bool* outOpen) {
   int depth = 0;
+  bool escapedParen = false;
   size_t i = start;
   do {
     char c = t[i];
     if (c == kEscape) {
-      if (i + 1 >= t.size()) return kQOXErrBadParams;
+      if (i + 1 >= t.size()) return kQOXErrBadParams;  // a final backslash
+      escapedParen |= t[i + 1] == ')';
       i += 2;
     } else {
       if (c == '(') ++depth;
@@ -90,6 +97,9 @@ QOXError SubFilter(std::string_view t, size_t start, size_t* outEnd, bool* outOp
       ++i;
     }
   } while (depth > 0 && i < t.size());
+  // Left open after an escaped ")": as for a value, the escape took the
+  // closing parenthesis; no ")" is supplied for it.
+  if (depth > 0 && escapedParen) return kQOXErrBadParams;
   *outEnd = i;
   *outOpen = depth > 0;
   return kQOXErrNoErr;

@@ -23,11 +23,19 @@
 
 namespace ostrak::ldap {
 
+namespace {
+constexpr uint8_t kHighTagForm = 0x1F;  // tag-number bits all set: more octets follow
+}  // namespace
+
 bool ReadElement(ByteCursor* cursor, Element* out) {
   ByteCursor c = *cursor;
   uint8_t first;
   ber::Header h;
-  if (!c.peek_u8(&first) || ber::ReadHeader(&c, &h) != kQOXErrNoErr) return false;
+  // LDAP uses one-octet identifiers only; a high-form one could pass for
+  // another tag (its number is what the header reader reports).
+  if (!c.peek_u8(&first) || (first & kHighTagForm) == kHighTagForm ||
+      ber::ReadHeader(&c, &h) != kQOXErrNoErr)
+    return false;
   if (!c.get_sub(h.length, &out->contents)) return false;
   out->first = first;
   out->tag = h.tag;
@@ -211,14 +219,21 @@ QOXError QOXldapGetResult(QOXldapContext context, int32_t messageID, uint8_t all
     if (!finished && timeLimit != nullptr && Clock::now() >= deadline) break;
   }
 
-  // 4. The outcome.
+  // 4. The outcome. A time-out and a search entry carry no matched DN or
+  // error text: those of an earlier result do not stay beside the new code.
+  auto noTexts = [context](int32_t code) {
+    QOXFreeData(context->matchedDN);
+    QOXFreeData(context->errorText);
+    context->matchedDN = context->errorText = nullptr;
+    context->resultCode = code;
+  };
   if (!finished) {
-    context->resultCode = kLdapTimeout;
+    noTexts(kLdapTimeout);
     return kQOXErrNoErr;
   }
   QOXldapMessage* last = chain.last();
   if (last->tag == kLdapSearchResultEntry) {
-    context->resultCode = kLdapSuccess;
+    noTexts(kLdapSuccess);
   } else {
     QOXError err = ostrak::ldap::GetMessageErrno(context, last);
     if (err != kQOXErrNoErr) return err;
