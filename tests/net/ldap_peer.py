@@ -1,7 +1,8 @@
 """A recorder peer for the LDAP client's tests: an LDAP server stand-in on
 127.0.0.1 that decodes every request it receives with pyasn1 over ldap3's
 RFC 4511 types (the schema is the same for the version 2 requests the client
-sends) and answers what the test tells it to, encoded the same way.
+sends; filters by a schema of its own, nesting up to 4 levels) and
+answers what the test tells it to, encoded the same way.
 
 It is driven by JSON commands, one per line on standard input, and answers
 each with one line on standard output. The first line it prints is
@@ -13,6 +14,7 @@ each with one line on standard output. The first line it prints is
   {"cmd": "raw", "hex": "..."}          bytes as they stand                -> ok
   {"cmd": "readable"}                   waits (10 s at most) for bytes     -> ok | timeout
   {"cmd": "close"}                      closes the connection              -> ok
+  {"cmd": "reset"}                      closes it with a reset (RST)       -> ok
   {"cmd": "sort", "values": [...]}      Python's sort, case-insensitive    -> values joined by tabs
   {"cmd": "encode", "msgs": [spec...]}  the encoding of responses          -> hex
 
@@ -30,30 +32,80 @@ numbers, booleans as true/false."""
 import json
 import select
 import socket
+import struct
 import sys
 
 from pyasn1.codec.ber import decoder, encoder
-from pyasn1.type import namedtype, univ
+from pyasn1.type import namedtype, tag, univ
 
 from ldap3.protocol import rfc4511 as r
 
 
-def complete_filter_schema():
-    """ldap3 encodes filters but never decodes them: the AND, OR and NOT
-    types inside its Filter were made before their recursive parts were
-    set. Builds them again, so that a SearchRequest decodes whole."""
-    fresh = {"and": r.And(), "or": r.Or(), "notFilter": r.Not()}
-    named = namedtype.NamedTypes(*[namedtype.NamedType(t.name, fresh.get(t.name, t.asn1Object))
-                                   for t in r.Filter.componentType.namedTypes])
-    inner = r.Filter(componentType=named)
-    fresh["and"].__dict__["componentType"] = inner
-    fresh["or"].__dict__["componentType"] = inner
-    fresh["notFilter"].__dict__["componentType"] = namedtype.NamedTypes(
-        namedtype.NamedType("innerNotFilter", inner))
-    r.SearchRequest.componentType["filter"].asn1Object.__dict__["componentType"] = named
+def ctx(n, constructed):
+    fmt = tag.tagFormatConstructed if constructed else tag.tagFormatSimple
+    return tag.Tag(tag.tagClassContext, fmt, n)
 
 
-complete_filter_schema()
+class AttributeValueAssertion(univ.Sequence):
+    componentType = namedtype.NamedTypes(
+        namedtype.NamedType("attributeDesc", univ.OctetString()),
+        namedtype.NamedType("assertionValue", univ.OctetString()))
+
+
+class SubstringChoice(univ.Choice):
+    componentType = namedtype.NamedTypes(
+        namedtype.NamedType("initial", univ.OctetString().subtype(implicitTag=ctx(0, False))),
+        namedtype.NamedType("any", univ.OctetString().subtype(implicitTag=ctx(1, False))),
+        namedtype.NamedType("final", univ.OctetString().subtype(implicitTag=ctx(2, False))))
+
+
+class SubstringFilter(univ.Sequence):
+    componentType = namedtype.NamedTypes(
+        namedtype.NamedType("type", univ.OctetString()),
+        namedtype.NamedType("substrings", univ.SequenceOf(componentType=SubstringChoice())))
+
+
+def make_filter(depth):
+    """The Filter CHOICE of RFC 4511, its AND, OR and NOT nesting up to
+    `depth` levels (the schema of ldap3 encodes filters but does not decode
+    nested ones)."""
+    leaves = [
+        namedtype.NamedType("equalityMatch", AttributeValueAssertion().subtype(implicitTag=ctx(3, True))),
+        namedtype.NamedType("substrings", SubstringFilter().subtype(implicitTag=ctx(4, True))),
+        namedtype.NamedType("greaterOrEqual", AttributeValueAssertion().subtype(implicitTag=ctx(5, True))),
+        namedtype.NamedType("lessOrEqual", AttributeValueAssertion().subtype(implicitTag=ctx(6, True))),
+        namedtype.NamedType("present", univ.OctetString().subtype(implicitTag=ctx(7, False))),
+        namedtype.NamedType("approxMatch", AttributeValueAssertion().subtype(implicitTag=ctx(8, True))),
+    ]
+    nested = []
+    if depth > 0:
+        inner = make_filter(depth - 1)
+        nested = [
+            namedtype.NamedType("and", univ.SetOf(componentType=inner).subtype(implicitTag=ctx(0, True))),
+            namedtype.NamedType("or", univ.SetOf(componentType=inner).subtype(implicitTag=ctx(1, True))),
+            namedtype.NamedType("not", inner.subtype(explicitTag=ctx(2, True))),
+        ]
+
+    class Filter(univ.Choice):
+        componentType = namedtype.NamedTypes(*(nested + leaves))
+    return Filter()
+
+
+def replacing(cls, name, new):
+    """A subclass of the pyasn1 type `cls` whose component `name` has the
+    type `new`."""
+    kinds = []
+    for t in cls.componentType.namedTypes:
+        asn1 = new if t.name == name else t.asn1Object
+        kind = (namedtype.OptionalNamedType if t.isOptional else
+                namedtype.DefaultedNamedType if t.isDefaulted else namedtype.NamedType)
+        kinds.append(kind(t.name, asn1))
+    return type(cls.__name__, (cls,), {"componentType": namedtype.NamedTypes(*kinds)})
+
+
+SearchRequest = replacing(r.SearchRequest, "filter", make_filter(4))
+ProtocolOp = replacing(r.ProtocolOp, "searchRequest", SearchRequest())
+LDAPMessage = replacing(r.LDAPMessage, "protocolOp", ProtocolOp())
 
 RESULT_OPS = {
     "bindResponse": r.BindResponse,
@@ -179,7 +231,7 @@ def main():
                 if data is None:
                     out = "closed"
                 else:
-                    msg, rest = decoder.decode(data, asn1Spec=r.LDAPMessage())
+                    msg, rest = decoder.decode(data, asn1Spec=LDAPMessage())
                     out = render(msg) if not rest else "trailing bytes"
             elif cmd == "send":
                 conn.sendall(b"".join(response(s) for s in c["msgs"]))
@@ -193,6 +245,11 @@ def main():
                 ready, _, _ = select.select([conn], [], [], 10)
                 out = "ok" if ready else "timeout"
             elif cmd == "close":
+                conn.close()
+                conn = None
+                out = "ok"
+            elif cmd == "reset":
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 conn.close()
                 conn = None
                 out = "ok"
