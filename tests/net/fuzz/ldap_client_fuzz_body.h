@@ -61,7 +61,8 @@ inline void Check(bool ok) {
 }
 
 inline void Filter(QOXldapContext ld, QOXMemoryMgr* mgr, const uint8_t* data, size_t size) {
-  std::string text(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), size));
+  const char* chars = reinterpret_cast<const char*>(data);
+  std::string text(chars, size ? strnlen(chars, size) : 0);
   QOXberElement* e = nullptr;
   if (qoxNewBERElement(mgr, &e) != kQOXErrNoErr) return;
   if (qoxLDAPAddFilter(ld, e, text.c_str()) == kQOXErrNoErr) {
