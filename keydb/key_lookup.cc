@@ -126,6 +126,19 @@ QOXError QOXGetKeyID(QOXKeyDBObj* key, QOXKeyID* outKeyID) {
   return qoxKeyID8(key, nullptr, outKeyID);
 }
 
+QOXError vuzizClientKeyIDText(QOXContext*, QOXKeyDBObj* key, char* text, size_t size) {
+  if (text == nullptr || size == 0) return kQOXErrBadParams;
+  text[0] = '\0';
+  QOXKeyID id;
+  if (QOXError err = QOXGetKeyID(key, &id); err != kQOXErrNoErr) return err;
+  char full[kQOXKeyIDStringSize];
+  if (QOXError err = QOXGetKeyIDString(&id, kQOXKeyIDString_Full, full); err != kQOXErrNoErr) return err;
+  const size_t n = std::strlen(full);
+  if (n + 1 > size) return kQOXErrBadParams;
+  std::memcpy(text, full, n + 1);
+  return kQOXErrNoErr;
+}
+
 QOXKeyDBObj* qoxKeyById8(QOXKeyDB* db, uint8_t algorithm, const uint8_t id8[8]) {
   QOXKeyID id;
   std::memset(&id, 0, sizeof id);

@@ -19,6 +19,7 @@
 #include "foundation/keydb_services.h"
 #include "keydb/fingerprint.h"
 
+struct QOXContext;
 struct QOXKeyDB;
 struct QOXKeyDBObj;
 
@@ -32,6 +33,12 @@ QOXError QOXFindKeyByKeyID(QOXKeyDB* db, const QOXKeyID* keyID, QOXKeyDBObj** ou
 // out-parameter is cleared first; kQOXErrBadParams for a null one or an object that is
 // neither key nor subkey.
 QOXError QOXGetKeyID(QOXKeyDBObj* key, QOXKeyID* outKeyID);
+
+// The full key-ID text ("0x" and 16 digits, QOXGetKeyIDString form 2) of a
+// client's TLS key, for access control. kQOXErrBadParams for a null or
+// too-short text (an empty text when it has room) or a key that is neither
+// key nor subkey.
+QOXError vuzizClientKeyIDText(QOXContext* context, QOXKeyDBObj* key, char* text, size_t size);
 
 // --- Internal calls ---
 
