@@ -30,6 +30,24 @@ int cache_add_entry_lock(EntryCache* cache, Entry* e, int state);
 Entry* cache_find_entry_dn(EntryCache* cache, const char* dn);
 Entry* cache_find_entry_id(EntryCache* cache, ID id);
 void cache_return_entry(EntryCache* cache, Entry* e);
+
+// One hold of a cached entry, given back with cache_return_entry when the
+// scope ends (nothing for a null entry).
+class CacheHold {
+ public:
+  CacheHold(EntryCache* cache, Entry* e) : cache_(cache), e_(e) {}
+  CacheHold(Backend* be, Entry* e) : CacheHold(&LdbmState(be)->entryCache, e) {}
+  ~CacheHold() {
+    if (e_ != nullptr) cache_return_entry(cache_, e_);
+  }
+  CacheHold(const CacheHold&) = delete;
+  CacheHold& operator=(const CacheHold&) = delete;
+  Entry* get() const { return e_; }
+
+ private:
+  EntryCache* cache_;
+  Entry* e_;
+};
 void cache_set_state(EntryCache* cache, Entry* e, int state);
 // 0 removed, -1 not in the DN tree, -2 not in the ID tree.
 int cache_delete_entry(EntryCache* cache, Entry* e);

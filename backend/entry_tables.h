@@ -22,9 +22,9 @@ void ldbm_id_bytes(ID id, uint8_t out[4]);
 
 // --- DN table ---
 // The store's result (DB_KEYEXIST for an existing DN); -1 without the table.
-int dn2id_add(Backend* be, const char* dn, ID id);
+[[nodiscard]] int dn2id_add(Backend* be, const char* dn, ID id);
 ID dn2id(Backend* be, const char* dn);  // NOID when absent
-int dn2id_delete(Backend* be, char* dn);  // normalises dn in place
+[[nodiscard]] int dn2id_delete(Backend* be, char* dn);  // normalises dn in place
 // The held entry, or null; *matched is always set to null.
 Entry* dn2entry(Backend* be, const char* dn, char** matched);
 
@@ -33,14 +33,14 @@ Entry* dn2entry(Backend* be, const char* dn, char** matched);
 // when the cache takes it (it held no entry of that DN or ID), the caller
 // holds it once and owns it no more. The store's result; -1 without the table
 // or memory.
-int id2entry_add(Backend* be, Entry* e);
-int id2entry_delete(Backend* be, Entry* e);
+[[nodiscard]] int id2entry_add(Backend* be, Entry* e);
+[[nodiscard]] int id2entry_delete(Backend* be, Entry* e);
 Entry* id2entry(Backend* be, ID id);  // held, or null
 
 // --- Children table ---
-int id2children_add(Backend* be, Entry* parent, Entry* child);     // 0 or -1
-int id2children_remove(Backend* be, Entry* parent, Entry* child);  // 0 or -1
+[[nodiscard]] int id2children_add(Backend* be, Entry* parent, Entry* child);     // 0 or -1
+[[nodiscard]] int id2children_remove(Backend* be, Entry* parent, Entry* child);  // 0 or -1
 int has_children(Backend* be, Entry* e);                           // 1 or 0
-int id2children_delete_all(Backend* be, Entry* e);
+[[nodiscard]] int id2children_delete_all(Backend* be, Entry* e);
 
 #endif  // OSTRAK_BACKEND_ENTRY_TABLES_H_

@@ -3,6 +3,7 @@
 // matches; the search tests each candidate against the filter.
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backend/attr_index.h"
@@ -29,89 +30,63 @@ IdList* Intersect(Backend* be, IdList* running, IdList* next) {
 }
 
 IdList* list_candidates(Backend* be, Filter* list, uint32_t choice) {
-  IdList* running = nullptr;
+  ostrak::UniquePtr<IdList> running;
   bool first = true;
   for (Filter* f = list; f != nullptr; f = f->next) {
-    IdList* child = filter_candidates(be, f);
-    if (choice == kFilterAnd) {
-      if (child == nullptr) {
-        idl_free(running);
-        return nullptr;
-      }
-      if (first) {
-        running = child;
-      } else {
-        IdList* r = idl_intersection(be, running, child);
-        idl_free(running);
-        idl_free(child);
-        if (r == nullptr) return nullptr;
-        running = r;
-      }
+    ostrak::UniquePtr<IdList> child(filter_candidates(be, f));
+    if (choice == kFilterAnd && child == nullptr) return nullptr;
+    if (first) {
+      running = std::move(child);
+    } else if (choice == kFilterAnd) {
+      running.reset(idl_intersection(be, running.get(), child.get()));
+      if (running == nullptr) return nullptr;
     } else {
-      if (first) {
-        running = child;
-      } else {
-        IdList* r = idl_union(be, running, child);
-        idl_free(running);
-        idl_free(child);
-        running = r;
-      }
+      running.reset(idl_union(be, running.get(), child.get()));
     }
     first = false;
   }
-  return running;
+  return running.release();
 }
 
 // Keys of one part under the 3-character method, intersected.
 IdList* substring_comp_candidates(Backend* be, const char* type, const char* text, char anchor) {
   size_t len = strlen(text);
-  IdList* running = nullptr;
+  ostrak::UniquePtr<IdList> running;
   bool started = false;
   auto take = [&](const std::string& key) -> bool {
-    IdList* l = ReadIndex(be, type, kIndexSubstring, key.c_str());
-    if (l == nullptr) {
-      idl_free(running);
-      running = nullptr;
-      return false;
-    }
+    ostrak::UniquePtr<IdList> l(ReadIndex(be, type, kIndexSubstring, key.c_str()));
+    if (l == nullptr) return false;
     if (!started) {
-      running = l;
+      running = std::move(l);
       started = true;
     } else {
-      IdList* r = idl_intersection(be, running, l);
-      idl_free(running);
-      idl_free(l);
-      running = r;
-      if (running == nullptr) return false;
+      running.reset(idl_intersection(be, running.get(), l.get()));
     }
-    return true;
+    return running != nullptr;
   };
   if (anchor == '^' && !take("^" + std::string(text, 2))) return nullptr;
   if (anchor == '$' && !take(std::string(text + len - 2, 2) + "$")) return nullptr;
   for (size_t k = 0; k + 3 <= len; ++k) {
     if (!take(std::string(text + k, 3))) return nullptr;
   }
-  return started ? running : idl_allids(be);
+  return started ? running.release() : idl_allids(be);
 }
 
 IdList* substring_candidates(Backend* be, Filter* f) {
-  IdList* running = idl_allids(be);
-  if (f->initial != nullptr) {
-    IdList* l = strlen(f->initial) < 2 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->initial, '^');
-    if (l == nullptr) return idl_free(running), nullptr;
-    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
-  }
-  if (f->final != nullptr) {
-    IdList* l = strlen(f->final) < 2 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->final, '$');
-    if (l == nullptr) return idl_free(running), nullptr;
-    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
-  }
+  ostrak::UniquePtr<IdList> running(idl_allids(be));
+  // Narrows the list by one part's candidates; false when none are left.
+  auto narrow = [&](const char* part, size_t shortest, char anchor) -> bool {
+    IdList* l = strlen(part) < shortest ? idl_allids(be) : substring_comp_candidates(be, f->type, part, anchor);
+    if (l == nullptr) return false;
+    running.reset(Intersect(be, running.release(), l));
+    return running != nullptr;
+  };
+  if (f->initial != nullptr && !narrow(f->initial, 2, '^')) return nullptr;
+  if (f->final != nullptr && !narrow(f->final, 2, '$')) return nullptr;
   for (int i = 0; f->any != nullptr && f->any[i] != nullptr; ++i) {
-    IdList* l = strlen(f->any[i]) < 3 ? idl_allids(be) : substring_comp_candidates(be, f->type, f->any[i], 0);
-    if (l == nullptr) return idl_free(running), nullptr;
-    if ((running = Intersect(be, running, l)) == nullptr) return nullptr;
+    if (!narrow(f->any[i], 3, 0)) return nullptr;
   }
-  return running;
+  return running.release();
 }
 
 // Keys of one part under the word method: whole words, the first carrying

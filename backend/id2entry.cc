@@ -9,11 +9,6 @@
 
 namespace {
 
-// Entry writes without a server state (tools and tests) still serialise the
-// shared rendering buffer.
-QOXMutex g_entryWriteFallback = QOX_MUTEX_INITIALIZER;
-
-QOXMutex* EntryWriteMutex() { return g != nullptr ? &g->mutexEntryWrite : &g_entryWriteFallback; }
 
 }  // namespace
 
@@ -27,9 +22,11 @@ int id2entry_add(Backend* be, Entry* e) {
   ldbm_id_bytes(e->e_id, key);
   int rc;
   {
-    QOXMutexGuard guard(EntryWriteMutex());
+    // A buffer of this call's own: writers render at once; the slot's
+    // mutex orders the stores.
+    EntryTextBuffer buffer;
     int length = 0;
-    char* text = entry2str(e, &length, 1);
+    char* text = entry2str(e, &buffer, &length, 1);
     if (text == nullptr) return -1;
     uint32_t flags = (g != nullptr && g->ForceSyncOnWrite) ? kLdbmSyncAfterPut : 0;
     rc = ldbm_cache_store(db.get(), ldbm_datum_of(key, 4), ldbm_datum_of(text, static_cast<uint32_t>(length) + 1),

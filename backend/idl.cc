@@ -17,10 +17,7 @@ namespace {
 
 size_t BlockBytes(uint32_t nmax) { return (static_cast<size_t>(nmax) + 2) * sizeof(ID); }
 
-struct IdlDeleter {
-  void operator()(IdList* b) const { idl_free(b); }
-};
-using IdlPtr = std::unique_ptr<IdList, IdlDeleter>;
+using IdlPtr = ostrak::UniquePtr<IdList>;
 
 std::string KeyText(Datum key) {
   const char* p = static_cast<const char*>(key.data);

@@ -45,12 +45,12 @@ IdList* idl_dup(const IdList* b);
 IdList* idl_fetch(Backend* be, DbCacheSlot* slot, Datum key);
 // 0 inserted, 1 inserted as the new first ID, 2 not inserted (ALLIDS or
 // already present), 3 not inserted (block full at maxids). *b may move.
-int idl_insert(IdList** b, ID id, uint32_t maxids);
+[[nodiscard]] int idl_insert(IdList** b, ID id, uint32_t maxids);
 // 0 or the result of the last record write; -1 when a continuation block
 // named by the header is missing, or memory runs out.
-int idl_insert_key(Backend* be, DbCacheSlot* slot, Datum key, ID id);
+[[nodiscard]] int idl_insert_key(Backend* be, DbCacheSlot* slot, Datum key, ID id);
 // 0 removed (or the list is ALLIDS); -1 no list, or the ID is not in it.
-int idl_delete_key(Backend* be, DbCacheSlot* slot, Datum key, ID id);
+[[nodiscard]] int idl_delete_key(Backend* be, DbCacheSlot* slot, Datum key, ID id);
 
 IdList* idl_intersection(Backend* be, const IdList* a, const IdList* b);
 IdList* idl_union(Backend* be, const IdList* a, const IdList* b);
@@ -63,6 +63,8 @@ ID idl_nextid(const IdList* b, ID id);
 // length does not match its words (null).
 IdList* idl_decode(const void* bytes, uint32_t size);
 // (nmax + 2) * 4 bytes into out (allocated with zovurezMalloc).
-bool idl_encode(const IdList* b, uint8_t** out, uint32_t* size);
+[[nodiscard]] bool idl_encode(const IdList* b, uint8_t** out, uint32_t* size);
+
+OSTRAK_DEFINE_DELETER(IdList, idl_free)
 
 #endif  // OSTRAK_BACKEND_IDL_H_

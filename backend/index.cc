@@ -113,8 +113,12 @@ int index_add_entry(Backend* be, Entry* e) {
   dn_normalize_case(dn.data());
   BerValue value{static_cast<uint32_t>(strlen(dn.c_str())), dn.data()};
   BerValue* values[2] = {&value, nullptr};
-  index_add_values(be, "dn", values, e->e_id);
-  for (Attribute* a = e->e_attrs; a != nullptr; a = a->a_next) index_add_values(be, a->a_type, a->a_vals, e->e_id);
+  // Indexing is best effort here: an index file that cannot be opened is
+  // traced by index_add_values, and the entry is stored all the same (its
+  // searches re-test every candidate).
+  (void)index_add_values(be, "dn", values, e->e_id);
+  for (Attribute* a = e->e_attrs; a != nullptr; a = a->a_next)
+    (void)index_add_values(be, a->a_type, a->a_vals, e->e_id);
   return 0;
 }
 

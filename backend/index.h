@@ -26,9 +26,9 @@ std::vector<std::string> index_words(const char* text);
 
 int index_add_entry(Backend* be, Entry* e);  // 0
 // 0, or the first non-zero index_add_values result.
-int index_add_mods(Backend* be, Modification* mods, ID id);
+[[nodiscard]] int index_add_mods(Backend* be, Modification* mods, ID id);
 // 0, or -1 when the index file cannot be opened.
-int index_add_values(Backend* be, const char* type, BerValue** values, ID id);
+[[nodiscard]] int index_add_values(Backend* be, const char* type, BerValue** values, ID id);
 int add_value(Backend* be, DbCacheSlot* slot, const char* type, int indexType, const char* value, ID id);
 // The key's list; null when absent or the file cannot be opened; ALLIDS
 // when the attribute has no index of that kind (always for kind 0). type

@@ -90,30 +90,23 @@ int GetKeysChildren(Backend* be, Entry* e, ID** ids, int* count) {
   DbSlotHolder db(be, ldbm_cache_open(be, "id2children", ".dbb", ldbm_open_flags(be)));
   if (db.get() == nullptr) return 1;
   ChildrenKey key(e->e_id);
-  IdList* list = idl_fetch(be, db.get(), key.datum);
+  ostrak::UniquePtr<IdList> list(idl_fetch(be, db.get(), key.datum));
   if (list == nullptr) return 0;
   int capacity = 20;
-  ID* out = static_cast<ID*>(zovurezMalloc(capacity * sizeof(ID)));
-  if (out == nullptr) {
-    idl_free(list);
-    return 1;
-  }
+  ZovurezPtr<ID> out(static_cast<ID*>(zovurezMalloc(capacity * sizeof(ID))));
+  if (out == nullptr) return 1;
   int n = 0;
-  for (ID id = idl_firstid(list); id != NOID; id = idl_nextid(list, id)) {
+  for (ID id = idl_firstid(list.get()); id != NOID; id = idl_nextid(list.get(), id)) {
     if (n == capacity) {
       capacity *= 2;
-      auto* grown = static_cast<ID*>(zovurezRealloc(out, capacity * sizeof(ID)));
-      if (grown == nullptr) {
-        zovurezFree(out);
-        idl_free(list);
-        return 1;
-      }
-      out = grown;
+      auto* grown = static_cast<ID*>(zovurezRealloc(out.get(), capacity * sizeof(ID)));
+      if (grown == nullptr) return 1;
+      (void)out.release();  // moved into grown
+      out.reset(grown);
     }
-    out[n++] = id;
+    out.get()[n++] = id;
   }
-  idl_free(list);
-  *ids = out;
+  *ids = out.release();
   *count = n;
   return 0;
 }
@@ -142,7 +135,8 @@ int DeleteKey(Backend* be, Connection* conn, Operation* op, Entry* request, cons
     GiveBack(be, key);
     return kLdapNotAllowedOnNonLeaf;
   }
-  id2children_delete_all(be, key);
+  if (id2children_delete_all(be, key) != 0)
+    vuzizTrace(kTraceKeys, "[% 4.4d] DeleteKey: The children record could not be deleted.\n", ConnNumber(op));
   int result = kLdapSuccess;
   char* matched = nullptr;
   std::string keyDN(key->e_dn != nullptr ? key->e_dn : dn);
@@ -181,10 +175,12 @@ int SetDisableFlag(Backend* be, Connection* conn, Operation* op, Entry* e, char 
 
 int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, const char* dn) {
   Entry* key = nullptr;
-  ID* ids = nullptr;
+  ID* idsRaw = nullptr;
   int count = 0;
-  int rc = PrepareKey(be, conn, op, dn, "DisableKey", &key, &ids, &count);
+  int rc = PrepareKey(be, conn, op, dn, "DisableKey", &key, &idsRaw, &count);
   if (rc != 0) return rc;
+  ZovurezPtr<ID> owned(idsRaw);
+  const ID* ids = owned.get();
   ID keyID = key->e_id;
   rc = SetDisableFlag(be, conn, op, key, '1');  // gives the key back
   if (rc != 0) {
@@ -193,7 +189,6 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
     } else {
       vuzizTrace(kTraceKeys, "[% 4.4d] DisableKey: Disabling the key failed.\n", ConnNumber(op));
     }
-    zovurezFree(ids);
     return rc;
   }
   int done = 0;
@@ -211,7 +206,6 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
     }
   }
   if (!alreadyDisabled && !unreadable) {
-    zovurezFree(ids);
     LogRequest(be, conn, request);
     return 0;
   }
@@ -220,7 +214,6 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
   for (int i = 0; i < done; ++i) {
     if (Entry* child = id2entry(be, ids[i]); child != nullptr) SetDisableFlag(be, conn, op, child, '0');
   }
-  zovurezFree(ids);
   if (alreadyDisabled) return kLdapNoSuchObject;
   if (Entry* again = id2entry(be, keyID); again != nullptr) SetDisableFlag(be, conn, op, again, '0');
   vuzizTrace(kTraceKeys, "[% 4.4d] DisableKey: Disabling the key failed.\n", ConnNumber(op));
@@ -236,11 +229,7 @@ int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEnt
     LogError(kLogWarning, "Could not access pending bucket!\n");
     return 1;
   }
-  struct Give {
-    EntryCache* c;
-    Entry* e;
-    ~Give() { cache_return_entry(c, e); }
-  } giveBucket{cache, bucket};
+  CacheHold giveBucket(cache, bucket);
   if (has_children(be, bucket) == 0) return 0;
   char* dn = nullptr;
   QOXError err = CreateKeyDN("QOXCERTID=", certID, kPendingBaseDN, &dn);
@@ -258,8 +247,9 @@ int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEnt
     // kept the DN and children records): drop those records.
     Entry stale{};
     stale.e_id = id;
-    id2children_remove(be, bucket, &stale);
-    dn2id_delete(be, keyDN.data());
+    // Best effort: a record that cannot be dropped now stays as stale as it was.
+    (void)id2children_remove(be, bucket, &stale);
+    (void)dn2id_delete(be, keyDN.data());
     return 0;
   }
   static const char* const kRecon[] = {"qoxrecondata", "qoxreconprompts", "qoxreconhashrepetitions"};

@@ -6,36 +6,24 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "backend/attr_index.h"
 #include "backend/entry_cache.h"
 #include "backend/entry_tables.h"
 #include "backend/index.h"
 #include "backend/ldbm_ops.h"
-#include "server/key_submission_services.h"
 #include "foundation/errors.h"
+#include "foundation/hex.h"
 #include "foundation/sdk_errors.h"
 #include "server/dn.h"
 #include "server/error_log.h"
+#include "server/key_submission_services.h"
 #include "server/support/zovurez.h"
 
 namespace {
 
 constexpr size_t kCertIDLength = 16;
-
-bool IsHex(char c) { return c != '\0' && strchr("abcdefABCDEF0123456789", c) != nullptr; }
-
-// The entry cache hold of one entry, given back on scope exit.
-struct Held {
-  Backend* be;
-  Entry* e;
-  Held(Backend* b, Entry* entry) : be(b), e(entry) {}
-  ~Held() {
-    if (e != nullptr) cache_return_entry(&LdbmState(be)->entryCache, e);
-  }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-};
 
 uint8_t* CopyBytes(const BerValue* v) {
   auto* out = static_cast<uint8_t*>(zovurezMalloc(v->bv_len > 0 ? v->bv_len : 1));
@@ -63,9 +51,9 @@ int ExtractKeyIDFromDN(const char* dn, char** keyID) {
   if (strncmp(copy.c_str(), "QOXCERTID=", 10) != 0) return 1;
   const char* id = copy.c_str() + 10;
   for (size_t i = 0; i < kCertIDLength; ++i) {
-    if (!IsHex(id[i])) return 1;
+    if (!qoxIsValidHexChar(id[i])) return 1;
   }
-  if (IsHex(id[kCertIDLength])) return 1;
+  if (qoxIsValidHexChar(id[kCertIDLength])) return 1;
   char* out = static_cast<char*>(zovurezMalloc(kCertIDLength + 1));
   if (out == nullptr) return 1;
   memcpy(out, id, kCertIDLength);
@@ -88,62 +76,58 @@ int KeyID2KeyBlock(Backend* be, char* keyID, const char* base, uint8_t** keyBloc
   char* id = keyID;
   if (id[0] == '0' && id[1] == 'x') id += 2;
 
-  char* keyDN = nullptr;
+  ZovurezPtr<char> keyDN;
   if (strlen(id) == 8) {
     std::string type("qoxkeyid");
-    IdList* ids = index_read(be, type.data(), kIndexEquality, id);
-    for (ID cand = idl_firstid(ids); ids != nullptr && cand != NOID; cand = idl_nextid(ids, cand)) {
+    ostrak::UniquePtr<IdList> ids(index_read(be, type.data(), kIndexEquality, id));
+    for (ID cand = idl_firstid(ids.get()); ids != nullptr && cand != NOID; cand = idl_nextid(ids.get(), cand)) {
       Entry* e = id2entry(be, cand);
       if (e == nullptr) continue;
-      Held hold(be, e);
+      CacheHold hold(be, e);
       BerValue* cert = FirstValue(attr_find(e->e_attrs, "qoxcertid"));
       if (cert == nullptr) continue;
       // Only a well-formed certificate ID goes into the caller's buffer,
       // which holds 16 digits and a NUL.
       if (cert->bv_len != kCertIDLength) continue;
       bool hex = true;
-      for (size_t i = 0; i < kCertIDLength; ++i) hex = hex && IsHex(cert->bv_val[i]);
+      for (size_t i = 0; i < kCertIDLength; ++i) hex = hex && qoxIsValidHexChar(cert->bv_val[i]);
       if (!hex) continue;
       memcpy(id, cert->bv_val, kCertIDLength);
       id[kCertIDLength] = '\0';
-      char* candidateDN = nullptr;
-      QOXError err = CreateKeyDN("QOXCERTID=", id, base, &candidateDN);
-      if (err != 0) {
-        idl_free(ids);
-        return err == kQOXErrOutOfMemory ? kQOXErrOutOfMemory : kQOXErrItemNotFound;
-      }
-      char* parent = dn_parent(e->e_dn, kKeySpaceDN);
-      if (parent != nullptr) dn_normalize(parent);
-      bool taken = parent != nullptr && strcasecmp(parent, candidateDN) == 0;
-      zovurezFree(parent);
-      if (taken) {
-        keyDN = candidateDN;
+      ZovurezPtr<char> candidateDN;
+      QOXError err = CreateKeyDN("QOXCERTID=", id, base, ostrak::OutParam(candidateDN));
+      if (err != 0) return err == kQOXErrOutOfMemory ? kQOXErrOutOfMemory : kQOXErrItemNotFound;
+      ZovurezPtr<char> parent(dn_parent(e->e_dn, kKeySpaceDN));
+      if (parent != nullptr) dn_normalize(parent.get());
+      if (parent != nullptr && strcasecmp(parent.get(), candidateDN.get()) == 0) {
+        keyDN = std::move(candidateDN);
         break;
       }
-      zovurezFree(candidateDN);
     }
-    idl_free(ids);
     if (keyDN == nullptr) return kQOXErrItemNotFound;
   } else {
-    QOXError err = CreateKeyDN("QOXCERTID=", id, base, &keyDN);
+    QOXError err = CreateKeyDN("QOXCERTID=", id, base, ostrak::OutParam(keyDN));
     if (err == kQOXErrOutOfMemory) return err;
     if (err != 0) return kQOXErrItemNotFound;
   }
 
   char* matched = nullptr;
-  Entry* e = dn2entry(be, keyDN, &matched);
+  Entry* e = dn2entry(be, keyDN.get(), &matched);
   zovurezFree(matched);
-  zovurezFree(keyDN);
   if (e == nullptr) return kQOXErrItemNotFound;
-  Held hold(be, e);
+  CacheHold hold(be, e);
+  ZovurezPtr<uint8_t> block, blockV2;
+  size_t blockLength = 0, blockV2Length = 0;
   for (Attribute* a = e->e_attrs; a != nullptr; a = a->a_next) {
     BerValue* v = FirstValue(a);
-    if (strcasecmp(a->a_type, "qoxkey") == 0 && v != nullptr && *keyBlock == nullptr) {
-      if ((*keyBlock = CopyBytes(v)) == nullptr) goto oom;
-      *keyBlockLength = v->bv_len;
-    } else if (strcasecmp(a->a_type, "qoxkeyv2") == 0 && v != nullptr && *keyBlockV2 == nullptr) {
-      if ((*keyBlockV2 = CopyBytes(v)) == nullptr) goto oom;
-      *keyBlockV2Length = v->bv_len;
+    if (strcasecmp(a->a_type, "qoxkey") == 0 && v != nullptr && block == nullptr) {
+      block.reset(CopyBytes(v));
+      if (block == nullptr) return kQOXErrOutOfMemory;
+      blockLength = v->bv_len;
+    } else if (strcasecmp(a->a_type, "qoxkeyv2") == 0 && v != nullptr && blockV2 == nullptr) {
+      blockV2.reset(CopyBytes(v));
+      if (blockV2 == nullptr) return kQOXErrOutOfMemory;
+      blockV2Length = v->bv_len;
     } else if (strcasecmp(a->a_type, "qoxdisabled") == 0) {
       if (v == nullptr || v->bv_len == 0) {
         LogError(kLogWarning, "KeyID2KeyBlock: Disabled attr has no value.\n");
@@ -152,14 +136,12 @@ int KeyID2KeyBlock(Backend* be, char* keyID, const char* base, uint8_t** keyBloc
       }
     }
   }
-  if (*keyBlock == nullptr && *keyBlockV2 == nullptr) return kQOXErrItemNotFound;
+  if (block == nullptr && blockV2 == nullptr) return kQOXErrItemNotFound;
+  *keyBlock = block.release();
+  *keyBlockLength = blockLength;
+  *keyBlockV2 = blockV2.release();
+  *keyBlockV2Length = blockV2Length;
   return 0;
-oom:
-  zovurezFree(*keyBlock);
-  zovurezFree(*keyBlockV2);
-  *keyBlock = *keyBlockV2 = nullptr;
-  *keyBlockLength = *keyBlockV2Length = 0;
-  return kQOXErrOutOfMemory;
 }
 
 namespace {
@@ -172,7 +154,7 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
   Entry* e = dn2entry(be, dn, &matched);
   zovurezFree(matched);
   if (e == nullptr) return 0;
-  Held hold(be, e);
+  CacheHold hold(be, e);
   Attribute* key = attr_find(e->e_attrs, "qoxkeyv2");
   if (key != nullptr) {
     *isV2 = 1;
@@ -196,24 +178,24 @@ int GetCertObjectInternal(Backend* be, const char* dn, QOXContext* context, uint
     return kLdapNoMemory;
   }
   *keyBlockLength = v->bv_len;
-  QOXKeyDB* db = nullptr;
-  QOXError err = vuzizKeySubmissionServices().TransferKeysFromAAKeyBlock(context, *keyBlock, *keyBlockLength, &db);
+  ostrak::UniquePtr<QOXKeyDB> db;
+  QOXError err = vuzizKeySubmissionServices().TransferKeysFromAAKeyBlock(context, *keyBlock, *keyBlockLength,
+                                                                         ostrak::OutParam(db));
   if (err != 0) {
     char text[101];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogWarning, "Keyblock of (%s) is missing or invalid.  Library error: %s.", dn, text);
     return kLdapParamError;
   }
-  err = qoxKeyDBServices().QOXNewKeySet(db, keySet);
+  err = qoxKeyDBServices().QOXNewKeySet(db.get(), keySet);
   if (err != 0) {
     char text[101];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogWarning, "Could not create output keyset.  Library error: %s.", text);
-    qoxKeyDBServices().QOXFreeKeyDB(db);
     *keySet = nullptr;
     return kLdapLocalError;
   }
-  // The key set holds the key database from here on.
+  (void)db.release();  // the key set holds the key database from here on
   return 0;
 }
 
@@ -240,7 +222,7 @@ int WriteIndexMethodToDB(Backend* be, int method) {
     LogError(kLogError, "No qox keyspace entry found.");
     return -1;
   }
-  Held hold(be, root);
+  CacheHold hold(be, root);
   const char* value = method == 1 ? "substring" : method == 2 ? "word" : nullptr;
   if (value == nullptr) {
     LogError(kLogError, "Unknown indexmethod can not be added.");
@@ -275,7 +257,7 @@ int ReadIndexMethodFromDB(Backend* be, int* method) {
   }
   BerValue* v = nullptr;
   {
-    Held hold(be, root);
+    CacheHold hold(be, root);
     v = FirstValue(attr_find(root->e_attrs, "indexmethod"));
     if (v != nullptr) {
       std::string text(v->bv_val != nullptr ? v->bv_val : "", v->bv_len);

@@ -127,7 +127,8 @@ int ldbm_back_add(Backend* be, Connection* conn, Operation* op, Entry* e, int me
       rc = -2;
     } else if (id2entry_add(be, e) != 0) {
       std::string copy = dn;
-      dn2id_delete(be, copy.data());
+      if (dn2id_delete(be, copy.data()) != 0)
+        vuzizTrace(kTraceStartStop, "ldbm_add: the DN key of a failed add could not be removed\n");
       *result = kLdapOperationsError;
       rc = -2;
     }

@@ -73,11 +73,7 @@ int ldbm_back_bind(Backend* be, Connection* conn, Operation* op, const char* dn,
   }
   zovurezFree(matched);
   EntryCache* cache = &LdbmState(be)->entryCache;
-  struct Give {
-    EntryCache* c;
-    Entry* e;
-    ~Give() { cache_return_entry(c, e); }
-  } give{cache, e};
+  CacheHold give(cache, e);
 
   if (method != kLdapAuthSimple) {
     send_ldap_result(conn, op, kLdapAuthMethodNotSupported, nullptr, "auth method not supported");

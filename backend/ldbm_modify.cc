@@ -64,71 +64,48 @@ int ApplyReplace(Entry* e, Modification* mod) {
   return attr_merge(e, mod->mod_type, mod->mod_bvalues) != 0 ? kLdapConstraintViolation : kLdapSuccess;
 }
 
-void GiveBack(Backend* be, Entry* e) { cache_return_entry(&LdbmState(be)->entryCache, e); }
-
 // Applies the list to a copy of e, indexes and stores it. 0, or the LDAP
 // result of the failure; -1 when the operation was abandoned (nothing
 // stored).
 int ModifyCopy(Backend* be, Operation* op, Entry* e, Modification* mods) {
-  Entry* copy = ldbm_entry_dup(e);
-  if (copy == nullptr) return 1;
+  ostrak::UniquePtr<Entry> copy(ldbm_entry_dup(e));
+  if (copy == nullptr) return kLdapOperationsError;
   for (Modification* m = mods; m != nullptr; m = m->mod_next) {
-    int rc = ldbm_apply_modification(copy, m);
-    if (rc != 0) {
-      entry_free(copy);
-      return rc;
-    }
+    int rc = ldbm_apply_modification(copy.get(), m);
+    if (rc != kLdapSuccess) return rc;
   }
-  if (ldbm_op_abandoned(op) != 0) {
-    entry_free(copy);
-    return -1;
-  }
-  if (index_add_mods(be, mods, e->e_id) != 0) {
-    entry_free(copy);
-    return 1;
-  }
-  if (ldbm_op_abandoned(op) != 0) {
-    entry_free(copy);
-    return -1;
-  }
-  return ldbm_store_entry_copy(be, e, copy) != 0 ? 1 : 0;
+  if (ldbm_op_abandoned(op) != 0) return -1;
+  if (index_add_mods(be, mods, e->e_id) != 0) return kLdapOperationsError;
+  if (ldbm_op_abandoned(op) != 0) return -1;
+  // The store takes the copy, whatever its outcome.
+  return ldbm_store_entry_copy(be, e, copy.release()) != 0 ? kLdapOperationsError : kLdapSuccess;
 }
 
 }  // namespace
 
 Entry* ldbm_entry_dup(const Entry* e) {
-  Entry* copy = entry_new();
+  ostrak::UniquePtr<Entry> copy(entry_new());
   if (copy == nullptr) return nullptr;
   copy->e_id = e->e_id;
-  if (e->e_dn != nullptr && (copy->e_dn = zovurezStrdup(e->e_dn)) == nullptr) {
-    entry_free(copy);
-    return nullptr;
-  }
+  if (e->e_dn != nullptr && (copy->e_dn = zovurezStrdup(e->e_dn)) == nullptr) return nullptr;
   Attribute** tail = &copy->e_attrs;
   for (const Attribute* a = e->e_attrs; a != nullptr; a = a->a_next) {
     auto* na = static_cast<Attribute*>(zovurezCalloc(1, sizeof(Attribute)));
-    if (na == nullptr) {
-      entry_free(copy);
-      return nullptr;
-    }
-    *tail = na;
+    if (na == nullptr) return nullptr;
+    *tail = na;  // the copy owns it from here
     tail = &na->a_next;
     na->a_syntax = a->a_syntax;
     if ((na->a_type = zovurezStrdup(a->a_type)) == nullptr ||
         (a->a_vals != nullptr && berValuesAdd(&na->a_vals, a->a_vals) != 0)) {
-      entry_free(copy);
       return nullptr;
     }
     if (na->a_vals == nullptr && a->a_vals != nullptr) {
       // berValuesAdd skips empty values; keep an (empty) vector all the same.
       na->a_vals = static_cast<BerValue**>(zovurezCalloc(1, sizeof(BerValue*)));
-      if (na->a_vals == nullptr) {
-        entry_free(copy);
-        return nullptr;
-      }
+      if (na->a_vals == nullptr) return nullptr;
     }
   }
-  return copy;
+  return copy.release();
 }
 
 int ldbm_apply_modification(Entry* e, Modification* mod) {
@@ -191,14 +168,16 @@ int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const cha
       return -1;
     }
   }
-  int rc = acl_check_mods(be, conn, op, e, 1, mods);
-  if (rc != 0) {
-    *result = rc;
-    GiveBack(be, e);
-    return -1;
+  int rc;
+  {
+    CacheHold hold(be, e);
+    rc = acl_check_mods(be, conn, op, e, 1, mods);
+    if (rc != 0) {
+      *result = rc;
+      return -1;
+    }
+    rc = ModifyCopy(be, op, e, mods);
   }
-  rc = ModifyCopy(be, op, e, mods);
-  GiveBack(be, e);
   if (rc == -1) {
     *result = kLdapSuccess;
     return -1;
@@ -208,20 +187,17 @@ int ldbm_QOX_back_modify(Backend* be, Connection* conn, Operation* op, const cha
 }
 
 int ldbm_back_modify(Backend* be, Connection* conn, Operation* op, const char* dn, Modification* mods) {
-  char* matched = nullptr;
-  Entry* e = dn2entry(be, dn, &matched);
-  if (e == nullptr) {
-    send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", nullptr);
-    zovurezFree(matched);
-    return -1;
-  }
-  if (VerifyAdminUpdate(conn, op, dn) != 0) {
-    GiveBack(be, e);
-    send_ldap_result(conn, op, kLdapInsufficientAccess, nullptr, nullptr);
-    return -1;
-  }
-  int rc = ModifyCopy(be, op, e, mods);
-  GiveBack(be, e);
+  int rc;
+  {
+    char* matchedText = nullptr;
+    CacheHold hold(be, dn2entry(be, dn, &matchedText));
+    ZovurezPtr<char> matched(matchedText);
+    if (hold.get() == nullptr) {
+      send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched.get() : "", nullptr);
+      return -1;
+    }
+    rc = VerifyAdminUpdate(conn, op, dn) != 0 ? kLdapInsufficientAccess : ModifyCopy(be, op, hold.get(), mods);
+  }                         // the entry goes back before the answer is sent
   if (rc == -1) return -1;  // abandoned: no result
   send_ldap_result(conn, op, rc, nullptr, nullptr);
   return rc == 0 ? 0 : -1;

@@ -37,57 +37,51 @@ std::string NewDN(const char* oldDN, const char* newRdn) {
 
 }  // namespace
 
-int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* dn, const char* newRdn) {
-  EntryCache* cache = &LdbmState(be)->entryCache;
-  char* matched = nullptr;
-  Entry* e = dn2entry(be, dn, &matched);
-  if (e == nullptr) {
-    send_ldap_result(conn, op, kLdapNoSuchObject, matched != nullptr ? matched : "", "");
-    zovurezFree(matched);
-    return -1;
+namespace {
+
+// The rename: the LDAP result with the matched DN and the text to send, or
+// -1 when the operation was abandoned (nothing is sent). Every entry it
+// holds is given back before the caller sends the answer.
+int Rename(Backend* be, Operation* op, const char* dn, const char* newRdn, ZovurezPtr<char>* matched,
+           const char** text) {
+  *text = nullptr;
+  char* matchedText = nullptr;
+  CacheHold e(be, dn2entry(be, dn, &matchedText));
+  matched->reset(matchedText);
+  if (e.get() == nullptr) {
+    *text = "";
+    return kLdapNoSuchObject;
   }
-  std::string newDN = NewDN(e->e_dn != nullptr ? e->e_dn : dn, newRdn != nullptr ? newRdn : "");
-  if (Entry* other = dn2entry(be, newDN.c_str(), &matched); other != nullptr) {
-    zovurezFree(matched);
-    cache_return_entry(cache, other);
-    cache_return_entry(cache, e);
-    send_ldap_result(conn, op, kLdapEntryAlreadyExists, nullptr, nullptr);
-    return -1;
-  }
-  zovurezFree(matched);
-  if (ldbm_op_abandoned(op) != 0) {
-    cache_return_entry(cache, e);
-    return -1;
-  }
-  if (dn2id_add(be, newDN.c_str(), e->e_id) != 0) {
-    cache_return_entry(cache, e);
-    send_ldap_result(conn, op, kLdapOperationsError, nullptr, nullptr);
-    return -1;
-  }
-  std::string oldDN(e->e_dn != nullptr ? e->e_dn : "");
-  if (dn2id_delete(be, oldDN.data()) != 0) {
-    cache_return_entry(cache, e);
-    send_ldap_result(conn, op, kLdapOperationsError, nullptr, nullptr);
-    return -1;
-  }
+  std::string newDN = NewDN(e.get()->e_dn != nullptr ? e.get()->e_dn : dn, newRdn != nullptr ? newRdn : "");
+  char* otherMatched = nullptr;
+  CacheHold other(be, dn2entry(be, newDN.c_str(), &otherMatched));
+  zovurezFree(otherMatched);
+  if (other.get() != nullptr) return kLdapEntryAlreadyExists;
+  if (ldbm_op_abandoned(op) != 0) return -1;
+  if (dn2id_add(be, newDN.c_str(), e.get()->e_id) != 0) return kLdapOperationsError;
+  std::string oldDN(e.get()->e_dn != nullptr ? e.get()->e_dn : "");
+  if (dn2id_delete(be, oldDN.data()) != 0) return kLdapOperationsError;
   // A renamed copy replaces the cached entry, which readers may hold.
-  Entry* copy = ldbm_entry_dup(e);
-  char* renamed = zovurezStrdup(newDN.c_str());
-  if (copy == nullptr || renamed == nullptr) {
-    if (copy != nullptr) entry_free(copy);
-    zovurezFree(renamed);
-    cache_return_entry(cache, e);
-    send_ldap_result(conn, op, kLdapOperationsError, nullptr, "");
-    return -1;
-  }
+  *text = "";
+  ostrak::UniquePtr<Entry> copy(ldbm_entry_dup(e.get()));
+  ZovurezPtr<char> renamed(zovurezStrdup(newDN.c_str()));
+  if (copy == nullptr || renamed == nullptr) return kLdapOperationsError;
   zovurezFree(copy->e_dn);
-  copy->e_dn = renamed;
-  int rc = ldbm_store_entry_copy(be, e, copy);
-  cache_return_entry(cache, e);
-  if (rc != 0) {
-    send_ldap_result(conn, op, kLdapOperationsError, nullptr, "");
-    return -1;
-  }
-  send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
-  return 0;
+  copy->e_dn = renamed.release();
+  if (ldbm_store_entry_copy(be, e.get(), copy.release()) != 0) return kLdapOperationsError;
+  *text = nullptr;
+  return kLdapSuccess;
+}
+
+}  // namespace
+
+int ldbm_back_modrdn(Backend* be, Connection* conn, Operation* op, const char* dn, const char* newRdn) {
+  ZovurezPtr<char> matched;
+  const char* text = nullptr;
+  int result = Rename(be, op, dn, newRdn, &matched, &text);
+  if (result == -1) return -1;
+  const char* matchedDN = nullptr;
+  if (result == kLdapNoSuchObject) matchedDN = matched != nullptr ? matched.get() : "";
+  send_ldap_result(conn, op, result, matchedDN, text);
+  return result == kLdapSuccess ? 0 : -1;
 }

@@ -58,17 +58,6 @@ struct Referrals {
   const char* Text() const { return count > 0 ? text.c_str() : nullptr; }
 };
 
-struct CacheHold {
-  Backend* be;
-  Entry* e;
-  CacheHold(Backend* b, Entry* entry) : be(b), e(entry) {}
-  ~CacheHold() {
-    if (e != nullptr) cache_return_entry(&LdbmState(be)->entryCache, e);
-  }
-  CacheHold(const CacheHold&) = delete;
-  CacheHold& operator=(const CacheHold&) = delete;
-};
-
 bool IsRequested(char** attrs, const char* type) { return attrs != nullptr && charray_inlist(attrs, type) != 0; }
 
 bool HasObjectClass(Entry* e, const char* oc) {

@@ -32,6 +32,13 @@ bool HasBtreeWord(const char* fileName) {
          lower.find("modifytimestamp") != std::string::npos;
 }
 
+bool IsEntryTable(const char* path) {
+  const char* slash = strrchr(path, '/');
+  std::string lower(slash != nullptr ? slash + 1 : path);
+  for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return lower.find("id2entry") != std::string::npos;
+}
+
 bool FileExists(const char* path) {
   struct stat st;
   return stat(path, &st) == 0;
@@ -47,10 +54,8 @@ DBT Clean(const Datum& d) {
 
 uint32_t CurrentServerTime() {
   if (g == nullptr) return static_cast<uint32_t>(time(nullptr));
-  QOXMutexLock(&g->mutexCurrentTime);
-  uint32_t now = g->currentTime;
-  QOXMutexUnlock(&g->mutexCurrentTime);
-  return now;
+  QOXMutexGuard guard(&g->mutexCurrentTime);
+  return g->currentTime;
 }
 
 void CloseSlotFile(DbCacheSlot* slot) {
@@ -122,6 +127,11 @@ DB* ldbm_open(const char* path, uint32_t flags, int mode, int32_t cacheSize) {
   if (db_create(&db, nullptr, 0) != 0 || db == nullptr) return nullptr;
   db->set_alloc(db, zovurezMalloc, zovurezRealloc, zovurezFree);
   if (cacheSize > 0) db->set_cachesize(db, 0, static_cast<uint32_t>(cacheSize), 0);
+  // A new entry table gets pages large enough to hold a key entry on its
+  // leaf page (an item above a quarter page goes to overflow pages of its
+  // own). An existing file keeps the page size it was made with.
+  if (type == DB_BTREE && IsEntryTable(file.c_str()) && !FileExists(file.c_str()))
+    db->set_pagesize(db, kEntryTablePageSize);
   if (db->open(db, nullptr, file.c_str(), nullptr, type, flags, mode) != 0) {
     db->close(db, 0);
     return nullptr;

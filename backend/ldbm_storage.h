@@ -5,7 +5,10 @@
 // file: an existing ".dbb" file is a B-tree; a missing one is created as a
 // B-tree when the file name contains "id2entry", "id2children" or
 // "modifytimestamp", else the same name with ".dbh" is opened as a hash
-// table. Keys and values are the library's DBT records (Datum). A datum
+// table. A new entry table ("id2entry") is made with kEntryTablePageSize
+// pages, every other new file with the library's default (the file system's
+// block size); an existing file keeps the page size it was made with, so a
+// directory made with other page sizes opens as it is. Keys and values are the library's DBT records (Datum). A datum
 // returned by a fetch owns bytes from zovurezMalloc and is given back with
 // ldbm_datum_free; a null data pointer means "not found".
 //
@@ -24,6 +27,12 @@
 #include "backend/ldbm.h"
 
 using Datum = DBT;
+
+// Page size of a new entry table. The library keeps an item above about a
+// quarter page on overflow pages of its own; with 16 KiB pages a key entry
+// (its armored block of 1 to 4 KB) stays on its leaf page beside its user-ID
+// entries, instead of taking a 4 KiB overflow page for 1 to 2 KB.
+inline constexpr uint32_t kEntryTablePageSize = 16384;
 
 // Set in the flags of ldbm_store/ldbm_cache_store: sync the file after the
 // put, whatever its result.

@@ -1,5 +1,6 @@
 // Plain Base64 (RFC 4648 alphabet, '=' padding, no line breaks) as the key
-// submission writes it, and the size it needs.
+// submission writes it, and the size it needs: the names the armor code
+// uses for the one codec of foundation/base64.h.
 //
 // Thread safety: pure functions.
 #ifndef OSTRAK_FOUNDATION_ARMOR_BASE64_H_
@@ -8,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/base64.h"
+
 // Characters armorInput writes for length bytes (no terminator).
-constexpr size_t ArmorBase64Length(size_t length) { return (length + 2) / 3 * 4; }
+constexpr size_t ArmorBase64Length(size_t length) { return ostrak::Base64EncodedLength(length); }
 
 // Writes the Base64 encoding of the input into output (ArmorBase64Length
 // bytes, no terminator) and returns the number of characters written.

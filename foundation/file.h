@@ -104,7 +104,7 @@ QOXFile* qoxFileRefOpen(QOXContext* context, const PFLFileSpec* spec, uint16_t o
                         uint32_t fileType, QOXError* outError);
 // A file read pump of the message pipeline over the file opened for
 // reading; the pump owns the file and closes it when it is destroyed. Null
-// with the open's error, or -11999 when no pump can be made (the file is
+// with the open's error, or kQOXErrOutOfMemory when no pump can be made (the file is
 // closed again).
 QOXPipeModule* qoxFileRefReadCreate(QOXContext* context, const PFLFileSpec* spec, uint16_t openFlags,
                                     QOXError* outError, uint32_t* outWord);

@@ -185,19 +185,6 @@ constexpr PFLFileSpecVTBL sVTBLStd = {
     sGetMaxNameLengthProc,         sParentDirProc,       sComposeProc,
 };
 
-// Frees a spec on every early return unless released.
-struct SpecGuard {
-  PFLFileSpec* spec = nullptr;
-  ~SpecGuard() {
-    if (spec != nullptr) PFLFreeFileSpec(spec);
-  }
-  PFLFileSpec* release() {
-    PFLFileSpec* s = spec;
-    spec = nullptr;
-    return s;
-  }
-};
-
 }  // namespace
 
 const PFLFileSpecVTBL* GetFileSpecVTBLStd() { return &sVTBLStd; }
@@ -310,10 +297,10 @@ QOXError PFLImportFileSpec(QOXMemoryMgr* mgr, const uint8_t* data, size_t size, 
   if (data == nullptr || size == 0 || QOXValidateMemoryMgr(mgr) != kQOXErrNoErr) return kQOXErrBadParams;
   const PFLFileSpecVTBL* vtbl = qoxGetFileSpecVTBLForType(data[0]);
   if (vtbl == nullptr) return kQOXErrBadParams;
-  SpecGuard guard;
-  QOXError err = qoxNewFileSpec(mgr, data[0], 0, &guard.spec);
+  ostrak::UniquePtr<PFLFileSpec> guard;
+  QOXError err = qoxNewFileSpec(mgr, data[0], 0, ostrak::OutParam(guard));
   if (err != kQOXErrNoErr) return err;
-  err = vtbl->importProc(guard.spec, data + 1, size - 1);
+  err = vtbl->importProc(guard.get(), data + 1, size - 1);
   if (err != kQOXErrNoErr) return err;
   *outSpec = guard.release();
   return kQOXErrNoErr;
@@ -426,27 +413,27 @@ QOXError PFLFileSpecGetUniqueSpec(const PFLFileSpec* spec, PFLFileSpec** outSpec
   if (outSpec == nullptr) return kQOXErrBadParams;
   *outSpec = nullptr;
   if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
-  SpecGuard copy;
-  QOXError err = PFLCopyFileSpec(spec, &copy.spec);
+  ostrak::UniquePtr<PFLFileSpec> copy;
+  QOXError err = PFLCopyFileSpec(spec, ostrak::OutParam(copy));
   if (err != kQOXErrNoErr) return err;
   bool exists = false;
-  err = PFLFileSpecExists(copy.spec, &exists);
+  err = PFLFileSpecExists(copy.get(), &exists);
   if (err != kQOXErrNoErr) return err;
   if (exists) {
     size_t max = 0;
-    err = PFLGetMaxFileSpecNameLength(copy.spec, &max);
+    err = PFLGetMaxFileSpecNameLength(copy.get(), &max);
     if (err != kQOXErrNoErr) return err;
     char base[256];
-    err = PFLGetFileSpecNameBuffer(copy.spec, sizeof base, base);
+    err = PFLGetFileSpecNameBuffer(copy.get(), sizeof base, base);
     if (err != kQOXErrNoErr) return err;
     size_t limit = max + 1 < 256 ? max + 1 : 256;
     for (int32_t n = 1; exists; ++n) {
       char numbered[256];
       err = QOXNewNumberFileName(base, "", n, limit, numbered);
       if (err != kQOXErrNoErr) return err;
-      err = PFLSetFileSpecName(copy.spec, numbered);
+      err = PFLSetFileSpecName(copy.get(), numbered);
       if (err != kQOXErrNoErr) return err;
-      err = PFLFileSpecExists(copy.spec, &exists);
+      err = PFLFileSpecExists(copy.get(), &exists);
       if (err != kQOXErrNoErr) return err;
     }
   }

@@ -31,6 +31,7 @@
 
 #include "foundation/errors.h"
 #include "foundation/memory_mgr.h"
+#include "foundation/scoped.h"
 
 inline constexpr uint32_t kPFLFileSpecMagic = 0x251DEA9B;
 inline constexpr uint32_t kPFLFileSpecType_FullPath = 14;
@@ -145,5 +146,8 @@ QOXError qoxMapOpenErrno(int err, QOXError otherwise);
 // Permission bits masked off files of the given type: 077 for the key rings
 // and the random seed file, 022 for every other type.
 mode_t qoxFileTypeMask(uint32_t fileType);
+
+OSTRAK_DEFINE_DELETER(PFLFileSpec, PFLFreeFileSpec)
+OSTRAK_DEFINE_DELETER(PFLDirectoryIter, PFLFreeDirectoryIter)
 
 #endif  // OSTRAK_FOUNDATION_FILE_SPEC_H_

@@ -130,4 +130,6 @@ QOXError QOXNewLineEndIO(QOXIO* target, bool ownsTarget, int lineEndKind, QOXIO*
 bool QOXLineEndIOIsValid(const QOXIO* io);
 const QOXIOVTBL* qoxLineEndIOGetClassVTBL();
 
+OSTRAK_DEFINE_DELETER(QOXIO, QOXFreeIO)
+
 #endif  // OSTRAK_FOUNDATION_IO_H_

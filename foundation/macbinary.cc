@@ -10,6 +10,7 @@
 #include "foundation/byte_cursor.h"
 #include "foundation/file_name.h"
 #include "foundation/file_spec.h"
+#include "foundation/hex.h"
 #include "foundation/io.h"
 #include "foundation/sdk_errors.h"
 
@@ -167,13 +168,6 @@ void SkipBlanks(ostrak::ByteCursor& in) {
   while (in.peek_u8(&c) && IsBlank(c)) in.skip(1);
 }
 
-int HexValue(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A code: "0x" and eight hex digits, or four raw characters.
 bool ReadCode(ostrak::ByteCursor& in, uint32_t* out) {
   const uint8_t* p = nullptr;
@@ -181,9 +175,9 @@ bool ReadCode(ostrak::ByteCursor& in, uint32_t* out) {
     uint32_t v = 0;
     bool hex = true;
     for (int i = 2; i < 10 && hex; ++i) {
-      int h = HexValue(p[i]);
-      hex = h >= 0;
-      v = (v << 4) | static_cast<uint32_t>(h < 0 ? 0 : h);
+      const char c = static_cast<char>(p[i]);
+      hex = qoxIsValidHexChar(c);
+      v = (v << 4) | qoxHexCharToNibble(c);
     }
     if (hex) {
       in.skip(10);
@@ -231,22 +225,8 @@ QOXError Append(QOXMacMappingTable* table, const QOXMacMapping& row) {
   return kQOXErrNoErr;
 }
 
-struct IOGuard {
-  QOXIO* io = nullptr;
-  ~IOGuard() { Close(); }
-  QOXError Close() {
-    QOXError err = io != nullptr ? QOXFreeIO(io) : kQOXErrNoErr;
-    io = nullptr;
-    return err;
-  }
-};
-
-struct SpecGuard {
-  PFLFileSpec* spec = nullptr;
-  ~SpecGuard() {
-    if (spec != nullptr) PFLFreeFileSpec(spec);
-  }
-};
+// Closes an IO early, for the error of the close.
+QOXError CloseIO(ostrak::UniquePtr<QOXIO>& io) { return io != nullptr ? QOXFreeIO(io.release()) : kQOXErrNoErr; }
 
 struct MacBinaryHeader {
   uint32_t type;
@@ -375,11 +355,11 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
   if (outSpec == nullptr || !pflFileSpecIsValid(spec)) return kQOXErrBadParams;
 
   // 1. The header.
-  IOGuard source;
-  QOXError err = QOXOpenFileSpec(spec, 0, &source.io);
+  ostrak::UniquePtr<QOXIO> source;
+  QOXError err = QOXOpenFileSpec(spec, 0, ostrak::OutParam(source));
   if (err != kQOXErrNoErr) return err;
   uint8_t bytes[kQOXMacBinaryHeaderSize];
-  err = QOXIORead(source.io, sizeof bytes, bytes, nullptr);
+  err = QOXIORead(source.get(), sizeof bytes, bytes, nullptr);
   if (err != kQOXErrNoErr) return err;
   MacBinaryHeader header{};
   err = ParseHeader(bytes, &header);
@@ -390,43 +370,41 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
   if (outCreator != nullptr) *outCreator = header.creator;
 
   // 3. A free temporary name beside the file.
-  SpecGuard parent, temp;
-  err = PFLGetParentDirectory(spec, &parent.spec);
+  ostrak::UniquePtr<PFLFileSpec> parent, temp;
+  err = PFLGetParentDirectory(spec, ostrak::OutParam(parent));
   if (err != kQOXErrNoErr) return err;
   for (int n = 1;; ++n) {
     char name[32];
     std::snprintf(name, sizeof name, "%s%d.%s", "temp", n, "tmp");
-    if (temp.spec != nullptr) PFLFreeFileSpec(temp.spec);
-    temp.spec = nullptr;
-    err = PFLComposeFileSpec(parent.spec, name, &temp.spec);
+    err = PFLComposeFileSpec(parent.get(), name, ostrak::OutParam(temp));
     if (err != kQOXErrNoErr) return err;
     bool exists = true;
-    err = PFLFileSpecExists(temp.spec, &exists);
+    err = PFLFileSpecExists(temp.get(), &exists);
     if (err != kQOXErrNoErr) return err;
     if (!exists) break;
   }
-  err = PFLFileSpecCreate(temp.spec);
+  err = PFLFileSpecCreate(temp.get());
   if (err != kQOXErrNoErr) return err;
 
   // 4. The data fork, with local line ends for text.
   {
-    IOGuard sink, target;
-    err = QOXOpenFileSpec(temp.spec, kQOXOpenFileSpec_Write, &target.io);
+    ostrak::UniquePtr<QOXIO> sink, target;
+    err = QOXOpenFileSpec(temp.get(), kQOXOpenFileSpec_Write, ostrak::OutParam(target));
     if (err == kQOXErrNoErr && header.type == kQOXMacTypeTEXT) {
-      err = QOXNewLineEndIO(target.io, true, kQOXLineEnd_LF, &sink.io);
-      if (err == kQOXErrNoErr) target.io = nullptr;  // the converter owns it now
+      err = QOXNewLineEndIO(target.get(), true, kQOXLineEnd_LF, ostrak::OutParam(sink));
+      if (err == kQOXErrNoErr) (void)target.release();  // the converter owns it now
     }
-    QOXIO* to = sink.io != nullptr ? sink.io : target.io;
-    if (err == kQOXErrNoErr) err = QOXIOSetPos(source.io, kQOXMacBinaryHeaderSize);
-    if (err == kQOXErrNoErr) err = QOXCopyIO(source.io, header.dataLength, to);
-    QOXError closeSink = sink.Close();
-    QOXError closeTarget = target.Close();
+    QOXIO* to = sink != nullptr ? sink.get() : target.get();
+    if (err == kQOXErrNoErr) err = QOXIOSetPos(source.get(), kQOXMacBinaryHeaderSize);
+    if (err == kQOXErrNoErr) err = QOXCopyIO(source.get(), header.dataLength, to);
+    QOXError closeSink = CloseIO(sink);
+    QOXError closeTarget = CloseIO(target);
     if (err == kQOXErrNoErr) err = closeSink != kQOXErrNoErr ? closeSink : closeTarget;
   }
-  QOXError closeSource = source.Close();
+  QOXError closeSource = CloseIO(source);
   if (err == kQOXErrNoErr) err = closeSource;
   if (err != kQOXErrNoErr) {
-    PFLFileSpecDelete(temp.spec);
+    PFLFileSpecDelete(temp.get());
     return err;
   }
 
@@ -435,7 +413,7 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
   err = PFLGetFileSpecNameBuffer(spec, sizeof original, original);
   if (err == kQOXErrNoErr) err = PFLFileSpecDelete(spec);
   if (err != kQOXErrNoErr) {
-    PFLFileSpecDelete(temp.spec);
+    PFLFileSpecDelete(temp.get());
     return err;
   }
 
@@ -443,16 +421,14 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
   // to the type; a name already taken by another file gets a number instead
   // of replacing that file.
   std::string wanted = LocalName(original, header.creator, header.type);
-  SpecGuard target;
-  err = PFLComposeFileSpec(parent.spec, wanted.c_str(), &target.spec);
-  SpecGuard unique;
-  if (err == kQOXErrNoErr) err = PFLFileSpecGetUniqueSpec(target.spec, &unique.spec);
+  ostrak::UniquePtr<PFLFileSpec> target, unique;
+  err = PFLComposeFileSpec(parent.get(), wanted.c_str(), ostrak::OutParam(target));
+  if (err == kQOXErrNoErr) err = PFLFileSpecGetUniqueSpec(target.get(), ostrak::OutParam(unique));
   char finalName[kPFLFileNameBufferSize];
-  if (err == kQOXErrNoErr) err = PFLGetFileSpecNameBuffer(unique.spec, sizeof finalName, finalName);
-  if (err == kQOXErrNoErr) err = PFLFileSpecRename(temp.spec, finalName);
+  if (err == kQOXErrNoErr) err = PFLGetFileSpecNameBuffer(unique.get(), sizeof finalName, finalName);
+  if (err == kQOXErrNoErr) err = PFLFileSpecRename(temp.get(), finalName);
   // On a failure here the data stays in the temporary file, which is
   // returned so the caller can still reach it.
-  *outSpec = temp.spec;
-  temp.spec = nullptr;
+  *outSpec = temp.release();
   return err;
 }

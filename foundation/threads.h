@@ -81,38 +81,9 @@ int QOXThreadGetSpecific(QOXThreadKey key, void** outValue);
 int QOXThreadSetSpecific(QOXThreadKey key, void* value);
 int QOXThreadKeyDelete(QOXThreadKey key);  // does nothing; 0
 
-// Scope guards for the project's own C++ code.
-class QOXMutexGuard {
- public:
-  explicit QOXMutexGuard(QOXMutex* m) : m_(m) { QOXMutexLock(m_); }
-  ~QOXMutexGuard() { QOXMutexUnlock(m_); }
-  QOXMutexGuard(const QOXMutexGuard&) = delete;
-  QOXMutexGuard& operator=(const QOXMutexGuard&) = delete;
-
- private:
-  QOXMutex* m_;
-};
-
-class QOXReadGuard {
- public:
-  explicit QOXReadGuard(QOXRMWOLock* l) : l_(l) { QOXRMWOLockStartReading(l_); }
-  ~QOXReadGuard() { QOXRMWOLockStopReading(l_); }
-  QOXReadGuard(const QOXReadGuard&) = delete;
-  QOXReadGuard& operator=(const QOXReadGuard&) = delete;
-
- private:
-  QOXRMWOLock* l_;
-};
-
-class QOXWriteGuard {
- public:
-  explicit QOXWriteGuard(QOXRMWOLock* l) : l_(l) { QOXRMWOLockStartWriting(l_); }
-  ~QOXWriteGuard() { QOXRMWOLockStopWriting(l_); }
-  QOXWriteGuard(const QOXWriteGuard&) = delete;
-  QOXWriteGuard& operator=(const QOXWriteGuard&) = delete;
-
- private:
-  QOXRMWOLock* l_;
-};
+// The scope guards of these locks (QOXMutexGuard, QOXReadGuard,
+// QOXWriteGuard) live with the other scoped owners; every user of the locks
+// sees them through this header.
+#include "foundation/scoped.h"  // IWYU pragma: export
 
 #endif  // OSTRAK_FOUNDATION_THREADS_H_

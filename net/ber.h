@@ -58,6 +58,7 @@
 
 #include "foundation/errors.h"
 #include "foundation/memory_mgr.h"
+#include "foundation/scoped.h"
 
 struct QOXContext;
 struct QOXberElement;  // opaque
@@ -172,5 +173,7 @@ QOXError qoxBERReadUInt(const uint8_t* octets, uint32_t count, uint32_t* outValu
 // The universal tag of a decoder letter: b 1, e 10, i 2, n 5, o and s 4;
 // any other letter sets -1 and gives -12000.
 QOXError qoxBERFormatSpecifierToTag(char letter, int32_t* outTag);
+
+OSTRAK_DEFINE_DELETER(QOXberElement, QOXFreeBERElement)
 
 #endif  // OSTRAK_NET_BER_H_

@@ -1,7 +1,8 @@
 // Reading one whole BER element from a socket.
 //
 // Every receive goes through the sockets layer (so a TLS-bound socket is
-// read through its session) and is preceded by a bounded wait. The announced
+// read through its session); one that finds nothing there waits, bounded,
+// for the socket to become readable. The announced
 // length is checked against the caller's maximum before any allocation, so a
 // peer cannot make the reader reserve memory it never sends.
 #include <cerrno>
@@ -23,15 +24,21 @@ QOXError StepError() {
   return err != kQOXErrNoErr ? err : kQOXErrUnknownError2;
 }
 
-// Receives exactly count bytes, waiting at most waitMs before each receive.
+// Receives exactly count bytes. Bytes already there are taken at once;
+// otherwise each receive waits at most waitMs for the socket to become
+// readable.
 QOXError ReceiveAll(int socket, uint8_t* buffer, uint32_t count, int32_t waitMs) {
   while (count) {
     errno = 0;
-    int w = qoxSocketsWaitReadable(socket, waitMs);
-    if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (kQOXErrSocketTimedOut)
-    errno = 0;
-    ssize_t n = QOXReceive(socket, buffer, count, 0);
-    if (n < 0 && errno == EINTR) continue;
+    ssize_t n = qoxSocketsReceiveNow(socket, buffer, count);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      errno = 0;
+      int w = qoxSocketsWaitReadable(socket, waitMs);
+      if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (kQOXErrSocketTimedOut)
+      errno = 0;
+      n = QOXReceive(socket, buffer, count, 0);
+      if (n < 0 && errno == EINTR) continue;
+    }
     if (n <= 0) return StepError();
     buffer += n;
     count -= static_cast<uint32_t>(n);

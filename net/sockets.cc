@@ -260,6 +260,18 @@ int qoxSocketsWaitReadable(int socket, int timeoutMs) {
   return r > 0 ? 1 : r;
 }
 
+ssize_t qoxSocketsReceiveNow(int socket, void* buffer, size_t length) {
+  if (BoundSession(socket) != nullptr) {
+    errno = EAGAIN;
+    return -1;
+  }
+  ssize_t n;
+  do {
+    n = ::recv(socket, buffer, length, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
 int QOXSelect(int count, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet,
               struct timeval* timeLimit) {
   if (count < 0 || count > FD_SETSIZE) return kQOXErrBadParams;

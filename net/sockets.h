@@ -106,6 +106,12 @@ int32_t QOXSocketsTLSSend(intptr_t userValue, const void* buffer, uint32_t lengt
 int qoxSocketsPoll(struct pollfd* fds, size_t count, int timeoutMs, bool stopOnSignal = false);
 // qoxSocketsPoll on one socket for reading: 1 ready, 0 time-out, -1 failure.
 int qoxSocketsWaitReadable(int socket, int timeoutMs);
+// Receives what a plain socket holds now, without waiting: the platform's
+// receive with MSG_DONTWAIT (-1 with EAGAIN when nothing is there). A socket
+// bound to a TLS session answers -1 with EAGAIN at once: its reader waits
+// (qoxSocketsWaitReadable) and receives through QOXReceive as usual. Lets a
+// reader skip the wait when the bytes are already there.
+ssize_t qoxSocketsReceiveNow(int socket, void* buffer, size_t length);
 
 // Sends the whole buffer, looping over short sends and signals (and waiting
 // for room on a non-blocking socket); 0 when every byte went, else the

@@ -33,7 +33,8 @@ inline constexpr unsigned char kSSHASalt[8] = {0x5c, 0x19, 0xe7, 0xa3, 0xb2, 0xd
 
 int AccessAllowed(Connection* conn, AccessAllow* list, int level);
 // 0, or 50 at the first modification the client may not make.
-int acl_check_mods(Backend* be, Connection* conn, Operation* op, Entry* entry, int isAdd, Modification* mods);
+[[nodiscard]] int acl_check_mods(Backend* be, Connection* conn, Operation* op, Entry* entry, int isAdd,
+                                 Modification* mods);
 // No per-entry access lists exist: always null.
 void* acl_get_applicable(Backend* be, Operation* op, Entry* entry, const char* attribute);
 // Grants (1).
@@ -41,13 +42,13 @@ int acl_access_allowed(void* acl, Backend* be, Connection* conn, Entry* entry, c
                        const BerValue* value, const char* requester, int level);
 // 0 allowed, 50 refused, 1 bad input or a DN that is neither the group
 // entry nor a preference entry.
-int VerifyAdminUpdate(Connection* conn, Operation* op, const char* dn);
+[[nodiscard]] int VerifyAdminUpdate(Connection* conn, Operation* op, const char* dn);
 // 1 when both the user names and the password hashes match.
 int isValidAdminUserPass(QOXContext* context, const char* adminUser, const char* adminPassword,
                          const char* bindUser, const char* bindPassword);
 // The 40-character hash text (no "{SSHA}" prefix), newly allocated (server
 // allocator). 0, -12000, or the toolkit's hash error.
-QOXError NetscapeHashPassword(QOXContext* context, const char* password, char** hash);
+[[nodiscard]] QOXError NetscapeHashPassword(QOXContext* context, const char* password, char** hash);
 // *text must be null. 0 with a new text (server allocator); otherwise the
 // error, with *text the constant "<Unknown>" (not to be freed).
 QOXError QOXGetLDAPErrorString(int result, int ignored, char** text);

@@ -78,7 +78,7 @@ int AddAccessAllow(AccessAllow** list, const char* file, int line, int argc, cha
              line);
     return 1;
   }
-  AccessAllow* rule = static_cast<AccessAllow*>(zovurezCalloc(1, sizeof(AccessAllow)));
+  ostrak::UniquePtr<AccessAllow> rule(static_cast<AccessAllow*>(zovurezCalloc(1, sizeof(AccessAllow))));
   if (rule == nullptr) {
     LogError(kLogError, "%s(%d): Out of memory\n", file, line);
     return 1;
@@ -86,7 +86,6 @@ int AddAccessAllow(AccessAllow** list, const char* file, int line, int argc, cha
   rule->type = ip || strcmp(argv[2], "*") == 0 ? kAllowSubjectIP : kAllowSubjectHost;
   if (ConvertWildcards2REs(argv[2], &rule->expression) != 0) {
     LogError(kLogError, "%s(%d): Out of memory\n", file, line);
-    zovurezFree(rule);
     return 1;
   }
   rule->level = str2access(argv[3]);
@@ -95,13 +94,11 @@ int AddAccessAllow(AccessAllow** list, const char* file, int line, int argc, cha
              "%s(%d): Allow Access Level of '%s' is invalid.\n  Valid Levels: 'none', 'compare', "
              "'search', 'read', 'add', 'delete', 'all'.\n",
              file, line, argv[3]);
-    zovurezFree(rule->expression);
-    zovurezFree(rule);
     return 1;
   }
   AccessAllow** tail = list;
   while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = rule;
+  *tail = rule.release();
   return 0;
 }
 

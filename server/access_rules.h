@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "foundation/scoped.h"
+
 inline constexpr int kAccessNone = 1;
 inline constexpr int kAccessCompare = 2;
 inline constexpr int kAccessSearch = 4;
@@ -39,5 +41,7 @@ int ConvertWildcards2REs(const char* pattern, char** expression);
 // Appends one rule from the words "allow", type, pattern, level. 0 or 1.
 int AddAccessAllow(AccessAllow** list, const char* file, int line, int argc, char** argv);
 void FreeAccessCtrlList(AccessAllow* list);
+
+OSTRAK_DEFINE_DELETER(AccessAllow, FreeAccessCtrlList)
 
 #endif  // OSTRAK_SERVER_ACCESS_RULES_H_

@@ -20,15 +20,15 @@ inline constexpr uint32_t kBerNoTag = 0xFFFFFFFFu;
 // all (then tag is the element's own tag). After stepping, tag is the first
 // inner element's tag. kQOXErrSkipSection for empty contents (tag and end kBerNoTag),
 // -12000 for another advance value.
-QOXError berFirstElement(QOXberElement* ber, uint32_t* tag, uint32_t* end, int advance);
+[[nodiscard]] QOXError berFirstElement(QOXberElement* ber, uint32_t* tag, uint32_t* end, int advance);
 // tag: kBerNoTag when the read index has reached end, else the tag there.
 void berNextElement(QOXberElement* ber, uint32_t* tag, uint32_t end);
 // *string must be null on entry; a NUL-terminated copy of the next element.
-QOXError berReadStringAlloc(QOXberElement* ber, char** string, uint32_t* length);
-QOXError berReadValueAlloc(QOXberElement* ber, BerValue** value);
+[[nodiscard]] QOXError berReadStringAlloc(QOXberElement* ber, char** string, uint32_t* length);
+[[nodiscard]] QOXError berReadValueAlloc(QOXberElement* ber, BerValue** value);
 // A SEQUENCE OF / SET OF strings into a null-terminated array (null and 0
 // for an empty set). 0, or 1 on failure (nothing kept, count 0).
-int berReadAttrsAlloc(QOXberElement* ber, char*** strings, int* count);
-int berReadVectorAlloc(QOXberElement* ber, BerValue*** vector, int* count);
+[[nodiscard]] int berReadAttrsAlloc(QOXberElement* ber, char*** strings, int* count);
+[[nodiscard]] int berReadVectorAlloc(QOXberElement* ber, BerValue*** vector, int* count);
 
 #endif  // OSTRAK_SERVER_BER_HELPERS_H_

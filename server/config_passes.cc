@@ -2,12 +2,15 @@
 #include <strings.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <string_view>
 
+#include "foundation/byte_cursor.h"
 #include "keydb/key_id.h"
 #include "server/access_rules.h"
 #include "server/backend.h"
@@ -24,20 +27,14 @@ bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 // An open configuration file with the line reader set up; closes both.
 class ConfigFile {
  public:
-  explicit ConfigFile(const char* path) : path_(path) {
-    file_ = fopen(path, "r");
+  explicit ConfigFile(const char* path) : path_(path), file_(fopen(path, "r")) {
     if (file_ == nullptr) {
       LogError(kLogError, "Could not open configuration file (%s): %s\n", path, strerror(errno));
     } else {
-      fp_getline_init(&line_);
+      fp_getline_init(&reader_, &line_);
     }
   }
-  ~ConfigFile() {
-    if (file_ != nullptr) {
-      fclose(file_);
-      fp_getline_destroy();
-    }
-  }
+  ~ConfigFile() { fp_getline_destroy(&reader_); }
   ConfigFile(const ConfigFile&) = delete;
   ConfigFile& operator=(const ConfigFile&) = delete;
 
@@ -47,7 +44,7 @@ class ConfigFile {
   // the end.
   bool Next(int* count, char** tokens) {
     for (;;) {
-      char* text = fp_getline(file_, &line_);
+      char* text = fp_getline(&reader_, file_.get(), &line_);
       if (text == nullptr) return false;
       if (line_ == 0 || text[0] == '\0' || text[0] == '#') continue;
       raw_ = text;
@@ -59,20 +56,11 @@ class ConfigFile {
 
  private:
   const char* path_;
-  FILE* file_ = nullptr;
+  ostrak::UniquePtr<FILE> file_;
+  ConfigLineReader reader_;
   int line_ = 0;
   std::string raw_;
 };
-
-// A value of digits only, clamped to the 32-bit range.
-bool Digits(const char* text, int32_t* out) {
-  if (!allDigits(text)) return false;
-  errno = 0;
-  long long v = strtoll(text, nullptr, 10);
-  if (errno != 0 || v > INT32_MAX) v = INT32_MAX;
-  *out = static_cast<int32_t>(v);
-  return true;
-}
 
 // yes 1, no 0, else -1.
 int YesNo(const char* text) {
@@ -114,157 +102,22 @@ bool PushKeyID(KeyIDNode** list, const char* keyID) {
   return true;
 }
 
-// Port lines of pass 1: -1 or 1-65534.
-bool PortValue(const char* text, int* out) {
-  int v;
-  if (!vuzizParsePort(text, &v) || v == 0) return false;
-  *out = v;
-  return true;
-}
-
-}  // namespace
-
-int ReadConfigFirst(const char* path, int portOverride, int securePortOverride) {
-  ConfigFile file(path);
-  if (!file.ok()) return 1;
-  char* tokens[kMaxConfigTokens + 1];
-  int count = 0;
+// What the passes keep while they read one file.
+struct PassState {
+  const char* path;
+  Backend* be;
+  int line = 0;
+  // Pass 1: a -1 port in the file.
   int filePortOverride = kNoPortOverride;
   int fileSecurePortOverride = kNoPortOverride;
-  while (file.Next(&count, tokens)) {
-    if (count == 0) continue;
-    const char* kw = tokens[0];
-    int line = file.line();
-    if (Is(kw, "AccessLogFile")) {
-      if (count != 2 && count != 3) {
-        LogError(kLogError, "%s(%d): Missing Filename in \"AccessLogFile <Filename> ...\" line.\n", path, line);
-        return 1;
-      }
-      if (!SetPath(&g->AccessLogFile, tokens[1], path, line)) return 1;
-      if (count == 3) {
-        long mode = strtol(tokens[2], nullptr, 0);
-        if (mode != 0) g->accessLogMode = static_cast<int32_t>(mode);
-      }
-    } else if (Is(kw, "Port")) {
-      int v;
-      if (count != 2) {
-        LogError(kLogError, "%s(%d): Missing port number in \"Port <Number>\" line\n", path, line);
-        return 1;
-      }
-      if (!PortValue(tokens[1], &v)) {
-        LogError(kLogError, "%s(%d): Port number of '%s' is invalid.\n  Valid Port values: 1 - 65534.\n", path,
-                 line, tokens[1]);
-        return 1;
-      }
-      if (v == -1)
-        filePortOverride = -1;
-      else
-        g->Port = v;
-    } else if (Is(kw, "SecurePort")) {
-      int v;
-      if (count != 2) {
-        LogError(kLogError, "%s(%d): Missing port number in \"SecurePort <Number>\" line\n", path, line);
-        return 1;
-      }
-      if (!PortValue(tokens[1], &v)) {
-        LogError(kLogError,
-                 "%s(%d): Port number of '%s' is invalid.\n  Valid SecurePort values: 1 - 65534.\n", path,
-                 line, tokens[1]);
-        return 1;
-      }
-      if (v == -1)
-        fileSecurePortOverride = -1;
-      else
-        g->SecurePort = v;
-    } else if (Is(kw, "SecureMode")) {
-      if (count != 2) {
-        LogError(kLogError, "%s(%d): Missing Mode in \"SecureMode <Mode>\" line\n", path, line);
-        return 1;
-      }
-      int mode;
-      if (Is(tokens[1], "required"))
-        mode = kSecureRequired;
-      else if (Is(tokens[1], "optional"))
-        mode = kSecureOptional;
-      else if (Is(tokens[1], "disabled"))
-        mode = kSecureDisabled;
-      else {
-        LogError(kLogError,
-                 "%s(%d): SecureMode of '%s' is invalid.\n  Valid SecureModes: 'Required', 'Optional', "
-                 "'Disabled'.\n",
-                 path, line, tokens[1]);
-        return 1;
-      }
-      g->SecureMode = gHUPSecureMode == kSecureDisabled ? kSecureDisabled : mode;
-    }
-  }
-  int lastLine = file.line();
-  // The command line wins over a -1 in the file.
-  int po = portOverride != kNoPortOverride ? portOverride : filePortOverride;
-  int spo = securePortOverride != kNoPortOverride ? securePortOverride : fileSecurePortOverride;
-  if (po != kNoPortOverride) g->Port = po <= 0 ? 0 : po;
-  if (spo != kNoPortOverride) {
-    g->SecurePort = spo <= 0 ? 0 : spo;
-    if (g->SecurePort == 0) g->SecureMode = kSecureDisabled;
-  }
-  if (g->Port == 0 && (g->SecurePort == 0 || g->SecureMode == kSecureDisabled)) {
-    LogError(kLogError, "%s(%d): You must enable either the regular port or the secure port.\n", path, lastLine);
-    return 1;
-  }
-  if (g->Port != 0 && g->Port == g->SecurePort && g->SecureMode != kSecureDisabled) {
-    LogError(kLogError, "The regular port and the secure port cannot be the same value.");
-    return 1;
-  }
-  int port = g->Port != 0 ? g->Port : g->SecurePort;
-  if (GetNamedPipeName("/tmp/qoxkeysrv/", "QOXkeyserver-", port, &g->controlFifoName) != kQOXErrNoErr) {
-    LogError(kLogError, "Creating named pipe name failed.\n");
-    return 1;
-  }
-  std::string name;
-  const char* slash = g->AccessLogFile != nullptr ? strrchr(g->AccessLogFile, '/') : nullptr;
-  if (slash != nullptr) {
-    name = std::string(g->AccessLogFile, static_cast<size_t>(slash - g->AccessLogFile)) + "/" + "vuziz" +
-           "." + std::to_string(port) + ".errorlog";
-  } else {
-    name = std::string("vuziz") + "." + std::to_string(port) + ".errorlog";
-  }
-  zovurezFree(g->eventLogFile);
-  g->eventLogFile = nullptr;
-  AdjustPath(g_pszCurrentDirectory, name.c_str(), &g->eventLogFile);
-  if (g->eventLogFile == nullptr) {
-    LogError(kLogError, "%s(%d): Out of memory\n", path, lastLine);
-    return 1;
-  }
-  return 0;
-}
-
-namespace {
-
-// One keyword of pass 2. Returns false after logging the error that ends
-// the pass.
-class SecondPass {
- public:
-  SecondPass(const char* path, Backend* be) : path_(path), be_(be) {}
-
-  bool Line(int count, char** t, int line);
-  bool Finish();
-
- private:
-  bool Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  bool OneValue(int count, const char* missing, int line);
-  bool YesNoField(int count, char** t, int line, const char* keyword, int32_t* field);
-  bool SigIDGroups(int count, char** t, int line, const char* keyword, KeyIDNode** groups, int* used);
-  bool Allow(int count, char** t, int line);
-  bool Replica(int count, char** t, int line);
-
-  const char* path_;
-  Backend* be_;
-  int mustGroups_ = 0;
-  int allowGroups_ = 0;
-  bool sawServerKeyID_ = false;
+  // Pass 2.
+  int mustGroups = 0;
+  int allowGroups = 0;
+  bool sawServerKeyID = false;
 };
 
-bool SecondPass::Fail(const char* format, ...) {
+bool Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool Fail(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
   char text[2048];
@@ -274,45 +127,232 @@ bool SecondPass::Fail(const char* format, ...) {
   return false;
 }
 
-bool SecondPass::OneValue(int count, const char* missing, int line) {
-  if (count == 2) return true;
-  return Fail(missing, path_, line);
+struct Keyword;
+// Reads the value tokens of a line whose count the table has checked;
+// false after logging the error that ends the pass.
+using Parser = bool (*)(PassState& s, const Keyword& k, int count, char** t);
+
+struct Choice {
+  const char* name;
+  int32_t value;
+};
+
+// One configuration keyword: the pass that reads it, the token count it
+// takes (the keyword included), the parser of its values and its messages.
+// The count message is printed with the path and the line, the value
+// message with the path, the line, the value and the range's upper end.
+struct Keyword {
+  const char* name;
+  int pass;
+  int minTokens = 1;
+  int maxTokens = 0;                   // 0: no upper limit
+  const char* countMessage = nullptr;  // null: the parser checks the count
+  Parser parse = nullptr;              // null: the line is accepted as it is
+  const char* valueMessage = nullptr;
+  // Numbers: the range. Choices: the names and their values.
+  int64_t min = 0;
+  int64_t max = 0;
+  const Choice* choices = nullptr;
+  size_t choiceCount = 0;
+  // The field set, for the keywords that only store their value.
+  int32_t ServerState::*intField = nullptr;
+  uint8_t ServerState::*byteField = nullptr;
+  char* ServerState::*textField = nullptr;
+};
+
+bool ValueFail(const PassState& s, const Keyword& k, const char* value) {
+  return Fail(k.valueMessage, s.path, s.line, value, static_cast<int>(k.max));
 }
 
-bool SecondPass::YesNoField(int count, char** t, int line, const char* keyword, int32_t* field) {
-  if (count != 2)
-    return Fail("%s(%d): Missing Yes|No in \"%s <Yes|No>\" line\n", path_, line, keyword);
-  int v = YesNo(t[1]);
-  if (v < 0)
-    return Fail("%s(%d): Invalid value (%s) found on \"%s <Yes|No>\" line\n", path_, line, t[1], keyword);
-  *field = v;
+// A decimal number of digits only (no sign, no blanks; an empty value is
+// 0) within [min, max], read through the bounded cursor.
+bool ParseNumber(const char* text, int64_t min, int64_t max, int64_t* out) {
+  ostrak::ByteCursor in(std::string_view(text != nullptr ? text : ""));
+  int64_t v = 0;
+  uint8_t c;
+  while (in.get_u8(&c)) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+    if (v > max) return false;  // also keeps v from overflowing
+  }
+  if (v < min) return false;
+  *out = v;
   return true;
 }
 
-bool SecondPass::SigIDGroups(int count, char** t, int line, const char* keyword, KeyIDNode** groups,
-                             int* used) {
-  if (count < 2) return Fail("%s(%d): Missing KeyIDs in \"%s <KeyIDs> ...\" line\n", path_, line, keyword);
-  if (*used >= kMaxSigIDGroups)
-    return Fail("%s(%d): Total number of KeyIDs exceeds limit with \"%s <KeyIDs> ...\" line\n", path_, line,
-                keyword);
-  KeyIDNode** group = &groups[(*used)++];
-  for (int i = 1; i < count; ++i) {
-    if (CheckKeyID(t[i], path_, line) != 0)
-      return Fail("%s(%d): Invalid KeyID (%s) found in %s\n", path_, line, t[i], keyword);
-    if (!PushKeyID(group, t[i])) return Fail("%s(%d): Out of memory\n", path_, line);
+bool Number(PassState& s, const Keyword& k, int, char** t) {
+  int64_t v = 0;
+  if (!ParseNumber(t[1], k.min, k.max, &v)) return ValueFail(s, k, t[1]);
+  g->*k.intField = static_cast<int32_t>(v);
+  return true;
+}
+
+bool YesNoValue(PassState& s, const Keyword& k, int, char** t) {
+  int v = YesNo(t[1]);
+  if (v < 0) return ValueFail(s, k, t[1]);
+  if (k.intField != nullptr) g->*k.intField = v;
+  if (k.byteField != nullptr) g->*k.byteField = static_cast<uint8_t>(v);
+  return true;
+}
+
+bool FindChoice(const Keyword& k, const char* text, int32_t* out) {
+  for (size_t i = 0; i < k.choiceCount; ++i) {
+    if (Is(text, k.choices[i].name)) {
+      *out = k.choices[i].value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ChoiceValue(PassState& s, const Keyword& k, int, char** t) {
+  int32_t v = 0;
+  if (!FindChoice(k, t[1], &v)) return ValueFail(s, k, t[1]);
+  g->*k.intField = v;
+  return true;
+}
+
+bool PathValue(PassState& s, const Keyword& k, int, char** t) {
+  return SetPath(&(g->*k.textField), t[1], s.path, s.line);
+}
+
+bool TextValue(PassState& s, const Keyword& k, int, char** t) {
+  return SetText(&(g->*k.textField), t[1], s.path, s.line);
+}
+
+// --- Pass 1 ---
+
+bool AccessLogFile(PassState& s, const Keyword&, int count, char** t) {
+  if (!SetPath(&g->AccessLogFile, t[1], s.path, s.line)) return false;
+  if (count == 3) {
+    // A creation mode, with a base prefix (0x hex, 0 octal); 0 keeps the
+    // default.
+    long mode = strtol(t[2], nullptr, 0);
+    if (mode != 0) g->accessLogMode = static_cast<int32_t>(mode);
   }
   return true;
 }
 
-bool SecondPass::Allow(int count, char** t, int line) {
-  if (count != 4)
-    return Fail("%s(%d): Invalid syntax on \"Allow <type> <pattern> <access level>\" line.\n", path_, line);
+bool PortLine(PassState& s, const Keyword& k, int, char** t) {
+  int v;
+  if (!vuzizParsePort(t[1], &v) || v == 0) return ValueFail(s, k, t[1]);
+  bool secure = k.intField == &ServerState::SecurePort;
+  if (v == -1)
+    (secure ? s.fileSecurePortOverride : s.filePortOverride) = -1;
+  else
+    g->*k.intField = v;
+  return true;
+}
+
+bool SecureMode(PassState& s, const Keyword& k, int, char** t) {
+  int32_t mode = 0;
+  if (!FindChoice(k, t[1], &mode)) return ValueFail(s, k, t[1]);
+  // Once a pass ended with secure mode disabled, it stays disabled.
+  g->SecureMode = gHUPSecureMode == kSecureDisabled ? kSecureDisabled : mode;
+  return true;
+}
+
+// --- Pass 2 ---
+
+bool CycleLogTime(PassState& s, const Keyword& k, int, char** t) {
+  const char* text = t[1];
+  const char* colon = strchr(text, ':');
+  int64_t hour = 0, minute = 0;
+  bool ok = strlen(text) <= 5 && colon != nullptr && colon > text;
+  if (ok) {
+    std::string h(text, static_cast<size_t>(colon - text));
+    std::string m(colon + 1);
+    ok = m.size() == 2 && ParseNumber(h.c_str(), 1, 23, &hour) && ParseNumber(m.c_str(), 0, 59, &minute);
+  }
+  if (!ok) return ValueFail(s, k, text);
+  g->CycleLogTime = static_cast<int32_t>(hour * 60 + minute);
+  return true;
+}
+
+bool ServerSecureKeyID(PassState& s, const Keyword& k, int, char** t) {
+  if (CheckKeyID(t[1], s.path, s.line) != 0 || QOXNewKeyIDFromString(t[1], 0, &g->ServerSecureKeyID) != 0)
+    return ValueFail(s, k, t[1]);
+  s.sawServerKeyID = true;
+  return true;
+}
+
+bool CheckedKeyID(PassState& s, const Keyword& k, int, char** t) {
+  if (CheckKeyID(t[1], s.path, s.line) != 0) return ValueFail(s, k, t[1]);
+  return true;
+}
+
+bool ReadOnly(PassState& s, const Keyword& k, int, char** t) {
+  int yn = YesNo(t[1]);
+  int onoff = ParseBool(t[1]);
+  if (yn < 0 && onoff < 0) return ValueFail(s, k, t[1]);
+  if (onoff >= 0)
+    LogError(kLogInfo, onoff ? "ReadOnly: 'on' is deprecated. Please use 'yes' and 'no'."
+                             : "ReadOnly: 'off' is deprecated. Please use 'yes' and 'no'.");
+  if (s.be != nullptr) s.be->readOnly = yn >= 0 ? yn : onoff;
+  return true;
+}
+
+bool LogLevel(PassState& s, const Keyword& k, int count, char** t) {
+  if (!ChoiceValue(s, k, count, t)) return false;
+  UpdateErrorLogValues(g->LogLevel, -1, -1);
+  return true;
+}
+
+bool Replica(PassState& s, const Keyword&, int count, char** t) {
+  if (s.be == nullptr) return true;  // without a backend the line is not read
+  if (count < 2) return Fail("%s(%d): Missing Host in \"Replica <Host[:Port]>\" line\n", s.path, s.line);
+  for (int i = 1; i < count; ++i) {
+    char* url = zovurezStrdup(t[i]);
+    if (url == nullptr) return Fail("%s(%d): Out of memory\n", s.path, s.line);
+    charray_add(&s.be->replicaURLs, url);
+    int protocol = -1;
+    switch (checkUrl(url, &protocol)) {
+      case 0:
+        break;
+      case 1:
+        return Fail("%s(%d): Missing Host in \"Replica <Host[:Port]>\" line\n", s.path, s.line);
+      case 2:
+        return Fail("%s(%d): Invalid Protocol in \"Replica <Host[:Port]>\" line\n", s.path, s.line);
+      default:
+        return Fail("%s(%d): Invalid Port Number in \"Replica <Host[:Port]>\" line\n", s.path, s.line);
+    }
+    ++s.be->replicaURLCount;
+    if (!isURLanIPAddress(url)) {
+      char* address = nullptr;
+      int rc = GetClientIPFromURL(url, &address);
+      if (rc < 0) return Fail("Fatal error looking up ip address of a replica hostname.");
+      if (rc == 0 && address != nullptr) {
+        charray_add(&s.be->replicaAddresses, address);
+        ++s.be->replicaAddressCount;
+      } else {
+        LogError(kLogWarning, "Hostname lookup failed.  Replica loop detection may not function correctly.");
+      }
+    }
+  }
+  return true;
+}
+
+bool SigIDGroups(PassState& s, const Keyword& k, int count, char** t) {
+  bool must = Is(k.name, "MustSigID");
+  KeyIDNode** groups = must ? g->MustSigID : g->AllowSigID;
+  int* used = must ? &s.mustGroups : &s.allowGroups;
+  if (*used >= kMaxSigIDGroups)
+    return Fail("%s(%d): Total number of KeyIDs exceeds limit with \"%s <KeyIDs> ...\" line\n", s.path, s.line, k.name);
+  KeyIDNode** group = &groups[(*used)++];
+  for (int i = 1; i < count; ++i) {
+    if (CheckKeyID(t[i], s.path, s.line) != 0) return ValueFail(s, k, t[i]);
+    if (!PushKeyID(group, t[i])) return Fail("%s(%d): Out of memory\n", s.path, s.line);
+  }
+  return true;
+}
+
+bool Allow(PassState& s, const Keyword&, int count, char** t) {
   if (Is(t[1], "ip") || Is(t[1], "host")) {
-    if (AddAccessAllow(&g->accessRules, path_, line, count, t) != 0) return Fail("Internal error in allow.");
+    if (AddAccessAllow(&g->accessRules, s.path, s.line, count, t) != 0) return Fail("Internal error in allow.");
     return true;
   }
   if (!Is(t[1], "keyid"))
-    return Fail("%s(%d): Allow Type of '%s' is invalid.\n  Valid Types: 'ip', 'host', 'keyid'.\n", path_, line,
+    return Fail("%s(%d): Allow Type of '%s' is invalid.\n  Valid Types: 'ip', 'host', 'keyid'.\n", s.path, s.line,
                 t[1]);
   const char* level = t[3];
   const char* keyID = t[2];
@@ -336,322 +376,470 @@ bool SecondPass::Allow(int count, char** t, int line) {
     return Fail(
         "%s(%d): Allow Access Level of '%s' is invalid.\n  Valid Levels: 'add', 'GroupUpdate', 'delete', "
         "'command'.\n",
-        path_, line, level);
+        s.path, s.line, level);
   }
-  if (CheckKeyID(keyID, path_, line) != 0)
-    return Fail("%s(%d): Invalid KeyID (%s) found in Allow\n", path_, line, keyID);
+  if (CheckKeyID(keyID, s.path, s.line) != 0)
+    return Fail("%s(%d): Invalid KeyID (%s) found in Allow\n", s.path, s.line, keyID);
   if ((add && !PushKeyID(&g->addKeyIDs, keyID)) || (del && !PushKeyID(&g->deleteKeyIDs, keyID)) ||
       (admin && !PushKeyID(&g->adminKeyIDs, keyID)))
-    return Fail("%s(%d): Out of memory\n", path_, line);
+    return Fail("%s(%d): Out of memory\n", s.path, s.line);
   return true;
 }
 
-bool SecondPass::Replica(int count, char** t, int line) {
-  if (count < 2) return Fail("%s(%d): Missing Host in \"Replica <Host[:Port]>\" line\n", path_, line);
+bool AccessLogDetails(PassState& s, const Keyword& k, int count, char** t) {
+  static constexpr Choice kTypes[] = {{"bind", 2},    {"unbind", 4},  {"abandon", 8},  {"add", 16},
+                                      {"modify", 32}, {"search", 64}, {"delete", 128}, {"ldap", 0x100}};
+  int32_t mask = 0;
   for (int i = 1; i < count; ++i) {
-    char* url = zovurezStrdup(t[i]);
-    if (url == nullptr) return Fail("%s(%d): Out of memory\n", path_, line);
-    charray_add(&be_->replicaURLs, url);
-    int protocol = -1;
-    switch (checkUrl(url, &protocol)) {
-      case 0:
-        break;
-      case 1:
-        return Fail("%s(%d): Missing Host in \"Replica <Host[:Port]>\" line\n", path_, line);
-      case 2:
-        return Fail("%s(%d): Invalid Protocol in \"Replica <Host[:Port]>\" line\n", path_, line);
-      default:
-        return Fail("%s(%d): Invalid Port Number in \"Replica <Host[:Port]>\" line\n", path_, line);
+    if (Is(t[i], "none")) {
+      mask = 0;
+      break;
     }
-    ++be_->replicaURLCount;
-    if (!isURLanIPAddress(url)) {
-      char* address = nullptr;
-      int rc = GetClientIPFromURL(url, &address);
-      if (rc < 0) return Fail("Fatal error looking up ip address of a replica hostname.");
-      if (rc == 0 && address != nullptr) {
-        charray_add(&be_->replicaAddresses, address);
-        ++be_->replicaAddressCount;
-      } else {
-        LogError(kLogWarning, "Hostname lookup failed.  Replica loop detection may not function correctly.");
+    if (Is(t[i], "all")) {
+      mask = -1;
+      break;
+    }
+    bool found = false;
+    for (const Choice& type : kTypes) {
+      if (Is(t[i], type.name)) {
+        mask |= type.value;
+        found = true;
       }
     }
+    if (!found) return ValueFail(s, k, t[i]);
   }
+  g->AccessLogDetails = mask;
   return true;
 }
 
-bool SecondPass::Line(int count, char** t, int line) {
-  const char* kw = t[0];
-  int32_t v = 0;
-  if (Is(kw, "Port") || Is(kw, "SecurePort") || Is(kw, "SecureMode") || Is(kw, "AccessLogFile") ||
-      Is(kw, "Directory") || Is(kw, "Mode") || Is(kw, "Index") || Is(kw, "CacheEntries") ||
-      Is(kw, "dbCacheSize") || Is(kw, "dbCacheSplit")) {
-    return true;
-  }
-  if (Is(kw, "SizeLimit") || Is(kw, "TimeLimit")) {
-    const char* name = Is(kw, "SizeLimit") ? "SizeLimit" : "TimeLimit";
-    if (count != 2) return Fail("%s(%d): Missing Limit in \"%s <Limit>\" line\n", path_, line, name);
-    if (!Digits(t[1], &v)) return Fail("%s(%d): Invalid Limit in \"%s <Limit>\" line\n", path_, line, name);
-    (Is(kw, "SizeLimit") ? g->SizeLimit : g->TimeLimit) = v;
-    return true;
-  }
-  if (Is(kw, "CycleLogDay")) {
-    if (!OneValue(count, "%s(%d): Missing Day in \"CycleLogDay <Day>\" line\n", line)) return false;
-    static constexpr struct {
-      const char* name;
-      int day;
-    } kDays[] = {{"never", 8},   {"daily", 7},   {"sunday", 0},    {"sun", 0},      {"monday", 1},
-                 {"mon", 1},     {"tuesday", 2}, {"tues", 2},      {"wednesday", 3}, {"weds", 3},
-                 {"thursday", 4}, {"thurs", 4},  {"friday", 5},    {"fri", 5},      {"saturday", 6},
-                 {"sat", 6}};
-    for (const auto& d : kDays) {
-      if (Is(t[1], d.name)) {
-        g->CycleLogDay = d.day;
-        return true;
-      }
-    }
-    return Fail(
-        "%s(%d): CycleLogDay of '%s' is invalid.\n  Valid values: Sun, Mon, Tues, Weds, Thurs, Fri, Sat, Daily, "
-        "Never.\n",
-        path_, line, t[1]);
-  }
-  if (Is(kw, "CycleLogTime")) {
-    if (!OneValue(count, "%s(%d): Missing Time in \"CycleLogTime <Time>\" line\n", line)) return false;
-    const char* s = t[1];
-    const char* colon = strchr(s, ':');
-    bool ok = strlen(s) <= 5 && colon != nullptr && colon > s;
-    int hour = 0, minute = 0;
-    if (ok) {
-      std::string h(s, static_cast<size_t>(colon - s));
-      std::string m(colon + 1);
-      ok = allDigits(h.c_str()) && m.size() == 2 && allDigits(m.c_str());
-      if (ok) {
-        hour = atoi(h.c_str());
-        minute = atoi(m.c_str());
-        ok = hour >= 1 && hour <= 23 && minute <= 59;
-      }
-    }
-    if (!ok)
-      return Fail(
-          "%s(%d): Time of '%s' is invalid.\n  Valid format: HH:MM where HH is the hour in 24-hour time.\n",
-          path_, line, s);
-    g->CycleLogTime = hour * 60 + minute;
-    return true;
-  }
-  if (Is(kw, "CycleLogKeep")) {
-    if (!OneValue(count, "%s(%d): Missing NumberToKeep in \"CycleLogHistory <NumberToKeep>\" line\n", line))
-      return false;
-    if (!Digits(t[1], &v) || v > 99)
-      return Fail(
-          "%s(%d): History of '%s' is invalid.\n  Valid values: 0 - %d where 0 means do not keep any log file "
-          "copies.\n",
-          path_, line, t[1], 99);
-    g->CycleLogKeep = v;
-    return true;
-  }
-  if (Is(kw, "PublicKeyRing")) {
-    return OneValue(count, "%s(%d): Missing Filename in \"PublicKeyRing <Filename>\" line\n", line) &&
-           SetPath(&g->PublicKeyRing, t[1], path_, line);
-  }
-  if (Is(kw, "PrivateKeyRing")) {
-    return OneValue(count, "%s(%d): Missing Filename in \"PrivateKeyRing <Filename>\" line\n", line) &&
-           SetPath(&g->PrivateKeyRing, t[1], path_, line);
-  }
-  if (Is(kw, "RandSeedFile")) {
-    return OneValue(count, "%s(%d): Missing Filename in \"RandSeedFile <Filename>\" line\n", line) &&
-           SetPath(&g->RandSeedFile, t[1], path_, line);
-  }
-  if (Is(kw, "RepLogFile")) {
-    return OneValue(count, "%s(%d): Missing Filename in \"RepLogFile <Filename>\" line\n", line) &&
-           SetPath(&g->RepLogFile, t[1], path_, line);
-  }
-  if (Is(kw, "ServerSecureKeyID")) {
-    if (!OneValue(count, "%s(%d): Missing Key ID in \"ServerSecureKeyID <KeyID>\" line\n", line)) return false;
-    if (CheckKeyID(t[1], path_, line) != 0 || QOXNewKeyIDFromString(t[1], 0, &g->ServerSecureKeyID) != 0)
-      return Fail("%s(%d): Invalid KeyID (%s) found in ServerSecureKeyID\n", path_, line, t[1]);
-    sawServerKeyID_ = true;
-    return true;
-  }
-  if (Is(kw, "ReplicationSecureKeyID")) {
-    if (!OneValue(count, "%s(%d): Missing Key ID in \"ReplicationSecureKeyID <KeyID>\" line\n", line))
-      return false;
-    if (CheckKeyID(t[1], path_, line) != 0)
-      return Fail("%s(%d): Invalid KeyID (%s) found in ReplicationSecureKeyID\n", path_, line, t[1]);
-    return true;
-  }
-  if (Is(kw, "ReadOnly")) {
-    if (!OneValue(count, "%s(%d): Missing Yes|No in \"ReadOnly <Yes|No>\" line\n", line)) return false;
-    int yn = YesNo(t[1]);
-    int onoff = ParseBool(t[1]);
-    if (yn < 0 && onoff < 0)
-      return Fail("%s(%d): Invalid permission in \"ReadOnly <Yes|No>\" line\n", path_, line);
-    if (onoff >= 0)
-      LogError(kLogInfo, onoff ? "ReadOnly: 'on' is deprecated. Please use 'yes' and 'no'."
-                               : "ReadOnly: 'off' is deprecated. Please use 'yes' and 'no'.");
-    if (be_ != nullptr) be_->readOnly = yn >= 0 ? yn : onoff;
-    return true;
-  }
-  if (Is(kw, "LogLevel")) {
-    if (!OneValue(count, "%s(%d): Missing Level in \"LogLevel <Level>\" line\n", line)) return false;
-    int level = Is(t[1], "error") ? 8 : Is(t[1], "warning") ? 4 : Is(t[1], "info") ? 2 : Is(t[1], "verbose") ? 1 : 0;
-    if (level == 0)
-      return Fail(
-          "%s(%d): LogLevel of '%s' is invalid.\n  Valid LogLevels: 'error', 'warning', 'info', 'verbose'.\n",
-          path_, line, t[1]);
-    g->LogLevel = level;
-    UpdateErrorLogValues(level, -1, -1);
-    return true;
-  }
-  if (Is(kw, "Replica")) return be_ == nullptr || Replica(count, t, line);
-  if (Is(kw, "TrimUsers")) return YesNoField(count, t, line, "TrimUsers", &g->TrimUsers);
-  if (Is(kw, "TrimSigs")) return YesNoField(count, t, line, "TrimSigs", &g->TrimSigs);
-  if (Is(kw, "TrimPhotoIDs")) return YesNoField(count, t, line, "TrimPhotoIDs", &g->TrimPhotoIDs);
-  if (Is(kw, "MustSigID")) return SigIDGroups(count, t, line, "MustSigID", g->MustSigID, &mustGroups_);
-  if (Is(kw, "AllowSigID")) return SigIDGroups(count, t, line, "AllowSigID", g->AllowSigID, &allowGroups_);
-  if (Is(kw, "Allow")) return Allow(count, t, line);
-  if (Is(kw, "MustSignAdds")) {
-    if (count != 2) return Fail("%s(%d): Missing Yes|No in \"MustSignAdds <Yes|No>\" line.\n", path_, line);
-    int yn = YesNo(t[1]);
-    if (yn < 0)
-      return Fail("%s(%d): Invalid value (%s) found on \"MustSignAdds <Yes|No>\" line.\n", path_, line, t[1]);
-    g->MustSignAdds = yn;
-    return true;
-  }
-  if (Is(kw, "AccessLogDetails")) {
-    if (count < 2) return Fail("%s(%d): Missing Type in \"AccessLogDetails <type> ...\" line.\n", path_, line);
-    static constexpr struct {
-      const char* name;
-      int32_t bit;
-    } kTypes[] = {{"bind", 2},     {"unbind", 4},  {"abandon", 8}, {"add", 16},
-                  {"modify", 32},  {"search", 64}, {"delete", 128}, {"ldap", 0x100}};
-    int32_t mask = 0;
-    for (int i = 1; i < count; ++i) {
-      if (Is(t[i], "none")) {
-        mask = 0;
-        break;
-      }
-      if (Is(t[i], "all")) {
-        mask = -1;
-        break;
-      }
-      bool found = false;
-      for (const auto& k : kTypes) {
-        if (Is(t[i], k.name)) {
-          mask |= k.bit;
-          found = true;
-        }
-      }
-      if (!found)
-        return Fail("%s(%d): Invalid value (%s) found on \"AccessLogDetails <type> ...\" line.\n", path_, line,
-                    t[i]);
-    }
-    g->AccessLogDetails = mask;
-    return true;
-  }
-  if (Is(kw, "PolicyFailures")) {
-    if (count != 2)
-      return Fail("%s(%d): Missing Pending|Error in \"PolicyFailures <Pending|Error>\" line.\n", path_, line);
-    if (Is(t[1], "pending"))
-      g->PolicyFailures = 1;
-    else if (Is(t[1], "error"))
-      g->PolicyFailures = 0;
-    else
-      return Fail("%s(%d): Invalid value (%s) found on \"PolicyFailures <Pending|Error>\" line.\n", path_, line,
-                  t[1]);
-    return true;
-  }
-  if (Is(kw, "IndexMethod")) {
-    if (count != 2) return Fail("%s(%d): Invalid number of parameters for IndexMethod.\n", path_, line);
-    if (Is(t[1], "substring"))
-      g->IndexMethod = 1;
-    else if (Is(t[1], "word"))
-      g->IndexMethod = 2;
-    else
-      return Fail("%s(%d): IndexMethod must be'Word' or 'Substring'.\n", path_, line);
-    return true;
-  }
-  if (Is(kw, "DefaultAccess")) {
-    if (count != 2) return Fail("%s(%d): Missing Access in \"DefaultAccess <Access>\" line.\n", path_, line);
-    int level = str2access(t[1]);
-    if (level == -1)
-      return Fail(
-          "%s(%d): Default Access level of '%s' is invalid.\n  Valid levels: 'none', 'compare', 'search', "
-          "'read', 'add', 'delete', 'all'.\n",
-          path_, line, t[1]);
-    g->DefaultAccess = level;
-    return true;
-  }
-  if (Is(kw, "IdleSyncTimeout")) {
-    if (count != 2) return Fail("%s(%d): Missing Seconds in \"IdleSyncTimeout <Seconds>\" line\n", path_, line);
-    if (!Digits(t[1], &v))
-      return Fail("%s(%d): Invalid Seconds in \"IdleSyncTimeout <Seconds>\" line\n", path_, line);
-    g->IdleSyncTimeout = v;
-    return true;
-  }
-  if (Is(kw, "AccessLogFormat")) {
-    if (count != 2) return Fail("%s(%d): Invalid number of parameters for AccessLogFormat.\n", path_, line);
-    if (Is(t[1], "version1"))
-      g->AccessLogFormat = 0;
-    else if (Is(t[1], "standard"))
-      g->AccessLogFormat = 1;
-    else
-      return Fail("%s(%d): Invalid access log format type.\n", path_, line);
-    return true;
-  }
-  if (Is(kw, "LookupHostname")) {
-    int yn = count == 2 ? YesNo(t[1]) : -1;
-    int onoff = count == 2 ? ParseBool(t[1]) : -1;
-    if (yn < 0 && onoff < 0) return Fail("%s(%d): Invalid value specified for LookupHostname.\n", path_, line);
-    if (onoff >= 0)
-      LogError(kLogInfo, onoff ? "LookupHostname: 'on' is deprecated. Please use 'yes' and 'no'."
-                               : "LookupHostname: 'off' is deprecated. Please use 'yes' and 'no'.");
-    g->LookupHostname = static_cast<uint8_t>(yn >= 0 ? yn : onoff);
-    return true;
-  }
-  if (Is(kw, "AdminPassword")) {
-    return OneValue(count, "%s(%d): Missing Filename in \"AdminPassword {SSHA}<password>\" line\n", line) &&
-           SetText(&g->AdminPassword, t[1], path_, line);
-  }
-  if (Is(kw, "AdminUsername")) {
-    return OneValue(count, "%s(%d): Missing Username in \"AdminUsername <Username>\" line\n", line) &&
-           SetText(&g->AdminUsername, t[1], path_, line);
-  }
-  if (Is(kw, "TempPath")) return OneValue(count, "%s(%d): Missing Filename in \"TempPath <Filename>\" line\n", line);
-  if (Is(kw, "AcceptReconstructionData") || Is(kw, "ForceSyncOnWrite")) {
-    bool accept = Is(kw, "AcceptReconstructionData");
-    const char* name = accept ? "AcceptReconstructionData" : "ForceSyncOnWrite";
-    if (count != 2) return Fail("%s(%d): Invalid number of parameters for %s.\n", path_, line, name);
-    int yn = YesNo(t[1]);
-    if (yn < 0) return Fail("%s(%d): %s must be'yes' or 'no'.\n", path_, line, name);
-    (accept ? g->AcceptReconstructionData : g->ForceSyncOnWrite) = static_cast<uint8_t>(yn);
-    return true;
-  }
-  if (Is(kw, "User")) {
-    if (count != 2) return Fail("%s(%d): Invalid number of parameters for 'User'.\n", path_, line);
-    return SetText(&g->User, t[1], path_, line);
-  }
-  static constexpr const char* kRetired[] = {"CommandPort", "RepdCommandPort", "CommandTimeout",
-                                             "RepdCommandTimeout"};
-  for (const char* r : kRetired) {
-    if (Is(kw, r)) {
-      LogError(kLogInfo, "%s no longer supported.", r);
-      return true;
-    }
-  }
-  return Fail("%s(%d) Unknown config directive (%s).", path_, line, kw);
+bool DefaultAccess(PassState& s, const Keyword& k, int, char** t) {
+  int level = str2access(t[1]);
+  if (level == -1) return ValueFail(s, k, t[1]);
+  g->DefaultAccess = level;
+  return true;
 }
 
-bool SecondPass::Finish() {
-  for (int i = 0; i < mustGroups_; ++i)
+bool LookupHostname(PassState& s, const Keyword& k, int, char** t) {
+  int yn = YesNo(t[1]);
+  int onoff = ParseBool(t[1]);
+  if (yn < 0 && onoff < 0) return ValueFail(s, k, t[1]);
+  if (onoff >= 0)
+    LogError(kLogInfo, onoff ? "LookupHostname: 'on' is deprecated. Please use 'yes' and 'no'."
+                             : "LookupHostname: 'off' is deprecated. Please use 'yes' and 'no'.");
+  g->LookupHostname = static_cast<uint8_t>(yn >= 0 ? yn : onoff);
+  return true;
+}
+
+bool Retired(PassState&, const Keyword& k, int, char**) {
+  LogError(kLogInfo, "%s no longer supported.", k.name);
+  return true;
+}
+
+constexpr Choice kSecureModes[] = {
+    {"required", kSecureRequired}, {"optional", kSecureOptional}, {"disabled", kSecureDisabled}};
+constexpr Choice kDays[] = {{"never", 8},   {"daily", 7}, {"sunday", 0},    {"sun", 0},  {"monday", 1},   {"mon", 1},
+                            {"tuesday", 2}, {"tues", 2},  {"wednesday", 3}, {"weds", 3}, {"thursday", 4}, {"thurs", 4},
+                            {"friday", 5},  {"fri", 5},   {"saturday", 6},  {"sat", 6}};
+constexpr Choice kLogLevels[] = {{"error", 8}, {"warning", 4}, {"info", 2}, {"verbose", 1}};
+constexpr Choice kPolicyFailures[] = {{"pending", 1}, {"error", 0}};
+constexpr Choice kIndexMethods[] = {{"substring", 1}, {"word", 2}};
+constexpr Choice kAccessLogFormats[] = {{"version1", 0}, {"standard", 1}};
+
+constexpr int32_t kInt32Max = INT32_MAX;
+
+// Every keyword of the file, in the order the passes read them. Pass 3's
+// keywords go to the backend's configuration entry point.
+const Keyword kKeywords[] = {
+    // Pass 1.
+    {.name = "AccessLogFile",
+     .pass = 1,
+     .minTokens = 2,
+     .maxTokens = 3,
+     .countMessage = "%s(%d): Missing Filename in \"AccessLogFile <Filename> ...\" line.\n",
+     .parse = AccessLogFile},
+    {.name = "Port",
+     .pass = 1,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing port number in \"Port <Number>\" line\n",
+     .parse = PortLine,
+     .valueMessage = "%s(%d): Port number of '%s' is invalid.\n  Valid Port values: 1 - 65534.\n",
+     .intField = &ServerState::Port},
+    {.name = "SecurePort",
+     .pass = 1,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing port number in \"SecurePort <Number>\" line\n",
+     .parse = PortLine,
+     .valueMessage = "%s(%d): Port number of '%s' is invalid.\n  Valid SecurePort values: 1 - 65534.\n",
+     .intField = &ServerState::SecurePort},
+    {.name = "SecureMode",
+     .pass = 1,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Mode in \"SecureMode <Mode>\" line\n",
+     .parse = SecureMode,
+     .valueMessage = "%s(%d): SecureMode of '%s' is invalid.\n  Valid SecureModes: 'Required', 'Optional', "
+                     "'Disabled'.\n",
+     .choices = kSecureModes,
+     .choiceCount = std::size(kSecureModes)},
+    // Pass 2.
+    {.name = "SizeLimit",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Limit in \"SizeLimit <Limit>\" line\n",
+     .parse = Number,
+     .valueMessage = "%s(%d): Invalid Limit in \"SizeLimit <Limit>\" line\n",
+     .max = kInt32Max,
+     .intField = &ServerState::SizeLimit},
+    {.name = "TimeLimit",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Limit in \"TimeLimit <Limit>\" line\n",
+     .parse = Number,
+     .valueMessage = "%s(%d): Invalid Limit in \"TimeLimit <Limit>\" line\n",
+     .max = kInt32Max,
+     .intField = &ServerState::TimeLimit},
+    {.name = "CycleLogDay",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Day in \"CycleLogDay <Day>\" line\n",
+     .parse = ChoiceValue,
+     .valueMessage = "%s(%d): CycleLogDay of '%s' is invalid.\n  Valid values: Sun, Mon, Tues, Weds, Thurs, Fri, "
+                     "Sat, Daily, Never.\n",
+     .choices = kDays,
+     .choiceCount = std::size(kDays),
+     .intField = &ServerState::CycleLogDay},
+    {.name = "CycleLogTime",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Time in \"CycleLogTime <Time>\" line\n",
+     .parse = CycleLogTime,
+     .valueMessage = "%s(%d): Time of '%s' is invalid.\n  Valid format: HH:MM where HH is the hour in 24-hour "
+                     "time.\n"},
+    {.name = "CycleLogKeep",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing NumberToKeep in \"CycleLogHistory <NumberToKeep>\" line\n",
+     .parse = Number,
+     .valueMessage = "%s(%d): History of '%s' is invalid.\n  Valid values: 0 - %d where 0 means do not keep any "
+                     "log file copies.\n",
+     .max = 99,
+     .intField = &ServerState::CycleLogKeep},
+    {.name = "PublicKeyRing",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"PublicKeyRing <Filename>\" line\n",
+     .parse = PathValue,
+     .textField = &ServerState::PublicKeyRing},
+    {.name = "PrivateKeyRing",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"PrivateKeyRing <Filename>\" line\n",
+     .parse = PathValue,
+     .textField = &ServerState::PrivateKeyRing},
+    {.name = "RandSeedFile",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"RandSeedFile <Filename>\" line\n",
+     .parse = PathValue,
+     .textField = &ServerState::RandSeedFile},
+    {.name = "RepLogFile",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"RepLogFile <Filename>\" line\n",
+     .parse = PathValue,
+     .textField = &ServerState::RepLogFile},
+    {.name = "ServerSecureKeyID",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Key ID in \"ServerSecureKeyID <KeyID>\" line\n",
+     .parse = ServerSecureKeyID,
+     .valueMessage = "%s(%d): Invalid KeyID (%s) found in ServerSecureKeyID\n"},
+    {.name = "ReplicationSecureKeyID",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Key ID in \"ReplicationSecureKeyID <KeyID>\" line\n",
+     .parse = CheckedKeyID,
+     .valueMessage = "%s(%d): Invalid KeyID (%s) found in ReplicationSecureKeyID\n"},
+    {.name = "ReadOnly",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Yes|No in \"ReadOnly <Yes|No>\" line\n",
+     .parse = ReadOnly,
+     .valueMessage = "%s(%d): Invalid permission in \"ReadOnly <Yes|No>\" line\n"},
+    {.name = "LogLevel",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Level in \"LogLevel <Level>\" line\n",
+     .parse = LogLevel,
+     .valueMessage = "%s(%d): LogLevel of '%s' is invalid.\n  Valid LogLevels: 'error', 'warning', 'info', "
+                     "'verbose'.\n",
+     .choices = kLogLevels,
+     .choiceCount = std::size(kLogLevels),
+     .intField = &ServerState::LogLevel},
+    {.name = "Replica", .pass = 2, .parse = Replica},
+    {.name = "TrimUsers",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Yes|No in \"TrimUsers <Yes|No>\" line\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"TrimUsers <Yes|No>\" line\n",
+     .intField = &ServerState::TrimUsers},
+    {.name = "TrimSigs",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Yes|No in \"TrimSigs <Yes|No>\" line\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"TrimSigs <Yes|No>\" line\n",
+     .intField = &ServerState::TrimSigs},
+    {.name = "TrimPhotoIDs",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Yes|No in \"TrimPhotoIDs <Yes|No>\" line\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"TrimPhotoIDs <Yes|No>\" line\n",
+     .intField = &ServerState::TrimPhotoIDs},
+    {.name = "MustSigID",
+     .pass = 2,
+     .minTokens = 2,
+     .countMessage = "%s(%d): Missing KeyIDs in \"MustSigID <KeyIDs> ...\" line\n",
+     .parse = SigIDGroups,
+     .valueMessage = "%s(%d): Invalid KeyID (%s) found in MustSigID\n"},
+    {.name = "AllowSigID",
+     .pass = 2,
+     .minTokens = 2,
+     .countMessage = "%s(%d): Missing KeyIDs in \"AllowSigID <KeyIDs> ...\" line\n",
+     .parse = SigIDGroups,
+     .valueMessage = "%s(%d): Invalid KeyID (%s) found in AllowSigID\n"},
+    {.name = "Allow",
+     .pass = 2,
+     .minTokens = 4,
+     .maxTokens = 4,
+     .countMessage = "%s(%d): Invalid syntax on \"Allow <type> <pattern> <access level>\" line.\n",
+     .parse = Allow},
+    {.name = "MustSignAdds",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Yes|No in \"MustSignAdds <Yes|No>\" line.\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"MustSignAdds <Yes|No>\" line.\n",
+     .intField = &ServerState::MustSignAdds},
+    {.name = "AccessLogDetails",
+     .pass = 2,
+     .minTokens = 2,
+     .countMessage = "%s(%d): Missing Type in \"AccessLogDetails <type> ...\" line.\n",
+     .parse = AccessLogDetails,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"AccessLogDetails <type> ...\" line.\n"},
+    {.name = "PolicyFailures",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Pending|Error in \"PolicyFailures <Pending|Error>\" line.\n",
+     .parse = ChoiceValue,
+     .valueMessage = "%s(%d): Invalid value (%s) found on \"PolicyFailures <Pending|Error>\" line.\n",
+     .choices = kPolicyFailures,
+     .choiceCount = std::size(kPolicyFailures),
+     .intField = &ServerState::PolicyFailures},
+    {.name = "IndexMethod",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid number of parameters for IndexMethod.\n",
+     .parse = ChoiceValue,
+     .valueMessage = "%s(%d): IndexMethod must be'Word' or 'Substring'.\n",
+     .choices = kIndexMethods,
+     .choiceCount = std::size(kIndexMethods),
+     .intField = &ServerState::IndexMethod},
+    {.name = "DefaultAccess",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Access in \"DefaultAccess <Access>\" line.\n",
+     .parse = DefaultAccess,
+     .valueMessage = "%s(%d): Default Access level of '%s' is invalid.\n  Valid levels: 'none', 'compare', "
+                     "'search', 'read', 'add', 'delete', 'all'.\n"},
+    {.name = "IdleSyncTimeout",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Seconds in \"IdleSyncTimeout <Seconds>\" line\n",
+     .parse = Number,
+     .valueMessage = "%s(%d): Invalid Seconds in \"IdleSyncTimeout <Seconds>\" line\n",
+     .max = kInt32Max,
+     .intField = &ServerState::IdleSyncTimeout},
+    {.name = "AccessLogFormat",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid number of parameters for AccessLogFormat.\n",
+     .parse = ChoiceValue,
+     .valueMessage = "%s(%d): Invalid access log format type.\n",
+     .choices = kAccessLogFormats,
+     .choiceCount = std::size(kAccessLogFormats),
+     .intField = &ServerState::AccessLogFormat},
+    {.name = "LookupHostname",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid value specified for LookupHostname.\n",
+     .parse = LookupHostname,
+     .valueMessage = "%s(%d): Invalid value specified for LookupHostname.\n"},
+    {.name = "AdminPassword",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"AdminPassword {SSHA}<password>\" line\n",
+     .parse = TextValue,
+     .textField = &ServerState::AdminPassword},
+    {.name = "AdminUsername",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Username in \"AdminUsername <Username>\" line\n",
+     .parse = TextValue,
+     .textField = &ServerState::AdminUsername},
+    {.name = "TempPath",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Missing Filename in \"TempPath <Filename>\" line\n"},
+    {.name = "AcceptReconstructionData",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid number of parameters for AcceptReconstructionData.\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): AcceptReconstructionData must be'yes' or 'no'.\n",
+     .byteField = &ServerState::AcceptReconstructionData},
+    {.name = "ForceSyncOnWrite",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid number of parameters for ForceSyncOnWrite.\n",
+     .parse = YesNoValue,
+     .valueMessage = "%s(%d): ForceSyncOnWrite must be'yes' or 'no'.\n",
+     .byteField = &ServerState::ForceSyncOnWrite},
+    {.name = "User",
+     .pass = 2,
+     .minTokens = 2,
+     .maxTokens = 2,
+     .countMessage = "%s(%d): Invalid number of parameters for 'User'.\n",
+     .parse = TextValue,
+     .textField = &ServerState::User},
+    {.name = "CommandPort", .pass = 2, .parse = Retired},
+    {.name = "RepdCommandPort", .pass = 2, .parse = Retired},
+    {.name = "CommandTimeout", .pass = 2, .parse = Retired},
+    {.name = "RepdCommandTimeout", .pass = 2, .parse = Retired},
+    // Pass 3: the backend's.
+    {.name = "Directory", .pass = 3},
+    {.name = "Mode", .pass = 3},
+    {.name = "Index", .pass = 3},
+    {.name = "CacheEntries", .pass = 3},
+    {.name = "dbCacheSize", .pass = 3},
+    {.name = "dbCacheSplit", .pass = 3},
+};
+
+const Keyword* FindKeyword(const char* name) {
+  for (const Keyword& k : kKeywords)
+    if (Is(name, k.name)) return &k;
+  return nullptr;
+}
+
+// Checks the token count against the table, then parses the values.
+bool ReadKeyword(PassState& s, const Keyword& k, int count, char** t) {
+  if (k.countMessage != nullptr && (count < k.minTokens || (k.maxTokens != 0 && count > k.maxTokens)))
+    return Fail(k.countMessage, s.path, s.line);
+  return k.parse == nullptr || k.parse(s, k, count, t);
+}
+
+}  // namespace
+
+int ReadConfigFirst(const char* path, int portOverride, int securePortOverride) {
+  ConfigFile file(path);
+  if (!file.ok()) return 1;
+  PassState s{.path = path, .be = nullptr};
+  char* tokens[kMaxConfigTokens + 1];
+  int count = 0;
+  while (file.Next(&count, tokens)) {
+    if (count == 0) continue;
+    const Keyword* k = FindKeyword(tokens[0]);
+    if (k == nullptr || k->pass != 1) continue;
+    s.line = file.line();
+    if (!ReadKeyword(s, *k, count, tokens)) return 1;
+  }
+  int lastLine = file.line();
+  // The command line wins over a -1 in the file.
+  int po = portOverride != kNoPortOverride ? portOverride : s.filePortOverride;
+  int spo = securePortOverride != kNoPortOverride ? securePortOverride : s.fileSecurePortOverride;
+  if (po != kNoPortOverride) g->Port = po <= 0 ? 0 : po;
+  if (spo != kNoPortOverride) {
+    g->SecurePort = spo <= 0 ? 0 : spo;
+    if (g->SecurePort == 0) g->SecureMode = kSecureDisabled;
+  }
+  if (g->Port == 0 && (g->SecurePort == 0 || g->SecureMode == kSecureDisabled)) {
+    LogError(kLogError, "%s(%d): You must enable either the regular port or the secure port.\n", path, lastLine);
+    return 1;
+  }
+  if (g->Port != 0 && g->Port == g->SecurePort && g->SecureMode != kSecureDisabled) {
+    LogError(kLogError, "The regular port and the secure port cannot be the same value.");
+    return 1;
+  }
+  int port = g->Port != 0 ? g->Port : g->SecurePort;
+  if (GetNamedPipeName("/tmp/qoxkeysrv/", "QOXkeyserver-", port, &g->controlFifoName) != kQOXErrNoErr) {
+    LogError(kLogError, "Creating named pipe name failed.\n");
+    return 1;
+  }
+  std::string name;
+  const char* slash = g->AccessLogFile != nullptr ? strrchr(g->AccessLogFile, '/') : nullptr;
+  if (slash != nullptr) {
+    name = std::string(g->AccessLogFile, static_cast<size_t>(slash - g->AccessLogFile)) + "/" + "vuziz" + "." +
+           std::to_string(port) + ".errorlog";
+  } else {
+    name = std::string("vuziz") + "." + std::to_string(port) + ".errorlog";
+  }
+  zovurezFree(g->eventLogFile);
+  g->eventLogFile = nullptr;
+  AdjustPath(g_pszCurrentDirectory, name.c_str(), &g->eventLogFile);
+  if (g->eventLogFile == nullptr) {
+    LogError(kLogError, "%s(%d): Out of memory\n", path, lastLine);
+    return 1;
+  }
+  return 0;
+}
+
+namespace {
+
+// The checks at the end of pass 2.
+bool FinishSecondPass(const PassState& s) {
+  for (int i = 0; i < s.mustGroups; ++i)
     for (KeyIDNode* n = g->MustSigID[i]; n != nullptr; n = n->next)
       vuzizTrace(kTraceConfig, "Must Sig ID: %s\n", n->keyID);
-  for (int i = 0; i < allowGroups_; ++i)
+  for (int i = 0; i < s.allowGroups; ++i)
     for (KeyIDNode* n = g->AllowSigID[i]; n != nullptr; n = n->next)
       vuzizTrace(kTraceConfig, "Allow Sig ID: %s\n", n->keyID);
-  if (g->TrimSigs && mustGroups_ == 0 && allowGroups_ == 0)
-    return Fail("%s: TrimSigs was enabled but no AllowSigID or MustSigID Key IDs were specified.\n", path_);
-  bool replica = be_ != nullptr && be_->replicaURLCount > 0;
+  if (g->TrimSigs && s.mustGroups == 0 && s.allowGroups == 0)
+    return Fail("%s: TrimSigs was enabled but no AllowSigID or MustSigID Key IDs were specified.\n", s.path);
+  bool replica = s.be != nullptr && s.be->replicaURLCount > 0;
   if ((g->RepLogFile != nullptr) != replica)
-    return Fail("%s: To perform replication, both RepLogFile and Replica must be specified.\n", path_);
+    return Fail("%s: To perform replication, both RepLogFile and Replica must be specified.\n", s.path);
   if (!g->LookupHostname) {
     for (AccessAllow* r = g->accessRules; r != nullptr; r = r->next) {
       if (r->type == kAllowSubjectHost) {
@@ -661,7 +849,7 @@ bool SecondPass::Finish() {
       }
     }
   }
-  if (g->SecureMode == kSecureRequired && !sawServerKeyID_)
+  if (g->SecureMode == kSecureRequired && !s.sawServerKeyID)
     return Fail("Securemode is set to required, but there is no secure server key id defined.");
   if (g->AdminUsername != nullptr && g->AdminPassword == nullptr)
     LogError(kLogWarning, "AdminUsername is configured, but there is no AdminPassword.");
@@ -678,7 +866,7 @@ int ReadConfig(const char* path, Backend* be) {
   {
     ConfigFile file(path);
     if (file.ok()) {
-      SecondPass pass(path, be);
+      PassState s{.path = path, .be = be};
       char* tokens[kMaxConfigTokens + 1];
       int count = 0;
       bool ok = true;
@@ -688,9 +876,15 @@ int ReadConfig(const char* path, Backend* be) {
           vuzizTrace(kTraceStartStop, "%s(%d): bad config line (ignored)\n", path, file.line());
           continue;
         }
-        ok = pass.Line(count, tokens, file.line());
+        const Keyword* k = FindKeyword(tokens[0]);
+        if (k == nullptr) {
+          ok = Fail("%s(%d) Unknown config directive (%s).", path, file.line(), tokens[0]);
+        } else if (k->pass == 2) {
+          s.line = file.line();
+          ok = ReadKeyword(s, *k, count, tokens);
+        }
       }
-      if (ok) ok = pass.Finish();
+      if (ok) ok = FinishSecondPass(s);
       rc = ok ? 0 : 1;
     }
   }
@@ -708,8 +902,8 @@ int ReadConfigLast(const char* path, Backend* be) {
   while (file.Next(&count, tokens)) {
     if (count == 0) continue;
     const char* kw = tokens[0];
-    if (Is(kw, "mode") || Is(kw, "index") || Is(kw, "cacheentries") || Is(kw, "dbcachesize") ||
-        Is(kw, "directory") || Is(kw, "dbCacheSplit")) {
+    const Keyword* k = FindKeyword(kw);
+    if (k != nullptr && k->pass == 3) {
       if (Is(kw, "directory")) sawDirectory = true;
       if (be != nullptr && be->ops.config != nullptr && be->ops.config(be, path, file.line(), count, tokens) != 0) {
         LogError(kLogError, "In backend config (%s:%i).", path, file.line());

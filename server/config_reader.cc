@@ -9,56 +9,44 @@
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
 
-namespace {
-
-// The reader's state: one read-ahead line and the current line. One file at
-// a time, initial thread only.
-char gNextLine[1024];
-bool gHaveNext = false;
-std::string gCurrent;
-
-// strtok_quote's position in the text being split.
-char* gTokPos = nullptr;
-
-}  // namespace
-
-void fp_getline_init(int* lineNumber) {
+void fp_getline_init(ConfigLineReader* reader, int* lineNumber) {
   *lineNumber = -1;
-  gNextLine[0] = '\0';
-  gHaveNext = true;
-  gCurrent.clear();
+  reader->next[0] = '\0';
+  reader->haveNext = true;
+  reader->current.clear();
 }
 
-char* fp_getline(FILE* file, int* lineNumber) {
-  if (!gHaveNext) return nullptr;
-  gCurrent = gNextLine;
+char* fp_getline(ConfigLineReader* reader, FILE* file, int* lineNumber) {
+  if (!reader->haveNext) return nullptr;
+  reader->current = reader->next;
   ++*lineNumber;
-  if (fgets(gNextLine, sizeof gNextLine, file) == nullptr) {
-    gHaveNext = false;
-    gNextLine[0] = '\0';
+  char* next = reader->next;
+  if (fgets(next, sizeof reader->next, file) == nullptr) {
+    reader->haveNext = false;
+    next[0] = '\0';
   } else {
-    size_t n = strlen(gNextLine);
-    if (n > 0 && gNextLine[n - 1] == '\n') gNextLine[--n] = '\0';
+    size_t n = strlen(next);
+    if (n > 0 && next[n - 1] == '\n') next[--n] = '\0';
     size_t skip = 0;
-    while (gNextLine[skip] == ' ' || gNextLine[skip] == '\t') ++skip;
-    if (skip > 0) memmove(gNextLine, gNextLine + skip, n - skip + 1);
+    while (next[skip] == ' ' || next[skip] == '\t') ++skip;
+    if (skip > 0) memmove(next, next + skip, n - skip + 1);
   }
-  return gCurrent.data();
+  return reader->current.data();
 }
 
-void fp_getline_destroy() {
-  gHaveNext = false;
-  gCurrent.clear();
-  gCurrent.shrink_to_fit();
+void fp_getline_destroy(ConfigLineReader* reader) {
+  reader->haveNext = false;
+  reader->current.clear();
+  reader->current.shrink_to_fit();
 }
 
-char* strtok_quote(char* text, const char* separators) {
-  if (text != nullptr) gTokPos = text;
-  char* p = gTokPos;
+char* strtok_quote(char* text, const char* separators, char** position) {
+  if (text != nullptr) *position = text;
+  char* p = *position;
   if (p == nullptr) return nullptr;
   while (*p != '\0' && strchr(separators, *p) != nullptr) ++p;
   if (*p == '\0') {
-    gTokPos = nullptr;
+    *position = nullptr;
     return nullptr;
   }
   char* token = p;
@@ -68,7 +56,7 @@ char* strtok_quote(char* text, const char* separators) {
     char c = *p;
     if (c == '\0') {
       *out = '\0';
-      gTokPos = nullptr;
+      *position = nullptr;
       return token;
     }
     if (c == '"') {
@@ -78,7 +66,7 @@ char* strtok_quote(char* text, const char* separators) {
     }
     if (!quoted && strchr(separators, c) != nullptr) {
       *out = '\0';
-      gTokPos = p + 1;
+      *position = p + 1;
       return token;
     }
     *out++ = c;
@@ -89,7 +77,9 @@ char* strtok_quote(char* text, const char* separators) {
 void fp_parse_line(char* line, int* count, char** tokens, int lineNumber, const char* path) {
   *count = 0;
   bool warned = false;
-  for (char* tok = strtok_quote(line, " \t"); tok != nullptr; tok = strtok_quote(nullptr, " \t")) {
+  char* position = nullptr;
+  for (char* tok = strtok_quote(line, " \t", &position); tok != nullptr;
+       tok = strtok_quote(nullptr, " \t", &position)) {
     if (*count < kMaxConfigTokens) {
       tokens[(*count)++] = tok;
     } else if (!warned) {

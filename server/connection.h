@@ -74,6 +74,18 @@ struct Operation {
   OpAccessLogData logData;
 };
 
+// Answers encoded and not written yet (server/result.cc): a search's
+// entries wait here until the buffer holds kAnswerFlushThreshold bytes or
+// the operation's result joins them, so an answer leaves in as few sends as
+// its size allows. The buffer lives while answers wait (freed by the write
+// that empties it); used only by the connection's thread.
+struct PendingAnswers {
+  uint8_t* bytes;     // server allocator, or null
+  uint32_t length;
+  uint32_t capacity;
+  uint32_t entries;   // search entries among the bytes
+};
+
 struct Connection {
   int32_t socket;             // -1: free slot
   char* boundDN;              // guarded by dnMutex
@@ -110,6 +122,7 @@ struct Connection {
   uint8_t reconstructionBind; // set by the backend's bind
   uint8_t adminBind;          // set by the backend's bind
   uint8_t changedKeyData;     // set by the key submission
+  PendingAnswers pending;     // the connection's thread only
   bool mutexesMade;           // the table's own bookkeeping
 };
 

@@ -3,6 +3,7 @@
 // ordered shutdown; the connection threads' bodies; the context pool.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -20,12 +21,14 @@
 #include "net/sockets.h"
 #include "server/backend.h"
 #include "server/connection.h"
+#include "server/connection_threads.h"
 #include "server/daemon.h"
 #include "server/dispatch.h"
 #include "server/error_log.h"
 #include "server/ldap_service_calls.h"
 #include "server/listener.h"
 #include "server/log_rotation.h"
+#include "server/result.h"
 #include "server/server_state.h"
 #include "server/support/zovurez.h"
 #include "server/tls_services.h"
@@ -92,6 +95,7 @@ void FreeTable() {
     zovurezFree(c->clientHostName);
     zovurezFree(c->boundDN);
     zovurezFree(c->boundCredentials);
+    vuzizFreeAnswers(c);
     if (c->context != nullptr) ReleaseQOXSDKCtx(c->context, c->keyDBs, c->tlsKeyDB, c->serverTLSKey);
     if (c->mutexesMade) {
       QOXMutexDestroy(&c->dnMutex);
@@ -118,11 +122,6 @@ void AddToCounter(QOXMutex* mutex, int32_t* counter, int32_t delta) {
 int32_t ReadCounter(QOXMutex* mutex, const int32_t* counter) {
   QOXMutexGuard guard(mutex);
   return *counter;
-}
-
-void* ConnectionThreadMain(void* arg) {
-  connection_activity(static_cast<int32_t>(reinterpret_cast<intptr_t>(arg)));
-  return nullptr;
 }
 
 void PublishWakeEvent(SocketEvent* event) {
@@ -195,7 +194,8 @@ void ShutdownConnections() {
 
 int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
   *descriptor = -1;
-  int s = QOXOpenSocket(AF_INET, SOCK_STREAM, 0);
+  ostrak::ScopedDescriptor owner(QOXOpenSocket(AF_INET, SOCK_STREAM, 0));
+  const int s = owner.get();
   if (s < 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Creating socket failed with error %d (%s)", err);
@@ -205,7 +205,6 @@ int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
   if (QOXSetSocketOptions(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Setting socket option failed with error %d (%s)", err);
-    close(s);
     return err;
   }
   struct sockaddr_in addr {};
@@ -219,16 +218,16 @@ int CreateDaemonSocket(int port, int /*secure*/, int* descriptor) {
     LogError(kLogError,
              "Binding to port %hu failed with error %d (%s)\nAnother server may already be running on that port.\n",
              static_cast<unsigned short>(port), err, text);
-    close(s);
     return err;
   }
-  if (QOXListen(s, 5) != 0) {
+  // The kernel's largest queue: a short one drops the handshakes of clients
+  // that connect together, and they wait for their SYN to be sent again.
+  if (QOXListen(s, SOMAXCONN) != 0) {
     QOXError err = QOXGetLastSocketsError();
     LogWithText(kLogError, "Listening on socket failed with error %d (%s)", err);
-    close(s);
     return err;
   }
-  *descriptor = s;
+  *descriptor = owner.release();
   return 0;
 }
 
@@ -257,6 +256,11 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
     return 2;
   }
   LogError(kLogVerbose, "New connection on socket %d.", s);
+  // Answers go out at once: with Nagle's algorithm a write that follows an
+  // unacknowledged one waits for the client's delayed acknowledgement.
+  int on = 1;
+  if (QOXSetSocketOptions(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+    LogWithText(kLogVerbose, "Setting socket option failed with error %d (%s)", QOXGetLastSocketsError());
   Connection* c = &table[slot];
   c->socket = s;
   if (slot > g->highestSlot) g->highestSlot = slot;
@@ -296,18 +300,12 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
 }
 
 void LaunchConnectionThread(int32_t slot) {
-  QOXThreadAttr attr;
-  QOXThreadAttrCreate(&attr);
-  QOXThreadAttrSetDetachState(&attr, kQOXThreadDetached);
-  QOXThread thread;
   // Counted before the start so that shutdown never misses a thread.
   AddToCounter(&g->mutexThreadCount, &g->connectionThreads, 1);
-  if (QOXThreadCreate(&thread, &attr, ConnectionThreadMain, reinterpret_cast<void*>(static_cast<intptr_t>(slot))) !=
-      0) {
+  if (!vuzizStartConnectionThread(slot)) {
     AddToCounter(&g->mutexThreadCount, &g->connectionThreads, -1);
     CloseConnection(slot, vuzizConnTable[slot].connNumber, kCloseNormal);
   }
-  QOXThreadAttrDestroy(&attr);
 }
 
 void CloseConnection(int32_t slot, int32_t connNumber, int mode) {
@@ -412,6 +410,7 @@ void connection_activity(int32_t slot) {
     if (connection_operation(c, op) == 1) break;
   }
   if (ber != nullptr) QOXFreeBERElement(ber);
+  vuzizFreeAnswers(c);
   CloseConnection(slot, number, kCloseNormal);
   AddToCounter(&g->mutexThreadCount, &g->connectionThreads, -1);
 }
@@ -536,6 +535,7 @@ void* vuzizDaemon(void* arg) {
       QOXThreadYield();
     }
     ShutdownConnections();
+    vuzizEndIdleConnectionThreads();
   }
 
   PublishWakeEvent(nullptr);

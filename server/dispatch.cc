@@ -9,6 +9,7 @@
 #include "server/key_submission_services.h"
 #include "server/ldap_service_calls.h"
 #include "server/operations.h"
+#include "server/result.h"
 #include "server/server_state.h"
 
 namespace {
@@ -82,6 +83,8 @@ int connection_operation(Connection* conn, Operation* op) {
       vuzizTrace(kTraceStartStop, "unknown request 0x%x\n", op->tag);
       break;
   }
+  // Entries of a search that ended without a result (abandoned) still go.
+  vuzizFlushAnswers(conn);
   {
     QOXMutexGuard guard(&conn->opMutex);
     ++conn->opsCompleted;

@@ -22,8 +22,8 @@ bool dn_issuffix(const char* dn, const char* suffix);
 int dn_type(const char* dn);
 // prefix + keyID (without "0x"; 8 or 16 characters) + "," + base,
 // normalised. 0, -12000 (bad arguments or key ID), kQOXErrOutOfMemory.
-QOXError CreateKeyDN(const char* prefix, const char* keyID, const char* base, char** dn);
+[[nodiscard]] QOXError CreateKeyDN(const char* prefix, const char* keyID, const char* base, char** dn);
 // New copy with '\' before , + = " CR < > # ;. 0, or kLdapNoMemory when out of memory.
-int EscapeDNString(const char* value, char** out, size_t* outLength);
+[[nodiscard]] int EscapeDNString(const char* value, char** out, size_t* outLength);
 
 #endif  // OSTRAK_SERVER_DN_H_

@@ -16,9 +16,8 @@
 //
 // Thread safety: the syntax table is written only while the backend starts
 // (attr_syntax_config, one thread) and read afterwards. entry2str renders
-// into one process-wide buffer: its callers hold ServerState::mutexEntryWrite
-// across the call and the use of the text. Everything else works on the
-// caller's own records.
+// into a buffer of its caller's, so any number of threads render at once.
+// Everything else works on the caller's own records.
 #ifndef OSTRAK_SERVER_ENTRY_H_
 #define OSTRAK_SERVER_ENTRY_H_
 
@@ -117,10 +116,22 @@ void GiveBackEntry(Entry*** array, int* count);
 // --- The entry text form ---
 // Parses the text (modified in place) into a new entry, or null.
 Entry* str2entry(char* text);
-// Renders into the shared buffer; valid until the next call. Null when
-// memory runs out.
-char* entry2str(Entry* entry, int* length, int withID);
-void FreeEntry2StrBuf();
+// The caller's buffer of entry2str (server allocator): it grows in steps of
+// 1024 bytes as entries need and is kept between calls; it is freed when
+// the buffer goes out of scope.
+struct EntryTextBuffer {
+  char* text = nullptr;
+  size_t size = 0;
+  EntryTextBuffer() = default;
+  ~EntryTextBuffer();
+  EntryTextBuffer(const EntryTextBuffer&) = delete;
+  EntryTextBuffer& operator=(const EntryTextBuffer&) = delete;
+};
+// Renders the text form (with the ID line when withID is not 0) into the
+// caller's buffer and returns buffer->text, valid until the buffer's next
+// use; *length is the text's length without its NUL. Null when memory runs
+// out.
+[[nodiscard]] char* entry2str(Entry* entry, EntryTextBuffer* buffer, int* length, int withID);
 
 // --- LDIF lines ---
 // Bytes put_type_and_value writes for this type and value (no NUL).
@@ -130,5 +141,8 @@ char* ldif_type_and_value(const char* type, const char* value, size_t length);
 char* str_getline(char** cursor);
 // 0, or -1 when the line is not a valid "type: value" line.
 int str_parse_line(char* line, char** type, char** value, int* length);
+
+OSTRAK_DEFINE_DELETER(Entry, entry_free)
+OSTRAK_DEFINE_DELETER(Attribute, attr_free)
 
 #endif  // OSTRAK_SERVER_ENTRY_H_

@@ -17,9 +17,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
-#include "foundation/armor_base64.h"
+#include "foundation/base64.h"
 #include "server/entry.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
@@ -51,7 +50,7 @@ size_t Folds(size_t start, size_t n) {
 }
 
 size_t LineSize(size_t typeLength, size_t length, bool base64) {
-  size_t n = base64 ? ArmorBase64Length(length) : length;
+  size_t n = base64 ? ostrak::Base64EncodedLength(length) : length;
   size_t start = typeLength + (base64 ? 3 : 1);
   return typeLength + (base64 ? 3 : 2) + n + 2 * Folds(start, n) + 1;
 }
@@ -70,9 +69,9 @@ void PutLine(char** cursor, const char* type, const char* value, size_t length, 
     *out++ = ':';
     *out++ = ' ';
     // Encoded at the end of the line's room first, then folded into place.
-    n = ArmorBase64Length(length);
+    n = ostrak::Base64EncodedLength(length);
     encoded = out + LineSize(typeLength, length, true) - typeLength - 3 - n;
-    armorInput(reinterpret_cast<const uint8_t*>(value), length, encoded);
+    ostrak::Base64Encode(reinterpret_cast<const uint8_t*>(value), length, encoded);
     text = encoded;
   } else {
     *out++ = ' ';
@@ -126,23 +125,19 @@ ValueForm FormOf(const char* type, const BerValue* v, char** scratch) {
   return {*scratch, false};
 }
 
-// The shared buffer of entry2str; callers hold ServerState::mutexEntryWrite.
-// gBufferMutex only keeps FreeEntry2StrBuf from tearing a render.
-std::mutex gBufferMutex;
-char* gBuffer = nullptr;
-size_t gBufferSize = 0;
-
-bool Reserve(size_t used, size_t need) {
-  if (used + need <= gBufferSize) return true;
-  size_t size = gBufferSize;
+// Grows the caller's buffer, in steps of 1024 bytes, until need more bytes
+// fit after used.
+bool Reserve(EntryTextBuffer* buffer, size_t used, size_t need) {
+  if (used + need <= buffer->size) return true;
+  size_t size = buffer->size;
   while (size < used + need) size += 1024;
-  char* grown = static_cast<char*>(zovurezRealloc(gBuffer, size));
+  char* grown = static_cast<char*>(zovurezRealloc(buffer->text, size));
   if (grown == nullptr) {
     LogError(kLogError, "Memory allocation error.");
     return false;
   }
-  gBuffer = grown;
-  gBufferSize = size;
+  buffer->text = grown;
+  buffer->size = size;
   return true;
 }
 
@@ -211,28 +206,11 @@ int str_parse_line(char* line, char** type, char** value, int* length) {
     *length = static_cast<int>(out - v);
     return 0;
   }
-  // Base64, decoded in place: four characters give three bytes; '=' in the
-  // third place ends the value after one byte, in the fourth after two.
-  size_t textLength = static_cast<size_t>(out - v);
-  if (textLength % 4 != 0) return -1;
-  char* write = v;
-  for (size_t i = 0; i < textLength; i += 4) {
-    auto* g = reinterpret_cast<unsigned char*>(v + i);
-    int a = ArmorBase64Value(g[0]), b = ArmorBase64Value(g[1]);
-    int c = ArmorBase64Value(g[2]), d = ArmorBase64Value(g[3]);
-    if (a < 0 || b < 0 || (c < 0 && g[2] != '=') || (d < 0 && g[3] != '=') || (g[2] == '=' && g[3] != '=')) {
-      return -1;
-    }
-    uint32_t bits = (static_cast<uint32_t>(a) << 18) | (static_cast<uint32_t>(b) << 12) |
-                    (static_cast<uint32_t>(c < 0 ? 0 : c) << 6) | static_cast<uint32_t>(d < 0 ? 0 : d);
-    *write++ = static_cast<char>(bits >> 16);
-    if (g[2] == '=') break;
-    *write++ = static_cast<char>(bits >> 8);
-    if (g[3] == '=') break;
-    *write++ = static_cast<char>(bits);
-  }
-  *write = '\0';
-  *length = static_cast<int>(write - v);
+  // Base64, decoded in place by the strict codec.
+  size_t decoded = 0;
+  if (!ostrak::Base64Decode(v, static_cast<size_t>(out - v), reinterpret_cast<uint8_t*>(v), &decoded)) return -1;
+  v[decoded] = '\0';
+  *length = static_cast<int>(decoded);
   return 0;
 }
 
@@ -312,50 +290,41 @@ Entry* str2entry(char* text) {
   return e;
 }
 
-char* entry2str(Entry* entry, int* length, int withID) {
-  std::lock_guard<std::mutex> lock(gBufferMutex);
+EntryTextBuffer::~EntryTextBuffer() { zovurezFree(text); }
+
+char* entry2str(Entry* entry, EntryTextBuffer* buffer, int* length, int withID) {
   size_t used = 0;
   if (withID) {
-    if (!Reserve(used, 12)) return nullptr;
-    used += static_cast<size_t>(snprintf(gBuffer + used, 12, "%lu\n", static_cast<unsigned long>(entry->e_id)));
+    if (!Reserve(buffer, used, 12)) return nullptr;
+    used += static_cast<size_t>(snprintf(buffer->text + used, 12, "%lu\n", static_cast<unsigned long>(entry->e_id)));
   }
   if (entry->e_dn != nullptr) {
     size_t n = strlen(entry->e_dn);
-    if (!Reserve(used, ldif_line_size(2, entry->e_dn, n) + 1)) return nullptr;
-    char* cursor = gBuffer + used;
+    if (!Reserve(buffer, used, ldif_line_size(2, entry->e_dn, n) + 1)) return nullptr;
+    char* cursor = buffer->text + used;
     put_type_and_value(&cursor, "dn", entry->e_dn, n);
-    used = static_cast<size_t>(cursor - gBuffer);
+    used = static_cast<size_t>(cursor - buffer->text);
   }
   for (Attribute* a = entry->e_attrs; a != nullptr; a = a->a_next) {
     size_t typeLength = strlen(a->a_type);
     for (int i = 0; a->a_vals != nullptr && a->a_vals[i] != nullptr; ++i) {
       BerValue* v = a->a_vals[i];
-      char* scratch = nullptr;
-      ValueForm form = FormOf(a->a_type, v, &scratch);
+      char* scratchText = nullptr;
+      ValueForm form = FormOf(a->a_type, v, &scratchText);
+      ZovurezPtr<char> scratch(scratchText);
       if (form.bytes == nullptr) {
         LogError(kLogError, "Memory allocation error.");
         return nullptr;
       }
       bool base64 = form.forceBase64 || NeedsBase64(form.bytes, v->bv_len);
-      if (!Reserve(used, LineSize(typeLength, v->bv_len, base64) + 1)) {
-        zovurezFree(scratch);
-        return nullptr;
-      }
-      char* cursor = gBuffer + used;
+      if (!Reserve(buffer, used, LineSize(typeLength, v->bv_len, base64) + 1)) return nullptr;
+      char* cursor = buffer->text + used;
       PutLine(&cursor, a->a_type, form.bytes, v->bv_len, base64);
-      used = static_cast<size_t>(cursor - gBuffer);
-      zovurezFree(scratch);
+      used = static_cast<size_t>(cursor - buffer->text);
     }
   }
-  if (!Reserve(used, 1)) return nullptr;
-  gBuffer[used] = '\0';
+  if (!Reserve(buffer, used, 1)) return nullptr;
+  buffer->text[used] = '\0';
   *length = static_cast<int>(used);
-  return gBuffer;
-}
-
-void FreeEntry2StrBuf() {
-  std::lock_guard<std::mutex> lock(gBufferMutex);
-  zovurezFree(gBuffer);
-  gBuffer = nullptr;
-  gBufferSize = 0;
+  return buffer->text;
 }

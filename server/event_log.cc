@@ -32,47 +32,47 @@ QOXError IPCEventLogInit(const char* fileName, QOXMutex* timeMutex) {
     vuzizTrace(kTraceEntryExit, "<= IPCEventLogInit, rc = %d\n", rc);
     return rc;
   }
-  QOXMutexLock(&g_mutexQOXErrorLog);
-  gEnabled = false;
-  char* tmpName = nullptr;
-  do {
-    zovurezFree(gFileName);
-    gFileName = zovurezStrdup(fileName);
-    if (gFileName == nullptr) {
-      rc = kQOXErrOutOfMemory;
-      break;
-    }
-    if (access(gFileName, F_OK) == 0) {
-      size_t n = strlen(gFileName) + 5;
-      tmpName = static_cast<char*>(zovurezMalloc(n));
-      if (tmpName == nullptr) {
+  {
+    QOXMutexGuard guard(&g_mutexQOXErrorLog);
+    gEnabled = false;
+    ZovurezPtr<char> tmpName;
+    do {
+      zovurezFree(gFileName);
+      gFileName = zovurezStrdup(fileName);
+      if (gFileName == nullptr) {
         rc = kQOXErrOutOfMemory;
         break;
       }
-      snprintf(tmpName, n, "%s%s", gFileName, ".tmp");
-      if (remove(tmpName) != 0 && errno != ENOENT) {
-        rc = kQOXErrUnknownError2;
+      if (access(gFileName, F_OK) == 0) {
+        size_t n = strlen(gFileName) + 5;
+        tmpName.reset(static_cast<char*>(zovurezMalloc(n)));
+        if (tmpName == nullptr) {
+          rc = kQOXErrOutOfMemory;
+          break;
+        }
+        snprintf(tmpName.get(), n, "%s%s", gFileName, ".tmp");
+        if (remove(tmpName.get()) != 0 && errno != ENOENT) {
+          rc = kQOXErrUnknownError2;
+          break;
+        }
+        if (rename(gFileName, tmpName.get()) != 0) {
+          rc = kQOXErrUnknownError2;
+          break;
+        }
+      }
+      gStream = fopen(gFileName, "w+");
+      if (gStream == nullptr) {
+        rc = kQOXErrCantOpenFile;
         break;
       }
-      if (rename(gFileName, tmpName) != 0) {
-        rc = kQOXErrUnknownError2;
-        break;
-      }
+      gTimeMutex = timeMutex;
+      gEnabled = true;
+    } while (false);
+    if (!gEnabled) {
+      zovurezFree(gFileName);
+      gFileName = nullptr;
     }
-    gStream = fopen(gFileName, "w+");
-    if (gStream == nullptr) {
-      rc = kQOXErrCantOpenFile;
-      break;
-    }
-    gTimeMutex = timeMutex;
-    gEnabled = true;
-  } while (false);
-  zovurezFree(tmpName);
-  if (!gEnabled) {
-    zovurezFree(gFileName);
-    gFileName = nullptr;
   }
-  QOXMutexUnlock(&g_mutexQOXErrorLog);
   vuzizTrace(kTraceEntryExit, "<= IPCEventLogInit, rc = %d\n", rc);
   return rc;
 }

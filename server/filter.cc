@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "foundation/context.h"
@@ -37,7 +38,7 @@ struct Span {
 
 // The element at the read index: its tag and where its contents start and
 // end. The index does not move.
-QOXError ElementAt(QOXberElement* ber, Span* span) {
+[[nodiscard]] QOXError ElementAt(QOXberElement* ber, Span* span) {
   uint32_t length = 0, here = 0;
   QOXError err = QOXberPeek(ber, &span->tag, &length);
   if (err != 0) return err;
@@ -49,29 +50,21 @@ QOXError ElementAt(QOXberElement* ber, Span* span) {
 
 // Reads the element at the index as a NUL-terminated string, whatever its
 // tag. 0, 2 or 90.
-int ReadText(QOXberElement* ber, char** out, uint32_t* length) {
+[[nodiscard]] int ReadText(QOXberElement* ber, char** out, uint32_t* length) {
   *out = nullptr;
   QOXError err = berReadStringAlloc(ber, out, length);
   if (err == kQOXErrOutOfMemory) return kMemoryError;
   return err != 0 ? kDecodeError : 0;
 }
 
-bool Append(std::string* s, const char* text) {
-  try {
-    s->append(text);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
+[[nodiscard]] int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* text, int depth);
 
-int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* text, int depth);
-
-int GetList(Connection* conn, QOXberElement* ber, const Span& span, Filter** head, std::string* text, int depth) {
+[[nodiscard]] int GetList(Connection* conn, QOXberElement* ber, const Span& span, Filter** head, std::string* text,
+                          int depth) {
   Filter** tail = head;
   uint32_t at = span.contentsStart;
   while (at < span.end) {
-    Filter* sub = nullptr;
+    Filter* sub = nullptr;  // set only on success
     int rc = GetFilter(conn, ber, &sub, text, depth + 1);
     if (rc != 0) {
       LogError(kLogError, "Get filter failed.");
@@ -84,7 +77,7 @@ int GetList(Connection* conn, QOXberElement* ber, const Span& span, Filter** hea
   return 0;
 }
 
-int GetAva(QOXberElement* ber, Ava* ava) {
+[[nodiscard]] int GetAva(QOXberElement* ber, Ava* ava) {
   int rc = ReadText(ber, &ava->type, nullptr);
   if (rc == 0) rc = ReadText(ber, &ava->value, &ava->length);
   if (rc != 0) {
@@ -97,7 +90,7 @@ int GetAva(QOXberElement* ber, Ava* ava) {
   return 0;
 }
 
-int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
+[[nodiscard]] int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
   int rc = ReadText(ber, &f->type, nullptr);
   if (rc != 0) {
     LogError(kLogError, rc == kMemoryError ? "Memory allocation error." : "BER read failed.");
@@ -119,38 +112,34 @@ int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
       LogError(kLogError, "BER peek failed.");
       return kDecodeError;
     }
-    char* part = nullptr;
-    if ((rc = ReadText(ber, &part, nullptr)) != 0) {
+    ZovurezPtr<char> part;
+    if ((rc = ReadText(ber, ostrak::OutParam(part), nullptr)) != 0) {
       LogError(kLogError, rc == kMemoryError ? "Memory allocation error." : "BER read failed.");
       return rc;
     }
-    berValueNormalize(part, syntax);
+    berValueNormalize(part.get(), syntax);
     if (tag == kSubstringInitial) {
       if (f->initial != nullptr) {
-        zovurezFree(part);
         LogError(kLogError, "get_substring_filter: Initial already set.");
         return kDecodeError;
       }
-      f->initial = part;
+      f->initial = part.release();
     } else if (tag == kSubstringAny) {
       auto** grown = static_cast<char**>(zovurezRealloc(f->any, (anyCount + 2) * sizeof(char*)));
       if (grown == nullptr) {
-        zovurezFree(part);
         LogError(kLogError, "Memory allocation error.");
         return kMemoryError;
       }
       f->any = grown;
-      f->any[anyCount++] = part;
+      f->any[anyCount++] = part.release();
       f->any[anyCount] = nullptr;
     } else if (tag == kSubstringFinal) {
       if (f->final != nullptr) {
-        zovurezFree(part);
         LogError(kLogError, "get_substring_filter: Final already set.");
         return kDecodeError;
       }
-      f->final = part;
+      f->final = part.release();
     } else {
-      zovurezFree(part);
       LogError(kLogError, "get_substring_filter: Unknown substring type.");
       return kDecodeError;
     }
@@ -166,10 +155,11 @@ int GetSubstrings(QOXberElement* ber, Filter* f, std::string* text) {
   for (char** a = f->any; a != nullptr && *a != nullptr; ++a) s += std::string("*") + *a;
   s += f->final != nullptr ? std::string("*") + f->final : std::string("*");
   s += ")";
-  return Append(text, s.c_str()) ? 0 : kMemoryError;
+  text->append(s);
+  return 0;
 }
 
-int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* text, int depth) {
+[[nodiscard]] int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* text, int depth) {
   *out = nullptr;
   if (depth > kMaxFilterDepth) return kDecodeError;
   Span span;
@@ -178,7 +168,9 @@ int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* t
     LogError(kLogError, "QOXberPeek failed.");
     return err;
   }
-  auto* f = static_cast<Filter*>(zovurezCalloc(1, sizeof(Filter)));
+  // Owned from here: a failure, or a std::bad_alloc on its way to
+  // get_filter, frees the part built so far.
+  ostrak::UniquePtr<Filter> f(static_cast<Filter*>(zovurezCalloc(1, sizeof(Filter))));
   if (f == nullptr) return kMemoryError;
   f->choice = span.tag;
   int rc = 0;
@@ -221,7 +213,7 @@ int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* t
     }
     case kFilterSubstrings:
       QOXberNext(ber);
-      rc = GetSubstrings(ber, f, &own);
+      rc = GetSubstrings(ber, f.get(), &own);
       break;
     default:
       vuzizTrace(kTraceFilters, "unknown filter type %d\n", static_cast<int>(span.tag));
@@ -230,12 +222,9 @@ int GetFilter(Connection* conn, QOXberElement* ber, Filter** out, std::string* t
   }
   // Whatever the element held, decoding goes on right after it.
   if (rc == 0 && QOXberSetIndex(ber, span.end) != 0) rc = kDecodeError;
-  if (rc == 0 && !Append(text, own.c_str())) rc = kMemoryError;
-  if (rc != 0) {
-    filter_free(f);
-    return rc;
-  }
-  *out = f;
+  if (rc != 0) return rc;
+  text->append(own);
+  *out = f.release();
   return 0;
 }
 
@@ -270,23 +259,17 @@ int TestAva(Backend* be, Connection* conn, Operation* op, Entry* entry, Filter* 
   return 1;
 }
 
-struct OwnedText {
-  char* p;
-  explicit OwnedText(char* text) : p(text) {}
-  ~OwnedText() { zovurezFree(p); }
-};
-
 // True when every asserted word finds, in order, a stored word of equal
 // phonetic code.
 bool WordsMatch(const char* asserted, const char* stored) {
   const char* next = first_word(stored);
   for (const char* w = first_word(asserted); w != nullptr; w = next_word(w)) {
-    OwnedText code(phonetic(w));
-    if (code.p == nullptr || *code.p == '\0') return false;
+    ZovurezPtr<char> code(phonetic(w));
+    if (code == nullptr || *code == '\0') return false;
     bool found = false;
     for (const char* s = next; s != nullptr; s = next_word(s)) {
-      OwnedText stored_code(phonetic(s));
-      if (stored_code.p != nullptr && *stored_code.p != '\0' && strcmp(stored_code.p, code.p) == 0) {
+      ZovurezPtr<char> storedCode(phonetic(s));
+      if (storedCode != nullptr && *storedCode != '\0' && strcmp(storedCode.get(), code.get()) == 0) {
         next = next_word(s);
         found = true;
         break;
@@ -315,31 +298,30 @@ int TestSubstrings(Backend* be, Connection* conn, Operation* op, Entry* entry, F
   if (a == nullptr) return -1;
   if (a->a_syntax == 0) a->a_syntax = attr_syntax(a->a_type);
   if ((a->a_syntax & kSyntaxBinary) != 0) return -1;
-  OwnedText pattern(vuzizSubstringPattern(f, g == nullptr || g->substringIndex != 0));
-  if (pattern.p == nullptr) {
+  ZovurezPtr<char> pattern(vuzizSubstringPattern(f, g == nullptr || g->substringIndex != 0));
+  if (pattern == nullptr) {
     vuzizTrace(kTraceFilters, "not enough pattern space\n");
     return -1;
   }
   QOXRegExp* re = nullptr;
-  if (qoxRegComp(conn->context, pattern.p, &re) != 0) {
-    LogError(kLogError, "qoxRegComp failed (%s)\n", pattern.p);
+  if (qoxRegComp(conn->context, pattern.get(), &re) != 0) {
+    LogError(kLogError, "qoxRegComp failed (%s)\n", pattern.get());
     return -1;
   }
   int result = 1;
   for (BerValue** v = a->a_vals; v != nullptr && *v != nullptr && result != 0; ++v) {
     const char* bytes = (*v)->bv_val != nullptr ? (*v)->bv_val : "";
     size_t n = strnlen(bytes, (*v)->bv_len);
-    char* copy = static_cast<char*>(zovurezMalloc(n + 1));
+    ZovurezPtr<char> copy(static_cast<char*>(zovurezMalloc(n + 1)));
     if (copy == nullptr) {
       LogError(kLogError, "Memory allocation error.\n");
       result = -1;
       break;
     }
-    memcpy(copy, bytes, n);
-    copy[n] = '\0';
-    berValueNormalize(copy, a->a_syntax);
-    if (qoxRegExec(re, copy) == 1) result = 0;
-    zovurezFree(copy);
+    memcpy(copy.get(), bytes, n);
+    copy.get()[n] = '\0';
+    berValueNormalize(copy.get(), a->a_syntax);
+    if (qoxRegExec(re, copy.get()) == 1) result = 0;
   }
   qoxContextMemFree(conn->context, re);
   return result;
@@ -368,20 +350,25 @@ bool InList(const char* const* list, const char* type) {
 
 }  // namespace
 
+// The decoder builds the string form in std::string; a std::bad_alloc from
+// it stops at this boundary as kLdapNoMemory, the owners on its way having
+// freed the tree built so far.
 int get_filter(Connection* conn, QOXberElement* ber, Filter** filter, char** string) {
   *filter = nullptr;
   *string = nullptr;
-  std::string text;
-  Filter* f = nullptr;
-  int rc = GetFilter(conn, ber, &f, &text, 0);
-  if (rc != 0) return rc;
-  *string = zovurezStrdup(text.c_str());
-  if (*string == nullptr) {
-    filter_free(f);
+  try {
+    std::string text;
+    ostrak::UniquePtr<Filter> f;
+    int rc = GetFilter(conn, ber, ostrak::OutParam(f), &text, 0);
+    if (rc != 0) return rc;
+    *string = zovurezStrdup(text.c_str());
+    if (*string == nullptr) return kMemoryError;
+    *filter = f.release();
+    return 0;
+  } catch (const std::bad_alloc&) {
+    LogError(kLogError, "Memory allocation error.");
     return kMemoryError;
   }
-  *filter = f;
-  return 0;
 }
 
 void filter_free(Filter* f) {
@@ -400,7 +387,7 @@ void filter_free(Filter* f) {
   }
 }
 
-char* vuzizSubstringPattern(const Filter* f, bool substringMethod) {
+char* vuzizSubstringPattern(const Filter* f, bool substringMethod) try {
   std::string s;
   if (f->initial != nullptr) {
     s += substringMethod ? "^" : "^[^0-9A-Z]*";
@@ -417,6 +404,8 @@ char* vuzizSubstringPattern(const Filter* f, bool substringMethod) {
   }
   if (s.size() + 1 > kPatternBudget) return nullptr;
   return zovurezStrdup(s.c_str());
+} catch (const std::bad_alloc&) {
+  return nullptr;  // as when the pattern cannot be copied
 }
 
 int test_filter(Backend* be, Connection* conn, Operation* op, Entry* entry, Filter* f) {

@@ -58,4 +58,6 @@ int oc_check_allowed(const char* type, BerValue** objectClasses);
 // tests): a new string, or null when the parts do not fit the budget.
 char* vuzizSubstringPattern(const Filter* filter, bool substringMethod);
 
+OSTRAK_DEFINE_DELETER(Filter, filter_free)
+
 #endif  // OSTRAK_SERVER_FILTER_H_

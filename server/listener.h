@@ -17,7 +17,5 @@ void* threadServerControl(void* arg);
 void qoxSignalControlThread();
 // Frees every pooled connection context of the state.
 void vuzizFreeContextPool(ServerState* state);
-// Frees the shared text buffer of the entry renderer.
-void FreeEntry2StrBuf();
 
 #endif  // OSTRAK_SERVER_LISTENER_H_

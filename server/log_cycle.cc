@@ -20,6 +20,7 @@
 #include "foundation/memory_mgr.h"
 #include "foundation/regex.h"
 #include "foundation/sdk_errors.h"
+#include "net/ldap_protocol.h"
 #include "server/access_log.h"
 #include "server/error_log.h"
 #include "server/log_rotation.h"
@@ -28,7 +29,7 @@
 
 namespace {
 
-constexpr int kResultOutOfMemory = 90;
+constexpr int kResultOutOfMemory = kLdapNoMemory;
 constexpr int kFirstCandidates = 198;
 
 struct ErrorText {
@@ -36,17 +37,8 @@ struct ErrorText {
   char text[256] = "";
 };
 
-struct SpecFree {
-  void operator()(PFLFileSpec* s) const { PFLFreeFileSpec(s); }
-};
-struct IOFree {
-  void operator()(QOXIO* io) const { QOXFreeIO(io); }
-};
-struct IterFree {
-  void operator()(PFLDirectoryIter* it) const { PFLFreeDirectoryIter(it); }
-};
-using SpecPtr = std::unique_ptr<PFLFileSpec, SpecFree>;
-using IOPtr = std::unique_ptr<QOXIO, IOFree>;
+using SpecPtr = ostrak::UniquePtr<PFLFileSpec>;
+using IOPtr = ostrak::UniquePtr<QOXIO>;
 
 QOXMemoryMgr* Manager() {
   QOXMemoryMgr* mgr = g->context != nullptr ? QOXPeekContextMemoryMgr(g->context) : nullptr;
@@ -139,7 +131,7 @@ int DeleteExcessCycledLogs(const char* accessLogName) {
   }
   PFLDirectoryIter* rawIter = nullptr;
   err = PFLNewDirectoryIter(dir.get(), &rawIter);
-  std::unique_ptr<PFLDirectoryIter, IterFree> iter(rawIter);
+  ostrak::UniquePtr<PFLDirectoryIter> iter(rawIter);
   if (err != 0) {
     LogError(kLogError, "Creating a directory iterator failed with error %d (%s)", err, ErrorText(err).text);
     return 1;

@@ -16,7 +16,7 @@ struct CycleLogContext {
 
 // 0, 1 (the time cannot be converted) or 90 (out of memory). Reads
 // CycleLogDay and CycleLogTime of the server state.
-int CreateCycleLogContext(CycleLogContext** context);
+[[nodiscard]] int CreateCycleLogContext(CycleLogContext** context);
 void FreeCycleLogContext(CycleLogContext* context);
 // Seconds from the local time `now` (seconds ignored) until the next
 // rotation, for the given day (0 Sunday .. 6 Saturday, 7 daily) and minute

@@ -27,7 +27,7 @@ namespace {
 
 // Reads the octet string at the read index into a new NUL-terminated
 // buffer. kLdapSuccess, kLdapProtocolError (decoding) or kLdapNoMemory.
-int ReadOctets(QOXberElement* ber, char** out, uint32_t* length, bool implicit) {
+[[nodiscard]] int ReadOctets(QOXberElement* ber, char** out, uint32_t* length, bool implicit) {
   *out = nullptr;
   uint32_t tag = 0, n = 0;
   if (QOXberPeek(ber, &tag, &n) != 0) return kLdapProtocolError;
@@ -46,7 +46,7 @@ int ReadOctets(QOXberElement* ber, char** out, uint32_t* length, bool implicit) 
 }
 
 // Reads a primitive integer-like element of the given universal tag.
-bool ReadInt(QOXberElement* ber, uint32_t wantTag, const char* letter, int32_t* out) {
+[[nodiscard]] bool ReadInt(QOXberElement* ber, uint32_t wantTag, const char* letter, int32_t* out) {
   uint32_t tag = 0, n = 0;
   if (QOXberPeek(ber, &tag, &n) != 0 || tag != wantTag) return false;
   return QOXberRead(ber, letter, out) == 0;
@@ -116,63 +116,51 @@ void do_bind(Connection* conn, Operation* op) {
     send_ldap_result(conn, op, kLdapProtocolError, nullptr, "version not supported");
     return;
   }
-  char* dn = nullptr;
-  char* credentials = nullptr;
+  ZovurezPtr<char> dn, credentials;
   uint32_t credentialsLength = 0;
-  int rc = ReadOctets(ber, &dn, nullptr, false);
-  if (rc != 0) {
+  if (ReadOctets(ber, ostrak::OutParam(dn), nullptr, false) != kLdapSuccess) {
     send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
     return;
   }
   uint32_t tag = 0, n = 0;
   if (QOXberPeek(ber, &tag, &n) != 0 || tag != kLdapAuthSimple) {
     send_ldap_result(conn, op, kLdapAuthMethodNotSupported, nullptr, "auth error");
-    zovurezFree(dn);
     return;
   }
-  if (ReadOctets(ber, &credentials, &credentialsLength, true) != 0) {
+  if (ReadOctets(ber, ostrak::OutParam(credentials), &credentialsLength, true) != kLdapSuccess) {
     send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
-    zovurezFree(dn);
     return;
   }
-  dn_normalize(dn);
-  do {
-    if (*dn == '\0') {
-      // Anonymous: the connection keeps the identity it had.
-      send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
-      break;
-    }
-    LogError(kLogVerbose, "conn=%d op=%d BIND dn=%s method=%d.", conn->connNumber, op->opNumber, dn,
-             static_cast<int>(kLdapAuthSimple));
-    Backend* be = select_backend();
-    if (be == nullptr) {
-      if (credentialsLength > 0)
-        send_ldap_result(conn, op, kLdapPartialResults, nullptr, nullptr);
-      else
-        send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
-      break;
-    }
-    if (be->ops.bind == nullptr) {
-      send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
-      break;
-    }
-    BerValue cred{credentialsLength, credentials};
-    if (be->ops.bind(be, conn, op, static_cast<const char*>(dn), static_cast<int>(kLdapAuthSimple), &cred) != 0) break;
-    {
-      QOXMutexGuard guard(&conn->dnMutex);
-      zovurezFree(conn->boundDN);
-      zovurezFree(conn->boundCredentials);
-      conn->boundDN = dn;
-      conn->boundCredentials = credentials;
-      dn = credentials = nullptr;
-    }
-    if (conn->reconstructionBind)
-      send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, kBindOutcomeReconstruction);
-    else
-      send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
-  } while (false);
-  zovurezFree(dn);
-  zovurezFree(credentials);
+  dn_normalize(dn.get());
+  if (*dn == '\0') {
+    // Anonymous: the connection keeps the identity it had.
+    send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
+    return;
+  }
+  LogError(kLogVerbose, "conn=%d op=%d BIND dn=%s method=%d.", conn->connNumber, op->opNumber, dn.get(),
+           static_cast<int>(kLdapAuthSimple));
+  Backend* be = select_backend();
+  if (be == nullptr) {
+    send_ldap_result(conn, op, credentialsLength > 0 ? kLdapPartialResults : kLdapSuccess, nullptr, nullptr);
+    return;
+  }
+  if (be->ops.bind == nullptr) {
+    send_ldap_result(conn, op, kLdapUnwillingToPerform, nullptr, "Function not implemented");
+    return;
+  }
+  BerValue cred{credentialsLength, credentials.get()};
+  if (be->ops.bind(be, conn, op, dn.get(), static_cast<int>(kLdapAuthSimple), &cred) != 0) return;
+  {
+    QOXMutexGuard guard(&conn->dnMutex);
+    zovurezFree(conn->boundDN);
+    zovurezFree(conn->boundCredentials);
+    conn->boundDN = dn.release();
+    conn->boundCredentials = credentials.release();
+  }
+  if (conn->reconstructionBind)
+    send_ldap_search_result(conn, op, kLdapSuccess, nullptr, nullptr, kBindOutcomeReconstruction);
+  else
+    send_ldap_result(conn, op, kLdapSuccess, nullptr, nullptr);
 }
 
 void do_unbind(Connection* conn, Operation* op) {
@@ -478,7 +466,9 @@ void monitor_info(Connection* conn, Operation* op) {
     char line[128];
     snprintf(line, sizeof line, "%d : %s : %ld : %ld : ", r.slot, started, static_cast<long>(r.initiated),
              static_cast<long>(r.completed));
-    connections.push_back(line + r.dn + (r.readWaiter ? "r" : "") + (r.writeWaiter ? "w" : ""));
+    // "%d : %s : %ld : %ld : %s : %s%s": the separator after the DN stays
+    // when neither flag is set.
+    connections.push_back(line + r.dn + " : " + (r.readWaiter ? "r" : "") + (r.writeWaiter ? "w" : ""));
   }
   for (const std::string& c : connections) e.Add("connection", c);
   uint32_t opsInitiated, opsCompleted, totalConnections, entriesSent, bytesSent;

@@ -8,7 +8,7 @@
 #include "server/text_match.h"
 
 int regex_matches(QOXContext* context, QOXMutex* mutex, const char* pattern, const char* subject) {
-  if (mutex != nullptr) QOXMutexLock(mutex);
+  QOXMutexGuard guard(mutex);  // a null mutex: none taken
   QOXRegExp* expression = nullptr;
   int result = 0;
   QOXError err = qoxRegComp(context, pattern, &expression);
@@ -21,6 +21,5 @@ int regex_matches(QOXContext* context, QOXMutex* mutex, const char* pattern, con
     if (result < 0) result = 0;
     qoxContextMemFree(context, expression);
   }
-  if (mutex != nullptr) QOXMutexUnlock(mutex);
   return result;
 }

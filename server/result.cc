@@ -4,6 +4,8 @@
 #include <strings.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -24,10 +26,7 @@
 
 namespace {
 
-struct BerDeleter {
-  void operator()(QOXberElement* e) const { QOXFreeBERElement(e); }
-};
-using BerPtr = std::unique_ptr<QOXberElement, BerDeleter>;
+using BerPtr = ostrak::UniquePtr<QOXberElement>;
 
 struct FixedText {
   int result;
@@ -59,13 +58,15 @@ bool CountsAsKeyBytes(const char* type) {
   return false;
 }
 
-// Sends the whole encoding on the connection. On a real failure the
-// socket is shut down, so that the connection's next read fails and its
-// thread closes it.
-bool SendEncoding(Connection* conn, QOXberElement* ber, uint32_t* sent) {
-  const uint8_t* bytes = nullptr;
-  uint32_t length = 0;
-  if (QOXberGetEncoding(ber, &bytes) != 0 || QOXberGetLength(ber, &length) != 0) return false;
+void AddSentStats(uint32_t entries, uint32_t bytes) {
+  QOXMutexGuard guard(&g->mutexSentStats);
+  g->statEntriesSent += entries;
+  g->statBytesSent += bytes;
+}
+
+// Writes bytes on the connection. On a real failure the socket is shut
+// down, so that the connection's next read fails and its thread closes it.
+bool WriteAll(Connection* conn, const uint8_t* bytes, uint32_t length, uint32_t entries) {
   QOXError err = qoxSendAll(conn->socket, bytes, length);
   if (err != 0) {
     char text[256];
@@ -74,14 +75,47 @@ bool SendEncoding(Connection* conn, QOXberElement* ber, uint32_t* sent) {
     shutdown(conn->socket, SHUT_RDWR);
     return false;
   }
-  *sent = length;
+  AddSentStats(entries, length);
   return true;
 }
 
-void AddSentStats(uint32_t entries, uint32_t bytes) {
-  QOXMutexGuard guard(&g->mutexSentStats);
-  g->statEntriesSent += entries;
-  g->statBytesSent += bytes;
+bool Queue(PendingAnswers* p, const uint8_t* bytes, uint32_t length, bool entry) {
+  const size_t needed = size_t{p->length} + length;
+  if (needed > UINT32_MAX) return false;
+  if (needed > p->capacity) {
+    size_t capacity = std::max<size_t>({needed, size_t{p->capacity} * 2, 4096});
+    capacity = std::min<size_t>(capacity, UINT32_MAX);
+    auto* grown = static_cast<uint8_t*>(zovurezRealloc(p->bytes, capacity));
+    if (grown == nullptr) return false;
+    p->bytes = grown;
+    p->capacity = static_cast<uint32_t>(capacity);
+  }
+  memcpy(p->bytes + p->length, bytes, length);
+  p->length = static_cast<uint32_t>(needed);
+  if (entry) ++p->entries;
+  return true;
+}
+
+enum class Sent { kWritten, kQueued, kNotEncoded, kWriteFailed };
+
+// Hands one encoded answer to the connection: queued behind the pending
+// answers, or, with last set (a result) or once the pending bytes reach the
+// threshold, written together with them. An answer that would be written
+// alone is written straight from its element.
+Sent Deliver(Connection* conn, QOXberElement* ber, bool entry, bool last) {
+  const uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  if (QOXberGetEncoding(ber, &bytes) != 0 || QOXberGetLength(ber, &length) != 0) return Sent::kNotEncoded;
+  PendingAnswers* p = &conn->pending;
+  if (p->length == 0 && (last || length >= kAnswerFlushThreshold))
+    return WriteAll(conn, bytes, length, entry ? 1 : 0) ? Sent::kWritten : Sent::kWriteFailed;
+  if (!Queue(p, bytes, length, entry)) {
+    // No room to queue it: what waits goes first, then this answer alone.
+    if (!vuzizFlushAnswers(conn)) return Sent::kWriteFailed;
+    return WriteAll(conn, bytes, length, entry ? 1 : 0) ? Sent::kWritten : Sent::kWriteFailed;
+  }
+  if (!last && p->length < kAnswerFlushThreshold) return Sent::kQueued;
+  return vuzizFlushAnswers(conn) ? Sent::kWritten : Sent::kWriteFailed;
 }
 
 }  // namespace
@@ -141,9 +175,7 @@ void do_send_ldap_result(Connection* conn, Operation* op, int result, const char
     vuzizSevereError("Connection/Operation ID problem.", "vuzizResult", __LINE__);
     return;
   }
-  uint32_t sent = 0;
-  if (!SendEncoding(conn, raw, &sent)) return;
-  AddSentStats(0, sent);
+  if (Deliver(conn, raw, false, true) != Sent::kWritten) return;
   LogError(kLogVerbose, "conn=%d op=%d RESULT err=%d tag=%d nentries=%d", conn->connNumber, op->opNumber, result,
            static_cast<int>(vuzizResponseTag(op->tag)), entryCount);
 }
@@ -190,13 +222,30 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
     vuzizSevereError("Connection/Operation ID mismatch.", "vuzizResult", __LINE__);
     return -1;
   }
-  uint32_t sent = 0;
-  if (!SendEncoding(conn, raw, &sent)) {
-    AddAccessLogEntry(conn, op, op->type, &op->logData, 0, kLdapUserCancelled);
-    return -2;
+  switch (Deliver(conn, raw, true, false)) {
+    case Sent::kNotEncoded:
+      return -1;
+    case Sent::kWriteFailed:
+      AddAccessLogEntry(conn, op, op->type, &op->logData, 0, kLdapUserCancelled);
+      return -2;
+    case Sent::kWritten:
+    case Sent::kQueued:
+      break;
   }
-  AddSentStats(1, sent);
   LogError(kLogVerbose, "conn=%d op=%d ENTRY dn=%s.", conn->connNumber, op->opNumber,
            entry->e_dn != nullptr ? entry->e_dn : "");
   return 0;
+}
+
+bool vuzizFlushAnswers(Connection* conn) {
+  PendingAnswers* p = &conn->pending;
+  if (p->length == 0) return true;
+  const bool ok = WriteAll(conn, p->bytes, p->length, p->entries);
+  vuzizFreeAnswers(conn);
+  return ok;
+}
+
+void vuzizFreeAnswers(Connection* conn) {
+  zovurezFree(conn->pending.bytes);
+  conn->pending = PendingAnswers{};
 }

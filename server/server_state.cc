@@ -26,11 +26,10 @@ bool gFirstPassDone = false;
 
 template <typename F>
 void ForEachMutex(ServerState* s, F f) {
-  QOXMutex* all[] = {&s->mutexConnTable,  &s->mutexSentStats,   &s->mutexEntryWrite,
-                     &s->mutexOpCounters, &s->mutexRegex,       &s->mutexPoolCreate,
-                     &s->mutexCurrentTime, &s->mutexThreadCount, &s->mutexOpsRunning,
-                     &s->mutexRepLog,     &s->mutexPool,        &s->mutexAccessLog,
-                     &s->mutexTimeFormat, &s->mutexHandover,    &s->mutexTimeConvert};
+  QOXMutex* all[] = {&s->mutexConnTable,  &s->mutexSentStats,   &s->mutexOpCounters,  &s->mutexRegex,
+                     &s->mutexPoolCreate, &s->mutexCurrentTime, &s->mutexThreadCount, &s->mutexOpsRunning,
+                     &s->mutexRepLog,     &s->mutexPool,        &s->mutexAccessLog,   &s->mutexTimeFormat,
+                     &s->mutexHandover,   &s->mutexTimeConvert};
   for (QOXMutex* m : all) f(m);
 }
 
@@ -189,7 +188,6 @@ void vuzizReleaseGlobals(ServerState** state, int reset) {
     qoxFreeSocketEvent(s->listenerWakeEvent);
     s->listenerWakeEvent = nullptr;
   }
-  FreeEntry2StrBuf();
   vuzizKeySubmissionServices().ReleaseRepLog();
   if (!reset) {
     QOXMutexGuard guard(&g_mutexSignalRelay);

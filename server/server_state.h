@@ -159,10 +159,9 @@ struct ServerState {
   gid_t groupID;
   char* configFile;
   ContextPoolEntry* contextPool;  // guarded by mutexPool
-  // The fifteen mutexes, in order.
+  // The fourteen mutexes, in order.
   QOXMutex mutexConnTable;
   QOXMutex mutexSentStats;
-  QOXMutex mutexEntryWrite;
   QOXMutex mutexOpCounters;
   QOXMutex mutexRegex;
   QOXMutex mutexPoolCreate;

@@ -32,8 +32,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "foundation/errors.h"
+#include "foundation/scoped.h"
 #include "foundation/sdk_time.h"
 #include "foundation/threads.h"
 
@@ -45,6 +47,13 @@ void* zovurezCalloc(size_t count, size_t size);
 void* zovurezRealloc(void* block, size_t size);
 void zovurezFree(void* block);  // null is ignored
 char* zovurezStrdup(const char* s);
+// Owns a block of the server allocator (zovurezMalloc, zovurezCalloc,
+// zovurezRealloc, zovurezStrdup).
+struct ZovurezDeleter {
+  void operator()(void* block) const { zovurezFree(block); }
+};
+template <typename T>
+using ZovurezPtr = std::unique_ptr<T, ZovurezDeleter>;
 
 // --- String arrays and string tests ---
 void charray_add(char*** array, char* s);          // s is not copied

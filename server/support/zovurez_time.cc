@@ -41,17 +41,20 @@ int QOXTime2GeneralizedTime(QOXTime time, char* buffer, QOXMutex* mutexA, QOXMut
   ZovurezTraceScope trace("QOXTime2GeneralizedTime");
   if (buffer == nullptr) return 1;
   time_t t;
-  if (mutexA != nullptr) QOXMutexLock(mutexA);
-  t = QOXGetStdTimeFromQOXTime(time);
-  if (mutexA != nullptr) QOXMutexUnlock(mutexA);
+  {
+    QOXMutexGuard guard(mutexA);  // either mutex may be null
+    t = QOXGetStdTimeFromQOXTime(time);
+  }
   struct tm broken {};
   if (gmQOXtime(&t, 0, &broken) == nullptr) {
     zovurezLogServices().LogError(kLogInfo, "Invalid time encountered (%d)", static_cast<int>(t));
     return 1;
   }
-  if (mutexB != nullptr) QOXMutexLock(mutexB);
-  size_t n = strftime(buffer, 16, "%Y%m%d%H%M%SZ", &broken);
-  if (mutexB != nullptr) QOXMutexUnlock(mutexB);
+  size_t n;
+  {
+    QOXMutexGuard guard(mutexB);
+    n = strftime(buffer, 16, "%Y%m%d%H%M%SZ", &broken);
+  }
   if (n == 0) {
     buffer[0] = '\0';
     return 1;

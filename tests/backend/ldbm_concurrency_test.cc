@@ -30,7 +30,7 @@ TEST(IdlConcurrency, InsertsUnderOneKeyLoseNoId) {
     threads.emplace_back([&, i] {
       // Interleaved IDs, inserted from the top down so first IDs move too.
       for (ID n = kPerThread; n >= 1; --n) {
-        idl_insert_key(t.be(), slot, ldbm_datum_of(key.c_str(), 3), (n - 1) * kThreads + static_cast<ID>(i) + 1);
+        (void)idl_insert_key(t.be(), slot, ldbm_datum_of(key.c_str(), 3), (n - 1) * kThreads + static_cast<ID>(i) + 1);
       }
     });
   }

@@ -144,6 +144,56 @@ TEST(LdbmOpen, HashAndBtreeOpenThroughTheirNames) {
   EXPECT_EQ(DumpFile(t.path("qoxkeyid.dbh")).type, "hash");
 }
 
+uint32_t PageSize(DB* db) {
+  uint32_t size = 0;
+  EXPECT_EQ(db->get_pagesize(db, &size), 0);
+  return size;
+}
+
+TEST(LdbmOpen, EntryTablePagesHoldAKeyEntryAndOldFilesKeepTheirPages) {
+  // A key entry of an RSA key: about 1.9 KB of text, above a quarter of a
+  // 4 KiB page.
+  const std::string entry(1900, 'k');
+  uint8_t id[4] = {0, 0, 0, 9};
+  {
+    TempBackend t;
+    DbCacheSlot* slot = ldbm_cache_open(t.be(), "id2entry", ".dbb", DB_CREATE);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(PageSize(slot->dbp), kEntryTablePageSize);
+    EXPECT_EQ(ldbm_cache_store(slot, ldbm_datum_of(id, 4), ldbm_datum_of(entry.data(), 1900), 0), 0);
+    ldbm_cache_close(t.be(), slot);
+    DbCacheSlot* other = ldbm_cache_open(t.be(), "id2children", ".dbb", DB_CREATE);
+    ASSERT_NE(other, nullptr);
+    EXPECT_LT(PageSize(other->dbp), kEntryTablePageSize);
+    ldbm_cache_close(t.be(), other);
+    ldbm_back_close(t.be());
+    std::string stat = RunCommand("db5.3_stat -d '" + t.path("id2entry.dbb") + "' 2>&1");
+    EXPECT_NE(stat.find("0\tNumber of tree overflow pages"), std::string::npos) << stat;
+    int status = 0;
+    EXPECT_EQ((RunCommand("db5.3_verify '" + t.path("id2entry.dbb") + "' 2>&1", &status), status), 0);
+  }
+  {
+    // An entry table made with 4 KiB pages, as directories were made before:
+    // it opens, takes and gives back entries, and keeps its pages.
+    TempBackend t;
+    std::string made = RunCommand("printf 'VERSION=3\\nformat=print\\ntype=btree\\ndb_pagesize=4096\\n"
+                                  "HEADER=END\\nDATA=END\\n' | db5.3_load '" + t.path("id2entry.dbb") + "' 2>&1");
+    ASSERT_TRUE(t.exists("id2entry.dbb")) << made;
+    DbCacheSlot* slot = ldbm_cache_open(t.be(), "id2entry", ".dbb", DB_CREATE);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(PageSize(slot->dbp), 4096u);
+    EXPECT_EQ(ldbm_cache_store(slot, ldbm_datum_of(id, 4), ldbm_datum_of(entry.data(), 1900), 0), 0);
+    Datum got = ldbm_cache_fetch(slot, ldbm_datum_of(id, 4));
+    ASSERT_NE(got.data, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(got.data), got.size), entry);
+    ldbm_datum_free(slot->dbp, got);
+    ldbm_cache_close(t.be(), slot);
+    ldbm_back_close(t.be());
+    int status = 0;
+    EXPECT_EQ((RunCommand("db5.3_verify '" + t.path("id2entry.dbb") + "' 2>&1", &status), status), 0);
+  }
+}
+
 TEST(LdbmOpen, StoreFetchDeleteAndCursor) {
   TempBackend t;
   DbCacheSlot* slot = ldbm_cache_open(t.be(), "qoxkeyid", ".dbb", DB_CREATE);

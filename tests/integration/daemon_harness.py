@@ -4,6 +4,7 @@ expect: <root>/bin (the program), <root>/etc (ostrakd.conf), <root>/data and
 is found without -f."""
 
 import os
+import random
 import shutil
 import socket
 import subprocess
@@ -17,10 +18,25 @@ TIMEOUT = 120
 
 
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
-    return port if port <= 65534 else free_port()
+    """A port that binds now, taken below the kernel's ephemeral range: a port
+    of that range may meanwhile become the local end of some client's
+    connection (tests of many clients run beside this one), and the daemon's
+    bind would then fail."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            low = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        low = 32768
+    rng = random.SystemRandom()
+    for _ in range(200):
+        port = rng.randrange(10000, max(low, 10001))
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            try:
+                s.bind(("", port))
+            except OSError:
+                continue
+        return port
+    raise AssertionError("no free port below %d" % low)
 
 
 class Root:

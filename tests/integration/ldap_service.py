@@ -260,8 +260,9 @@ class Requests(ServiceTest):
                                    "currenttime", "starttime", "nbackends"])
         self.assertEqual(m["version"], ["QOX Keyserver 1.0"])
         self.assertEqual(m["currentconnections"], ["1"])
-        # slot : start time (UTC) : operations initiated : completed : DN
-        conn = re.fullmatch(r"(\d+) : (\d{14})Z : (\d+) : (\d+) : NULLDN", m["connection"][0])
+        # slot : start time (UTC) : operations initiated : completed : DN :
+        # read and write waiter flags (neither set: the value ends " : ")
+        conn = re.fullmatch(r"(\d+) : (\d{14})Z : (\d+) : (\d+) : NULLDN : ", m["connection"][0])
         self.assertIsNotNone(conn, m["connection"])
         started = time.strftime("%Y%m%d%H%M%S", time.gmtime(int(time.time())))
         self.assertLessEqual(abs(int(conn.group(2)) - int(started)), 100)
@@ -397,6 +398,45 @@ class Requests(ServiceTest):
         c.search("cn=monitor", "(cn=*)", search_scope=ldap3.BASE, attributes=["*"])
         self.assertEqual(c.response[0]["raw_attributes"]["totalconnections"], [str(count + 2).encode()])  # and the start-up probe
         c.unbind()
+
+
+    def test_clients_connecting_together_are_all_served(self):
+        # 100 ldap3 clients (its default socket) connect at the same moment:
+        # a short listen queue dropped the handshakes beyond it.
+        count = 100
+        barrier = threading.Barrier(count)
+        served, errors = [], []
+
+        def client(i):
+            try:
+                barrier.wait(60)
+                c = self.d.connection()
+                if c.bind() and c.search("CN=QOXSERVERINFO", "(objectclass=*)", search_scope=ldap3.BASE,
+                                         attributes=["software"]):
+                    served.append(i)
+                else:
+                    errors.append((i, c.result))
+                c.unbind()
+            except Exception as e:  # noqa: BLE001
+                errors.append((i, repr(e)))
+
+        threads = [threading.Thread(target=client, args=(i,)) for i in range(count)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(120)
+        self.assertEqual(errors, [])
+        self.assertEqual(sorted(served), list(range(count)))
+
+    def test_listen_queue_is_the_kernels_largest(self):
+        # ss shows a listening socket's queue length as its Send-Q; the
+        # kernel caps the asked SOMAXCONN at net.core.somaxconn.
+        with open("/proc/sys/net/core/somaxconn") as f:
+            cap = int(f.read())
+        out = subprocess.run(["ss", "-ltnH", "sport = :%d" % self.d.port], capture_output=True, text=True,
+                             check=True).stdout.split()
+        self.assertGreaterEqual(len(out), 3, out)
+        self.assertEqual(int(out[2]), min(socket.SOMAXCONN, cap))
 
 
 class NoReconstruction(ServiceTest):

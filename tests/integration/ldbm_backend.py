@@ -5,6 +5,7 @@ backend keywords.
 
 Usage: ldbm_backend.py <ostrakd> <ldbm_test_loader>"""
 
+import base64
 import os
 import signal
 import socket
@@ -157,6 +158,29 @@ class Searches(BackendTest):
         self.c.search(ACTIVE, "(qoxuserid=bob*)", attributes=["qoxkeyv2", "qoxuserid"])
         entries = [e for e in self.c.response if e["type"] == "searchResEntry"]
         self.assertEqual(entries[0]["raw_attributes"]["qoxkeyv2"], [b"KEYV2-B"])
+
+    def test_files_stay_readable_by_the_library_tools(self):
+        # A long key block, as an RSA key's: the entry table's pages hold it.
+        block = "-----BEGIN PGP PUBLIC KEY BLOCK-----\n\n" + "A" * 1800 + "\n-----END PGP PUBLIC KEY BLOCK-----\n"
+        self.c.unbind()
+        self.d.stop()
+        entry = "dn: %s\nobjectclass: qoxcertificate\nqoxkey:: %s\n" % (
+            key_dn("00000000DDDD0004"), base64.b64encode(block.encode()).decode())
+        load = subprocess.run([LOADER, self.root.file("data")], input=entry.encode(), capture_output=True,
+                              timeout=h.TIMEOUT)
+        self.assertEqual(load.returncode, 0, load.stderr)
+        data = self.root.file("data")
+        files = sorted(f for f in os.listdir(data) if f.endswith((".dbb", ".dbh")))
+        self.assertIn("id2entry.dbb", files)
+        for f in files:
+            verify = subprocess.run(["db5.3_verify", os.path.join(data, f)], capture_output=True, text=True)
+            self.assertEqual(verify.returncode, 0, (f, verify.stderr))
+        dump = subprocess.run(["db5.3_dump", "-p", os.path.join(data, "id2entry.dbb")], capture_output=True,
+                              text=True)
+        self.assertEqual(dump.returncode, 0, dump.stderr)
+        self.assertIn("db_pagesize=16384", dump.stdout)
+        self.assertIn("dn: " + key_dn("00000000DDDD0004"), dump.stdout)
+        self.assertIn("qoxkey: -----BEGIN PGP PUBLIC KEY BLOCK-----!!AAAA", dump.stdout)
 
     def test_referrals(self):
         self.c.search(ACTIVE, "(objectclass=*)", search_scope=ldap3.SUBTREE, attributes=["cn"])

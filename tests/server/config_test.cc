@@ -56,10 +56,11 @@ TEST(LineReader, LinesAreTrimmedCutAndNeverJoined) {
   FILE* file = fopen(f.path(), "r");
   ASSERT_NE(file, nullptr);
   int line = 0;
-  fp_getline_init(&line);
+  ConfigLineReader reader;
+  fp_getline_init(&reader, &line);
   std::vector<std::pair<int, std::string>> got;
-  for (char* text; (text = fp_getline(file, &line)) != nullptr;) got.emplace_back(line, text);
-  fp_getline_destroy();
+  for (char* text; (text = fp_getline(&reader, file, &line)) != nullptr;) got.emplace_back(line, text);
+  fp_getline_destroy(&reader);
   fclose(file);
   std::vector<std::pair<int, std::string>> want = {
       {0, ""},                                   // the first call: an empty line 0
@@ -250,6 +251,115 @@ TEST_F(Passes, OverridesAndDetailWords) {
     TempFile details(std::string("AccessLogDetails ") + c.words + "\n");
     EXPECT_EQ(ReadConfig(details.path(), select_backend()), 0);
     EXPECT_EQ(g->AccessLogDetails, c.mask);
+  }
+}
+
+// The keyword table: each keyword with too few and with too many tokens,
+// and numbers outside their range, give the messages the passes have
+// always printed (the strings are the ones the hand-written passes used).
+TEST_F(Passes, KeywordCountsAndRangesGiveTheirMessages) {
+  struct Case {
+    std::string line;
+    std::string message;  // after "Error: <path>(2): "
+  } cases[] = {
+      // Pass 1.
+      {"AccessLogFile", "Missing Filename in \"AccessLogFile <Filename> ...\" line.\n"},
+      {"AccessLogFile a 0600 x", "Missing Filename in \"AccessLogFile <Filename> ...\" line.\n"},
+      {"Port", "Missing port number in \"Port <Number>\" line\n"},
+      {"Port 1 2", "Missing port number in \"Port <Number>\" line\n"},
+      {"Port 65535", "Port number of '65535' is invalid.\n  Valid Port values: 1 - 65534.\n"},
+      {"SecurePort", "Missing port number in \"SecurePort <Number>\" line\n"},
+      {"SecurePort 1 2", "Missing port number in \"SecurePort <Number>\" line\n"},
+      {"SecurePort 0", "Port number of '0' is invalid.\n  Valid SecurePort values: 1 - 65534.\n"},
+      {"SecureMode", "Missing Mode in \"SecureMode <Mode>\" line\n"},
+      {"SecureMode optional x", "Missing Mode in \"SecureMode <Mode>\" line\n"},
+      // Pass 2: counts.
+      {"SizeLimit", "Missing Limit in \"SizeLimit <Limit>\" line\n"},
+      {"SizeLimit 1 2", "Missing Limit in \"SizeLimit <Limit>\" line\n"},
+      {"TimeLimit", "Missing Limit in \"TimeLimit <Limit>\" line\n"},
+      {"TimeLimit 1 2", "Missing Limit in \"TimeLimit <Limit>\" line\n"},
+      {"CycleLogDay", "Missing Day in \"CycleLogDay <Day>\" line\n"},
+      {"CycleLogDay sun mon", "Missing Day in \"CycleLogDay <Day>\" line\n"},
+      {"CycleLogTime", "Missing Time in \"CycleLogTime <Time>\" line\n"},
+      {"CycleLogTime 1:00 2:00", "Missing Time in \"CycleLogTime <Time>\" line\n"},
+      {"CycleLogKeep", "Missing NumberToKeep in \"CycleLogHistory <NumberToKeep>\" line\n"},
+      {"CycleLogKeep 1 2", "Missing NumberToKeep in \"CycleLogHistory <NumberToKeep>\" line\n"},
+      {"PublicKeyRing", "Missing Filename in \"PublicKeyRing <Filename>\" line\n"},
+      {"PublicKeyRing a b", "Missing Filename in \"PublicKeyRing <Filename>\" line\n"},
+      {"PrivateKeyRing", "Missing Filename in \"PrivateKeyRing <Filename>\" line\n"},
+      {"PrivateKeyRing a b", "Missing Filename in \"PrivateKeyRing <Filename>\" line\n"},
+      {"RandSeedFile", "Missing Filename in \"RandSeedFile <Filename>\" line\n"},
+      {"RandSeedFile a b", "Missing Filename in \"RandSeedFile <Filename>\" line\n"},
+      {"RepLogFile", "Missing Filename in \"RepLogFile <Filename>\" line\n"},
+      {"RepLogFile a b", "Missing Filename in \"RepLogFile <Filename>\" line\n"},
+      {"ServerSecureKeyID", "Missing Key ID in \"ServerSecureKeyID <KeyID>\" line\n"},
+      {"ServerSecureKeyID 0x12345678 x", "Missing Key ID in \"ServerSecureKeyID <KeyID>\" line\n"},
+      {"ReplicationSecureKeyID", "Missing Key ID in \"ReplicationSecureKeyID <KeyID>\" line\n"},
+      {"ReplicationSecureKeyID 0x12345678 x", "Missing Key ID in \"ReplicationSecureKeyID <KeyID>\" line\n"},
+      {"ReadOnly", "Missing Yes|No in \"ReadOnly <Yes|No>\" line\n"},
+      {"ReadOnly yes no", "Missing Yes|No in \"ReadOnly <Yes|No>\" line\n"},
+      {"LogLevel", "Missing Level in \"LogLevel <Level>\" line\n"},
+      {"LogLevel info error", "Missing Level in \"LogLevel <Level>\" line\n"},
+      {"Replica", "Missing Host in \"Replica <Host[:Port]>\" line\n"},
+      {"TrimUsers", "Missing Yes|No in \"TrimUsers <Yes|No>\" line\n"},
+      {"TrimUsers yes no", "Missing Yes|No in \"TrimUsers <Yes|No>\" line\n"},
+      {"TrimSigs", "Missing Yes|No in \"TrimSigs <Yes|No>\" line\n"},
+      {"TrimSigs yes no", "Missing Yes|No in \"TrimSigs <Yes|No>\" line\n"},
+      {"TrimPhotoIDs", "Missing Yes|No in \"TrimPhotoIDs <Yes|No>\" line\n"},
+      {"TrimPhotoIDs yes no", "Missing Yes|No in \"TrimPhotoIDs <Yes|No>\" line\n"},
+      {"MustSigID", "Missing KeyIDs in \"MustSigID <KeyIDs> ...\" line\n"},
+      {"AllowSigID", "Missing KeyIDs in \"AllowSigID <KeyIDs> ...\" line\n"},
+      {"Allow ip 1.2.3.4", "Invalid syntax on \"Allow <type> <pattern> <access level>\" line.\n"},
+      {"Allow ip 1.2.3.4 add x", "Invalid syntax on \"Allow <type> <pattern> <access level>\" line.\n"},
+      {"MustSignAdds", "Missing Yes|No in \"MustSignAdds <Yes|No>\" line.\n"},
+      {"MustSignAdds yes no", "Missing Yes|No in \"MustSignAdds <Yes|No>\" line.\n"},
+      {"AccessLogDetails", "Missing Type in \"AccessLogDetails <type> ...\" line.\n"},
+      {"PolicyFailures", "Missing Pending|Error in \"PolicyFailures <Pending|Error>\" line.\n"},
+      {"PolicyFailures error pending", "Missing Pending|Error in \"PolicyFailures <Pending|Error>\" line.\n"},
+      {"IndexMethod", "Invalid number of parameters for IndexMethod.\n"},
+      {"IndexMethod word word", "Invalid number of parameters for IndexMethod.\n"},
+      {"DefaultAccess", "Missing Access in \"DefaultAccess <Access>\" line.\n"},
+      {"DefaultAccess read all", "Missing Access in \"DefaultAccess <Access>\" line.\n"},
+      {"IdleSyncTimeout", "Missing Seconds in \"IdleSyncTimeout <Seconds>\" line\n"},
+      {"IdleSyncTimeout 1 2", "Missing Seconds in \"IdleSyncTimeout <Seconds>\" line\n"},
+      {"AccessLogFormat", "Invalid number of parameters for AccessLogFormat.\n"},
+      {"AccessLogFormat standard x", "Invalid number of parameters for AccessLogFormat.\n"},
+      {"LookupHostname", "Invalid value specified for LookupHostname.\n"},
+      {"LookupHostname yes no", "Invalid value specified for LookupHostname.\n"},
+      {"AdminPassword", "Missing Filename in \"AdminPassword {SSHA}<password>\" line\n"},
+      {"AdminPassword a b", "Missing Filename in \"AdminPassword {SSHA}<password>\" line\n"},
+      {"AdminUsername", "Missing Username in \"AdminUsername <Username>\" line\n"},
+      {"AdminUsername a b", "Missing Username in \"AdminUsername <Username>\" line\n"},
+      {"TempPath", "Missing Filename in \"TempPath <Filename>\" line\n"},
+      {"TempPath a b", "Missing Filename in \"TempPath <Filename>\" line\n"},
+      {"AcceptReconstructionData", "Invalid number of parameters for AcceptReconstructionData.\n"},
+      {"AcceptReconstructionData yes no", "Invalid number of parameters for AcceptReconstructionData.\n"},
+      {"ForceSyncOnWrite", "Invalid number of parameters for ForceSyncOnWrite.\n"},
+      {"ForceSyncOnWrite yes no", "Invalid number of parameters for ForceSyncOnWrite.\n"},
+      {"User", "Invalid number of parameters for 'User'.\n"},
+      {"User a b", "Invalid number of parameters for 'User'.\n"},
+      // Pass 2: numbers outside their range.
+      {"CycleLogKeep 100",
+       "History of '100' is invalid.\n  Valid values: 0 - 99 where 0 means do not keep any log file copies.\n"},
+      {"CycleLogTime 24:00",
+       "Time of '24:00' is invalid.\n  Valid format: HH:MM where HH is the hour in 24-hour time.\n"},
+      {"CycleLogTime 0:30",
+       "Time of '0:30' is invalid.\n  Valid format: HH:MM where HH is the hour in 24-hour time.\n"},
+      {"CycleLogTime 1:60",
+       "Time of '1:60' is invalid.\n  Valid format: HH:MM where HH is the hour in 24-hour time.\n"},
+      {"SizeLimit -5", "Invalid Limit in \"SizeLimit <Limit>\" line\n"},
+      {"TimeLimit 1e3", "Invalid Limit in \"TimeLimit <Limit>\" line\n"},
+      {"IdleSyncTimeout +5", "Invalid Seconds in \"IdleSyncTimeout <Seconds>\" line\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    testing::internal::CaptureStderr();
+    ErrorLogInit("test", kLogWarning, 0, 1, nullptr);
+    int rc = All("Port 3890\n" + c.line + "\n");
+    ErrorLogClose();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(err, "Error: " + path_ + "(2): " + c.message);
   }
 }
 

@@ -42,7 +42,8 @@ Entry* Make(const char* dn, const std::vector<std::pair<std::string, std::string
 
 std::string Render(Entry* e, bool withID = false) {
   int length = 0;
-  char* text = entry2str(e, &length, withID ? 1 : 0);
+  EntryTextBuffer buffer;
+  char* text = entry2str(e, &buffer, &length, withID ? 1 : 0);
   EXPECT_NE(text, nullptr);
   return std::string(text, static_cast<size_t>(length));
 }
@@ -128,10 +129,11 @@ TEST(EntryTextTest, ParsingEdges) {
     size_t values;
   } cases[] = {
       {"7\ndn: cn=a\ncn: a\n", true, "cn=a", 1},
-      {"7\n", false, nullptr, 0},                             // an ID and nothing more
-      {"cn: a\n", false, nullptr, 0},                         // no dn
-      {"dn: cn=a\ndn: cn=b\ncn: a\n", true, "cn=a", 1},       // the second dn is ignored
-      {"dn: cn=a\ncn:: Y$Jj\ncn: ok\n", true, "cn=a", 1},     // bad Base64 line skipped
+      {"7\n", false, nullptr, 0},                          // an ID and nothing more
+      {"cn: a\n", false, nullptr, 0},                      // no dn
+      {"dn: cn=a\ndn: cn=b\ncn: a\n", true, "cn=a", 1},    // the second dn is ignored
+      {"dn: cn=a\ncn:: Y$Jj\ncn: ok\n", true, "cn=a", 1},  // bad Base64 line skipped
+      {"dn: cn=a\ncn:: Zg==Zm9v\n", true, "cn=a", 0},      // data after the padding: refused, not cut short
       {"dn: cn=a\ncn: ok\n\ncn: after the end\n", true, "cn=a", 1},
       {"dn: cn=a\ncn: fol\n ded\n", true, "cn=a", 1},
       {"dn: cn=a\nno colon here\ncn:\n", true, "cn=a", 0},
