@@ -5,7 +5,7 @@
 
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "keydb/front_end_seams.h"
+#include "keydb/front_end_services.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_id.h"
@@ -102,7 +102,7 @@ QOXError qoxGetKeyByKeyID(QOXKeyDB* db, const QOXKeyID* keyID, bool allowDummies
                           QOXKeyDBObj** outKey) {
   if (qoxFrontEndKeyDB(db)) {
     if (outKey == nullptr) return kQOXErrBadParams;
-    return qoxFrontEndGetKeyByKeyID(db, keyID, allowDummies, allowDeleted, outKey);
+    return qoxKeyDBBackServices().qoxGetKeyByKeyID_back(db, keyID, allowDummies, allowDeleted, outKey);
   }
   return qoxGetKeyByKeyID_internal(db, keyID, allowDummies, allowDeleted, outKey);
 }

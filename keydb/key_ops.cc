@@ -9,7 +9,7 @@
 #include "foundation/context.h"
 #include "foundation/sdk/passphrase_cache.h"
 #include "foundation/sdk_errors.h"
-#include "keydb/front_end_seams.h"
+#include "keydb/front_end_services.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/obj_accessors.h"
@@ -196,7 +196,7 @@ QOXError qoxKeyEncrypt(QOXKeyDBObj* key, const uint8_t* data, size_t length, int
                        size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outBuffer, outLength);
-    return qoxFrontEndKeyOperation(key);
+    return qoxKeyDBBackServices().qoxKeyEncrypt_back(key, data, length, format, outBuffer, outLength);
   }
   return qoxKeyEncrypt_internal(key, data, length, format, outBuffer, outLength);
 }
@@ -224,7 +224,8 @@ QOXError qoxKeyDecrypt(QOXKeyDBObj* key, const char* passphrase, size_t passphra
                        uint8_t** outBuffer, size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outBuffer, outLength);
-    return qoxFrontEndKeyOperation(key);
+    return qoxKeyDBBackServices().qoxKeyDecrypt_back(key, passphrase, passphraseLength, hashed, cacheTimeOut,
+                                                     cacheGlobally, data, length, format, outBuffer, outLength);
   }
   return qoxKeyDecrypt_internal(key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally, data, length,
                                 format, outBuffer, outLength);
@@ -241,7 +242,9 @@ int qoxKeyVerify_internal(QOXKeyDBObj* key, const uint8_t* signature, size_t sig
 
 int qoxKeyVerify(QOXKeyDBObj* key, const uint8_t* signature, size_t signatureLength, uint8_t hashAlgorithm,
                  const uint8_t* hash, size_t hashLength, int format) {
-  if (qoxFrontEndKey(key)) return qoxFrontEndKeyOperation(key);
+  if (qoxFrontEndKey(key))
+    return qoxKeyDBBackServices().qoxKeyVerify_back(key, signature, signatureLength, hashAlgorithm, hash, hashLength,
+                                                    format);
   return qoxKeyVerify_internal(key, signature, signatureLength, hashAlgorithm, hash, hashLength, format);
 }
 
@@ -270,7 +273,9 @@ QOXError qoxKeySign(QOXKeyDBObj* key, const char* passphrase, size_t passphraseL
                     size_t hashLength, int format, uint8_t** outSignature, size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outSignature, outLength);
-    return qoxFrontEndKeyOperation(key);
+    return qoxKeyDBBackServices().qoxKeySign_back(key, passphrase, passphraseLength, hashed, cacheTimeOut,
+                                                  cacheGlobally, hashAlgorithm, hash, hashLength, format,
+                                                  outSignature, outLength);
   }
   return qoxKeySign_internal(key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally, hashAlgorithm,
                              hash, hashLength, format, outSignature, outLength);
@@ -285,7 +290,9 @@ bool qoxSecPassphraseOK_internal(QOXKeyDBObj* key, const char* passphrase, size_
 
 bool qoxSecPassphraseOK(QOXKeyDBObj* key, const char* passphrase, size_t length, bool hashed, uint32_t cacheTimeOut,
                         bool cacheGlobally) {
-  if (qoxFrontEndKey(key)) return false;
+  if (qoxFrontEndKey(key))
+    return qoxKeyDBBackServices().qoxSecPassphraseOK_back(key, passphrase, length, hashed, cacheTimeOut,
+                                                          cacheGlobally);
   return qoxSecPassphraseOK_internal(key, passphrase, length, hashed, cacheTimeOut, cacheGlobally);
 }
 
@@ -330,7 +337,8 @@ QOXError qoxSecProperties(QOXKeyDBObj* key, bool* outLocked, bool* outKind5, int
   if (outKind5 != nullptr) *outKind5 = false;
   if (outCipherAlgorithm != nullptr) *outCipherAlgorithm = 0;
   if (outKeyBits != nullptr) *outKeyBits = 0;
-  if (qoxFrontEndKey(key)) return qoxFrontEndKeyOperation(key);
+  if (qoxFrontEndKey(key))
+    return qoxKeyDBBackServices().qoxSecProperties_back(key, outLocked, outKind5, outCipherAlgorithm, outKeyBits);
   return qoxSecProperties_internal(key, outLocked, outKind5, outCipherAlgorithm, outKeyBits);
 }
 
@@ -359,7 +367,7 @@ QOXError qoxKeyMaxSizes(QOXKeyDBObj* key, size_t* outMaxEncrypted, size_t* outMa
     if (outMaxEncrypted != nullptr) *outMaxEncrypted = 0;
     if (outMaxDecrypted != nullptr) *outMaxDecrypted = 0;
     if (outMaxSignature != nullptr) *outMaxSignature = 0;
-    return qoxFrontEndKeyOperation(key);
+    return qoxKeyDBBackServices().qoxKeyMaxSizes_back(key, outMaxEncrypted, outMaxDecrypted, outMaxSignature, format);
   }
   return qoxKeyMaxSizes_internal(key, outMaxEncrypted, outMaxDecrypted, outMaxSignature, format);
 }

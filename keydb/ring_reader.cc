@@ -23,7 +23,7 @@
 #include "keydb/obj_data.h"
 #include "keydb/packet_header.h"
 #include "keydb/self_sig.h"
-#include "keydb/sig_check_seams.h"
+#include "keydb/sig_check_services.h"
 #include "keydb/sig_packet.h"
 #include "keydb/trust.h"
 #include "keydb/x509_services.h"
@@ -206,7 +206,7 @@ bool Authorised(QOXKeyDBObj* key, QOXKeyDBObj* revoker) {
       if ((s->trustByte & kQOXSigTrust_Tried) == 0) {
         // An untried authorisation is checked; one that cannot be checked
         // is kept, so no revocation is dropped for want of a check.
-        const QOXError err = qoxCheckOneSig(c, nullptr);
+        const QOXError err = qoxSigCheckServices().qoxCheckOneSig(c, nullptr);
         if (err == kQOXErrFeatureNotAvailable) return true;
       }
       if ((s->trustByte & kQOXSigTrust_Checked) != 0) return true;
@@ -225,7 +225,8 @@ bool RevocationStands(QOXKeyDBObj* key, QOXKeyDBObj* revocation) {
   for (QOXKeyDB* d = qoxContextGetFirstKeyDB(own->context); d != nullptr; d = d->next) {
     QOXKeyDBObj* revoker = nullptr;
     if (qoxGetKeyByKeyID(d, &id, false, false, &revoker) != kQOXErrNoErr || revoker == nullptr) continue;
-    if ((s->trustByte & kQOXSigTrust_Tried) == 0) qoxCheckOneSig(revocation, d == own ? nullptr : d);
+    if ((s->trustByte & kQOXSigTrust_Tried) == 0)
+      qoxSigCheckServices().qoxCheckOneSig(revocation, d == own ? nullptr : d);
     if ((s->trustByte & kQOXSigTrust_Tried) != 0 && (s->trustByte & kQOXSigTrust_Checked) == 0) return false;
     return true;
   }
