@@ -4,7 +4,7 @@
 // manager: the record is the handle. A handle is valid when it is not null
 // and its manager passes QOXValidateMemoryMgr. Every call checks its handles
 // (-12000), then passes the toolkit's entry gate (its error is returned as
-// is); a failure of the arithmetic is -11999. Calls that return a value
+// is); a failure of the arithmetic is kQOXErrOutOfMemory. Calls that return a value
 // rather than an error give 0 for a bad handle or a refused gate. "Q" calls
 // take a small operand and use its low 16 bits. Results may alias operands
 // unless a call says otherwise.
@@ -67,7 +67,7 @@ QOXError QOXBigNumMod(const QOXBigNum* source, const QOXBigNum* modulus, QOXBigN
 uint16_t QOXBigNumModQ(const QOXBigNum* bn, uint32_t value);  // 0 for value 0
 
 // The result must be a number distinct from every operand (-12000); an even
-// or zero modulus, like any failure, is -11999.
+// or zero modulus, like any failure, is kQOXErrOutOfMemory.
 QOXError QOXBigNumExpMod(const QOXBigNum* base, const QOXBigNum* exponent,
                          const QOXBigNum* modulus, QOXBigNum* result);
 QOXError QOXBigNumDoubleExpMod(const QOXBigNum* base1, const QOXBigNum* exponent1,
@@ -75,7 +75,7 @@ QOXError QOXBigNumDoubleExpMod(const QOXBigNum* base1, const QOXBigNum* exponent
                                const QOXBigNum* modulus, QOXBigNum* result);
 QOXError QOXBigNumTwoExpMod(const QOXBigNum* exponent, const QOXBigNum* modulus,
                             QOXBigNum* result);
-// -11150 when the source has no inverse.
+// kQOXErrNoInverse when the source has no inverse.
 QOXError QOXBigNumInv(const QOXBigNum* source, const QOXBigNum* modulus, QOXBigNum* result);
 QOXError QOXBigNumGCD(const QOXBigNum* a, const QOXBigNum* b, QOXBigNum* result);
 QOXError QOXBigNumLeftShift(QOXBigNum* bn, uint32_t bits);

@@ -12,7 +12,7 @@
 // the process-wide table of function pointers below (bnAdd, bnMul, ...),
 // bound to the 32-bit implementations (the *_32 functions) by bnInit, which
 // the toolkit's start-up and the first bnBegin call. Results: 0 success,
-// -1 out of memory (the toolkit reports that as -11999).
+// -1 out of memory (the toolkit reports that as kQOXErrOutOfMemory).
 //
 // Thread safety: the table is written once (under std::call_once) and then
 // only read. A BigNum is used by one thread at a time.

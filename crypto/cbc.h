@@ -39,7 +39,7 @@ QOXError QOXCopyCBCContext(const QOXCBCContext* cbc, QOXCBCContext** outCopy);
 // Key and IV are each optional, not both: a key alone restarts from a zero
 // IV, an IV alone keeps the loaded key.
 QOXError QOXInitCBC(QOXCBCContext* cbc, const void* key, const void* iv);
-// length: a non-zero multiple of the block size. -11977 before QOXInitCBC or
+// length: a non-zero multiple of the block size. kQOXErrImproperInitialization before QOXInitCBC or
 // while the cipher has no key (nothing is written); -12000 for encryption
 // over a cipher that cannot encrypt (RC2_40).
 QOXError QOXCBCEncrypt(QOXCBCContext* cbc, const void* in, size_t length, void* out);

@@ -62,7 +62,7 @@ QOXError QOXCopyCFBContext(const QOXCFBContext* cfb, QOXCFBContext** outCopy);
 // Key and IV each optional, not both; an interleaved context reads
 // interleave x block-size IV bytes.
 QOXError QOXInitCFB(QOXCFBContext* cfb, const void* key, const void* iv);
-// length > 0. -11977 before QOXInitCFB, after a wipe, or while a unit's
+// length > 0. kQOXErrImproperInitialization before QOXInitCFB, after a wipe, or while a unit's
 // cipher has no key (nothing is written).
 QOXError QOXCFBEncrypt(QOXCFBContext* cfb, const void* in, size_t length, void* out);
 QOXError QOXCFBDecrypt(QOXCFBContext* cfb, const void* in, size_t length, void* out);
@@ -70,7 +70,7 @@ QOXError QOXCFBSync(QOXCFBContext* cfb);
 QOXError QOXCFBGetSymmetricCipher(const QOXCFBContext* cfb, QOXSymmetricCipherContext** outCipher);
 // The random operations need interleave 1.
 QOXError QOXCFBGetRandom(QOXCFBContext* cfb, size_t count, void* buffer, size_t* outDelivered);
-// 0, or -11446 when FIPS mode sees the same output block twice in a row.
+// 0, or kQOXErrSelfTestFailed when FIPS mode sees the same output block twice in a row.
 QOXError QOXCFBRandomCycle(QOXCFBContext* cfb, const void* salt);
 QOXError QOXCFBRandomWash(QOXCFBContext* cfb, const void* bytes, size_t length);
 

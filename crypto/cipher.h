@@ -85,7 +85,7 @@ struct QOXSymmetricCipherContext {
 
 // --- Public calls: argument checks, then the entry gate. ---
 // -12000: missing out, invalid context or memory manager, unknown algorithm;
-// -11999 when memory runs out (nothing left allocated, out null).
+// kQOXErrOutOfMemory when memory runs out (nothing left allocated, out null).
 QOXError QOXNewSymmetricCipherContext(QOXContext* context, QOXCipherAlgorithm algorithm,
                                       QOXSymmetricCipherContext** outCipher);
 // An independent copy, key state and key flag included, from the source's
@@ -103,7 +103,7 @@ QOXError QOXWipeSymmetricCipher(QOXSymmetricCipherContext* cipher);
 QOXError QOXWashSymmetricCipher(QOXSymmetricCipherContext* cipher, const void* bytes,
                                 size_t length);
 // One block. -12000 for bad arguments and for encryption with a cipher that
-// cannot encrypt (RC2_40); -11977 before any key was loaded or washed in.
+// cannot encrypt (RC2_40); kQOXErrImproperInitialization before any key was loaded or washed in.
 QOXError QOXSymmetricCipherEncrypt(QOXSymmetricCipherContext* cipher, const void* in, void* out);
 QOXError QOXSymmetricCipherDecrypt(QOXSymmetricCipherContext* cipher, const void* in, void* out);
 // Either out may be null, not both.
@@ -118,7 +118,7 @@ uint32_t qoxCountSymmetricCiphers();  // 9
 QOXMemoryMgr* qoxGetSymmetricCipherMemoryMgr(const QOXSymmetricCipherContext* cipher);
 QOXError qoxNewSymmetricCipherContextInternal(QOXMemoryMgr* memoryMgr, QOXCipherAlgorithm algorithm,
                                               QOXSymmetricCipherContext** outCipher);
-// No argument checks: -11977 without a key, -12000 for encryption with a
+// No argument checks: kQOXErrImproperInitialization without a key, -12000 for encryption with a
 // cipher that cannot encrypt, else 0.
 QOXError qoxSymmetricCipherEncryptInternal(QOXSymmetricCipherContext* cipher, const void* in,
                                            void* out);

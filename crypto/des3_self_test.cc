@@ -45,7 +45,7 @@ struct TestData {
   }
 };
 
-// The first call error, or -11446 when the bytes differ.
+// The first call error, or kQOXErrSelfTestFailed when the bytes differ.
 QOXError Compare(const uint8_t* got, const uint8_t* want) {
   return std::memcmp(got, want, kDataSize) == 0 ? kQOXErrNoErr : kQOXErrSelfTestFailed;
 }

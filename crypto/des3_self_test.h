@@ -11,7 +11,7 @@
 
 #include "foundation/errors.h"
 
-// 0 when all three modes give the stored answers; -11446 for any failure,
+// 0 when all three modes give the stored answers; kQOXErrSelfTestFailed for any failure,
 // a wrong byte or a failing call (also when its context cannot be made).
 QOXError qoxTest3DES();
 

@@ -84,7 +84,7 @@ struct QOXHashList {
 // --- Public calls ---
 // Uses the toolkit context's memory manager. -12000 for a null out-parameter
 // (else it is cleared) or an algorithm not in the registry; the gate's error;
-// the manager's validation error; -11999 when memory runs out.
+// the manager's validation error; kQOXErrOutOfMemory when memory runs out.
 QOXError QOXNewHashContext(QOXContext* context, QOXHashAlgorithm algorithm, QOXHashContext** outHash);
 // A new context continuing from the same point, on the source's manager.
 QOXError QOXCopyHashContext(const QOXHashContext* hash, QOXHashContext** outCopy);
@@ -114,7 +114,7 @@ const QOXHashVTBL* qoxHashGetVTBL(const QOXHashContext* hash);
 
 // `algorithms` holds `count` algorithm numbers, one byte each; numbers the
 // registry does not know are skipped (the list may end up empty). -12000 for
-// a null out-parameter (else cleared), a null array or a count of 0; -11999
+// a null out-parameter (else cleared), a null array or a count of 0; kQOXErrOutOfMemory
 // when memory runs out (nothing is left allocated).
 QOXError qoxHashListCreate(QOXMemoryMgr* memoryMgr, const uint8_t* algorithms, QOXHashList** outList,
                            uint32_t count);

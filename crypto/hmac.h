@@ -33,7 +33,7 @@ struct QOXHMACContext {
 
 // -12000 for a null out-parameter (else cleared), an algorithm not in the
 // registry, or a null key with a non-zero length; the gate's error; the
-// manager's validation error; -11999 when memory runs out. A failed creation
+// manager's validation error; kQOXErrOutOfMemory when memory runs out. A failed creation
 // leaves nothing allocated. The new context is ready for data.
 QOXError QOXNewHMACContext(QOXContext* context, QOXHashAlgorithm algorithm, const void* key,
                            size_t keyLength, QOXHMACContext** outHMAC);

@@ -59,7 +59,7 @@ struct Framing {
   size_t specifierOffset = 0;  // S = 255: where the specifier starts
 };
 
-// Reads S and, for S = 255, the cipher byte. -11349 when too short.
+// Reads S and, for S = 255, the cipher byte. kQOXErrKeyPacketTruncated when too short.
 QOXError ReadFraming(const uint8_t* buffer, size_t length, Framing* f) {
   if (length == 0) return kQOXErrKeyPacketTruncated;
   f->s = buffer[0];

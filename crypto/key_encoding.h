@@ -45,8 +45,8 @@ inline constexpr size_t kQOXMaxCipherKeySize = 32;
 
 // --- Big numbers in messages ---
 
-// Reads one number; bytes consumed, 0 when the buffer is too short, -11342
-// for a malformed DER header, -11999 when memory runs out.
+// Reads one number; bytes consumed, 0 when the buffer is too short, kQOXErrKeyComponentMalformed
+// for a malformed DER header, kQOXErrOutOfMemory when memory runs out.
 int qoxBnGetFormatted(BigNum* bn, const uint8_t* buffer, size_t length, unsigned modBytes,
                       QOXPublicKeyFormat format);
 // Writes one number and returns its length. The DER form is minimal: the
@@ -66,14 +66,14 @@ unsigned qoxBnX509PutHeader(uint8_t tag, size_t length, uint8_t* out);
 // --- Plain MPIs ---
 
 // Walks `count` MPIs; stores each offset where outOffsets is given; returns
-// the total length, -11349 when truncated, -11342 when malformed.
+// the total length, kQOXErrKeyPacketTruncated when truncated, kQOXErrKeyComponentMalformed when malformed.
 int qoxBnParse(const uint8_t* buffer, size_t length, unsigned count, size_t* outOffsets);
 int qoxBnGetPlain(BigNum* bn, const uint8_t* buffer, size_t length);
 unsigned qoxBnPutPlain(const BigNum* bn, uint8_t* buffer);
 // Bytes of a number's MPI (2-byte header included).
 unsigned qoxBnMPILength(const BigNum* bn);
 // Reads one MPI, decrypting it through cfb (if any) in the given style and
-// adding its plaintext bytes to *checksum (if any). 0 when short; -11999.
+// adding its plaintext bytes to *checksum (if any). 0 when short; kQOXErrOutOfMemory.
 int qoxBnGet(BigNum* bn, const uint8_t* buffer, size_t length, QOXCFBContext* cfb,
              unsigned* checksum, bool oldStyle);
 unsigned qoxBnPut(const BigNum* bn, uint8_t* buffer, QOXCFBContext* cfb, unsigned* checksum,
@@ -91,16 +91,16 @@ bool qoxMPIIsOdd(const uint8_t* buffer, size_t offset);
 // bytes for bniMemFree, or null.
 uint8_t* qoxSessionBlockPack(QOXMemoryMgr* mgr, const uint8_t* data, size_t length, bool withChecksum,
                              size_t* outLength);
-// Checks and strips the checksum of a decrypted block in place: -11976 on
+// Checks and strips the checksum of a decrypted block in place: kQOXErrCorruptData on
 // a mismatch or a block under 3 bytes.
 QOXError qoxSessionBlockCheck(uint8_t* block, size_t* length);
 
 // --- PKCS #1 v1.5 ---
 
-// 0, -11340 when modBytes < length + 3, -11999.
+// 0, kQOXErrPublicKeyTooSmall when modBytes < length + 3, kQOXErrOutOfMemory.
 int qoxPKCSPack(BigNum* bn, const uint8_t* data, size_t length, uint8_t blockType,
                 unsigned modBytes, QOXRandomContext* rc);
-// The data length (only the first outSize bytes are copied) or -11976.
+// The data length (only the first outSize bytes are copied) or kQOXErrCorruptData.
 int qoxPKCSUnpack(uint8_t* out, size_t outSize, const BigNum* bn, uint8_t blockType,
                   unsigned modBytes);
 
@@ -108,8 +108,8 @@ int qoxPKCSUnpack(uint8_t* out, size_t outSize, const BigNum* bn, uint8_t blockT
 
 // Parses the protection framing at `buffer` (the S byte), derives the key
 // and returns the bytes consumed with *outCFB set (null for S = 0). Errors:
-// -11349 truncated, -11418 unknown cipher, string-to-key errors, -12000 for
-// a passkey of the wrong size, -11999.
+// kQOXErrKeyPacketTruncated truncated, kQOXErrUnknownCipherNumber unknown cipher, string-to-key errors, -12000 for
+// a passkey of the wrong size, kQOXErrOutOfMemory.
 int qoxCipherSetup(const uint8_t* buffer, size_t length, const char* passphrase,
                    size_t passphraseLength, bool hashed, QOXContext* context,
                    QOXCFBContext** outCFB);
@@ -126,7 +126,7 @@ class QOXCFBScope {
 };
 
 // The cipher of a protection framing: its record in *outCipher (null for an
-// unprotected body), or -11418 / -11349.
+// unprotected body), or kQOXErrUnknownCipherNumber / kQOXErrKeyPacketTruncated.
 QOXError qoxProtectionCipher(const uint8_t* buffer, size_t length, const QOXCipherVTBL** outCipher);
 // The string-to-key kind of a protection framing (0 below S = 255).
 QOXError qoxProtectionS2KType(const uint8_t* buffer, size_t length, int* outKind);
@@ -141,14 +141,14 @@ struct QOXSecretBody {
   size_t allocated;
   size_t length;
 };
-// Copies `length` bytes into a fresh secure block; -11999.
+// Copies `length` bytes into a fresh secure block; kQOXErrOutOfMemory.
 QOXError qoxSecretBodyCopy(QOXContext* context, const uint8_t* bytes, size_t length,
                            QOXSecretBody* body);
 void qoxSecretBodyFree(QOXSecretBody* body);
 
 // Writes a new body: public MPIs, framing, secret MPIs, checksum. With a
 // passphrase (s2k and cipher given, s2k still the caller's) the IV comes
-// from rc; without one S = 0. Nothing changes on failure (-11999).
+// from rc; without one S = 0. Nothing changes on failure (kQOXErrOutOfMemory).
 QOXError qoxSecretBodyWrite(QOXContext* context, QOXRandomContext* rc, const char* passphrase,
                             size_t passphraseLength, const QOXStringToKey* s2k,
                             const QOXCipherVTBL* cipher, const BigNum* const* publicNumbers,

@@ -50,10 +50,10 @@ size_t qoxPkPubBufferLength(const QOXPubKey* key);
 void qoxPkPubToBuffer(const QOXPubKey* key, uint8_t* out);
 QOXError qoxPkPubParams(const QOXPubKey* key, QOXBigNum** numbers);
 // Reads `count` MPIs from a public body into the record (the walker's
-// errors; -11999 for memory).
+// errors; kQOXErrOutOfMemory for memory).
 QOXError qoxPkPubRead(PkPublicRecord* record, const uint8_t* buffer, size_t length);
 
-// Reads `count` MPIs into numbers (the walker's errors; -11999 for memory).
+// Reads `count` MPIs into numbers (the walker's errors; kQOXErrOutOfMemory for memory).
 QOXError qoxPkReadNumbers(BigNum* numbers, unsigned count, const uint8_t* buffer, size_t length);
 
 // A secret key object from a key body: a copy of the body, the public
@@ -94,11 +94,11 @@ int qoxPkSecUnlockNewStyle(PkSecretRecord* record, const char* passphrase, size_
                            bool hashed, bool (*check)(const PkSecretRecord* record, const BigNum* secret));
 
 // Re-protection in the new style with a string-to-key of the given kind and
-// the environment's default cipher (DSA, ElGamal). -11412 when locked.
+// the environment's default cipher (DSA, ElGamal). kQOXErrKeyLocked when locked.
 QOXError qoxPkSecChangeLockNewStyle(QOXSecKey* key, QOXEnv* env, QOXRandomContext* rc,
                                     const char* passphrase, size_t length, int s2kKind);
 
-// Slots that answer -11338.
+// Slots that answer kQOXErrUnimplementedPKOperation.
 size_t qoxPkPubUnimplementedSize(const QOXPubKey*, int);
 size_t qoxPkPubUnimplementedSize1(const QOXPubKey*);
 size_t qoxPkSecUnimplementedSize(const QOXSecKey*, int);

@@ -10,7 +10,7 @@
 //
 // A key object is a record of data and operation slots. The caller that made
 // an object destroys it through its destroy slot; secret records live in
-// secure memory and are wiped. Operations an algorithm lacks answer -11338
+// secure memory and are wiped. Operations an algorithm lacks answer kQOXErrUnimplementedPKOperation
 // (the size slots return that code as their unsigned size).
 //
 // Thread safety: the table is constant. A key object is used by one thread
@@ -114,7 +114,7 @@ using QOXKeyGenProgress = int (*)(void* arg, int c);
 // algorithm, or the MPI walker's negative error).
 int qoxPubKeyPrefixSize(uint32_t algorithm, const uint8_t* buffer, size_t length);
 // Build key objects from key bodies (after the 6-byte version-4 header).
-// Null with *error set on failure (-11347 for an unknown algorithm).
+// Null with *error set on failure (kQOXErrKeyAlgorithmUnknown for an unknown algorithm).
 QOXPubKey* qoxPubKeyFromBuf(QOXContext* context, uint32_t algorithm, const uint8_t* buffer,
                             size_t length, QOXError* error);
 QOXSecKey* qoxSecKeyFromBuf(QOXContext* context, uint32_t algorithm, const uint8_t* buffer,
@@ -125,7 +125,7 @@ QOXSecKey* qoxSecKeyGenerate(QOXContext* context, const QOXPkAlg* row, unsigned 
                              void* progressArg, QOXError* error);
 // Random bits generation will draw.
 unsigned qoxSecKeyEntropy(const QOXPkAlg* row, unsigned bits, bool fast, bool oldProtection);
-// True for -11350..-11338 and -11975.
+// True for -11350..-11338 and kQOXErrFeatureNotAvailable.
 bool qoxIsKeyRelatedError(QOXError code);
 
 // Key-generation spec.
@@ -141,7 +141,7 @@ void qoxKeySpecDestroy(QOXKeySpec* spec);
 uint32_t qoxKeySpecVersion(const QOXKeySpec* spec);
 uint32_t qoxKeySpecCreation(const QOXKeySpec* spec);
 uint16_t qoxKeySpecValidity(const QOXKeySpec* spec);
-QOXError qoxKeySpecSetVersion(QOXKeySpec* spec, uint32_t version);  // -11348 unless 2..4
+QOXError qoxKeySpecSetVersion(QOXKeySpec* spec, uint32_t version);  // kQOXErrKeyVersionUnknown unless 2..4
 QOXError qoxKeySpecSetCreation(QOXKeySpec* spec, uint32_t creation);
 QOXError qoxKeySpecSetValidity(QOXKeySpec* spec, uint16_t days);
 

@@ -33,14 +33,14 @@ QOXError QOXSetRandSeedFile(const PFLFileSpec* spec);
 // Sets the seed file and seeds the pool from it: 0 (also when the file is
 // missing or short), or the error of copying the file spec.
 QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* spec);
-// When no seed file is set, sets the default one: 0, -11999, or the
+// When no seed file is set, sets the default one: 0, kQOXErrOutOfMemory, or the
 // file-spec or setting error.
 QOXError qoxDefaultRandSeedFile();
 // Writes 512 fresh bytes from the pool into the seed file: 0 when no file is
 // set, else 0 or the open error.
 QOXError qoxSaveGlobalRandomPool();
 // Mixes the stream into the pool (and into rc when given) and rewrites it
-// with max(bytes read, 512) bytes: 0, -11395 when fewer than 24 bytes were
+// with max(bytes read, 512) bytes: 0, kQOXErrRandSeedTooSmall when fewer than 24 bytes were
 // read or written or the stream cannot be rewound, -12000 for a null stream.
 // The caller serialises it with the other seed-file calls.
 QOXError qoxRandSeedRead(QOXIO* io, QOXRandomContext* rc);

@@ -42,7 +42,7 @@ inline constexpr uint32_t kQOXRandomPoolPendingCap = 512;
 uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t keyValue);  // bits credited
 uint32_t QOXGlobalRandomPoolMouseMoved();                     // bits credited
 uint32_t QOXGlobalRandomPoolAddMouse();                       // as MouseMoved
-// 0, the gate's error, or -11980 when no system source gave data.
+// 0, the gate's error, or kQOXErrUnknownError2 when no system source gave data.
 QOXError QOXGlobalRandomPoolAddSystemState();
 uint32_t QOXGlobalRandomPoolGetEntropy();  // current estimate; 0 when refused
 uint32_t QOXGlobalRandomPoolGetSize();     // 10240
@@ -54,7 +54,7 @@ bool QOXGlobalRandomPoolHasMinimumEntropy();
 // --- In-process operations ---
 // Keystroke, then mouse, then system state, as the flags ask. Returns the
 // keystroke's (else the mouse event's) bits, the system collection's result
-// (0 or -11980), or 0 with no flag.
+// (0 or kQOXErrUnknownError2), or 0 with no flag.
 int32_t qoxGlobalRandomPoolAddState_internal(bool keystroke, uint32_t keyValue, bool mouse,
                                              bool systemState);
 // Each output optional.

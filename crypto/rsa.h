@@ -26,7 +26,7 @@ int rsaPubKeyPrefixSize(const uint8_t* buffer, size_t length);
 // 4096 when n or `other` (may be null) has more than 4096 bits, else 0.
 unsigned rsaKeyTooBig(const BigNum* n, const BigNum* other);
 // x = x^d mod pq by the Chinese remainder theorem (u = p^-1 mod q). 0 or
-// -11999.
+// kQOXErrOutOfMemory.
 int bnExpModCRA(BigNum* x, const BigNum* d, const BigNum* p, const BigNum* q, const BigNum* u);
 
 #endif  // OSTRAK_CRYPTO_RSA_H_

@@ -29,7 +29,7 @@ inline constexpr size_t kQOXShareHeaderSize = 4;
 
 // Fills shareCount records of 4 + length bytes with random coordinates drawn
 // from the context's X9.17 generator. -12000 for a null pointer, threshold 0,
-// a share count below the threshold or above 255; -11999 when the generator
+// a share count below the threshold or above 255; kQOXErrOutOfMemory when the generator
 // cannot be made; the gate's error.
 QOXError QOXSecretShareData(QOXContext* context, const void* secret, size_t length,
                             uint32_t threshold, uint32_t shareCount, void* shares);

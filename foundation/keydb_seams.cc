@@ -2,7 +2,7 @@
 // (foundation/keydb_services.h) answers while the key database has not
 // registered its table. They answer as if no key object existed: validity
 // tests false, counts, key IDs and operations "feature not available"
-// (-11975), outputs cleared, so no caller ever works on an object that is
+// (kQOXErrFeatureNotAvailable), outputs cleared, so no caller ever works on an object that is
 // not there.
 #include <cstring>
 
@@ -33,7 +33,7 @@ bool qoxKeyDBObjIsValid(const QOXKeyDBObj*) { return false; }
 bool qoxKeySetIsValid(const QOXKeySet*) { return false; }
 bool qoxKeyDBIsValid(const QOXKeyDB*) { return false; }
 
-// -11975.
+// kQOXErrFeatureNotAvailable.
 QOXError QOXIncKeySetRefCount(QOXKeySet*) { return kQOXErrFeatureNotAvailable; }
 QOXError QOXFreeKeySet(QOXKeySet*) { return kQOXErrFeatureNotAvailable; }
 QOXError QOXIncKeyDBRefCount(QOXKeyDB*) { return kQOXErrFeatureNotAvailable; }
@@ -45,13 +45,13 @@ QOXContext* QOXPeekKeyDBObjContext(QOXKeyDBObj*) { return nullptr; }
 // 0: not a key.
 int32_t qoxObjectType(QOXKeyDBObj*) { return 0; }
 
-// -11975 with the value 0, so no signature spec is made for a key.
+// kQOXErrFeatureNotAvailable with the value 0, so no signature spec is made for a key.
 QOXError qoxGetKeyNumber(QOXKeyDBObj*, int32_t, int32_t* outValue) {
   if (outValue != nullptr) *outValue = 0;
   return kQOXErrFeatureNotAvailable;
 }
 
-// -11975 with the set null, so a stored key reads as one that cannot be
+// kQOXErrFeatureNotAvailable with the set null, so a stored key reads as one that cannot be
 // imported.
 QOXError QOXNewKeySet(QOXKeyDB*, QOXKeySet** set) {
   if (set != nullptr) *set = nullptr;
@@ -65,10 +65,10 @@ QOXKeyDB* QOXPeekKeySetKeyDB(QOXKeySet*) { return nullptr; }
 // 1: no two key IDs are known to be equal.
 int32_t QOXCompareKeyIDs(const QOXKeyID*, const QOXKeyID*) { return 1; }
 
-// -11975.
+// kQOXErrFeatureNotAvailable.
 QOXError qoxNewKeyIDFromRawData(const uint8_t*, uint8_t, size_t, QOXKeyID*) { return kQOXErrFeatureNotAvailable; }
 
-// An empty text and -11975, so a client with a TLS key is refused group and
+// An empty text and kQOXErrFeatureNotAvailable, so a client with a TLS key is refused group and
 // preference updates.
 QOXError vuzizClientKeyIDText(QOXContext*, QOXKeyDBObj*, char* text, size_t size) {
   if (text != nullptr && size != 0) text[0] = '\0';
@@ -76,7 +76,7 @@ QOXError vuzizClientKeyIDText(QOXContext*, QOXKeyDBObj*, char* text, size_t size
 }
 
 // --- Key management ---
-// Each answers -11975 with its out object cleared and leaves the option list
+// Each answers kQOXErrFeatureNotAvailable with its out object cleared and leaves the option list
 // to its caller, as the real operation does.
 QOXError qoxGenerateKeyInternal(QOXKeyDBObj** outKey, QOXOptionListRef) {
   if (outKey != nullptr) *outKey = nullptr;
@@ -97,7 +97,7 @@ QOXError qoxAddUserIDInternal(QOXKeyDBObj*, const char*, QOXOptionListRef) { ret
 QOXError qoxAddAttributeInternal(QOXKeyDBObj*, int32_t, const uint8_t*, size_t, QOXOptionListRef) {
   return kQOXErrFeatureNotAvailable;
 }
-// -11975 as the count of bits.
+// kQOXErrFeatureNotAvailable as the count of bits.
 uint32_t qoxKeyEntropyNeededInternal(QOXContext*, QOXOptionListRef) {
   return static_cast<uint32_t>(kQOXErrFeatureNotAvailable);
 }
@@ -122,10 +122,10 @@ QOXError qoxAddKeyOptionsInternal(QOXKeyDBObj*, QOXOptionListRef) { return kQOXE
 QOXError qoxUpdateKeyOptionsInternal(QOXKeyDBObj*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 
 // --- Import and export ---
-// -11975; the list stays the caller's.
+// kQOXErrFeatureNotAvailable; the list stays the caller's.
 QOXError qoxExportInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 
-// -11975 with the database null; like the real import it owns its list on
+// kQOXErrFeatureNotAvailable with the database null; like the real import it owns its list on
 // every path, so it frees it.
 QOXError qoxImportKeySetInternal(QOXContext*, QOXKeyDB** outKeyDB, QOXOptionListRef optionList) {
   if (outKeyDB != nullptr) *outKeyDB = nullptr;

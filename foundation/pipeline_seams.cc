@@ -19,7 +19,7 @@ struct IdentityMap {
 constexpr IdentityMap kIdentityMap;
 
 // Only "noconv" (without case) is known: identity maps. Any other name gives
-// -11393, a null argument -12000.
+// kQOXErrUnknownCharset, a null argument -12000.
 QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap, const uint8_t** secondMap) {
   if (name == nullptr || firstMap == nullptr || secondMap == nullptr) return kQOXErrBadParams;
   static constexpr char kNoConv[] = "noconv";
@@ -34,10 +34,10 @@ QOXError qoxCharmaps(const char* name, size_t length, const uint8_t** firstMap, 
   return kQOXErrNoErr;
 }
 
-// Null: no module can be made (the file reference reports -11999).
+// Null: no module can be made (the file reference reports kQOXErrOutOfMemory).
 QOXPipeModule* qoxQOXFileReadCreate(QOXContext*, QOXFile*, int) { return nullptr; }
 
-// -11975; the list stays the caller's.
+// kQOXErrFeatureNotAvailable; the list stays the caller's.
 QOXError qoxEncodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 QOXError qoxDecodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 

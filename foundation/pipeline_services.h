@@ -27,7 +27,7 @@ struct QOXPipeModule;  // the message pipeline's file read pump (pipeline/file_r
 
 struct QOXPipelineServices {
   // The two 256-entry translation maps of a named character set, the name
-  // compared without case: -11393 for an unknown name, -12000 for a null
+  // compared without case: kQOXErrUnknownCharset for an unknown name, -12000 for a null
   // argument.
   QOXError (*qoxCharmaps)(const char* name, size_t length, const uint8_t** firstMap, const uint8_t** secondMap);
   // A file read pump ("File Read Module") over the file, or null when memory
