@@ -17,7 +17,8 @@
 // It keeps a copy of the session key (its algorithm byte and key) in
 // secure memory until the first data write, which wipes and frees it: keys
 // are added before any data. The keys are encrypted by the key database's
-// qoxKeyEncrypt (pipeline/keydb_services.h).
+// qoxKeyEncrypt (keydb/key_ops.h): a recipient with an encryption subkey
+// is given as that subkey.
 //
 // ESK list: QOXPktList nodes (crypto/pkt_list.h) whose type word is the
 // kind: 0 an empty symmetric-key ESK (the passphrase alone gives the key), 1

@@ -14,9 +14,10 @@
 #include "foundation/env.h"
 #include "foundation/scoped.h"
 #include "foundation/sdk_errors.h"
+#include "crypto/key_encoding.h"
 #include "keydb/key_id.h"
+#include "keydb/key_ops.h"
 #include "pipeline/esk.h"
-#include "pipeline/keydb_services.h"
 #include "pipeline/scoped_crypto.h"
 
 using qox_pipeline::CFBPtr;
@@ -165,9 +166,9 @@ int32_t qoxEskPKdecrypt(const QOXPktList* esk, QOXKeyDBObj* key, const char* pas
   }
   uint8_t* decrypted = nullptr;
   size_t length = 0;
-  QOXError err = qoxPipelineKeyDBServices().qoxKeyDecrypt(
-      key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally, qoxPktListData(esk) + kPKESKFixed,
-      esk->length - kPKESKFixed, kQOXSessionKeyFormat, &decrypted, &length);
+  QOXError err = qoxKeyDecrypt(key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally,
+                               qoxPktListData(esk) + kPKESKFixed, esk->length - kPKESKFixed, kQOXPublicKeyFormat_MPI,
+                               &decrypted, &length);
   // The block is the key database's: wiped here, then freed.
   struct Owned {
     uint8_t* block;

@@ -4,11 +4,12 @@
 #include "foundation/byte_order.h"
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
+#include "crypto/key_encoding.h"
 #include "keydb/key_id.h"
+#include "keydb/key_ops.h"
 #include "keydb/obj_accessors.h"
 #include "pipeline/esk.h"
 #include "pipeline/generic_modules.h"
-#include "pipeline/keydb_services.h"
 #include "pipeline/module_support.h"
 
 using qox_pipeline::FreeModule;
@@ -83,8 +84,7 @@ QOXError makePke(QOXContext* context, QOXKeyDBObj* key, const uint8_t* sessionKe
   if (qoxKeyIDLength(&keyID) != kKeyIDSize) return kQOXErrBadParams;
   uint8_t* mpis = nullptr;
   size_t mpiLength = 0;
-  err = qoxPipelineKeyDBServices().qoxKeyEncrypt(key, sessionKey, sessionKeyLength, kQOXSessionKeyFormat, &mpis,
-                                                 &mpiLength);
+  err = qoxKeyEncrypt(key, sessionKey, sessionKeyLength, kQOXPublicKeyFormat_MPI, &mpis, &mpiLength);
   if (err != kQOXErrNoErr) {
     if (mpis != nullptr) QOXFreeData(mpis);
     return err;

@@ -1,11 +1,8 @@
-// The PKE module, makePke and qoxEskPKdecrypt. The key operations they ask
-// of the key database (pipeline/keydb_services.h) answer "not available"
-// from their stand-ins; the other tests install doubles that do what those
-// operations do with the engine's own public-key objects (crypto/pkalg.h)
-// made from the fixtures' key packets, so that gpg can judge the packets:
-// it decrypts messages made for erin's RSA key and alice's ElGamal subkey,
-// and the session keys read from gpg's own messages are the ones gpg
-// reported.
+// The PKE module, makePke and qoxEskPKdecrypt over the key database's key
+// objects and operations, with the keys of the fixtures read as rings are:
+// gpg lists and decrypts messages made for erin's RSA key and alice's
+// ElGamal subkey, and the session keys read from gpg's own messages are
+// the ones gpg reported.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -24,9 +21,7 @@
 #include "pipeline/cipher_module.h"
 #include "pipeline/esk.h"
 #include "pipeline/generic_modules.h"
-#include "pipeline/keydb_services.h"
 #include "tests/common/counting_memory_mgr.h"
-#include "tests/common/scoped_services.h"
 #include "tests/keydb/keydb_test_support.h"
 
 namespace {
@@ -59,60 +54,16 @@ Bytes Body(const Bytes& packet) {
   return Bytes(packet.begin() + static_cast<long>(header), packet.end());
 }
 
-// --- Doubles of the key operations ---
-// The key packet body of each key object the test made.
-std::map<QOXKeyDBObj*, Bytes>& Packets() {
-  static std::map<QOXKeyDBObj*, Bytes> packets;
-  return packets;
-}
-QOXContext* gContext = nullptr;
-constexpr size_t kFixedKeyFields = 6;  // version 4, creation time, algorithm
-
-QOXError EncryptDouble(QOXKeyDBObj* key, const uint8_t* data, size_t length, int format, uint8_t** out,
-                       size_t* outLength) {
-  const Bytes& body = Packets().at(key);
-  QOXError err = 0;
-  const uint8_t* mpis = body.data() + kFixedKeyFields;
-  const size_t avail = body.size() - kFixedKeyFields;
-  const int publicSize = qoxPubKeyPrefixSize(body[5], mpis, avail);
-  QOXPubKey* pub = qoxPubKeyFromBuf(gContext, body[5], mpis, static_cast<size_t>(publicSize), &err);
-  if (pub == nullptr) return err;
-  const size_t size = pub->maxesk(pub, format);
-  *out = static_cast<uint8_t*>(QOXNewData(QOXPeekContextMemoryMgr(gContext), size, 0));
-  err = pub->encrypt(pub, data, length, *out, outLength, qoxContextGetX9_17RandomContext(gContext), format);
-  pub->destroy(pub);
-  return err;
-}
-
-QOXError DecryptDouble(QOXKeyDBObj* key, const char* passphrase, size_t passphraseLength, bool hashed, uint32_t,
-                       bool, const uint8_t* data, size_t length, int format, uint8_t** out, size_t* outLength) {
-  const Bytes& body = Packets().at(key);
-  QOXError err = 0;
-  QOXSecKey* sec =
-      qoxSecKeyFromBuf(gContext, body[5], body.data() + kFixedKeyFields, body.size() - kFixedKeyFields, 0, &err);
-  if (sec == nullptr) return err;
-  if (sec->unlock(sec, passphrase, passphraseLength, hashed) != 1) {
-    sec->destroy(sec);
-    return kQOXErrBadPassphrase;
-  }
-  const size_t size = sec->maxdecrypted(sec);
-  *out = static_cast<uint8_t*>(QOXNewData(QOXPeekContextMemoryMgr(gContext), size, 0));
-  err = sec->decrypt(sec, data, length, *out, outLength, nullptr, 0, format);
-  sec->destroy(sec);
-  return err;
-}
-
 class PkeTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    gContext = context_;
     char pattern[] = "/tmp/ostrak-pke-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
   void TearDown() override {
-    Packets().clear();
+    for (QOXKeyDB* db : dbs_) QOXFreeKeyDB(db);
     if (std::filesystem::exists(dir_ + "/gnupg")) Run("GNUPGHOME=" + dir_ + "/gnupg gpgconf --kill all");
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
@@ -137,26 +88,22 @@ class PkeTest : public keydb_test::KeyDBTest {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   }
 
-  // Key objects of a secret export: the primary key, and its first subkey
-  // when asked for.
+  // The key of a secret export read as a ring is (its signatures taken as
+  // checked), or its first subkey.
   QOXKeyDBObj* Key(const std::string& path, bool subkey) {
-    auto packets = keydb_test::SplitPackets(FileBytes(path));
-    QOXKeyDBObj* primary = nullptr;
-    for (const auto& p : packets) {
-      if (p.tag == kQOXPktTag_SecretKey && primary == nullptr) {
-        primary = AddKey(p.bytes);
-        Packets()[primary] = Body(p.bytes);
-        if (!subkey) return primary;
-      } else if (p.tag == kQOXPktTag_SecretSubKey && primary != nullptr) {
-        QOXKeyDBObj* sub = AddKey(p.bytes, primary);
-        Packets()[sub] = Body(p.bytes);
-        return sub;
-      }
-    }
-    ADD_FAILURE() << path;
-    return nullptr;
+    QOXKeyDB* db = nullptr;
+    EXPECT_EQ(QOXNewKeyDB(context_, &db), 0);
+    dbs_.push_back(db);
+    EXPECT_EQ(Read(FileBytes(path), false, db), 0);
+    MarkAllChecked(db);
+    auto keys = Keys(false, db);
+    if (keys.empty()) return nullptr;
+    if (!subkey) return keys[0];
+    auto subkeys = Children(keys[0], kQOXKeyDBObjType_SubKey);
+    return subkeys.empty() ? nullptr : subkeys[0];
   }
 
+  std::vector<QOXKeyDB*> dbs_;
   std::string dir_;
 };
 
@@ -164,8 +111,6 @@ class PkeTest : public keydb_test::KeyDBTest {
 // subkey: gpg lists their fields and decrypts the message with either key
 // alone; version 3 frames them with old-format headers.
 TEST_F(PkeTest, GpgDecryptsForEachRecipient) {
-  ostrak_test::ScopedServices keys(qoxPipelineKeyDBServices, qoxRegisterPipelineKeyDBServices);
-  keys->qoxKeyEncrypt = EncryptDouble;
   ImportSecretKeys();
   QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.pgp", false);
   QOXKeyDBObj* aliceSub = Key(kKeyData + "alice.sec.pgp", true);
@@ -250,8 +195,6 @@ TEST_F(PkeTest, GpgDecryptsForEachRecipient) {
 
 // gpg's public-key session-key packets give gpg's session keys.
 TEST_F(PkeTest, SessionKeysOfGpgsMessages) {
-  ostrak_test::ScopedServices keys(qoxPipelineKeyDBServices, qoxRegisterPipelineKeyDBServices);
-  keys->qoxKeyDecrypt = DecryptDouble;
   struct {
     const char* message;
     const char* keyFile;
@@ -282,21 +225,23 @@ TEST_F(PkeTest, SessionKeysOfGpgsMessages) {
   }
 }
 
-// Without the key database's operations: -11975, and the module still
-// carries the data; the session key's copy is wiped when data passes.
-TEST_F(PkeTest, StandInsAnswerNotAvailable) {
-  QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.pgp", false);
-  ASSERT_NE(erin, nullptr);
+// A key that cannot encrypt (bob, DSA alone) gets no packet: the key
+// database's error; the module still carries the data, and the copy of the
+// session key is wiped when the data passes.
+TEST_F(PkeTest, KeysThatCannotEncrypt) {
+  QOXKeyDBObj* bob = Key(kKeyData + "bob.pgp", false);
+  ASSERT_NE(bob, nullptr);
   uint8_t* body = nullptr;
   size_t length = 0;
   const uint8_t session[17] = {3};
-  EXPECT_EQ(makePke(context_, erin, session, sizeof session, 4, &body, &length), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(makePke(context_, bob, session, sizeof session, 4, &body, &length), kQOXErrKeyCannotEncrypt);
   EXPECT_EQ(body, nullptr);
+  EXPECT_EQ(length, 0u);
   const Bytes rsa = Body(keydb_test::SplitPackets(FileBytes(kPipelineData + "pk-rsa.gpg")).at(0).bytes);
   QOXPktList* list = nullptr;
   ASSERT_EQ(qoxEskAdd(context_, &list, kQOXAnnPKCipherESK, rsa.data(), rsa.size()), 0);
   Bytes out(qoxEskMaxKeySize(list));
-  EXPECT_EQ(qoxEskPKdecrypt(list, erin, "", 0, false, 0, false, out.data(), out.size()), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(qoxEskPKdecrypt(list, bob, "", 0, false, 0, false, out.data(), out.size()), kQOXErrKeyCannotEncrypt);
   EXPECT_EQ(qoxEskPKdecrypt(list, nullptr, "", 0, false, 0, false, out.data(), out.size()), kQOXErrBadParams);
   qoxEskFreeList(list);
 
@@ -308,7 +253,8 @@ TEST_F(PkeTest, StandInsAnswerNotAvailable) {
   qoxVariableMemModCreate(context, &sink, kQOXMemNoLimit);
   QOXPipeline* head = sink;
   ASSERT_NE(qoxPkeCreate(context, &head, 4, session, sizeof session), nullptr);
-  EXPECT_EQ(qoxPkeAddKey(head, erin), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(qoxPkeAddKey(head, bob), kQOXErrKeyCannotEncrypt);
+  EXPECT_EQ(qoxPkeAddKey(sink, bob), kQOXErrBadParams);  // not a PKE module
   counting.ResetReleases();
   const std::string text = "carried as it is";
   ASSERT_EQ(qoxPipelineWriteAll(head, reinterpret_cast<const uint8_t*>(text.data()), text.size(), nullptr), 0);
