@@ -28,6 +28,7 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_packet.h"
+#include "keydb/obj_accessors.h"
 #include "keydb/obj_data.h"
 #include "keydb/packet_header.h"
 #include "keydb/ring_reader.h"
@@ -312,6 +313,19 @@ class KeyDBTest : public ::testing::Test {
     return out;
   }
 
+  // The real top-level key whose first user ID holds the text (db_ by
+  // default).
+  QOXKeyDBObj* KeyNamed(const char* name, QOXKeyDB* db = nullptr) {
+    for (QOXKeyDBObj* k : Keys(false, db)) {
+      const auto uids = Children(k, kQOXKeyDBObjType_UserID);
+      if (uids.empty()) continue;
+      size_t n = 0;
+      const uint8_t* text = qoxUserIDName(uids[0], &n);
+      if (std::string(reinterpret_cast<const char*>(text), n).find(name) != std::string::npos) return k;
+    }
+    return nullptr;
+  }
+
   // Top-level keys of the database (real ones only unless all).
   std::vector<QOXKeyDBObj*> Keys(bool all = false, QOXKeyDB* db = nullptr) {
     std::vector<QOXKeyDBObj*> out;
@@ -348,11 +362,12 @@ inline Bytes Cat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-// A version-4 RSA signature packet that parses: the type, the signer's key
-// ID (issuer, unhashed), the creation time and extra hashed subpackets
-// (each as type, data), and a one-byte "signature" MPI.
+// A version-4 signature packet that parses: the type, the signer's key ID
+// (issuer, unhashed), the creation time and extra hashed subpackets (each
+// as type, data), the public-key algorithm (RSA unless given) and a
+// one-byte "signature" MPI.
 inline Bytes V4Sig(uint8_t type, const uint8_t issuer[8], uint32_t creation,
-                   const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}) {
+                   const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}, uint8_t algorithm = 1) {
   Bytes h{5, 2, static_cast<uint8_t>(creation >> 24), static_cast<uint8_t>(creation >> 16),
           static_cast<uint8_t>(creation >> 8), static_cast<uint8_t>(creation)};
   for (const auto& [t, d] : hashed) {
@@ -362,7 +377,7 @@ inline Bytes V4Sig(uint8_t type, const uint8_t issuer[8], uint32_t creation,
   }
   Bytes u{9, 16};
   u.insert(u.end(), issuer, issuer + 8);
-  Bytes body{4, type, 1, 2, static_cast<uint8_t>(h.size() >> 8), static_cast<uint8_t>(h.size())};
+  Bytes body{4, type, algorithm, 2, static_cast<uint8_t>(h.size() >> 8), static_cast<uint8_t>(h.size())};
   body.insert(body.end(), h.begin(), h.end());
   body.push_back(static_cast<uint8_t>(u.size() >> 8));
   body.push_back(static_cast<uint8_t>(u.size()));
