@@ -135,26 +135,6 @@ class ObjPropertiesTest : public keydb_test::KeyDBTest {
   }
   QOXKeyDBObj* UserID(QOXKeyDBObj* key) { return Children(key, kQOXKeyDBObjType_UserID)[0]; }
   QOXKeyDBObj* SubKey(QOXKeyDBObj* key) { return Children(key, kQOXKeyDBObjType_SubKey)[0]; }
-  // A user ID of the text added under a key.
-  QOXKeyDBObj* NewUserID(QOXKeyDBObj* key, const std::string& text) {
-    const Bytes packet = NewPacket(kQOXPktTag_UserID, Bytes(text.begin(), text.end()));
-    QOXError err = 0;
-    QOXKeyDBObj* u = qoxAddUserID(kQOXPktTag_UserID, packet.data(), packet.size(), db_, key, &err);
-    EXPECT_NE(u, nullptr);
-    return u;
-  }
-  // A signature made (as far as its packet says) by the key `by`, added
-  // under the parent and marked checked.
-  QOXKeyDBObj* NewSig(QOXKeyDBObj* parent, QOXKeyDBObj* by, uint8_t type, uint32_t creation,
-                      const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}) {
-    const KeyInfo* signer = qoxKeyToKeyInfo(by);
-    const Bytes packet = keydb_test::V4Sig(type, signer->keyID, creation, hashed, signer->algorithm);
-    QOXError err = 0;
-    QOXKeyDBObj* sig = qoxAddSig(kQOXPktTag_Signature, packet.data(), packet.size(), db_, parent, &err);
-    EXPECT_NE(sig, nullptr);
-    if (sig != nullptr) qoxSigToSigInfo(sig)->trustByte |= kQOXSigTrust_Checked | kQOXSigTrust_Tried;
-    return sig;
-  }
 };
 
 // Algorithm, bits, creation, expiry, key ID and fingerprint of every key
