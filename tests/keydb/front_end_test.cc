@@ -4,6 +4,7 @@
 // refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "keydb/key_ops.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_accessors.h"
+#include "keydb/obj_properties.h"
 #include "tests/common/counting_memory_mgr.h"
 #include "tests/keydb/keydb_test_support.h"
 
@@ -271,16 +273,49 @@ std::string Probe(QOXKeyDB* db, QOXKeyDBObj* o, const std::map<QOXKeyDBObj*, siz
   return s.str();
 }
 
+// Every numbered property through each of the five getters: the error and
+// the value.
+std::string Properties(QOXKeyDBObj* o) {
+  static const std::vector<std::pair<int32_t, int32_t>> kRanges = {
+      {20, 20},     {100, 117},   {200, 209},   {300, 303},   {401, 407},   {501, 507},
+      {600, 605},   {700, 701},   {800, 801},   {900, 900},   {1000, 1002}, {1200, 1203},
+      {1300, 1308}, {1400, 1402}, {1500, 1501}, {1600, 1607}};
+  std::ostringstream s;
+  for (const auto& [first, last] : kRanges) {
+    for (int32_t p = first; p <= last; ++p) {
+      bool flag = false;
+      int32_t number = 0;
+      QOXTime time = 0;
+      s << p << ": " << QOXGetKeyDBObjBooleanProperty(o, p, &flag) << "/" << flag << " "
+        << QOXGetKeyDBObjNumericProperty(o, p, &number) << "/" << number << " "
+        << QOXGetKeyDBObjTimeProperty(o, p, &time) << "/" << time;
+      uint8_t buffer[1024];
+      size_t size = 0;
+      const QOXError dataErr = QOXGetKeyDBObjDataProperty(o, p, buffer, sizeof buffer, &size);
+      s << " " << dataErr << "/" << size << "/" << keydb_test::Hex(buffer, std::min(size, sizeof buffer));
+      void* block = nullptr;
+      const QOXError allocatedErr = QOXGetKeyDBObjAllocatedDataProperty(o, p, &block, &size);
+      s << " " << allocatedErr << "/" << size;
+      if (block != nullptr) {
+        s << "/" << keydb_test::Hex(static_cast<const uint8_t*>(block), size);
+        QOXFreeData(block);
+      }
+      s << "\n";
+    }
+  }
+  return s.str();
+}
+
 std::map<QOXKeyDBObj*, size_t> Places(const std::vector<QOXKeyDBObj*>& walk) {
   std::map<QOXKeyDBObj*, size_t> out;
   for (size_t i = 0; i < walk.size(); ++i) out[walk[i]] = i;
   return out;
 }
 
-// The front end qoxImportKeyBinary makes answers every accessor, lookup,
-// fingerprint and key operation as the back end read from the same bytes,
-// object for object, over every fixture (secret keys, a protected key,
-// certifications by absent signers, which become dummies).
+// The front end qoxImportKeyBinary makes answers every accessor, property
+// number, lookup, fingerprint and key operation as the back end read from
+// the same bytes, object for object, over every fixture (secret keys, a
+// protected key, certifications by absent signers, which become dummies).
 TEST_F(FrontEndTest, FrontEndAnswersAsBackEnd) {
   for (const char* name : {"alice.sec", "alice", "bob.both", "carol", "dave.sec", "dave", "v3-rsa1024",
                            "v3-rsa768-validity"}) {
@@ -301,6 +336,7 @@ TEST_F(FrontEndTest, FrontEndAnswersAsBackEnd) {
     for (size_t i = 0; i < backWalk.size(); ++i) {
       dummies += qoxKeyDBObjIsDummy(backWalk[i]);
       EXPECT_EQ(Probe(front, frontWalk[i], frontPlaces), Probe(back, backWalk[i], backPlaces)) << i;
+      EXPECT_EQ(Properties(frontWalk[i]), Properties(backWalk[i])) << i;
     }
     if (std::string(name) == "bob.both") {
       EXPECT_GT(dummies, 0u) << "the certifiers are absent";
@@ -504,6 +540,12 @@ TEST_F(FrontEndMemoryTest, RefusingMemoryGivesErrors) {
     }
   }
   EXPECT_EQ(qoxKeyDBError(front), kQOXErrOutOfMemory);
+  // Every property getter on every object meets the refusal too.
+  for (QOXKeyDBObj* o : walk) {
+    bool flag = true;
+    EXPECT_NE(QOXGetKeyDBObjBooleanProperty(o, 100, &flag) == kQOXErrNoErr && flag, true);
+    Properties(o);
+  }
   uint8_t id8[8] = {};
   QOXKeyID keyID;
   ASSERT_EQ(qoxNewKeyIDFromRawData(id8, 1, 8, &keyID), 0);
