@@ -25,6 +25,7 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
+#include "net/sockets.h"
 #include "net/tls_internal.h"
 #include "net/tls_session.h"
 #include "tests/common/scoped_services.h"
@@ -554,6 +555,25 @@ TEST_F(TlsHandshakeTest, CertificateWithoutCertificateVerifyFailsAtFinished) {
   ASSERT_EQ(qoxTLSCalculateFinished(s, true, expected, &n), kQOXErrNoErr);
   EXPECT_EQ(qoxTLSReceiveFinished(s, expected, n), kQOXErrTLSProtocolViolation);
   EXPECT_EQ(LastAlert(s), kQOXtlsAlert_HandshakeFailure);
+}
+
+// A client that never speaks is dropped after the sockets layer's receive
+// wait (shortened here), through the callbacks binding installs.
+TEST_F(TlsHandshakeTest, SilentClientIsDroppedAfterTheReceiveWait) {
+  Pair pair;
+  QOXtlsSession* s = env.NewSession(false);
+  SetLocalKey(s, kRsaKey);
+  QOXtlsSetReceiveCallback(s, QOXSocketsTLSReceive, pair.fds[0]);
+  QOXtlsSetSendCallback(s, QOXSocketsTLSSend, pair.fds[0]);
+  const int32_t saved = QOXSocketsGetTLSReceiveWait();
+  QOXSocketsSetTLSReceiveWait(150);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(QOXtlsHandshake(s), kQOXErrTLSUnexpectedClose);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  QOXSocketsSetTLSReceiveWait(saved);
+  EXPECT_GE(ms.count(), 140);
+  EXPECT_LT(ms.count(), 5000);
+  EXPECT_EQ(State(s), kQOXtlsState_Fatal);
 }
 
 // --- A standard client: Debian's OpenSSL offers only X.509 suites ---
