@@ -377,7 +377,6 @@ TEST_F(TlsHandshakeTest, ReceiverRefusalsAndEdgeCases) {
     EXPECT_EQ(Receive(s, c.msg, c.body), c.result);
     EXPECT_EQ(LastAlert(s), c.alert);
     if (c.alert != none) EXPECT_EQ(State(s), kQOXtlsState_Fatal);
-    QOXFreeTLSSession(s);
   }
 }
 
@@ -421,7 +420,6 @@ TEST_F(TlsHandshakeTest, ClientHelloVersionAndSuiteChoice) {
     EXPECT_EQ(m[1][0], kQOXtlsCertificate);
     EXPECT_EQ(m.back()[0], kQOXtlsServerHelloDone);
     EXPECT_EQ(m.size(), qoxTLSSuite(s).ephemeralDH ? 4u : 3u);
-    QOXFreeTLSSession(s);
   }
 }
 
