@@ -133,6 +133,20 @@ QOXError qoxImportKeySetInternal(QOXContext*, QOXKeyDB** outKeyDB, QOXOptionList
   return kQOXErrFeatureNotAvailable;
 }
 
+// --- Object properties ---
+// -11975 with the value cleared, so a TLS session refuses every local key.
+QOXError QOXGetKeyDBObjNumericProperty(QOXKeyDBObj*, int32_t, int32_t* outValue) {
+  if (outValue != nullptr) *outValue = 0;
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError QOXGetKeyDBObjBooleanProperty(QOXKeyDBObj*, int32_t, bool* outValue) {
+  if (outValue != nullptr) *outValue = false;
+  return kQOXErrFeatureNotAvailable;
+}
+
+// Null: no object belongs to a key.
+QOXKeyDBObj* QOXPeekKeyDBObjKey(QOXKeyDBObj*) { return nullptr; }
+
 constexpr QOXKeyDBServices kStandIns = {
     .qoxKeyDBBackendUpdate = qoxKeyDBBackendUpdate,
     .qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded,
@@ -175,6 +189,9 @@ constexpr QOXKeyDBServices kStandIns = {
     .qoxUpdateKeyOptionsInternal = qoxUpdateKeyOptionsInternal,
     .qoxExportInternal = qoxExportInternal,
     .qoxImportKeySetInternal = qoxImportKeySetInternal,
+    .QOXGetKeyDBObjNumericProperty = QOXGetKeyDBObjNumericProperty,
+    .QOXGetKeyDBObjBooleanProperty = QOXGetKeyDBObjBooleanProperty,
+    .QOXPeekKeyDBObjKey = QOXPeekKeyDBObjKey,
 };
 
 constinit QOXServiceSlot<QOXKeyDBServices> gSlot{&kStandIns};

@@ -126,6 +126,15 @@ struct QOXKeyDBServices {
   QOXError (*qoxExportInternal)(QOXContext* context, QOXOptionListRef optionList);
   // Takes the list over and frees it on every path.
   QOXError (*qoxImportKeySetInternal)(QOXContext* context, QOXKeyDB** outKeyDB, QOXOptionListRef optionList);
+  // --- Object properties (the TLS engine's checks of its local key) ---
+  // A numeric property of any object (20: object type, 8 = an X.509
+  // certificate signature object; 200: public-key algorithm).
+  QOXError (*QOXGetKeyDBObjNumericProperty)(QOXKeyDBObj* object, int32_t property, int32_t* outValue);
+  // A boolean property (100 secret, 102 revoked, 103 disabled, 105 expired,
+  // 110 can sign, 111 can verify).
+  QOXError (*QOXGetKeyDBObjBooleanProperty)(QOXKeyDBObj* object, int32_t property, bool* outValue);
+  // The key an object belongs to (the key itself for a key), or null.
+  QOXKeyDBObj* (*QOXPeekKeyDBObjKey)(QOXKeyDBObj* object);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

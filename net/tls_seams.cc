@@ -1,42 +1,28 @@
-// The TLS engine's stand-ins: what each member of QOXtlsServices
-// (net/tls_session.h) answers while the engine has not registered its
-// table. No session can be made, so these only answer "feature not
-// available" (kQOXErrFeatureNotAvailable), or nothing waiting.
+// The stand-ins of the TLS handshake drivers (QOXtlsHandshakeServices,
+// net/tls_internal.h): until the drivers register their table, a handshake
+// cannot run, and QOXtlsHandshake reports "feature not available"
+// (kQOXErrFeatureNotAvailable) after sending a fatal internal_error alert.
 #include "foundation/sdk_errors.h"
 #include "foundation/service_table.h"
-#include "net/tls_session.h"
+#include "net/tls_internal.h"
 
 namespace {
 
-QOXError QOXtlsSetReceiveCallback(QOXtlsSession*, QOXtlsReceiveProc, intptr_t) { return kQOXErrFeatureNotAvailable; }
-QOXError QOXtlsSetSendCallback(QOXtlsSession*, QOXtlsSendProc, intptr_t) { return kQOXErrFeatureNotAvailable; }
-QOXError QOXtlsSetRemoteUniqueID(QOXtlsSession*, uint32_t) { return kQOXErrFeatureNotAvailable; }
-QOXError QOXtlsHandshake(QOXtlsSession*) { return kQOXErrFeatureNotAvailable; }
-QOXError QOXtlsSend(QOXtlsSession*, const void*, uint32_t) { return kQOXErrFeatureNotAvailable; }
+// -11975.
+QOXError qoxTLSClientHandshake(QOXtlsSession*) { return kQOXErrFeatureNotAvailable; }
+QOXError qoxTLSServerHandshake(QOXtlsSession*) { return kQOXErrFeatureNotAvailable; }
 
-// kQOXErrFeatureNotAvailable with nothing delivered.
-QOXError QOXtlsReceive(QOXtlsSession*, void*, uint32_t* ioLength) {
-  if (ioLength != nullptr) *ioLength = 0;
-  return kQOXErrFeatureNotAvailable;
-}
-
-// 0: nothing waiting.
-uint32_t QOXtlsReceiveBufferSize(QOXtlsSession*) { return 0; }
-
-constexpr QOXtlsServices kStandIns = {
-    .QOXtlsSetReceiveCallback = QOXtlsSetReceiveCallback,
-    .QOXtlsSetSendCallback = QOXtlsSetSendCallback,
-    .QOXtlsSetRemoteUniqueID = QOXtlsSetRemoteUniqueID,
-    .QOXtlsHandshake = QOXtlsHandshake,
-    .QOXtlsSend = QOXtlsSend,
-    .QOXtlsReceive = QOXtlsReceive,
-    .QOXtlsReceiveBufferSize = QOXtlsReceiveBufferSize,
+constexpr QOXtlsHandshakeServices kStandIns = {
+    .qoxTLSClientHandshake = qoxTLSClientHandshake,
+    .qoxTLSServerHandshake = qoxTLSServerHandshake,
 };
 
-constinit QOXServiceSlot<QOXtlsServices> gSlot{&kStandIns};
+constinit QOXServiceSlot<QOXtlsHandshakeServices> gSlot{&kStandIns};
 
 }  // namespace
 
-const QOXtlsServices& qoxTLSServices() { return gSlot.get(); }
+const QOXtlsHandshakeServices& qoxTLSHandshakeServices() { return gSlot.get(); }
 
-const QOXtlsServices* qoxRegisterTLSServices(const QOXtlsServices* table) { return gSlot.install(table); }
+const QOXtlsHandshakeServices* qoxRegisterTLSHandshakeServices(const QOXtlsHandshakeServices* table) {
+  return gSlot.install(table);
+}

@@ -1,0 +1,19 @@
+#include "net/tls_registration.h"
+
+#include "net/tls_session.h"
+
+namespace {
+
+constexpr QOXtlsServices kEngine = {
+    .QOXtlsSetReceiveCallback = QOXtlsSetReceiveCallback,
+    .QOXtlsSetSendCallback = QOXtlsSetSendCallback,
+    .QOXtlsSetRemoteUniqueID = QOXtlsSetRemoteUniqueID,
+    .QOXtlsHandshake = QOXtlsHandshake,
+    .QOXtlsSend = QOXtlsSend,
+    .QOXtlsReceive = QOXtlsReceive,
+    .QOXtlsReceiveBufferSize = QOXtlsReceiveBufferSize,
+};
+
+}  // namespace
+
+void qoxTLSRegister() { qoxRegisterTLSServices(&kEngine); }
