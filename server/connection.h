@@ -157,6 +157,11 @@ void CloseConnection(int32_t slot, int32_t connNumber, int mode);
 int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB, QOXKeyDBObj** serverKey);
 void ReleaseQOXSDKCtx(QOXContext* context, QOXKeyDB* keyDBs[3], QOXKeyDB* tlsKeyDB, QOXKeyDBObj* serverKey);
 
+// True when the connection's peer has hung up (closed, or shut down its
+// sending side, or reset the connection): nothing more it asked for can
+// reach it. Looks without waiting; the connection's own thread only.
+bool vuzizPeerGone(const Connection* conn);
+
 // The severe-error line of the request path.
 void vuzizSevereError(const char* message, const char* unit, int line);
 
