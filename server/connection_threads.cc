@@ -88,9 +88,3 @@ void vuzizEndIdleConnectionThreads() {
   }
   pool.threads.clear();
 }
-
-int vuzizIdleConnectionThreads() {
-  Waiting& pool = Pool();
-  std::lock_guard<std::mutex> lock(pool.mutex);
-  return static_cast<int>(pool.threads.size());
-}

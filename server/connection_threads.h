@@ -22,7 +22,5 @@ bool vuzizStartConnectionThread(int32_t slot);
 // Wakes every waiting thread; they end. Threads running connections keep
 // running them, and wait afterwards as before.
 void vuzizEndIdleConnectionThreads();
-// The number of threads waiting now.
-int vuzizIdleConnectionThreads();
 
 #endif  // OSTRAK_SERVER_CONNECTION_THREADS_H_

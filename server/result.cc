@@ -173,6 +173,7 @@ void do_send_ldap_result(Connection* conn, Operation* op, int result, const char
   qoxClearSocketsError();
   if (conn->connNumber != op->connNumber) {
     vuzizSevereError("Connection/Operation ID problem.", "vuzizResult", __LINE__);
+    vuzizFreeAnswers(conn);
     return;
   }
   if (Deliver(conn, raw, false, true) != Sent::kWritten) return;
@@ -220,6 +221,7 @@ int send_search_entry(Backend* be, Connection* conn, Operation* op, Entry* entry
   qoxClearSocketsError();
   if (conn->connNumber != op->connNumber) {
     vuzizSevereError("Connection/Operation ID mismatch.", "vuzizResult", __LINE__);
+    vuzizFreeAnswers(conn);
     return -1;
   }
   switch (Deliver(conn, raw, true, false)) {
