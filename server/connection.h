@@ -124,6 +124,11 @@ struct Connection {
   uint8_t changedKeyData;     // set by the key submission
   PendingAnswers pending;     // the connection's thread only
   bool mutexesMade;           // the table's own bookkeeping
+  // Set by the listener under the table mutex: the peer's IPv4 address
+  // (network order) at accept, and whether the listener has shut the
+  // connection down to make room (its thread then closes it).
+  uint32_t peerAddress;
+  bool evicted;
 };
 
 // One pooled set of connection handles (LIFO under ServerState::mutexPool).

@@ -2,6 +2,8 @@
 // accept path, the idle database flush, log rotation checks and the
 // ordered shutdown; the connection threads' bodies; the context pool.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
@@ -12,7 +14,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <climits>
 #include <ctime>
+#include <string>
 
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
@@ -28,6 +32,7 @@
 #include "server/ldap_service_calls.h"
 #include "server/listener.h"
 #include "server/log_rotation.h"
+#include "server/log_throttle.h"
 #include "server/result.h"
 #include "server/server_state.h"
 #include "server/support/zovurez.h"
@@ -44,6 +49,20 @@ int gSecureSocket = -1;
 
 // Upper bound of the connection table, whatever the descriptor limit says.
 constexpr int32_t kMaxConnections = 4096;
+// Descriptors kept out of the table for the server's own files (logs, the
+// console's pipes, database files opened as requests need them), so that a
+// free slot can always take an accepted socket.
+constexpr int64_t kDescriptorReserve = 32;
+// One client address holds at most this part of the table (a quarter).
+constexpr int32_t kAddressShareDivisor = 4;
+// When fewer slots than this part of the table (at least 2) are left free
+// by an accept, the oldest idle unbound connection is closed.
+constexpr int32_t kEvictionDivisor = 16;
+
+// Refusals that a client can repeat at will, logged at most once a minute
+// (per client address; one key for a full table).
+LogThrottle gRefusalLog;
+constexpr uint64_t kTableFullKey = 1ull << 32;
 
 void LogWithText(int level, const char* format, int code) {
   char text[256];
@@ -51,11 +70,87 @@ void LogWithText(int level, const char* format, int code) {
   LogError(level, format, code, text);
 }
 
+// Descriptors the process has open now.
+int64_t OpenDescriptors(int64_t limit) {
+  int64_t open = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (struct dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++open;
+    closedir(d);
+    return open - 1;  // the directory's own descriptor
+  }
+  for (int64_t fd = 0; fd < limit && fd < 65536; ++fd)
+    if (fcntl(static_cast<int>(fd), F_GETFD) != -1) ++open;
+  return open;
+}
+
+// The table has as many slots as the process can still open descriptors
+// for clients: the descriptor limit less those open now and a reserve.
 int32_t ConnectionLimit() {
   struct rlimit rl {};
   int64_t limit = 1024;
   if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<int64_t>(rl.rlim_cur);
-  return static_cast<int32_t>(std::clamp<int64_t>(limit, 16, kMaxConnections));
+  const int64_t usable = limit - OpenDescriptors(limit) - kDescriptorReserve;
+  return static_cast<int32_t>(std::clamp<int64_t>(usable, 16, kMaxConnections));
+}
+
+// Connections of one client address that the table holds. Table mutex held.
+int32_t AddressConnections(const Connection* table, uint32_t address) {
+  int32_t n = 0;
+  for (int32_t i = 0; i <= g->highestSlot && i < vuzizConnTableSize; ++i)
+    if (table[i].socket != -1 && !table[i].evicted && table[i].peerAddress == address) ++n;
+  return n;
+}
+
+int32_t AddressShare() { return std::max(1, vuzizConnTableSize / kAddressShareDivisor); }
+
+std::string DottedAddress(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = "unknown";
+  struct in_addr a {};
+  a.s_addr = address;
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+// When the accept into `taken` left fewer free slots than the reserve,
+// shuts down the oldest connection that is idle (no operation in progress)
+// and unbound; its thread then closes it. Table mutex held.
+void MakeRoom(Connection* table, int32_t taken) {
+  int32_t freeSlots = 0;
+  for (int32_t i = 0; i < vuzizConnTableSize; ++i)
+    if (table[i].socket == -1) ++freeSlots;
+  if (freeSlots >= std::max(2, vuzizConnTableSize / kEvictionDivisor)) return;
+  int32_t victim = -1;
+  uint32_t oldest = 0;
+  for (int32_t i = 0; i <= g->highestSlot && i < vuzizConnTableSize; ++i) {
+    Connection* c = &table[i];
+    if (i == taken || c->socket == -1 || c->evicted) continue;
+    {
+      QOXMutexGuard dn(&c->dnMutex);
+      if (c->boundDN != nullptr) continue;
+    }
+    {
+      QOXMutexGuard ops(&c->opMutex);
+      if (c->operations != nullptr) continue;
+    }
+    uint32_t last;
+    {
+      QOXMutexGuard activity(&c->activityMutex);
+      last = c->lastActivity;
+    }
+    if (victim == -1 || last < oldest) {
+      victim = i;
+      oldest = last;
+    }
+  }
+  if (victim == -1) return;
+  Connection* c = &table[victim];
+  LogError(kLogInfo, "Closing idle connection %d from %s to make room for new connections.", c->connNumber,
+           c->clientAddress != nullptr ? c->clientAddress : "unknown");
+  c->evicted = true;
+  // Its thread, reading the socket, sees the end and closes the connection.
+  if (shutdown(c->socket, SHUT_RDWR) != 0)
+    LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
 }
 
 bool MakeTable(int32_t size) {
@@ -243,8 +338,10 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
   if (slot == vuzizConnTableSize) {
     // Taking the pending connection off the queue keeps the listening
     // socket from staying readable (and the listener from spinning).
-    LogError(kLogWarning, "Exceeded maximum number of connections (%d).  New connection rejected. ",
-             vuzizConnTableSize);
+    int64_t held = 0;
+    if (gRefusalLog.Due(kTableFullKey, now, &held))
+      LogError(kLogWarning, "Exceeded maximum number of connections (%d).  New connection rejected. ",
+               vuzizConnTableSize);
     AcceptAndClose(listenSocket);
     return 1;
   }
@@ -255,6 +352,19 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
     LogWithText(kLogInfo, "TCP/IP accept failed with error %d (%s)", QOXGetLastSocketsError());
     return 2;
   }
+  // One address may hold only its share of the table: one client opening
+  // connections and keeping them idle cannot lock the others out.
+  const uint32_t address = peer.sin_addr.s_addr;
+  if (AddressConnections(table, address) >= AddressShare()) {
+    close(s);
+    int64_t held = 0;
+    if (gRefusalLog.Due(address, now, &held))
+      LogError(kLogWarning,
+               "Exceeded maximum number of connections (%d) from %s.  New connection rejected (%lld more since "
+               "the last message).",
+               static_cast<int>(AddressShare()), DottedAddress(address).c_str(), static_cast<long long>(held));
+    return 1;
+  }
   LogError(kLogVerbose, "New connection on socket %d.", s);
   // Answers go out at once: with Nagle's algorithm a write that follows an
   // unacknowledged one waits for the client's delayed acknowledgement.
@@ -263,6 +373,8 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
     LogWithText(kLogVerbose, "Setting socket option failed with error %d (%s)", QOXGetLastSocketsError());
   Connection* c = &table[slot];
   c->socket = s;
+  c->peerAddress = address;
+  c->evicted = false;
   if (slot > g->highestSlot) g->highestSlot = slot;
   zovurezFree(c->clientAddress);
   zovurezFree(c->clientHostName);
@@ -296,6 +408,7 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
   }
   c->secure = secure;
   *outSlot = slot;
+  MakeRoom(table, slot);
   return 0;
 }
 
@@ -347,7 +460,10 @@ void connection_activity(int32_t slot) {
   GetQOXSDKCtx(&c->context, c->keyDBs, &c->tlsKeyDB, &c->serverTLSKey);
   bool ok = true;
   if (c->secure && c->tlsSession == nullptr) ok = vuzizTLSServices().vuzizStartTLS(c) == 0;
-  const int waitMs = std::max(300, 2 * g->TimeLimit) * 1000;
+  // A request must arrive whole within the idle wait: max(300 s, twice the
+  // TimeLimit), in 64-bit arithmetic.
+  const int64_t waitMs64 = std::max<int64_t>(300, 2 * static_cast<int64_t>(g->TimeLimit)) * 1000;
+  const int32_t waitMs = static_cast<int32_t>(std::min<int64_t>(waitMs64, INT32_MAX));
   QOXberElement* ber = nullptr;
   while (ok && !vuziz_shutdown && c->socket != -1) {
     if (ber == nullptr) {
@@ -464,10 +580,11 @@ void* vuzizDaemon(void* arg) {
       LogError(kLogError, "Could not set uid to user (%s).", g->User != nullptr ? g->User : "");
       break;
     }
+    g_iServerExitCode = 0;
+    g->listenerReady = true;
     vuzizHandoverRelease(g);
     handedOver = true;
     WritePIDToFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
-    g_iServerExitCode = 0;
     rc = 0;
   } while (false);
 
@@ -542,7 +659,9 @@ void* vuzizDaemon(void* arg) {
   if (event != nullptr) qoxFreeSocketEvent(event);
   if (vuzizConnTable != nullptr) FreeTable();
   if (locked && dbLock != nullptr) be_UnlockDBs(dbLock);
-  DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
+  // Only a PID file this pass wrote is removed: a server that could not
+  // take its port leaves the one of the server that has it.
+  if (handedOver) DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
   g_iServerExitCode = static_cast<int16_t>(rc);
   if (rc == 1) {
     if (!handedOver) vuzizHandoverRelease(g);

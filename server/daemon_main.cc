@@ -376,10 +376,13 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
   g->listenerRunning = true;
   vuzizHandoverWait(g);
-  if (QOXThreadCreate(&g->controlThread, &g->threadAttr, threadServerControl, g->controlFifoName) != 0) {
-    LogError(kLogError, "Creating daemon thread failed.");
-  } else {
-    g->controlRunning = true;
+  // The console's FIFO is made only by a server that took its port.
+  if (g->listenerReady) {
+    if (QOXThreadCreate(&g->controlThread, &g->threadAttr, threadServerControl, g->controlFifoName) != 0) {
+      LogError(kLogError, "Creating daemon thread failed.");
+    } else {
+      g->controlRunning = true;
+    }
   }
   QOXThreadAttrDestroy(&g->threadAttr);
   QOXThreadJoin(g->listenerThread, nullptr);

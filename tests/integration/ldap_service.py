@@ -105,52 +105,41 @@ def parse_result(element):
 class Daemon:
     """A foreground ostrakd in its own run root."""
 
-    def __init__(self, root, extra=""):
+    def __init__(self, root, extra="", preexec_fn=None):
         self.root = root
-        self.port = root.port
         self.config_extra = extra
+        self.port = root.port
         self.write_config(extra)
         created = root.run("-n")
         assert created.returncode == 0, created.stderr
         # Standard error goes to a file: a pipe nobody reads would fill and
         # stop the daemon at its next log line.
-        self.stderr = open(root.file("logs", "stderr"), "wb")
-        self.proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=root.file("bin"),
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-        self.wait_listening()
+        self.proc, self.stderr = root.start(console=True, preexec_fn=preexec_fn)
+        self.port = root.port
+        self.wait_probe_closed()
 
     def write_config(self, extra):
         self.root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
                                "LogLevel verbose\nLookupHostname no\nDirectory ../data\n%s" % (self.port, extra))
 
     def wait_listening(self):
-        deadline = time.time() + 30
-        while time.time() < deadline:
-            if self.proc.poll() is not None:
-                with open(self.root.file("logs", "stderr"), errors="replace") as f:
-                    raise AssertionError("ostrakd ended: %s" % f.read())
-            # The console's FIFO appears once the listener has handed over,
-            # so exactly one probe connection is accepted and counted.
-            if os.path.exists(self.fifo()):
-                try:
-                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                    self.wait_probe_closed()
-                    return
-                except OSError:
-                    pass
-            time.sleep(0.1)
-        raise AssertionError("ostrakd does not listen")
+        """After a restart: listening again, with the console's FIFO (the
+        start-up probe's connection counted and closed)."""
+        h.wait_listening(self.proc, self.port, self.root.file("logs", "stderr"), self.fifo())
+        self.wait_probe_closed()
 
     def wait_probe_closed(self):
         """The server closes the probe's connection on its own time; tests
-        that count connections start once it has (bounded wait)."""
+        that count connections start once it has (bounded wait, failing
+        loudly)."""
         for _ in range(100):
             if "Number of Valid Conn: 0\n" in self.console("GET STATUS"):
                 return
             time.sleep(0.1)
+        raise AssertionError("the start-up probe's connection was not closed")
 
     def fifo(self):
-        return os.path.join(FIFO_DIR, "QOXkeyserver-%d" % self.port)
+        return h.console_fifo(self.port)
 
     def pid_file(self):
         return "/tmp/ostrakd.%d.pid" % self.port
@@ -534,21 +523,31 @@ class Console(ServiceTest):
             got = [(int(a), b + "\n") for a, b in re.findall(r"(\d+): (.*)\n", m.group(1))]
             return got, int(m.group(2))
 
-        # A page holds page size + 1 lines.
+        # A page holds exactly page size lines (it once held one more).
         got, end = page("FIRST", 2)
-        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(3)])
-        self.assertEqual(end, offsets[3])
-        got, end = page("NEXT", 2, end)
-        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(3, 6)])
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(2)])
+        self.assertEqual(end, offsets[2])
+        got, end = page("NEXT", 3, end)
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(2, 5)])
+        self.assertEqual(end, offsets[5])
         got, end = page("LAST", 3)
-        self.assertEqual([g[1] for g in got], lines[6:])
+        self.assertEqual([g[1] for g in got], lines[7:])
         self.assertEqual(end, size)
-        got, _ = page("PREV", 2, offsets[6])
-        self.assertEqual(got[0], (offsets[4], lines[4]))
+        got, end = page("PREV", 2, offsets[6])
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in (4, 5)])
+        self.assertEqual(end, offsets[6])
+        got, _ = page("PREV", 5, offsets[2])  # fewer lines before the position
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in (0, 1)])
         # LAST of a file with fewer lines than the page: the whole file.
         got, end = page("LAST", 50)
         self.assertEqual([g[1] for g in got], lines)
         self.assertEqual(end, size)
+        # A position at or past the end, even beyond 2^31, gives the last
+        # page (it once gave the first).
+        for position in (size, size + 100, 2 ** 31 + 5, 2 ** 40):
+            got, end = page("NEXT", 2, position)
+            self.assertEqual([g[1] for g in got], lines[8:], position)
+            self.assertEqual(end, size)
 
         err = self.d.console("GET LOG", "LOG-TYPE: ERROR", "Page-Action: FIRST", "Page-Size: 1")
         self.assertRegex(err, r"^200 STATUS FOLLOWS\nSIZE: \d+\nSTATE: ENABLED\n\n0: ")
@@ -570,7 +569,12 @@ class Console(ServiceTest):
         # A failed reply stops nothing: a later hang-up restarts the server.
         with open(self.d.fifo(), "w") as f:
             f.write("GET STATUS\nNamed-Pipe: %s\n\n" % target)
-        time.sleep(0.5)
+        # The hang-up comes once that request has failed (its log line is
+        # the third of its kind), not after a guessed pause.
+        deadline = time.time() + 30
+        while self.d.log().count("Unable to open Web Console Named Pipe") < 3:
+            self.assertLess(time.time(), deadline, "the third reply did not fail")
+            time.sleep(0.05)
         self.d.proc.send_signal(signal.SIGHUP)
         restarted = False
         deadline = time.time() + 60

@@ -74,21 +74,7 @@ class Daemon:
         load = subprocess.run([LOADER, root.file("data")] + method, input="\n".join(fixture()).encode(),
                               capture_output=True, timeout=h.TIMEOUT)
         assert load.returncode == 0, (load.stdout, load.stderr)
-        self.stderr = open(root.file("logs", "stderr"), "wb")
-        self.proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=root.file("bin"),
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-        deadline = time.time() + 30
-        while True:
-            if self.proc.poll() is not None:
-                with open(root.file("logs", "stderr"), errors="replace") as f:
-                    raise AssertionError("ostrakd ended: %s" % f.read())
-            try:
-                socket.create_connection(("127.0.0.1", root.port), timeout=1).close()
-                break
-            except OSError:
-                if time.time() > deadline:
-                    raise AssertionError("ostrakd does not listen")
-                time.sleep(0.1)
+        self.proc, self.stderr = root.start()
 
     def stop(self):
         self.stderr.close()
