@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <climits>
 #include <ctime>
 #include <string>
@@ -112,14 +113,22 @@ std::string DottedAddress(uint32_t address) {
   return text;
 }
 
-// When the accept into `taken` left fewer free slots than the reserve,
-// shuts down the oldest connection that is idle (no operation in progress)
-// and unbound; its thread then closes it. Table mutex held.
-void MakeRoom(Connection* table, int32_t taken) {
+// When fewer slots than the reserve are free (after the accept into
+// `taken`, or with the table full: taken -1), shuts down the oldest
+// connection that is idle (no operation in progress) and unbound; its thread
+// then closes it. True when, with the table full, a slot is on its way to
+// being free (a connection was shut down now or before). Table mutex held.
+bool MakeRoom(Connection* table, int32_t taken) {
   int32_t freeSlots = 0;
-  for (int32_t i = 0; i < vuzizConnTableSize; ++i)
-    if (table[i].socket == -1) ++freeSlots;
-  if (freeSlots >= std::max(2, vuzizConnTableSize / kEvictionDivisor)) return;
+  int32_t closing = 0;
+  for (int32_t i = 0; i < vuzizConnTableSize; ++i) {
+    if (table[i].socket == -1)
+      ++freeSlots;
+    else if (table[i].evicted)
+      ++closing;
+  }
+  const int32_t reserve = std::max(2, vuzizConnTableSize / kEvictionDivisor);
+  if (freeSlots + closing >= reserve) return closing > 0;
   int32_t victim = -1;
   uint32_t oldest = 0;
   for (int32_t i = 0; i <= g->highestSlot && i < vuzizConnTableSize; ++i) {
@@ -138,12 +147,13 @@ void MakeRoom(Connection* table, int32_t taken) {
       QOXMutexGuard activity(&c->activityMutex);
       last = c->lastActivity;
     }
-    if (victim == -1 || last < oldest) {
+    // The oldest activity; within one second, the earliest accepted.
+    if (victim == -1 || last < oldest || (last == oldest && c->connNumber < table[victim].connNumber)) {
       victim = i;
       oldest = last;
     }
   }
-  if (victim == -1) return;
+  if (victim == -1) return closing > 0;
   Connection* c = &table[victim];
   LogError(kLogInfo, "Closing idle connection %d from %s to make room for new connections.", c->connNumber,
            c->clientAddress != nullptr ? c->clientAddress : "unknown");
@@ -151,6 +161,7 @@ void MakeRoom(Connection* table, int32_t taken) {
   // Its thread, reading the socket, sees the end and closes the connection.
   if (shutdown(c->socket, SHUT_RDWR) != 0)
     LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
+  return true;
 }
 
 bool MakeTable(int32_t size) {
@@ -234,11 +245,16 @@ void AcceptAndClose(int listenSocket) {
   close(s);
 }
 
-// The wait of one listener iteration in milliseconds-free timeval form.
-struct timeval* WaitTime(bool synced, bool backoff, struct timeval* tv) {
+using SteadyClock = std::chrono::steady_clock;
+
+// The wait of one listener iteration; while the listening sockets rest
+// (backoff), the time left of the rest.
+struct timeval* WaitTime(bool synced, bool backoff, SteadyClock::time_point backoffUntil, struct timeval* tv) {
   if (backoff) {
-    tv->tv_sec = 1;
-    tv->tv_usec = 0;
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(backoffUntil - SteadyClock::now()).count();
+    if (left < 0) left = 0;
+    tv->tv_sec = static_cast<time_t>(left / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(left % 1000000);
     return tv;
   }
   if (g->IdleSyncTimeout != 0 && !synced) {
@@ -335,6 +351,10 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
   }
   int32_t slot = 0;
   while (slot < vuzizConnTableSize && table[slot].socket != -1) ++slot;
+  if (slot == vuzizConnTableSize && MakeRoom(table, -1)) {
+    // A slot is being freed: the connection stays queued until it is.
+    return 3;
+  }
   if (slot == vuzizConnTableSize) {
     // Taking the pending connection off the queue keeps the listening
     // socket from staying readable (and the listener from spinning).
@@ -591,20 +611,20 @@ void* vuzizDaemon(void* arg) {
   if (rc == 0) {
     bool synced = true;
     uint16_t busyTime = 0;
-    time_t backoffUntil = 0;
+    SteadyClock::time_point backoffUntil{};
     // Listen only on the sockets this pass asked for.
     const int plain = port != 0 ? gPlainSocket : -1;
     const int secure = g->SecureMode != kSecureDisabled ? gSecureSocket : -1;
     const int nfds = std::max({vuzizConnTableSize, plain + 1, secure + 1});
     while (!vuziz_shutdown) {
-      const bool backoff = time(nullptr) < backoffUntil;
+      const bool backoff = SteadyClock::now() < backoffUntil;
       qoxZeroSocketSelectActivities(event);
       if (!backoff) {
         if (plain >= 0) qoxSetSocketSelectActivities(plain, event, 1);
         if (secure >= 0) qoxSetSocketSelectActivities(secure, event, 1);
       }
       struct timeval tv {};
-      QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, &tv), nfds);
+      QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, backoffUntil, &tv), nfds);
       const bool timedOut = w == kQOXErrSocketTimedOut;
       if (w == kQOXSocketEventFailed) {
         if (!vuziz_shutdown) LogWithText(kLogVerbose, "TCP/IP select failed with error %d (%s)", QOXGetLastSocketsError());
@@ -646,7 +666,11 @@ void* vuzizDaemon(void* arg) {
         } else if (added == 2) {
           // A failed accept (EMFILE and the like) leaves the socket
           // readable: stop watching it for a moment instead of spinning.
-          backoffUntil = time(nullptr) + 1;
+          backoffUntil = SteadyClock::now() + std::chrono::seconds(1);
+        } else if (added == 3) {
+          // The table is full and a connection is being closed to make
+          // room: the new one waits in the queue a moment for its slot.
+          backoffUntil = SteadyClock::now() + std::chrono::milliseconds(10);
         }
       }
       QOXThreadYield();
