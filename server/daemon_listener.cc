@@ -610,7 +610,9 @@ void* vuzizDaemon(void* arg) {
 
   if (rc == 0) {
     bool synced = true;
-    uint16_t busyTime = 0;
+    // Seconds waited while operations ran, in 64 bits (a 16-bit sum wrapped
+    // with a large IdleSyncTimeout or TimeLimit and the flush never came).
+    int64_t busyTime = 0;
     SteadyClock::time_point backoffUntil{};
     // Listen only on the sockets this pass asked for.
     const int plain = port != 0 ? gPlainSocket : -1;
@@ -634,7 +636,7 @@ void* vuzizDaemon(void* arg) {
       if (timedOut && !backoff) {
         bool syncNow = true;
         if (ReadCounter(&g->mutexOpsRunning, &g->operationsRunning) > 0) {
-          busyTime = static_cast<uint16_t>(busyTime + g->IdleSyncTimeout);
+          busyTime += g->IdleSyncTimeout;
           syncNow = busyTime > g->TimeLimit;
           if (syncNow) busyTime = 0;
         } else if (busyTime != 0) {
