@@ -5,10 +5,13 @@
 #include <cstring>
 
 #include "foundation/context.h"
+#include "foundation/file.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/handle_magic.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_set.h"
+#include "keydb/obj_data.h"
+#include "keydb/ring_reader.h"
 
 namespace {
 
@@ -40,8 +43,29 @@ void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& spec) {
   spec = nullptr;
 }
 
+// Compiled expressions of signatures live in the context's memory.
+void FreeExpressions(QOXKeyDB* db) {
+  auto freeSig = [db](QOXKeyDBObj* o) {
+    if (SigInfo* s = qoxSigToSigInfo(o); s != nullptr && s->regexp != nullptr) {
+      qoxContextMemFree(db->context, s->regexp);
+      s->regexp = nullptr;
+    }
+  };
+  for (QOXKeyDBObj* k = db->firstKey; k != nullptr; k = k->next) {
+    if (KeyInfo* info = qoxKeyToKeyInfo(k); info != nullptr && info->introducerRegexp != nullptr) {
+      qoxContextMemFree(db->context, info->introducerRegexp);
+      info->introducerRegexp = nullptr;
+    }
+    for (QOXKeyDBObj* c = k->child; c != nullptr; c = c->next) {
+      freeSig(c);
+      for (QOXKeyDBObj* g = c->child; g != nullptr; g = g->next) freeSig(g);
+    }
+  }
+}
+
 // The last reference: everything the database owns goes, then the record.
 void Destroy(QOXKeyDB* db) {
+  FreeExpressions(db);
   CloseRing(db->publicFile, db->publicStream, db->publicSpec);
   CloseRing(db->privateFile, db->privateStream, db->privateSpec);
   // Newest first; the root set is on the chain too.
@@ -182,4 +206,59 @@ void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
   // makes no key list, so a set's firstList is always null and updateLists
   // finds nothing to update.
   (void)updateLists;
+}
+
+// --- Made from memory; objects copied in ---
+
+QOXKeyDB* qoxCreateKeyDBFromMemory(QOXContext* context, const uint8_t* buffer, size_t length, QOXError* outError) {
+  if (outError != nullptr) *outError = kQOXErrNoErr;
+  QOXKeyDB* db = nullptr;
+  QOXError err = qoxNewKeyDB_internal(context, &db);
+  if (err == kQOXErrNoErr) {
+    db->publicFile = qoxFileMemOpen(context, buffer, length);
+    err = db->publicFile == nullptr ? kQOXErrOutOfMemory : qoxReadKeyFile(db, db->publicFile, false);
+    if (err != kQOXErrNoErr) {
+      Destroy(db);
+      db = nullptr;
+    }
+  }
+  if (outError != nullptr) *outError = err;
+  return db;
+}
+
+QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy) {
+  *outCopy = nullptr;
+  QOXKeyDBObj* chain[3];
+  int levels = 0;
+  for (QOXKeyDBObj* o = object; o != nullptr && levels < 3; o = qoxObjParent(o)) chain[levels++] = o;
+  QOXKeyDBObj* parent = nullptr;
+  for (int level = 0; level < levels; ++level) {
+    QOXKeyDBObj* source = chain[levels - 1 - level];
+    if (level < 2 && db->addCache[level].source == source && db->addCache[level].copy != nullptr) {
+      parent = db->addCache[level].copy;
+      continue;
+    }
+    size_t length = 0;
+    const uint8_t* packet = qoxFetchObject(source, &length);
+    if (packet == nullptr) return kQOXErrItemNotFound;
+    QOXError err = kQOXErrNoErr;
+    QOXKeyDBObj* copy = qoxAddObject(packet, length, db, parent, false, &err);
+    if (err != kQOXErrNoErr) return err;
+    if (copy == nullptr) return kQOXErrItemNotFound;
+    qoxCopyObjectTrust(source, copy);
+    if (level < 2) db->addCache[level] = {source, copy};
+    parent = copy;
+  }
+  db->dirty = 1;
+  *outCopy = parent;
+  return kQOXErrNoErr;
+}
+
+QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy) {
+  if (outCopy == nullptr) return kQOXErrBadParams;
+  *outCopy = nullptr;
+  if (!qoxKeyDBIsValid(db) || !qoxKeyDBObjIsValid(object)) return kQOXErrBadParams;
+  // A front end has its back end copy; this library makes none.
+  if (qoxFrontEndKeyDB(db)) return kQOXErrFeatureNotAvailable;
+  return qoxKeyDBAddObject_internal(db, object, outCopy);
 }

@@ -27,6 +27,7 @@
 #ifndef OSTRAK_KEYDB_KEY_DB_H_
 #define OSTRAK_KEYDB_KEY_DB_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -119,6 +120,20 @@ QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object);
 // Marks the database changed. With updateLists, the key lists of its sets
 // are brought up to date.
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists);
+
+// A new back-end database over a memory file holding a copy of the buffer
+// (kept as its public file), read without trust packets. Null, with
+// kQOXErrOutOfMemory or the reader's error in *outError, on any failure (the
+// half-made database is destroyed).
+QOXKeyDB* qoxCreateKeyDBFromMemory(QOXContext* context, const uint8_t* buffer, size_t length, QOXError* outError);
+// Copies an object of another database, with the key and user ID or subkey
+// above it, into this one (merging with what is here) and its trust after
+// it; the copy. A two-level cache of (source, copy) pairs saves re-adding
+// the key and the child when consecutive objects share them. The database
+// is marked dirty. kQOXErrBadParams for bad handles; kQOXErrItemNotFound when a
+// level's packet cannot be had or does not parse; kQOXErrOutOfMemory.
+QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy);
+QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy);
 
 // Fields (validity is the magic test; null-safe).
 bool qoxKeyDBIsValid(const QOXKeyDB* db);

@@ -7,6 +7,7 @@
 
 #include "foundation/mem_pool.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/child_index.h"
 #include "keydb/handle_magic.h"
 #include "keydb/key_db.h"
 #include "keydb/key_tree.h"
@@ -48,21 +49,22 @@ void* InfoRecord(const QOXKeyDBObj* object) {
   return object->info.record;
 }
 
-// Where a child of this kind goes among its siblings: a signature before
-// the first non-signature, a user ID before the first child that is neither
-// a signature nor a user ID, anything else at the end.
-QOXKeyDBObj** InsertionPoint(QOXKeyDBObj* parent, int32_t childType) {
-  QOXKeyDBObj** link = &parent->child;
-  while (*link != nullptr) {
-    const int32_t t = TypeOf(*link);
-    const bool passes = childType == kQOXKeyDBObjType_Sig      ? t == kQOXKeyDBObjType_Sig
-                        : childType == kQOXKeyDBObjType_UserID ? t == kQOXKeyDBObjType_Sig ||
-                                                                     t == kQOXKeyDBObjType_UserID
-                                                               : true;
-    if (!passes) break;
-    link = &(*link)->next;
+// The siblings a new child of each kind follows when the parent has no
+// index: found by walking its children.
+struct Lasts {
+  QOXKeyDBObj* sig = nullptr;
+  QOXKeyDBObj* userID = nullptr;
+  QOXKeyDBObj* child = nullptr;
+};
+
+Lasts WalkLasts(QOXKeyDBObj* parent) {
+  Lasts l;
+  for (QOXKeyDBObj* c = parent->child; c != nullptr; c = c->next) {
+    if (TypeOf(c) == kQOXKeyDBObjType_Sig) l.sig = c;
+    if (TypeOf(c) == kQOXKeyDBObjType_UserID) l.userID = c;
+    l.child = c;
   }
-  return link;
+  return l;
 }
 
 void AppendKey(QOXKeyDB* db, QOXKeyDBObj* key) {
@@ -313,23 +315,54 @@ void qoxReviveKeyDBObj(QOXKeyDBObj* object) {
   }
 }
 
+// Children keep the order: signatures, then user IDs, then everything else
+// in arrival order. So a signature follows the last signature, a user ID the
+// last user ID (or the last signature), anything else the last child.
 void qoxLinkChild(QOXKeyDBObj* parent, QOXKeyDBObj* child) {
-  QOXKeyDBObj** link = InsertionPoint(parent, TypeOf(child));
+  KeyDBChildIndex* index = qoxChildIndexOf(parent);
+  const Lasts lasts = index != nullptr ? Lasts{index->lastSig, index->lastUserID, index->lastChild}
+                                       : WalkLasts(parent);
+  const int32_t type = TypeOf(child);
+  QOXKeyDBObj* after = type == kQOXKeyDBObjType_Sig      ? lasts.sig
+                       : type == kQOXKeyDBObjType_UserID ? (lasts.userID != nullptr ? lasts.userID : lasts.sig)
+                                                         : lasts.child;
   child->parent = parent;
-  child->next = *link;
-  *link = child;
+  child->prev = after;
+  child->next = after != nullptr ? after->next : parent->child;
+  if (after != nullptr) {
+    after->next = child;
+  } else {
+    parent->child = child;
+  }
+  if (child->next != nullptr) child->next->prev = child;
+  if (index != nullptr) {
+    if (type == kQOXKeyDBObjType_Sig) index->lastSig = child;
+    if (type == kQOXKeyDBObjType_UserID) index->lastUserID = child;
+    if (child->next == nullptr) index->lastChild = child;
+  }
 }
 
 void qoxUnlinkChild(QOXKeyDBObj* child) {
   QOXKeyDBObj* parent = qoxObjParent(child);
   if (parent == nullptr) return;
-  for (QOXKeyDBObj** link = &parent->child; *link != nullptr; link = &(*link)->next) {
-    if (*link == child) {
-      *link = child->next;
-      child->next = nullptr;
-      return;
-    }
+  QOXKeyDBObj* prev = child->prev;
+  QOXKeyDBObj* next = child->next;
+  if (prev != nullptr) {
+    prev->next = next;
+  } else if (parent->child == child) {
+    parent->child = next;
+  } else {
+    return;  // not linked
   }
+  if (next != nullptr) next->prev = prev;
+  if (KeyDBChildIndex* index = parent->children) {
+    if (index->lastSig == child) index->lastSig = prev != nullptr && TypeOf(prev) == kQOXKeyDBObjType_Sig ? prev : nullptr;
+    if (index->lastUserID == child)
+      index->lastUserID = prev != nullptr && TypeOf(prev) == kQOXKeyDBObjType_UserID ? prev : nullptr;
+    if (index->lastChild == child) index->lastChild = prev;
+  }
+  child->next = nullptr;
+  child->prev = nullptr;
 }
 
 QOXError qoxMarkKeyDBObjectDeleted(QOXKeyDBObj* object) {

@@ -195,6 +195,15 @@ struct QOXKeyDBObj {
     uintptr_t backendID; // unfetched (kQOXObjFlag_Unfetched)
   } info;
   uint32_t flags;
+  // Kept by the linking (keydb/child_index.h), beyond the record above: the
+  // previous sibling (null for a first child and for top-level keys), the
+  // index of this object's own children, and its place in its parent's
+  // table of children.
+  QOXKeyDBObj* prev;
+  struct KeyDBChildIndex* children;
+  QOXKeyDBObj* hashNext;
+  uint32_t bodyHash;
+  bool inParentIndex;
 };
 
 // --- Tests and identity (a null reference tests false) ---
@@ -264,7 +273,8 @@ void qoxReviveAsDummy(QOXKeyDBObj* key);
 // The same packet arrived again: clears the deleted bit and, for a child,
 // unlinks it and links it again by the child order.
 void qoxReviveKeyDBObj(QOXKeyDBObj* object);
-// Links a child under its parent by the child order (its parent field set).
+// Links a child under its parent by the child order (its parent field set),
+// in constant time through the parent's index (keydb/child_index.h).
 void qoxLinkChild(QOXKeyDBObj* parent, QOXKeyDBObj* child);
 // Takes a child out of its parent's list of children.
 void qoxUnlinkChild(QOXKeyDBObj* child);

@@ -4,6 +4,7 @@
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_id.h"
+#include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
 
 void qoxKeyDBRegister() {
@@ -25,5 +26,6 @@ void qoxKeyDBRegister() {
   table.QOXPeekKeySetKeyDB = QOXPeekKeySetKeyDB;
   table.QOXCompareKeyIDs = QOXCompareKeyIDs;
   table.qoxNewKeyIDFromRawData = qoxNewKeyIDFromRawData;
+  table.vuzizClientKeyIDText = vuzizClientKeyIDText;
   qoxRegisterKeyDBServices(&table);
 }

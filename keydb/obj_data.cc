@@ -6,6 +6,7 @@
 
 #include "foundation/mem_pool.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/child_index.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 
@@ -50,12 +51,15 @@ QOXError qoxUpdateObjData(QOXKeyDBObj* object, const uint8_t* bytes, size_t leng
     return kQOXErrOutOfMemory;
   }
   if (length != 0) std::memcpy(copy, bytes, length);
+  qoxChildIndexRemove(object);
   data->bytes = copy;
   data->length = static_cast<uint32_t>(length);
+  qoxChildIndexAdd(object);
   return kQOXErrNoErr;
 }
 
 void qoxSetObjData(QOXKeyDBObj* object, ObjData* data) {
+  qoxChildIndexRemove(object);
   switch (qoxObjectType(object)) {
     case kQOXKeyDBObjType_Key:
     case kQOXKeyDBObjType_SubKey:
@@ -76,6 +80,7 @@ void qoxSetObjData(QOXKeyDBObj* object, ObjData* data) {
     default:
       break;
   }
+  qoxChildIndexAdd(object);
 }
 
 const uint8_t* qoxFetchObject(QOXKeyDBObj* object, size_t* outLength) {

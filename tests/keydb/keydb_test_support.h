@@ -21,12 +21,16 @@
 
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
+#include "foundation/file.h"
 #include "keydb/fingerprint.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_id.h"
+#include "keydb/key_lookup.h"
 #include "keydb/key_packet.h"
 #include "keydb/obj_data.h"
 #include "keydb/packet_header.h"
+#include "keydb/ring_reader.h"
 #include "keydb/sig_packet.h"
 
 namespace keydb_test {
@@ -272,9 +276,115 @@ class KeyDBTest : public ::testing::Test {
     return sig;
   }
 
+  // Reads a packet stream into a database (db_ by default) as the ring
+  // reader does for a file.
+  QOXError Read(const Bytes& stream, bool trusted = false, QOXKeyDB* db = nullptr) {
+    QOXFile* file = qoxFileMemOpen(context_, stream.data(), stream.size());
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr) return kQOXErrOutOfMemory;
+    const QOXError err = qoxReadKeyFile(db != nullptr ? db : db_, file, trusted);
+    file->close(file);
+    return err;
+  }
+  QOXError ReadFixture(const std::string& name, bool trusted = false) { return Read(ReadFile(name), trusted); }
+
+  // Marks every signature and CRL of the database checked and valid, as a
+  // successful signature check would.
+  void MarkAllChecked(QOXKeyDB* db = nullptr) {
+    auto mark = [](QOXKeyDBObj* o) {
+      if (SigInfo* s = qoxSigToSigInfo(o)) s->trustByte |= kQOXSigTrust_Checked | kQOXSigTrust_Tried;
+      if (CRLInfo* c = qoxCRLToCRLInfo(o)) c->trustByte |= kQOXSigTrust_Checked | kQOXSigTrust_Tried;
+    };
+    for (QOXKeyDBObj* k = (db != nullptr ? db : db_)->firstKey; k != nullptr; k = k->next) {
+      for (QOXKeyDBObj* c = k->child; c != nullptr; c = c->next) {
+        mark(c);
+        for (QOXKeyDBObj* g = c->child; g != nullptr; g = g->next) mark(g);
+      }
+    }
+  }
+
+  // Children of an object of one kind (real ones only unless all).
+  static std::vector<QOXKeyDBObj*> Children(QOXKeyDBObj* parent, int32_t type, bool all = false) {
+    std::vector<QOXKeyDBObj*> out;
+    for (QOXKeyDBObj* c = parent->child; c != nullptr; c = c->next) {
+      if (qoxObjectType(c) == type && (all || qoxKeyDBObjIsReal(c))) out.push_back(c);
+    }
+    return out;
+  }
+
+  // Top-level keys of the database (real ones only unless all).
+  std::vector<QOXKeyDBObj*> Keys(bool all = false, QOXKeyDB* db = nullptr) {
+    std::vector<QOXKeyDBObj*> out;
+    for (QOXKeyDBObj* k = (db != nullptr ? db : db_)->firstKey; k != nullptr; k = k->next) {
+      if (all || qoxKeyDBObjIsReal(k)) out.push_back(k);
+    }
+    return out;
+  }
+
   QOXContext* context_ = nullptr;
   QOXKeyDB* db_ = nullptr;
 };
+
+// A packet with a new-form header (RFC 2440 4.2.2) around a body.
+inline Bytes NewPacket(int tag, const Bytes& body) {
+  Bytes p{static_cast<uint8_t>(0xC0 | tag)};
+  const size_t n = body.size();
+  if (n < 192) {
+    p.push_back(static_cast<uint8_t>(n));
+  } else if (n < 8384) {
+    p.push_back(static_cast<uint8_t>(((n - 192) >> 8) + 192));
+    p.push_back(static_cast<uint8_t>((n - 192) & 0xFF));
+  } else {
+    p.push_back(0xFF);
+    for (int s = 24; s >= 0; s -= 8) p.push_back(static_cast<uint8_t>(n >> s));
+  }
+  p.insert(p.end(), body.begin(), body.end());
+  return p;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// A version-4 RSA signature packet that parses: the type, the signer's key
+// ID (issuer, unhashed), the creation time and extra hashed subpackets
+// (each as type, data), and a one-byte "signature" MPI.
+inline Bytes V4Sig(uint8_t type, const uint8_t issuer[8], uint32_t creation,
+                   const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}) {
+  Bytes h{5, 2, static_cast<uint8_t>(creation >> 24), static_cast<uint8_t>(creation >> 16),
+          static_cast<uint8_t>(creation >> 8), static_cast<uint8_t>(creation)};
+  for (const auto& [t, d] : hashed) {
+    h.push_back(static_cast<uint8_t>(d.size() + 1));
+    h.push_back(t);
+    h.insert(h.end(), d.begin(), d.end());
+  }
+  Bytes u{9, 16};
+  u.insert(u.end(), issuer, issuer + 8);
+  Bytes body{4, type, 1, 2, static_cast<uint8_t>(h.size() >> 8), static_cast<uint8_t>(h.size())};
+  body.insert(body.end(), h.begin(), h.end());
+  body.push_back(static_cast<uint8_t>(u.size() >> 8));
+  body.push_back(static_cast<uint8_t>(u.size()));
+  body.insert(body.end(), u.begin(), u.end());
+  body.insert(body.end(), {0x12, 0x34, 0x00, 0x08, 0xA5});
+  return NewPacket(2, body);
+}
+
+// The key-ID text (form 2) of a key object, without "0x".
+inline std::string KeyIDText(QOXKeyDBObj* key) {
+  QOXKeyID id;
+  if (QOXGetKeyID(key, &id) != 0) return "";
+  char text[kQOXKeyIDStringSize];
+  if (QOXGetKeyIDString(&id, kQOXKeyIDString_Full, text) != 0) return "";
+  return std::string(text + 2);
+}
+
+inline Bytes HexBytes(const std::string& hex) {
+  Bytes out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
 
 }  // namespace keydb_test
 

@@ -19,7 +19,7 @@ namespace {
 using keydb_test::Bytes;
 using keydb_test::Packet;
 
-std::vector<QOXKeyDBObj*> Children(QOXKeyDBObj* parent) {
+std::vector<QOXKeyDBObj*> AllChildren(QOXKeyDBObj* parent) {
   std::vector<QOXKeyDBObj*> out;
   for (QOXKeyDBObj* c = parent->child; c != nullptr; c = c->next) out.push_back(c);
   return out;
@@ -57,11 +57,11 @@ TEST_F(ObjectsTest, ChildOrder) {
   // Anything else goes at the end, in arrival order.
   QOXKeyDBObj* unknown = Make(key, 0);
   QOXKeyDBObj* k2 = MakeKey(3, 16, key);
-  EXPECT_EQ(Children(key), (std::vector<QOXKeyDBObj*>{s1, s2, u1, u2, k1, crl, unknown, k2}));
+  EXPECT_EQ(AllChildren(key), (std::vector<QOXKeyDBObj*>{s1, s2, u1, u2, k1, crl, unknown, k2}));
   // Signatures under a user ID keep their arrival order.
   QOXKeyDBObj* a = Make(u1, kQOXObjFlag_Sig);
   QOXKeyDBObj* b = Make(u1, kQOXObjFlag_Sig);
-  EXPECT_EQ(Children(u1), (std::vector<QOXKeyDBObj*>{a, b}));
+  EXPECT_EQ(AllChildren(u1), (std::vector<QOXKeyDBObj*>{a, b}));
   // The parent links and the top of the tree.
   EXPECT_EQ(qoxObjParent(a), u1);
   EXPECT_EQ(qoxObjTopKey(a), key);
@@ -123,7 +123,7 @@ TEST_F(ObjectsTest, DeletionMarksRealDescendantsAndLeavesADummyChildAlone) {
   EXPECT_EQ(qoxSigToSigInfo(oddSig)->trustByte, 0x67);
   // Nothing is unlinked.
   EXPECT_EQ(db_->firstKey, key);
-  EXPECT_EQ(Children(key).size(), 3u);  // the user ID, the dummy user ID, the subkey
+  EXPECT_EQ(AllChildren(key).size(), 3u);  // the user ID, the dummy user ID, the subkey
 }
 
 TEST_F(ObjectsTest, RevivalReturnsToItsOrderedPlace) {
@@ -135,12 +135,12 @@ TEST_F(ObjectsTest, RevivalReturnsToItsOrderedPlace) {
   qoxMarkKeyDBObjectDeleted(u1);
   qoxReviveKeyDBObj(u1);
   EXPECT_FALSE(qoxKeyDBObjIsDeleted(u1));
-  EXPECT_EQ(Children(key), (std::vector<QOXKeyDBObj*>{s, u2, u1, k}));
+  EXPECT_EQ(AllChildren(key), (std::vector<QOXKeyDBObj*>{s, u2, u1, k}));
   // A revived subkey goes back to the end.
   QOXKeyDBObj* crl = Make(key, kQOXObjFlag_CRL);
   qoxMarkKeyDBObjectDeleted(k);
   qoxReviveKeyDBObj(k);
-  EXPECT_EQ(Children(key), (std::vector<QOXKeyDBObj*>{s, u2, u1, crl, k}));
+  EXPECT_EQ(AllChildren(key), (std::vector<QOXKeyDBObj*>{s, u2, u1, crl, k}));
   // A revived key stays where it is.
   QOXKeyDBObj* other = MakeKey(3);
   qoxMarkKeyDBObjectDeleted(key);
@@ -333,7 +333,7 @@ TEST(ObjectsMemoryTest, FailedMakingLeavesThePoolAsItWas) {
   }
   EXPECT_EQ(failed, 1);
   EXPECT_GT(made, 0);
-  EXPECT_EQ(Children(key).size(), static_cast<size_t>(made));
+  EXPECT_EQ(AllChildren(key).size(), static_cast<size_t>(made));
   counts.FailAfter(-1);
   EXPECT_EQ(QOXFreeKeyDB(db), 0);
   EXPECT_EQ(QOXFreeContext(context), 0);

@@ -23,6 +23,7 @@
 #   <key>.keyid-long.txt,          gpg --keyid-format 0xlong / 0xshort
 #   <key>.keyid-short.txt            --list-keys
 #   v3-*.pgp, v3-keys.txt          version-3 RSA keys (make_v3_keys.py)
+#   alice.msg.*                    a message to alice (make_message_fixtures.sh)
 set -euo pipefail
 
 out=$(cd "$(dirname "$0")" && pwd)
@@ -99,3 +100,4 @@ for k in alice bob carol dave; do
 done
 
 /usr/bin/python3 "$out/make_v3_keys.py" "$out"
+"$out/make_message_fixtures.sh"

@@ -1,0 +1,29 @@
+// The stand-ins of signature checking and trust propagation
+// (QOXSigCheckServices, keydb/sig_check_services.h): nothing is checked and
+// trust is not recalculated.
+#include "foundation/sdk_errors.h"
+#include "foundation/service_table.h"
+#include "keydb/sig_check_services.h"
+
+namespace {
+
+// -11975: the signature stays untried.
+QOXError qoxCheckOneSig(QOXKeyDBObj*, QOXKeyDB*) { return kQOXErrFeatureNotAvailable; }
+
+// -11975: trust stays as it was.
+QOXError QOXCalculateTrust(QOXKeySet*, QOXKeyDB*) { return kQOXErrFeatureNotAvailable; }
+
+constexpr QOXSigCheckServices kStandIns = {
+    .qoxCheckOneSig = qoxCheckOneSig,
+    .QOXCalculateTrust = QOXCalculateTrust,
+};
+
+constinit QOXServiceSlot<QOXSigCheckServices> gSlot{&kStandIns};
+
+}  // namespace
+
+const QOXSigCheckServices& qoxSigCheckServices() { return gSlot.get(); }
+
+const QOXSigCheckServices* qoxRegisterSigCheckServices(const QOXSigCheckServices* table) {
+  return gSlot.install(table);
+}
