@@ -211,7 +211,7 @@ TEST_F(ReadResponseTest, StalledPeerEndsInATimeOut) {
 // silent one does. Before, every byte renewed the wait, so one slow client
 // held its connection (and thread) for as long as it kept trickling.
 TEST_F(ReadResponseTest, TricklingPeerRunsOutOfTime) {
-  const std::string message("\x30\x0a\x04\x08abcdefgh", 12);
+  const std::string message = std::string{'\x30', '\x0a', '\x04', '\x08'} + "abcdefgh";
   std::atomic<bool> stop{false};
   std::thread writer([&] {
     for (char c : message) {

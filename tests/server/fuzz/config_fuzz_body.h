@@ -85,7 +85,14 @@ inline void Run(const uint8_t* data, size_t size) {
       pwrite(File(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
     return;
   ErrorLogInit("fuzz", kLogError * 2, 0, 1, nullptr);  // LogLevel lines change it: quiet again
-  if (vuzizInitGlobals(&g) != 0) return;
+  // A fresh server state of its own; one made by another body of the same
+  // program is put back afterwards.
+  ServerState* const kept = g;
+  g = nullptr;
+  if (vuzizInitGlobals(&g) != 0) {
+    g = kept;
+    return;
+  }
   new_backend("mem", &g->backends, &g->backendCount, &g->backendCapacity);
   Backend* be = select_backend();
   be->ops.config = CountLine;
@@ -93,6 +100,7 @@ inline void Run(const uint8_t* data, size_t size) {
     (void)ReadConfigLast(Path(), be);
   be_close();
   vuzizReleaseGlobals(&g, 0);
+  g = kept;
 }
 
 }  // namespace config_fuzz

@@ -38,10 +38,10 @@
 
 namespace request_fuzz {
 
-// The entries the in-memory backend searches.
+// The entries the in-memory backend searches (kept for the whole run).
 inline std::vector<Entry*>& Entries() {
-  static std::vector<Entry*> entries;
-  return entries;
+  static auto* entries = new std::vector<Entry*>;
+  return *entries;
 }
 
 inline int MemBind(Backend*, Connection* conn, Operation* op, const char* dn, int, BerValue* cred) {
@@ -132,8 +132,8 @@ struct Frame {
 };
 
 inline Frame& TheFrame() {
-  static Frame frame;
-  return frame;
+  static Frame* frame = new Frame;  // kept for the whole run
+  return *frame;
 }
 
 inline void Run(const uint8_t* data, size_t size) {
