@@ -389,10 +389,15 @@ TEST_F(DialogsTest, KeyPassphraseCheck) {
 }
 
 TEST_F(DialogsTest, KeyPassphraseCheckPassesOnThePropertyError) {
-  // The foundation's stand-ins answer no property.
+  // A key whose property cannot be read (the answer of the foundation's
+  // stand-in when no key database is wired).
   char* out = nullptr;
   ostrak_test::ScopedServices<QOXKeyDBServices> keydb(qoxKeyDBServices, qoxRegisterKeyDBServices);
   keydb->qoxKeyIsValid = [](const QOXKeyDBObj*) { return true; };
+  keydb->QOXGetKeyDBObjBooleanProperty = [](QOXKeyDBObj*, int32_t, bool* value) {
+    *value = false;
+    return kQOXErrFeatureNotAvailable;
+  };
   auto* key = reinterpret_cast<QOXKeyDBObj*>(0x4000);
   EXPECT_EQ(QOXKeyPassphraseDialog(c(), key, QOXOUIOutputPassphrase(c(), &out), QOXOLastOption(c())),
             kQOXErrFeatureNotAvailable);
