@@ -6,6 +6,8 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
+#include "keydb/obj_properties.h"
+#include "keydb/key_accessors.h"
 
 void qoxKeyDBRegister() {
   static QOXKeyDBServices table;
@@ -27,5 +29,9 @@ void qoxKeyDBRegister() {
   table.QOXCompareKeyIDs = QOXCompareKeyIDs;
   table.qoxNewKeyIDFromRawData = qoxNewKeyIDFromRawData;
   table.vuzizClientKeyIDText = vuzizClientKeyIDText;
+  table.qoxGetKeyNumber = qoxGetKeyNumber;
+  table.QOXGetKeyDBObjNumericProperty = QOXGetKeyDBObjNumericProperty;
+  table.QOXGetKeyDBObjBooleanProperty = QOXGetKeyDBObjBooleanProperty;
+  table.QOXPeekKeyDBObjKey = QOXPeekKeyDBObjKey;
   qoxRegisterKeyDBServices(&table);
 }

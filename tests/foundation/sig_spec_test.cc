@@ -8,27 +8,23 @@
 #include "foundation/env.h"
 #include "foundation/keydb_services.h"
 #include "foundation/sdk_errors.h"
-#include "tests/common/scoped_services.h"
+#include "keydb/key_db_obj.h"
+#include "toolkit_doubles.h"
 #include "toolkit_fixture.h"
 
 namespace {
 
-// Stand-in keys: the address tells the algorithm.
-int gRsaKey, gDsaKey;
-QOXKeyDBObj* Key(int& k) { return reinterpret_cast<QOXKeyDBObj*>(&k); }
-
-QOXError FakeKeyNumber(QOXKeyDBObj* key, int32_t property, int32_t* out) {
-  if (property != kQOXKeyProperty_AlgorithmID) return kQOXErrBadParams;
-  *out = key == Key(gDsaKey) ? 17 : 1;
-  return 0;
-}
-
+// Real key objects of a key database: an RSA key beside the DSA key of
+// RealKeyDB, whose algorithms the key database reports (property 200).
 class SigSpecTest : public ToolkitTest {
  protected:
   void SetUp() override {
     ToolkitTest::SetUp();
-    keys_.emplace(qoxKeyDBServices, qoxRegisterKeyDBServices);
-    (*keys_)->qoxGetKeyNumber = FakeKeyNumber;
+    keys_.emplace(context_);
+    const uint8_t rsaID[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+    rsa_ = qoxNewKeyObj(keys_->db(), nullptr, kQOXObjFlag_Key, 1, rsaID);
+    ASSERT_NE(rsa_, nullptr);
+    dsa_ = keys_->key();
     env_ = qoxContextGetEnvironment(context_);
   }
   void TearDown() override {
@@ -36,19 +32,21 @@ class SigSpecTest : public ToolkitTest {
     ToolkitTest::TearDown();
   }
   QOXSigSpec* NewSpec() {
-    QOXSigSpec* spec = qoxSigSpecCreate(env_, Key(gRsaKey), 0x10);
+    QOXSigSpec* spec = qoxSigSpecCreate(env_, rsa_, 0x10);
     EXPECT_NE(spec, nullptr);
     return spec;
   }
   QOXEnv* env_ = nullptr;
-  std::optional<ostrak_test::ScopedServices<QOXKeyDBServices>> keys_;
+  std::optional<toolkit_doubles::RealKeyDB> keys_;
+  QOXKeyDBObj* rsa_ = nullptr;
+  QOXKeyDBObj* dsa_ = nullptr;
 };
 
 TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
   ASSERT_EQ(qoxenvSetInt(env_, 1015, 2, 0), 0);  // two hours ahead
   QOXTime before = QOXGetTime();
   QOXSigSpec* rsa = NewSpec();
-  QOXSigSpec* dsa = qoxSigSpecCreate(env_, Key(gDsaKey), 0x13);
+  QOXSigSpec* dsa = qoxSigSpecCreate(env_, dsa_, 0x13);
   ASSERT_NE(rsa, nullptr);
   ASSERT_NE(dsa, nullptr);
   EXPECT_EQ(qoxSigSpecHashtype(rsa), 1);  // setting 1010 default: MD5
@@ -56,7 +54,7 @@ TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
   EXPECT_EQ(qoxSigSpecHash(dsa), qoxHashByNumber(2));
   EXPECT_EQ(qoxSigSpecVersion(rsa), 3);
   EXPECT_EQ(qoxSigSpecSigType(dsa), 0x13);
-  EXPECT_EQ(qoxSigSpecSeckey(dsa), Key(gDsaKey));
+  EXPECT_EQ(qoxSigSpecSeckey(dsa), dsa_);
   EXPECT_EQ(qoxSigSpecContext(rsa), context_);
   size_t len = 0;
   const uint8_t* extra = qoxSigSpecExtra(rsa, &len);
@@ -69,7 +67,7 @@ TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
   qoxSigSpecDestroy(dsa);
 
   ASSERT_EQ(qoxenvSetInt(env_, 1010, 4, 0), 0);  // no hash 4
-  EXPECT_EQ(qoxSigSpecCreate(env_, Key(gRsaKey), 0x10), nullptr);
+  EXPECT_EQ(qoxSigSpecCreate(env_, rsa_, 0x10), nullptr);
   ASSERT_EQ(qoxenvSetInt(env_, 1010, 3, 0), 0);
   ASSERT_EQ(qoxenvSetInt(env_, 1017, 4, 0), 0);
   QOXSigSpec* v4 = NewSpec();
@@ -77,10 +75,10 @@ TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
   EXPECT_EQ(qoxSigSpecVersion(v4), 4);
   qoxSigSpecDestroy(v4);
 
-  EXPECT_EQ(qoxSigSpecCreate(nullptr, Key(gRsaKey), 0x10), nullptr);
+  EXPECT_EQ(qoxSigSpecCreate(nullptr, rsa_, 0x10), nullptr);
   EXPECT_EQ(qoxSigSpecCreate(env_, nullptr, 0x10), nullptr);
-  keys_.reset();  // the key's algorithm cannot be read
-  EXPECT_EQ(qoxSigSpecCreate(env_, Key(gRsaKey), 0x10), nullptr);
+  // A user ID has no key algorithm: the key database refuses the property.
+  EXPECT_EQ(qoxSigSpecCreate(env_, keys_->userID(), 0x10), nullptr);
 }
 
 TEST_F(SigSpecTest, VersionAndHashPromotion) {

@@ -43,15 +43,6 @@ class KeyLookupTest : public keydb_test::KeyDBTest {
     EXPECT_EQ(err == 0, key != nullptr);
     return key;
   }
-  QOXKeyDBObj* KeyNamed(const char* name) {
-    for (QOXKeyDBObj* k : Keys()) {
-      QOXKeyDBObj* uid = Children(k, kQOXKeyDBObjType_UserID)[0];
-      size_t n = 0;
-      const uint8_t* text = qoxUserIDName(uid, &n);
-      if (std::string(reinterpret_cast<const char*>(text), n).find(name) != std::string::npos) return k;
-    }
-    return nullptr;
-  }
 };
 
 // By 8- and 4-byte ID (gpg's 0xlong and 0xshort), with the algorithm or

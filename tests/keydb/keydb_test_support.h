@@ -28,6 +28,7 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_packet.h"
+#include "keydb/obj_accessors.h"
 #include "keydb/obj_data.h"
 #include "keydb/packet_header.h"
 #include "keydb/ring_reader.h"
@@ -204,6 +205,53 @@ inline ColonKeys ListColons(const std::string& name) {
   return out;
 }
 
+// A packet with a new-form header (RFC 2440 4.2.2) around a body.
+inline Bytes NewPacket(int tag, const Bytes& body) {
+  Bytes p{static_cast<uint8_t>(0xC0 | tag)};
+  const size_t n = body.size();
+  if (n < 192) {
+    p.push_back(static_cast<uint8_t>(n));
+  } else if (n < 8384) {
+    p.push_back(static_cast<uint8_t>(((n - 192) >> 8) + 192));
+    p.push_back(static_cast<uint8_t>((n - 192) & 0xFF));
+  } else {
+    p.push_back(0xFF);
+    for (int s = 24; s >= 0; s -= 8) p.push_back(static_cast<uint8_t>(n >> s));
+  }
+  p.insert(p.end(), body.begin(), body.end());
+  return p;
+}
+
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// A version-4 signature packet that parses: the type, the signer's key ID
+// (issuer, unhashed), the creation time and extra hashed subpackets (each
+// as type, data), the public-key algorithm (RSA unless given) and a
+// one-byte "signature" MPI.
+inline Bytes V4Sig(uint8_t type, const uint8_t issuer[8], uint32_t creation,
+                   const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}, uint8_t algorithm = 1) {
+  Bytes h{5, 2, static_cast<uint8_t>(creation >> 24), static_cast<uint8_t>(creation >> 16),
+          static_cast<uint8_t>(creation >> 8), static_cast<uint8_t>(creation)};
+  for (const auto& [t, d] : hashed) {
+    h.push_back(static_cast<uint8_t>(d.size() + 1));
+    h.push_back(t);
+    h.insert(h.end(), d.begin(), d.end());
+  }
+  Bytes u{9, 16};
+  u.insert(u.end(), issuer, issuer + 8);
+  Bytes body{4, type, algorithm, 2, static_cast<uint8_t>(h.size() >> 8), static_cast<uint8_t>(h.size())};
+  body.insert(body.end(), h.begin(), h.end());
+  body.push_back(static_cast<uint8_t>(u.size() >> 8));
+  body.push_back(static_cast<uint8_t>(u.size()));
+  body.insert(body.end(), u.begin(), u.end());
+  body.insert(body.end(), {0x12, 0x34, 0x00, 0x08, 0xA5});
+  return NewPacket(2, body);
+}
+
 // A started toolkit, one context and one empty key database.
 class KeyDBTest : public ::testing::Test {
  protected:
@@ -312,6 +360,40 @@ class KeyDBTest : public ::testing::Test {
     return out;
   }
 
+  // A user ID of the text added under a key.
+  QOXKeyDBObj* NewUserID(QOXKeyDBObj* key, const std::string& text) {
+    const Bytes packet = NewPacket(kQOXPktTag_UserID, Bytes(text.begin(), text.end()));
+    QOXError err = 0;
+    QOXKeyDBObj* u = qoxAddUserID(kQOXPktTag_UserID, packet.data(), packet.size(), qoxObjKeyDB(key), key, &err);
+    EXPECT_NE(u, nullptr);
+    return u;
+  }
+  // A signature made (as far as its packet says) by the key `by`, added
+  // under the parent and marked checked.
+  QOXKeyDBObj* NewSig(QOXKeyDBObj* parent, QOXKeyDBObj* by, uint8_t type, uint32_t creation,
+                      const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}) {
+    const KeyInfo* signer = qoxKeyToKeyInfo(by);
+    const Bytes packet = V4Sig(type, signer->keyID, creation, hashed, signer->algorithm);
+    QOXError err = 0;
+    QOXKeyDBObj* sig =
+        qoxAddSig(kQOXPktTag_Signature, packet.data(), packet.size(), qoxObjKeyDB(parent), parent, &err);
+    EXPECT_NE(sig, nullptr);
+    if (sig != nullptr) qoxSigToSigInfo(sig)->trustByte |= kQOXSigTrust_Checked | kQOXSigTrust_Tried;
+    return sig;
+  }
+  // The real top-level key whose first user ID holds the text (db_ by
+  // default).
+  QOXKeyDBObj* KeyNamed(const char* name, QOXKeyDB* db = nullptr) {
+    for (QOXKeyDBObj* k : Keys(false, db)) {
+      const auto uids = Children(k, kQOXKeyDBObjType_UserID);
+      if (uids.empty()) continue;
+      size_t n = 0;
+      const uint8_t* text = qoxUserIDName(uids[0], &n);
+      if (std::string(reinterpret_cast<const char*>(text), n).find(name) != std::string::npos) return k;
+    }
+    return nullptr;
+  }
+
   // Top-level keys of the database (real ones only unless all).
   std::vector<QOXKeyDBObj*> Keys(bool all = false, QOXKeyDB* db = nullptr) {
     std::vector<QOXKeyDBObj*> out;
@@ -324,52 +406,6 @@ class KeyDBTest : public ::testing::Test {
   QOXContext* context_ = nullptr;
   QOXKeyDB* db_ = nullptr;
 };
-
-// A packet with a new-form header (RFC 2440 4.2.2) around a body.
-inline Bytes NewPacket(int tag, const Bytes& body) {
-  Bytes p{static_cast<uint8_t>(0xC0 | tag)};
-  const size_t n = body.size();
-  if (n < 192) {
-    p.push_back(static_cast<uint8_t>(n));
-  } else if (n < 8384) {
-    p.push_back(static_cast<uint8_t>(((n - 192) >> 8) + 192));
-    p.push_back(static_cast<uint8_t>((n - 192) & 0xFF));
-  } else {
-    p.push_back(0xFF);
-    for (int s = 24; s >= 0; s -= 8) p.push_back(static_cast<uint8_t>(n >> s));
-  }
-  p.insert(p.end(), body.begin(), body.end());
-  return p;
-}
-
-inline Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& b : parts) out.insert(out.end(), b.begin(), b.end());
-  return out;
-}
-
-// A version-4 RSA signature packet that parses: the type, the signer's key
-// ID (issuer, unhashed), the creation time and extra hashed subpackets
-// (each as type, data), and a one-byte "signature" MPI.
-inline Bytes V4Sig(uint8_t type, const uint8_t issuer[8], uint32_t creation,
-                   const std::vector<std::pair<uint8_t, Bytes>>& hashed = {}) {
-  Bytes h{5, 2, static_cast<uint8_t>(creation >> 24), static_cast<uint8_t>(creation >> 16),
-          static_cast<uint8_t>(creation >> 8), static_cast<uint8_t>(creation)};
-  for (const auto& [t, d] : hashed) {
-    h.push_back(static_cast<uint8_t>(d.size() + 1));
-    h.push_back(t);
-    h.insert(h.end(), d.begin(), d.end());
-  }
-  Bytes u{9, 16};
-  u.insert(u.end(), issuer, issuer + 8);
-  Bytes body{4, type, 1, 2, static_cast<uint8_t>(h.size() >> 8), static_cast<uint8_t>(h.size())};
-  body.insert(body.end(), h.begin(), h.end());
-  body.push_back(static_cast<uint8_t>(u.size() >> 8));
-  body.push_back(static_cast<uint8_t>(u.size()));
-  body.insert(body.end(), u.begin(), u.end());
-  body.insert(body.end(), {0x12, 0x34, 0x00, 0x08, 0xA5});
-  return NewPacket(2, body);
-}
 
 // The key-ID text (form 2) of a key object, without "0x".
 inline std::string KeyIDText(QOXKeyDBObj* key) {

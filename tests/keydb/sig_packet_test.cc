@@ -10,7 +10,6 @@
 #include "foundation/core/sig_spec.h"
 #include "foundation/keydb_services.h"
 #include "foundation/sdk_errors.h"
-#include "tests/common/scoped_services.h"
 #include "tests/keydb/keydb_test_support.h"
 
 namespace {
@@ -337,11 +336,6 @@ TEST_F(SigFixtureTest, SignaturesEqualGpg) {
 // subpackets copied into a signature spec keep that and the not-revocable
 // flag, keep unknown ones as raw subpackets and leave the issuer out.
 TEST_F(SigFixtureTest, SubpacketsIntoASignatureSpec) {
-  ostrak_test::ScopedServices<QOXKeyDBServices> keys(qoxKeyDBServices, qoxRegisterKeyDBServices);
-  keys->qoxGetKeyNumber = [](QOXKeyDBObj*, int32_t, int32_t* out) {
-    *out = 1;
-    return kQOXErrNoErr;
-  };
   const auto packets = keydb_test::SplitPackets(keydb_test::ReadFile("carol.pgp"));
   QOXKeyDBObj* carol = AddKey(packets[0].bytes);
   ASSERT_EQ(packets[1].tag, 2);
