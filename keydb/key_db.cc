@@ -7,6 +7,7 @@
 #include "foundation/context.h"
 #include "foundation/file.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/child_index.h"
 #include "keydb/handle_magic.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_list.h"
@@ -227,6 +228,23 @@ QOXKeyDB* qoxCreateKeyDBFromMemory(QOXContext* context, const uint8_t* buffer, s
   return db;
 }
 
+namespace {
+
+// A cached pair stands only while its copy is here, not deleted, and holds
+// the very packet of the source: the source's database may have gone since,
+// and an object of another database made at the same address must not send
+// its children to the old copy.
+bool CacheHolds(const KeyDBAddCacheEntry& entry, QOXKeyDBObj* source) {
+  if (entry.source != source || !qoxKeyDBObjIsValid(entry.copy) || qoxKeyDBObjIsDeleted(entry.copy)) return false;
+  size_t sourceLength = 0, copyLength = 0;
+  const uint8_t* sourcePacket = qoxFetchObject(source, &sourceLength);
+  const uint8_t* copyPacket = qoxFetchObject(entry.copy, &copyLength);
+  return sourcePacket != nullptr && copyPacket != nullptr &&
+         qoxPacketsIdentical(sourcePacket, sourceLength, copyPacket, copyLength);
+}
+
+}  // namespace
+
 QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy) {
   *outCopy = nullptr;
   QOXKeyDBObj* chain[3];
@@ -235,7 +253,7 @@ QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBO
   QOXKeyDBObj* parent = nullptr;
   for (int level = 0; level < levels; ++level) {
     QOXKeyDBObj* source = chain[levels - 1 - level];
-    if (level < 2 && db->addCache[level].source == source && db->addCache[level].copy != nullptr) {
+    if (level < 2 && CacheHolds(db->addCache[level], source)) {
       parent = db->addCache[level].copy;
       continue;
     }

@@ -129,7 +129,8 @@ QOXKeyDB* qoxCreateKeyDBFromMemory(QOXContext* context, const uint8_t* buffer, s
 // Copies an object of another database, with the key and user ID or subkey
 // above it, into this one (merging with what is here) and its trust after
 // it; the copy. A two-level cache of (source, copy) pairs saves re-adding
-// the key and the child when consecutive objects share them. The database
+// the key and the child when consecutive objects share them; a pair counts
+// only while its copy is live here and holds the source's very packet. The database
 // is marked dirty. kQOXErrBadParams for bad handles; kQOXErrItemNotFound when a
 // level's packet cannot be had or does not parse; kQOXErrOutOfMemory.
 QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy);

@@ -80,6 +80,8 @@ inline constexpr uint32_t kLdapModifyRDNResponse = 0x6D;
 inline constexpr uint32_t kLdapCompareRequest = 0x6E;
 inline constexpr uint32_t kLdapCompareResponse = 0x6F;
 inline constexpr uint32_t kLdapAbandonRequest = 0x50;
+// Sent by version 3 servers only; a version 2 client meets it in a chain.
+inline constexpr uint32_t kLdapSearchResultReference = 0x73;
 
 // --- Filter choices (context-specific n) ---
 inline constexpr uint32_t kFilterAnd = 0xA0;
@@ -118,6 +120,8 @@ inline constexpr int kLdapAuthKrbV42 = 0x82;
 inline constexpr int kModAdd = 0;
 inline constexpr int kModDelete = 1;
 inline constexpr int kModReplace = 2;
+// Flag of the client's modification records: values as length-and-bytes.
+inline constexpr int kLdapModBinaryValues = 0x10;
 
 // --- BER universal tags the messages use ---
 inline constexpr uint32_t kTagBoolean = 1;

@@ -148,7 +148,9 @@ int QOXCloseSocket(int socket) {
 
 ssize_t QOXSend(int socket, const void* buffer, size_t length, int flags) {
   QOXtlsSession* session = BoundSession(socket);
-  if (session == nullptr) return ::send(socket, buffer, length, flags);
+  // No SIGPIPE for a peer that went away, whatever the caller's signal
+  // dispositions: the failure comes back as -1 with EPIPE.
+  if (session == nullptr) return ::send(socket, buffer, length, flags | MSG_NOSIGNAL);
   if (length > SSIZE_MAX) {
     errno = kQOXErrBadParams;
     return -1;

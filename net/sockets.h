@@ -66,7 +66,9 @@ void QOXSocketsCleanup();
 QOXError QOXSocketsEstablishTLSSession(int socket, QOXtlsSession* session);
 
 // For a bound socket: sends the whole buffer through the session and returns
-// the length (flags unused). Otherwise the platform's send.
+// the length (flags unused). Otherwise the platform's send with the flags
+// and MSG_NOSIGNAL: a peer that went away gives -1 with EPIPE, never the
+// signal SIGPIPE (no library changes signal dispositions).
 ssize_t QOXSend(int socket, const void* buffer, size_t length, int flags);
 ssize_t QOXWrite(int socket, const void* buffer, size_t length);
 // For a bound socket: the bytes the session delivers, at most length (flags

@@ -367,6 +367,23 @@ TEST_F(RingReaderTest, FromMemoryAndCopyingObjects) {
   EXPECT_EQ(db_->addCache[1].source, uid);
   ASSERT_EQ(QOXFreeKeyDB(source), 0);
 
+  // A source database freed, and another object made where its key was:
+  // the cached pair no longer holds, so the new object's children go under
+  // its own copy. (The stale pair is planted; the allocator may or may not
+  // reuse the address.)
+  QOXKeyDB* second = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &second), 0);
+  ASSERT_EQ(Read(ReadFile("carol.pgp"), false, second), 0);
+  QOXKeyDBObj* carol = Keys(false, second)[0];
+  QOXKeyDBObj* carolUID = Children(carol, kQOXKeyDBObjType_UserID)[0];
+  db_->addCache[0].source = carol;  // as if carol stood where bob's key was
+  QOXKeyDBObj* copy = nullptr;
+  ASSERT_EQ(qoxKeyDBAddObject(db_, carolUID, &copy), 0);
+  ASSERT_EQ(Keys().size(), 2u);
+  EXPECT_EQ(qoxObjParent(copy), Keys()[1]) << "carol's user ID under carol's copy, not bob's";
+  EXPECT_EQ(Children(Keys()[0], kQOXKeyDBObjType_UserID).size(), 1u);
+  ASSERT_EQ(QOXFreeKeyDB(second), 0);
+
   const Bytes junk = {0x01, 0x02, 0x03};
   QOXKeyDB* empty = qoxCreateKeyDBFromMemory(context_, junk.data(), junk.size(), &err);
   ASSERT_NE(empty, nullptr) << "nothing readable is an empty database";
