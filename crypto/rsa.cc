@@ -106,7 +106,7 @@ int rsaVerify(const QOXPubKey* key, const uint8_t* sig, size_t sigLength, const 
   const size_t prefixLength = format == kQOXPublicKeyFormat_RawDigest ? 0 : hash->derPrefixLength;
   int valid = static_cast<size_t>(length) <= sizeof(data) &&
               static_cast<size_t>(length) == prefixLength + hash->digestSize &&
-              std::memcmp(data, hash->derPrefix, prefixLength) == 0 &&
+              (prefixLength == 0 || std::memcmp(data, hash->derPrefix, prefixLength) == 0) &&
               std::memcmp(data + prefixLength, digest, hash->digestSize) == 0;
   bniMemWipe(data, sizeof(data));
   return valid;
@@ -216,7 +216,8 @@ QOXError rsaSign(QOXSecKey* key, const QOXHashVTBL* hash, const uint8_t* digest,
   const size_t prefixLength = format == kQOXPublicKeyFormat_RawDigest ? 0 : hash->derPrefixLength;
   const size_t blockLength = prefixLength + hash->digestSize;
   if (blockLength > maxsig) return kQOXErrPublicKeyTooSmall;
-  std::memcpy(out, hash->derPrefix, prefixLength);
+  // A digest without a hash record (a raw digest) has no prefix at all.
+  if (prefixLength != 0) std::memcpy(out, hash->derPrefix, prefixLength);
   std::memcpy(out + prefixLength, digest, hash->digestSize);
   QOXMemoryMgr* mgr = qoxPkMemoryMgr(key->context);
   BigNumScope m(mgr, true);
