@@ -11,6 +11,7 @@
 #include "foundation/file_spec.h"
 #include "foundation/io.h"
 #include "foundation/memory_mgr.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 
 namespace {
@@ -138,6 +139,12 @@ QOXError QOXSetRandSeedFile(const PFLFileSpec* spec) {
   if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
   QOXError err = qoxEnterFunction();
   if (err != kQOXErrNoErr) return err;
+  return qoxSetRandSeedFile_back(spec);
+}
+
+QOXError qoxSetRandSeedFile_back(const PFLFileSpec* spec) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled()) return rpc.qoxSetRandSeedFile_backRPC(spec);
   return qoxSetRandSeedFile_internal(spec);
 }
 
@@ -158,7 +165,8 @@ QOXError qoxDefaultRandSeedFile() {
   PFLFileSpec* spec = nullptr;
   QOXError err = PFLNewFileSpecFromFullPath(mgr, block, &spec);
   if (err == kQOXErrNoErr) {
-    err = SetLocked(spec);
+    const QOXRPCClientServices& rpc = qoxRPCClientServices();
+    err = rpc.qoxRPCEnabled() ? rpc.qoxSetRandSeedFile_backRPC(spec) : SetLocked(spec);
     PFLFreeFileSpec(spec);
   }
   QOXFreeData(block);

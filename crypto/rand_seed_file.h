@@ -27,14 +27,18 @@ inline constexpr size_t kQOXRandSeedMinimumBytes = 24;
 inline constexpr size_t kQOXRandSeedBlockBytes = 512;
 
 // Public entry: -12000 for an invalid spec, the gate's error, else the
-// result of qoxSetRandSeedFile_internal (the key-database service is never
-// used in process, so it goes straight there).
+// result of qoxSetRandSeedFile_back.
 QOXError QOXSetRandSeedFile(const PFLFileSpec* spec);
+// The back-end entry point: with the key-database service link on
+// (foundation/rpc_client_services.h) the service's process names its seed
+// file through the RPC client; otherwise qoxSetRandSeedFile_internal.
+QOXError qoxSetRandSeedFile_back(const PFLFileSpec* spec);
 // Sets the seed file and seeds the pool from it: 0 (also when the file is
 // missing or short), or the error of copying the file spec.
 QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* spec);
-// When no seed file is set, sets the default one: 0, kQOXErrOutOfMemory, or the
-// file-spec or setting error.
+// When no seed file is set, sets the default one (through the key-database
+// service when its link is on, as qoxSetRandSeedFile_back): 0,
+// kQOXErrOutOfMemory, or the file-spec or setting error.
 QOXError qoxDefaultRandSeedFile();
 // Writes 512 fresh bytes from the pool into the seed file: 0 when no file is
 // set, else 0 or the open error.

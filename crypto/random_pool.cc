@@ -7,6 +7,7 @@
 #include "crypto/sha1.h"
 #include "foundation/byte_order.h"
 #include "foundation/context.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/threads.h"
 
 namespace {
@@ -206,12 +207,12 @@ uint32_t TimerEventDelta(uint32_t history[2]) {
 
 uint32_t QOXGlobalRandomPoolAddKeystroke(uint32_t keyValue) {
   if (qoxEnterFunction() != kQOXErrNoErr) return 0;
-  return static_cast<uint32_t>(qoxGlobalRandomPoolAddState_internal(true, keyValue, false, false));
+  return static_cast<uint32_t>(qoxGlobalRandomPoolAddState_back(true, keyValue, false, false));
 }
 
 uint32_t QOXGlobalRandomPoolMouseMoved() {
   if (qoxEnterFunction() != kQOXErrNoErr) return 0;
-  return static_cast<uint32_t>(qoxGlobalRandomPoolAddState_internal(false, 0, true, false));
+  return static_cast<uint32_t>(qoxGlobalRandomPoolAddState_back(false, 0, true, false));
 }
 
 uint32_t QOXGlobalRandomPoolAddMouse() { return QOXGlobalRandomPoolMouseMoved(); }
@@ -219,13 +220,13 @@ uint32_t QOXGlobalRandomPoolAddMouse() { return QOXGlobalRandomPoolMouseMoved();
 QOXError QOXGlobalRandomPoolAddSystemState() {
   QOXError err = qoxEnterFunction();
   if (err != kQOXErrNoErr) return err;
-  return qoxGlobalRandomPoolAddState_internal(false, 0, false, true);
+  return qoxGlobalRandomPoolAddState_back(false, 0, false, true);
 }
 
 uint32_t QOXGlobalRandomPoolGetEntropy() {
   if (qoxEnterFunction() != kQOXErrNoErr) return 0;
   uint32_t entropy = 0;
-  qoxGlobalRandomPoolGetInfo_internal(&entropy, nullptr, nullptr, nullptr);
+  qoxGlobalRandomPoolGetInfo_back(&entropy, nullptr, nullptr, nullptr);
   return entropy;
 }
 
@@ -235,8 +236,27 @@ uint32_t QOXGlobalRandomPoolGetMinimumEntropy() { return kQOXRandomPoolMinimumEn
 bool QOXGlobalRandomPoolHasMinimumEntropy() {
   if (qoxEnterFunction() != kQOXErrNoErr) return false;
   bool has = false;
-  qoxGlobalRandomPoolGetInfo_internal(nullptr, nullptr, nullptr, &has);
+  qoxGlobalRandomPoolGetInfo_back(nullptr, nullptr, nullptr, &has);
   return has;
+}
+
+// ---------------------------------------------------------------------------
+// Back-end entry points.
+
+int32_t qoxGlobalRandomPoolAddState_back(bool keystroke, uint32_t keyValue, bool mouse, bool systemState) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled()) return rpc.qoxGlobalRandomPoolAddState_backRPC(keystroke, keyValue, mouse, systemState);
+  return qoxGlobalRandomPoolAddState_internal(keystroke, keyValue, mouse, systemState);
+}
+
+void qoxGlobalRandomPoolGetInfo_back(uint32_t* outEntropy, uint32_t* outSize, uint32_t* outMinimum,
+                                     bool* outHasMinimum) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled()) {
+    rpc.qoxGlobalRandomPoolGetInfo_backRPC(outEntropy, outSize, outMinimum, outHasMinimum);
+    return;
+  }
+  qoxGlobalRandomPoolGetInfo_internal(outEntropy, outSize, outMinimum, outHasMinimum);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,6 +51,15 @@ uint32_t QOXGlobalRandomPoolGetMinimumEntropy();  // 192
 // ever credited; false when the gate refuses.
 bool QOXGlobalRandomPoolHasMinimumEntropy();
 
+// --- Back-end entry points ---
+// The state and figure calls go through the key database's back end: with
+// the key-database service link on (foundation/rpc_client_services.h) they
+// run in the service's process through the RPC client, otherwise the
+// in-process operation below. The same arguments and results.
+int32_t qoxGlobalRandomPoolAddState_back(bool keystroke, uint32_t keyValue, bool mouse, bool systemState);
+void qoxGlobalRandomPoolGetInfo_back(uint32_t* outEntropy, uint32_t* outSize, uint32_t* outMinimum,
+                                     bool* outHasMinimum);
+
 // --- In-process operations ---
 // Keystroke, then mouse, then system state, as the flags ask. Returns the
 // keystroke's (else the mouse event's) bits, the system collection's result

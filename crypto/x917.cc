@@ -1,11 +1,13 @@
 #include "crypto/x917.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "crypto/cfb.h"
 #include "foundation/byte_order.h"
 #include "crypto/context_random.h"
 #include "foundation/context.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_time.h"
 
 namespace {
@@ -85,6 +87,38 @@ QOXCipherAlgorithm ModeCipher() {
   return qoxFIPSModeEnabled() ? kQOXCipherAlgorithm_3DES : kQOXCipherAlgorithm_CAST5;
 }
 
+// --- The front end: every request goes to the back end's generator ---
+// Its private word is the owning context.
+
+void FrontAddBytes(void* priv, const uint8_t* bytes, size_t count) {
+  qoxRandomAddBytes_back(static_cast<QOXContext*>(priv), bytes, count);
+}
+
+// Bytes the back end could not give are zeroed, as a draw that cannot cycle
+// leaves them.
+void FrontGetBytesEntropy(void* priv, uint8_t* dest, size_t count, uint32_t entropyBits) {
+  uint8_t* buffer = nullptr;
+  size_t length = 0;
+  qoxRandomGetBytesEntropy_back(static_cast<QOXContext*>(priv), count, entropyBits, &buffer, &length);
+  const size_t got = buffer != nullptr ? std::min(length, count) : 0;
+  if (got != 0) std::memcpy(dest, buffer, got);
+  if (got < count) std::memset(dest + got, 0, count - got);
+  if (buffer != nullptr) {
+    std::memset(buffer, 0, length);
+    QOXFreeData(buffer);
+  }
+}
+
+void FrontStir(void*) {}
+
+void FrontDestroy(QOXRandomContext* rc) {
+  std::memset(rc, 0, sizeof *rc);
+  QOXFreeData(rc);
+}
+
+constexpr QOXRandomVTBL frontDesc = {"frontend to cryptographic PRNG", FrontAddBytes, FrontGetBytesEntropy,
+                                     FrontStir};
+
 }  // namespace
 
 QOXRandomContext* qoxRandomCreateX9_17(QOXContext* context, QOXCipherAlgorithm algorithm,
@@ -126,7 +160,48 @@ QOXRandomContext* qoxRandomCreate_internal(QOXContext* context) {
   return qoxRandomCreateX9_17(context, ModeCipher(), base);
 }
 
-QOXRandomContext* qoxRandomCreate(QOXContext* context) { return qoxRandomCreate_internal(context); }
+QOXRandomContext* qoxRandomCreate(QOXContext* context) {
+  if (qoxRPCClientServices().qoxRPCEnabled()) return qoxRandomCreate_frontend(context);
+  return qoxRandomCreate_internal(context);
+}
+
+QOXRandomContext* qoxRandomCreate_frontend(QOXContext* context) {
+  if (context == nullptr) return nullptr;
+  auto* rc = static_cast<QOXRandomContext*>(
+      qoxContextMemAlloc(context, sizeof(QOXRandomContext), kQOXMemoryMgrFlags_Clear));
+  if (rc == nullptr) return nullptr;
+  rc->context = context;
+  rc->vtbl = &frontDesc;
+  rc->priv = context;
+  rc->destroy = FrontDestroy;
+  return rc;
+}
+
+QOXError qoxRandomAddBytes_back(QOXContext* context, const uint8_t* bytes, size_t count) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled()) return rpc.qoxRandomAddBytes_backRPC(context, bytes, count);
+  QOXRandomContext* rc = context != nullptr ? qoxContextGetX9_17RandomContext(context) : nullptr;
+  if (rc != nullptr) rc->vtbl->addBytes(rc->priv, bytes, count);
+  return kQOXErrNoErr;
+}
+
+QOXError qoxRandomGetBytesEntropy_back(QOXContext* context, size_t count, uint32_t entropyBits,
+                                       uint8_t** outBuffer, size_t* outLength) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled())
+    return rpc.qoxRandomGetBytesEntropy_backRPC(context, count, entropyBits, outBuffer, outLength);
+  *outBuffer = nullptr;
+  *outLength = 0;
+  QOXRandomContext* rc = context != nullptr ? qoxContextGetX9_17RandomContext(context) : nullptr;
+  // A block of at least one byte, so that a draw of none still hands one out.
+  auto* buffer = rc != nullptr ? static_cast<uint8_t*>(qoxContextMemAlloc(context, count != 0 ? count : 1, 0))
+                               : nullptr;
+  if (buffer == nullptr) return kQOXErrOutOfMemory;
+  rc->vtbl->getBytesEntropy(rc->priv, buffer, count, entropyBits);
+  *outBuffer = buffer;
+  *outLength = count;
+  return kQOXErrNoErr;
+}
 
 QOXRandomContext* qoxPseudoRandomCreate(QOXContext* context) {
   if (context == nullptr) return nullptr;

@@ -2,32 +2,101 @@
 // table.
 //
 // The RPC client runs the key database in a separate back-end process: the
-// toolkit's start-up starts it, and a context's random generator becomes a
-// front end that draws from the back end's pool. Each call is a member of
+// toolkit's start-up starts it, and from then on every back-end entry point
+// (the calls named with the ending `_back`, keydb/key_db_back.h, and those of
+// the random pool, its seed file and the passphrase cache) sends its
+// arguments to that process through the stub of the same name ending in
+// `_backRPC` instead of running the in-process work. qoxRPCEnabled says
+// which: a `_back` entry asks it on every call. Each call is a member of
 // QOXRPCClientServices, named after it. The RPC client defines the real
 // functions under those names and registers a table of them at start-up;
 // until then each member answers with its stand-in in
-// foundation/rpc_client_seams.cc, so the toolkit runs everything in process.
+// foundation/rpc_client_seams.cc: the link is off, so the toolkit runs
+// everything in process and no stub is ever reached.
+//
+// Object and database IDs are pointer-sized words naming back-end objects
+// and databases; key arrays and flat key lists are arrays of such words.
+// Buffers a stub returns are blocks of the given context's memory, which the
+// caller frees (QOXFreeData).
 //
 // Registration and doubles: foundation/service_table.h.
 //
-// Thread safety: qoxSDKInitBackEnd runs during start-up; the front-end maker
-// may be called from any thread.
+// Thread safety: qoxSDKInitBackEnd runs during start-up; every other member
+// may be called from any thread, each call with its own context.
 #ifndef OSTRAK_FOUNDATION_RPC_CLIENT_SERVICES_H_
 #define OSTRAK_FOUNDATION_RPC_CLIENT_SERVICES_H_
 
+#include <cstddef>
+#include <cstdint>
+
 #include "foundation/errors.h"
+#include "foundation/keydb_services.h"
 
 struct QOXContext;
-struct QOXRandomContext;
+struct PFLFileSpec;
 
 struct QOXRPCClientServices {
   // Starts the remote key-database back end (called with 1 by the first
   // QOXsdkInit unless its flags hold 2); 0 or an error.
   QOXError (*qoxSDKInitBackEnd)(int start);
-  // A random generator of the context that forwards to the back end's pool
-  // (the generator qoxRandomCreate makes while the back end is on), or null.
-  QOXRandomContext* (*qoxRandomCreate_frontend)(QOXContext* context);
+  // True while the link to the key-database service is open.
+  bool (*qoxRPCEnabled)();
+
+  // --- The random pool, its seed file and the passphrase cache ---
+  // Bits of entropy added (or an error) for the kinds of state named.
+  int32_t (*qoxGlobalRandomPoolAddState_backRPC)(bool keystroke, uint32_t keyValue, bool mouse, bool systemState);
+  // The pool's figures; any output may be null.
+  void (*qoxGlobalRandomPoolGetInfo_backRPC)(uint32_t* outEntropy, uint32_t* outSize, uint32_t* outMinimumEntropy,
+                                             bool* outHasMinimumEntropy);
+  QOXError (*qoxSetRandSeedFile_backRPC)(const PFLFileSpec* spec);
+  QOXError (*qoxRandomAddBytes_backRPC)(QOXContext* context, const uint8_t* bytes, size_t count);
+  QOXError (*qoxRandomGetBytesEntropy_backRPC)(QOXContext* context, size_t count, uint32_t entropyBits,
+                                               uint8_t** outBuffer, size_t* outLength);
+  QOXError (*qoxPurgePassphraseCache_backRPC)(QOXContext* context);
+
+  // --- Key databases (the in-process forms: keydb/key_db_back.h) ---
+  QOXError (*qoxNewKeyDB_backRPC)(QOXContext* context, uintptr_t* outDB);
+  QOXError (*qoxImportKeyBinary_backRPC)(QOXContext* context, const uint8_t* buffer, size_t length,
+                                         uintptr_t* outDB, uint32_t* outKeyCount, uintptr_t** outArray,
+                                         size_t* outArrayLength);
+  QOXError (*qoxKeyDBArray_backRPC)(QOXContext* context, uintptr_t db, uint32_t* outKeyCount, uintptr_t** outArray,
+                                    size_t* outArrayLength);
+  QOXError (*qoxUpdateKeyDB_backRPC)(QOXContext* context, uintptr_t db, uint32_t* outNewKeyCount,
+                                     uintptr_t** outArray, size_t* outArrayLength, uintptr_t** outChanged,
+                                     size_t* outChangedLength);
+  QOXError (*qoxFreeKeyDB_backRPC)(QOXContext* context, uintptr_t db);
+  QOXError (*qoxFetchObjectData_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,
+                                         size_t* outLength);
+  QOXError (*qoxFetchKeyInfo_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,
+                                      size_t* outLength);
+  QOXError (*qoxGetKeyByKeyID_backRPC)(QOXContext* context, uintptr_t db, const QOXKeyID* keyID, bool allowDummies,
+                                       bool allowDeleted, uintptr_t* outKey);
+  QOXError (*qoxKeyDBAddObject_backRPC)(QOXContext* context, uintptr_t db, uintptr_t object, uintptr_t* outCopy,
+                                        uintptr_t** outArray, size_t* outArrayLength);
+  QOXError (*qoxKeyDBRemoveObject_backRPC)(QOXContext* context, uintptr_t db, uintptr_t object);
+  QOXError (*qoxCopyKeys_backRPC)(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
+                                  uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
+                                  size_t* outChangedLength);
+
+  // --- Key operations ---
+  QOXError (*qoxKeyEncrypt_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* data, size_t length,
+                                    int format, uint8_t** outBuffer, size_t* outLength);
+  QOXError (*qoxKeyDecrypt_backRPC)(QOXContext* context, uintptr_t key, const char* passphrase,
+                                    size_t passphraseLength, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally,
+                                    const uint8_t* data, size_t length, int format, uint8_t** outBuffer,
+                                    size_t* outLength);
+  int (*qoxKeyVerify_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* signature, size_t signatureLength,
+                              uint8_t hashAlgorithm, const uint8_t* hash, size_t hashLength, int format);
+  QOXError (*qoxKeySign_backRPC)(QOXContext* context, uintptr_t key, const char* passphrase,
+                                 size_t passphraseLength, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally,
+                                 uint8_t hashAlgorithm, const uint8_t* hash, size_t hashLength, int format,
+                                 uint8_t** outSignature, size_t* outLength);
+  bool (*qoxSecPassphraseOK_backRPC)(QOXContext* context, uintptr_t key, const char* passphrase, size_t length,
+                                     bool hashed, uint32_t cacheTimeOut, bool cacheGlobally);
+  QOXError (*qoxSecProperties_backRPC)(QOXContext* context, uintptr_t key, bool* outLocked, bool* outKind5,
+                                       int32_t* outCipherAlgorithm, int32_t* outKeyBits);
+  QOXError (*qoxKeyMaxSizes_backRPC)(QOXContext* context, uintptr_t key, size_t* outMaxEncrypted,
+                                     size_t* outMaxDecrypted, size_t* outMaxSignature, int format);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

@@ -104,22 +104,24 @@ KeyDBChildIndex* qoxChildIndexOf(QOXKeyDBObj* parent) {
       memPoolAlloc(&db->objectPool, sizeof(KeyDBChildIndex), kRecordAlignment));
   if (index == nullptr) return nullptr;
   std::memset(static_cast<void*>(index), 0, sizeof *index);
-  index->tableUsable = true;
   for (QOXKeyDBObj* c = parent->child; c != nullptr; c = c->next) {
     if (IsKind(c, kQOXKeyDBObjType_Sig)) index->lastSig = c;
     if (IsKind(c, kQOXKeyDBObjType_UserID)) index->lastUserID = c;
     index->lastChild = c;
   }
   parent->children = index;
-  Rebuild(parent, index, kFirstBucketCount);
+  // A front end merges nothing itself (its back end does), and filing its
+  // children would fetch every packet from the back end: no table there.
+  index->tableUsable = !qoxFrontEndKeyDB(db);
+  if (index->tableUsable) Rebuild(parent, index, kFirstBucketCount);
   return index;
 }
 
 void qoxChildIndexAdd(QOXKeyDBObj* child) {
   QOXKeyDBObj* parent = qoxObjParent(child);
-  if (parent == nullptr || child->inParentIndex || qoxObjData(child) == nullptr) return;
+  if (parent == nullptr || child->inParentIndex) return;
   KeyDBChildIndex* index = qoxChildIndexOf(parent);
-  if (index == nullptr || !index->tableUsable) return;
+  if (index == nullptr || !index->tableUsable || qoxObjData(child) == nullptr) return;
   if (index->count >= index->bucketCount) {
     // Rebuild files every child with a packet, this one included.
     Rebuild(parent, index, index->bucketCount * 2);

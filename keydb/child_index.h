@@ -14,6 +14,10 @@
 // a key copied or read again arrives in the order it is stored, and that
 // sibling lies next in memory, where a bucket does not.
 //
+// A parent in a front-end database gets the last-child fields but no
+// table: it merges nothing itself, and filing its children would fetch
+// every packet from the back end.
+//
 // When the pool cannot give a parent its index, or a larger bucket array,
 // the parent is marked as having no usable table and its lookups walk its
 // children; linking then finds its place by walking too. Nothing fails for

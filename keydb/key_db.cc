@@ -6,9 +6,13 @@
 
 #include "foundation/context.h"
 #include "foundation/file.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/child_index.h"
+#include "keydb/front_end.h"
 #include "keydb/handle_magic.h"
+#include "keydb/key_array.h"
+#include "keydb/key_db_back.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_list.h"
 #include "keydb/key_set.h"
@@ -45,22 +49,14 @@ void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& spec) {
   spec = nullptr;
 }
 
-// Compiled expressions of signatures live in the context's memory.
+// Compiled expressions of keys and signatures live in the context's memory
+// (a front end's unfetched objects hold none, and are not fetched for it).
 void FreeExpressions(QOXKeyDB* db) {
-  auto freeSig = [db](QOXKeyDBObj* o) {
-    if (SigInfo* s = qoxSigToSigInfo(o); s != nullptr && s->regexp != nullptr) {
-      qoxContextMemFree(db->context, s->regexp);
-      s->regexp = nullptr;
-    }
-  };
   for (QOXKeyDBObj* k = db->firstKey; k != nullptr; k = k->next) {
-    if (KeyInfo* info = qoxKeyToKeyInfo(k); info != nullptr && info->introducerRegexp != nullptr) {
-      qoxContextMemFree(db->context, info->introducerRegexp);
-      info->introducerRegexp = nullptr;
-    }
+    qoxFreeObjectExpressions(k);
     for (QOXKeyDBObj* c = k->child; c != nullptr; c = c->next) {
-      freeSig(c);
-      for (QOXKeyDBObj* g = c->child; g != nullptr; g = g->next) freeSig(g);
+      qoxFreeObjectExpressions(c);
+      for (QOXKeyDBObj* g = c->child; g != nullptr; g = g->next) qoxFreeObjectExpressions(g);
     }
   }
 }
@@ -83,8 +79,11 @@ void Destroy(QOXKeyDB* db) {
     qoxContextMemFree(context, n);
     n = next;
   }
+  const uintptr_t backendID = db->backendID;
   std::memset(static_cast<void*>(db), 0, sizeof *db);
   qoxContextMemFree(context, db);
+  // A front end held one reference of its back end.
+  if (backendID != 0) qoxFreeKeyDB_back(context, backendID);
 }
 
 // Real user IDs of the key above a user ID.
@@ -139,7 +138,12 @@ QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB) {
   *outKeyDB = nullptr;
   if (!qoxContextIsValid(context)) return kQOXErrBadParams;
   if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
-  return qoxNewKeyDB_internal(context, outKeyDB);
+  if (!qoxRPCClientServices().qoxRPCEnabled()) return qoxNewKeyDB_internal(context, outKeyDB);
+  // With the service link on the service holds the database, and this
+  // context a front end over it.
+  uintptr_t backendID = 0;
+  if (QOXError err = qoxNewKeyDB_back(context, &backendID); err != kQOXErrNoErr) return err;
+  return qoxNewFrontEndKeyDB(context, backendID, nullptr, 0, 0, outKeyDB);
 }
 
 void qoxKeyDBDestroy_internal(QOXKeyDB* db) {
@@ -199,7 +203,13 @@ QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object) {
 
 QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object) {
   if (!qoxKeyDBObjIsValid(object) || !qoxKeyDBObjIsReal(object)) return kQOXErrBadParams;
-  return qoxKeyDBRemoveObject_internal(db, object);
+  if (!qoxFrontEndKeyDB(db)) return qoxKeyDBRemoveObject_internal(db, object);
+  if (QOXError err = qoxKeyDBRemoveObject_back(db->context, db->backendID, qoxKeyDBObjID(object));
+      err != kQOXErrNoErr)
+    return err;
+  qoxMarkKeyDBObjectDeleted(object);
+  db->dirty = 1;
+  return kQOXErrNoErr;
 }
 
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
@@ -277,7 +287,19 @@ QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outC
   if (outCopy == nullptr) return kQOXErrBadParams;
   *outCopy = nullptr;
   if (!qoxKeyDBIsValid(db) || !qoxKeyDBObjIsValid(object)) return kQOXErrBadParams;
-  // A front end has its back end copy; this library makes none.
-  if (qoxFrontEndKeyDB(db)) return kQOXErrFeatureNotAvailable;
-  return qoxKeyDBAddObject_internal(db, object, outCopy);
+  if (!qoxFrontEndKeyDB(db)) return qoxKeyDBAddObject_internal(db, object, outCopy);
+  // The back end copies; the key holding the copy comes back as a key array.
+  // The source is named by its back end's ID (in process a back-end
+  // object's ID is its address).
+  const uintptr_t source = qoxFrontEndKey(object) ? qoxKeyDBObjID(object) : qoxBackEndObjectID(object);
+  uintptr_t copyID = 0;
+  KeyArrayWord* array = nullptr;
+  size_t length = 0;
+  QOXError err = qoxKeyDBAddObject_back(db->context, db->backendID, source, &copyID, &array, &length);
+  if (err == kQOXErrNoErr) err = qoxAddFromKeyArray(db, nullptr, array, length, 1, false);
+  if (array != nullptr) QOXFreeData(array);
+  if (err != kQOXErrNoErr) return err;
+  db->dirty = 1;
+  *outCopy = qoxFrontEndObject(db, copyID);
+  return *outCopy != nullptr ? kQOXErrNoErr : kQOXErrItemNotFound;
 }

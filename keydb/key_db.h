@@ -4,8 +4,10 @@
 //
 // A key database is a back end, which holds its objects itself, or a front
 // end, which mirrors a back-end database it knows by ID (backendID) and
-// fetches objects from it on first use. The toolkit runs without the
-// key-database service link, so QOXNewKeyDB makes back ends. A database is
+// fetches objects from it on first use (keydb/front_end.h). Without the
+// key-database service link QOXNewKeyDB makes back ends; a buffer of key
+// packets becomes a front end over an in-process back end
+// (keydb/import_binary.h). A database is
 // reference-counted (QOXIncKeyDBRefCount, QOXFreeKeyDB) and linked at the
 // head of its context's list of key databases (through next) while it
 // lives.
@@ -91,9 +93,11 @@ struct QOXKeyDB {
 
 // --- Public calls: check their arguments, then pass the entry gate ---
 
-// A new empty back-end database, not mutable, with one reference. kQOXErrBadParams
-// for a null out-parameter (else cleared) or an invalid context; the gate's
-// error; kQOXErrOutOfMemory when memory runs out.
+// A new empty database, not mutable, with one reference: a back end, or,
+// with the key-database service link on, a front end over a new back end
+// of the service. kQOXErrBadParams for a null out-parameter (else cleared)
+// or an invalid context; the gate's error; kQOXErrOutOfMemory when memory
+// runs out.
 QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB);
 // Releases one reference; the last one destroys the database. kQOXErrBadParams
 // unless the magic is "KYDB".
@@ -114,7 +118,8 @@ QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB);
 void qoxKeyDBDestroy_internal(QOXKeyDB* db);
 // kQOXErrBadParams unless the object is real. A user ID whose key has fewer than two
 // real user IDs is refused with kQOXErrBadParams; otherwise the object is marked
-// deleted (with its real descendants) and the database dirty.
+// deleted (with its real descendants) and the database dirty. A front end
+// has its back end remove its twin first, and marks its own on success.
 QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object);
 QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object);
 // Marks the database changed. With updateLists, the key lists of its sets
@@ -132,7 +137,10 @@ QOXKeyDB* qoxCreateKeyDBFromMemory(QOXContext* context, const uint8_t* buffer, s
 // the key and the child when consecutive objects share them; a pair counts
 // only while its copy is live here and holds the source's very packet. The database
 // is marked dirty. kQOXErrBadParams for bad handles; kQOXErrItemNotFound when a
-// level's packet cannot be had or does not parse; kQOXErrOutOfMemory.
+// level's packet cannot be had or does not parse; kQOXErrOutOfMemory. A
+// front end has its back end copy (the source named by its back-end ID),
+// takes in the key array of the key holding the copy and finds the copy in
+// its ID tree.
 QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy);
 QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outCopy);
 

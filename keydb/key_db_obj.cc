@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "foundation/context.h"
 #include "foundation/mem_pool.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/child_index.h"
+#include "keydb/front_end.h"
 #include "keydb/handle_magic.h"
 #include "keydb/key_db.h"
 #include "keydb/key_tree.h"
@@ -43,9 +45,11 @@ size_t InfoSizeOf(uint32_t flags) {
   }
 }
 
-// The fetched info record, whatever its kind; null while unfetched.
+// The info record, whatever its kind; an unfetched front-end object asks
+// its back end for it first (null when it cannot be had).
 void* InfoRecord(const QOXKeyDBObj* object) {
-  if (object == nullptr || (object->flags & kQOXObjFlag_Unfetched) != 0) return nullptr;
+  if (object == nullptr) return nullptr;
+  if ((object->flags & kQOXObjFlag_Unfetched) != 0) return qoxFetchInfoRecord(const_cast<QOXKeyDBObj*>(object));
   return object->info.record;
 }
 
@@ -213,6 +217,32 @@ UnkInfo* qoxUnkToUnkInfo(QOXKeyDBObj* unknown) {
   return static_cast<UnkInfo*>(InfoRecord(unknown));
 }
 
+void* qoxPeekInfoRecord(const QOXKeyDBObj* object) {
+  if (object == nullptr || (object->flags & kQOXObjFlag_Unfetched) != 0) return nullptr;
+  return object->info.record;
+}
+
+void qoxFreeObjectExpressions(QOXKeyDBObj* object) {
+  void* record = qoxPeekInfoRecord(object);
+  if (record == nullptr) return;
+  QOXRegExp** expression = nullptr;
+  switch (TypeOf(object)) {
+    case kQOXKeyDBObjType_Key:
+    case kQOXKeyDBObjType_SubKey:
+      expression = &static_cast<KeyInfo*>(record)->introducerRegexp;
+      break;
+    case kQOXKeyDBObjType_Sig:
+      expression = &static_cast<SigInfo*>(record)->regexp;
+      break;
+    default:
+      return;
+  }
+  if (*expression == nullptr) return;
+  QOXKeyDB* db = qoxObjKeyDB(object);
+  if (qoxKeyDBIsValid(db)) qoxContextMemFree(db->context, *expression);
+  *expression = nullptr;
+}
+
 ObjData* qoxObjData(QOXKeyDBObj* object) {
   if (object == nullptr) return nullptr;
   switch (TypeOf(object)) {
@@ -270,6 +300,30 @@ QOXKeyDBObj* qoxNewKeyDBObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags) {
     u->validity = kQOXTrustExternUndefined;
     u->confidence = kQOXTrustExternUndefined;
   }
+  if (topLevel) {
+    AppendKey(db, object);
+  } else {
+    qoxLinkChild(parent, object);
+  }
+  return object;
+}
+
+QOXKeyDBObj* qoxNewUnfetchedObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags, uintptr_t backendID) {
+  if (!qoxKeyDBIsValid(db)) return nullptr;
+  const bool topLevel = qoxObjectTypeOfFlags(flags) == kQOXKeyDBObjType_Key;
+  if (topLevel != (parent == nullptr)) {
+    qoxKeyDBSetError(db, kQOXErrBadParams);
+    return nullptr;
+  }
+  auto* object = static_cast<QOXKeyDBObj*>(memPoolAlloc(&db->objectPool, sizeof(QOXKeyDBObj), kRecordAlignment));
+  if (object == nullptr) {
+    qoxKeyDBSetError(db, kQOXErrOutOfMemory);
+    return nullptr;
+  }
+  std::memset(static_cast<void*>(object), 0, sizeof *object);
+  qoxSetMagic(object->magic, kQOXKeyDBObjMagic);
+  object->info.backendID = backendID;
+  object->flags = flags | kQOXObjFlag_Unfetched;
   if (topLevel) {
     AppendKey(db, object);
   } else {
@@ -342,6 +396,28 @@ void qoxLinkChild(QOXKeyDBObj* parent, QOXKeyDBObj* child) {
   }
 }
 
+void qoxLinkChildAfter(QOXKeyDBObj* parent, QOXKeyDBObj* after, QOXKeyDBObj* child) {
+  child->parent = parent;
+  child->prev = after;
+  child->next = after != nullptr ? after->next : parent->child;
+  if (after != nullptr) {
+    after->next = child;
+  } else {
+    parent->child = child;
+  }
+  if (child->next != nullptr) child->next->prev = child;
+  if (KeyDBChildIndex* index = parent->children) {
+    // Kinds stay grouped (signatures, user IDs, the rest), so a child placed
+    // right after the last of its kind, or as the first of its kind, is the
+    // new last of it.
+    const int32_t type = TypeOf(child);
+    if (type == kQOXKeyDBObjType_Sig && (index->lastSig == nullptr || index->lastSig == after)) index->lastSig = child;
+    if (type == kQOXKeyDBObjType_UserID && (index->lastUserID == nullptr || index->lastUserID == after))
+      index->lastUserID = child;
+    if (child->next == nullptr) index->lastChild = child;
+  }
+}
+
 void qoxUnlinkChild(QOXKeyDBObj* child) {
   QOXKeyDBObj* parent = qoxObjParent(child);
   if (parent == nullptr) return;
@@ -372,6 +448,8 @@ QOXError qoxMarkKeyDBObjectDeleted(QOXKeyDBObj* object) {
 
 QOXError qoxKeyDBObjRefresh(QOXKeyDBObj* object, bool recurse) {
   if ((object->flags & kQOXObjFlag_Unfetched) == 0) {
+    // The record stays in the pool, but nothing reads its expressions again.
+    qoxFreeObjectExpressions(object);
     const uintptr_t id = qoxKeyDBObjID(object);
     object->info.backendID = id;
     object->flags |= kQOXObjFlag_Unfetched;

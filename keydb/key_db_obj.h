@@ -239,16 +239,25 @@ QOXKeyDB* qoxObjKeyDB(const QOXKeyDBObj* object);
 QOXContext* QOXPeekKeyDBObjContext(QOXKeyDBObj* object);
 
 // --- Info records ---
-// The info record of the object's kind; null while the object is unfetched
-// (a front end fetches it first) or when the kind differs.
+// The info record of the object's kind; null when the kind differs. In a
+// front end an unfetched object's record is first fetched from the back end
+// (keydb/front_end.h): null, with kQOXErrOutOfMemory recorded as the
+// database's last error, when the back end cannot supply it. Every caller
+// treats null as failure.
 KeyInfo* qoxKeyToKeyInfo(QOXKeyDBObj* key);  // keys and subkeys
 UserIDInfo* qoxUserIDToUserIDInfo(QOXKeyDBObj* userID);
 SigInfo* qoxSigToSigInfo(QOXKeyDBObj* sig);
 CRLInfo* qoxCRLToCRLInfo(QOXKeyDBObj* crl);
 UnkInfo* qoxUnkToUnkInfo(QOXKeyDBObj* unknown);
-// The data record of any kind; null when the object has none (an unfetched
-// object, a dummy key).
+// The data record of any kind; null when the object has none (a dummy key,
+// a front-end object whose packet is not fetched yet: qoxFetchObject,
+// keydb/obj_data.h, fetches it).
 ObjData* qoxObjData(QOXKeyDBObj* object);
+// The info record as it stands, never fetched: null while unfetched.
+void* qoxPeekInfoRecord(const QOXKeyDBObj* object);
+// Frees the compiled regular expressions a fetched key or signature record
+// holds (they live in the context's memory) and clears their fields.
+void qoxFreeObjectExpressions(QOXKeyDBObj* object);
 
 // --- Making and linking (keydb/key_db_obj.cc) ---
 
@@ -263,6 +272,13 @@ QOXKeyDBObj* qoxNewKeyDBObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags);
 // entered into the key-ID tree.
 QOXKeyDBObj* qoxNewKeyObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags, uint8_t algorithm,
                           const uint8_t keyID[8]);
+// A front-end object known by its back-end ID: the object record alone,
+// unfetched (bit 28 added to the flags), its info word holding the ID; a
+// top-level key when parent is null (appended to the key list), else a
+// child linked by the child order. Not entered into any tree. Null, with
+// kQOXErrBadParams (flags and parent disagree) or kQOXErrOutOfMemory
+// recorded, on failure.
+QOXKeyDBObj* qoxNewUnfetchedObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags, uintptr_t backendID);
 // A dummy top-level key known only by key ID and algorithm (the signer of a
 // signature whose key is absent); with x509, an X.509 dummy (algorithm 128
 // by convention of its callers) whose x509Sig is the given signature.
@@ -276,6 +292,9 @@ void qoxReviveKeyDBObj(QOXKeyDBObj* object);
 // Links a child under its parent by the child order (its parent field set),
 // in constant time through the parent's index (keydb/child_index.h).
 void qoxLinkChild(QOXKeyDBObj* parent, QOXKeyDBObj* child);
+// Links a child right after `after` (first when null) under parent,
+// whatever its kind; for a child placed among those of its own kind.
+void qoxLinkChildAfter(QOXKeyDBObj* parent, QOXKeyDBObj* after, QOXKeyDBObj* child);
 // Takes a child out of its parent's list of children.
 void qoxUnlinkChild(QOXKeyDBObj* child);
 

@@ -5,7 +5,8 @@
 
 #include "foundation/context.h"
 #include "foundation/sdk_errors.h"
-#include "keydb/front_end_services.h"
+#include "keydb/front_end.h"
+#include "keydb/key_db_back.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_id.h"
@@ -102,7 +103,13 @@ QOXError qoxGetKeyByKeyID(QOXKeyDB* db, const QOXKeyID* keyID, bool allowDummies
                           QOXKeyDBObj** outKey) {
   if (qoxFrontEndKeyDB(db)) {
     if (outKey == nullptr) return kQOXErrBadParams;
-    return qoxKeyDBBackServices().qoxGetKeyByKeyID_back(db, keyID, allowDummies, allowDeleted, outKey);
+    *outKey = nullptr;
+    uintptr_t id = 0;
+    if (QOXError err = qoxGetKeyByKeyID_back(db->context, db->backendID, keyID, allowDummies, allowDeleted, &id);
+        err != kQOXErrNoErr)
+      return err;
+    *outKey = qoxFrontEndObject(db, id);
+    return *outKey != nullptr ? kQOXErrNoErr : kQOXErrItemNotFound;
   }
   return qoxGetKeyByKeyID_internal(db, keyID, allowDummies, allowDeleted, outKey);
 }

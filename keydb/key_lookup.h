@@ -3,7 +3,8 @@
 // objects.
 //
 // A back end searches its key-ID tree (keydb/key_tree.h); a front end asks
-// its back end (keydb/front_end_services.h). The tree is not balanced: keys
+// its back end (keydb/key_db_back.h) and maps the answer through its ID
+// tree (keydb/front_end.h). The tree is not balanced: keys
 // that arrive in key-ID order make it a list, and a search then walks it.
 // The walks here keep their own stacks, so no shape of tree deepens the
 // call stack.

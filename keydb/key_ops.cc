@@ -9,8 +9,8 @@
 #include "foundation/context.h"
 #include "foundation/sdk/passphrase_cache.h"
 #include "foundation/sdk_errors.h"
-#include "keydb/front_end_services.h"
 #include "keydb/key_db.h"
+#include "keydb/key_db_back.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/obj_accessors.h"
 #include "keydb/obj_data.h"
@@ -196,7 +196,7 @@ QOXError qoxKeyEncrypt(QOXKeyDBObj* key, const uint8_t* data, size_t length, int
                        size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outBuffer, outLength);
-    return qoxKeyDBBackServices().qoxKeyEncrypt_back(key, data, length, format, outBuffer, outLength);
+    return qoxKeyEncrypt_back(ContextOf(key), qoxKeyDBObjID(key), data, length, format, outBuffer, outLength);
   }
   return qoxKeyEncrypt_internal(key, data, length, format, outBuffer, outLength);
 }
@@ -224,7 +224,7 @@ QOXError qoxKeyDecrypt(QOXKeyDBObj* key, const char* passphrase, size_t passphra
                        uint8_t** outBuffer, size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outBuffer, outLength);
-    return qoxKeyDBBackServices().qoxKeyDecrypt_back(key, passphrase, passphraseLength, hashed, cacheTimeOut,
+    return qoxKeyDecrypt_back(ContextOf(key), qoxKeyDBObjID(key), passphrase, passphraseLength, hashed, cacheTimeOut,
                                                      cacheGlobally, data, length, format, outBuffer, outLength);
   }
   return qoxKeyDecrypt_internal(key, passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally, data, length,
@@ -243,7 +243,7 @@ int qoxKeyVerify_internal(QOXKeyDBObj* key, const uint8_t* signature, size_t sig
 int qoxKeyVerify(QOXKeyDBObj* key, const uint8_t* signature, size_t signatureLength, uint8_t hashAlgorithm,
                  const uint8_t* hash, size_t hashLength, int format) {
   if (qoxFrontEndKey(key))
-    return qoxKeyDBBackServices().qoxKeyVerify_back(key, signature, signatureLength, hashAlgorithm, hash, hashLength,
+    return qoxKeyVerify_back(ContextOf(key), qoxKeyDBObjID(key), signature, signatureLength, hashAlgorithm, hash, hashLength,
                                                     format);
   return qoxKeyVerify_internal(key, signature, signatureLength, hashAlgorithm, hash, hashLength, format);
 }
@@ -273,7 +273,7 @@ QOXError qoxKeySign(QOXKeyDBObj* key, const char* passphrase, size_t passphraseL
                     size_t hashLength, int format, uint8_t** outSignature, size_t* outLength) {
   if (qoxFrontEndKey(key)) {
     ClearOutput(outSignature, outLength);
-    return qoxKeyDBBackServices().qoxKeySign_back(key, passphrase, passphraseLength, hashed, cacheTimeOut,
+    return qoxKeySign_back(ContextOf(key), qoxKeyDBObjID(key), passphrase, passphraseLength, hashed, cacheTimeOut,
                                                   cacheGlobally, hashAlgorithm, hash, hashLength, format,
                                                   outSignature, outLength);
   }
@@ -291,7 +291,7 @@ bool qoxSecPassphraseOK_internal(QOXKeyDBObj* key, const char* passphrase, size_
 bool qoxSecPassphraseOK(QOXKeyDBObj* key, const char* passphrase, size_t length, bool hashed, uint32_t cacheTimeOut,
                         bool cacheGlobally) {
   if (qoxFrontEndKey(key))
-    return qoxKeyDBBackServices().qoxSecPassphraseOK_back(key, passphrase, length, hashed, cacheTimeOut,
+    return qoxSecPassphraseOK_back(ContextOf(key), qoxKeyDBObjID(key), passphrase, length, hashed, cacheTimeOut,
                                                           cacheGlobally);
   return qoxSecPassphraseOK_internal(key, passphrase, length, hashed, cacheTimeOut, cacheGlobally);
 }
@@ -338,7 +338,7 @@ QOXError qoxSecProperties(QOXKeyDBObj* key, bool* outLocked, bool* outKind5, int
   if (outCipherAlgorithm != nullptr) *outCipherAlgorithm = 0;
   if (outKeyBits != nullptr) *outKeyBits = 0;
   if (qoxFrontEndKey(key))
-    return qoxKeyDBBackServices().qoxSecProperties_back(key, outLocked, outKind5, outCipherAlgorithm, outKeyBits);
+    return qoxSecProperties_back(ContextOf(key), qoxKeyDBObjID(key), outLocked, outKind5, outCipherAlgorithm, outKeyBits);
   return qoxSecProperties_internal(key, outLocked, outKind5, outCipherAlgorithm, outKeyBits);
 }
 
@@ -367,7 +367,7 @@ QOXError qoxKeyMaxSizes(QOXKeyDBObj* key, size_t* outMaxEncrypted, size_t* outMa
     if (outMaxEncrypted != nullptr) *outMaxEncrypted = 0;
     if (outMaxDecrypted != nullptr) *outMaxDecrypted = 0;
     if (outMaxSignature != nullptr) *outMaxSignature = 0;
-    return qoxKeyDBBackServices().qoxKeyMaxSizes_back(key, outMaxEncrypted, outMaxDecrypted, outMaxSignature, format);
+    return qoxKeyMaxSizes_back(ContextOf(key), qoxKeyDBObjID(key), outMaxEncrypted, outMaxDecrypted, outMaxSignature, format);
   }
   return qoxKeyMaxSizes_internal(key, outMaxEncrypted, outMaxDecrypted, outMaxSignature, format);
 }

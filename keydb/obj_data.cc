@@ -7,6 +7,7 @@
 #include "foundation/mem_pool.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/child_index.h"
+#include "keydb/front_end.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 
@@ -85,6 +86,7 @@ void qoxSetObjData(QOXKeyDBObj* object, ObjData* data) {
 
 const uint8_t* qoxFetchObject(QOXKeyDBObj* object, size_t* outLength) {
   const ObjData* data = qoxObjData(object);
+  if (data == nullptr && qoxFrontEndKey(object)) data = qoxFetchObjectData(object);
   if (outLength != nullptr) *outLength = data != nullptr ? data->length : 0;
   return data != nullptr ? data->bytes : nullptr;
 }

@@ -31,7 +31,10 @@ QOXError qoxUpdateObjData(QOXKeyDBObj* object, const uint8_t* bytes, size_t leng
 // Stores a data record as the object's packet.
 void qoxSetObjData(QOXKeyDBObj* object, ObjData* data);
 // The object's packet bytes and their length; null and 0 when it has none.
-// (A front end asks its back end for them; a back end holds them.)
+// A back end holds them; a front end asks its back end on first use
+// (keydb/front_end.h) and keeps the copy until the object is refreshed.
+// Null, with kQOXErrOutOfMemory recorded, when the back end cannot supply
+// them.
 const uint8_t* qoxFetchObject(QOXKeyDBObj* object, size_t* outLength);
 // One more / one less (not below 0) on the hold count of the object's data
 // record, if it has one.

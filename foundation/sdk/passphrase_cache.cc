@@ -9,6 +9,7 @@
 #include "foundation/context.h"
 #include "foundation/keydb_services.h"
 #include "foundation/memory_mgr.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "crypto/pkalg.h"
 
@@ -246,6 +247,12 @@ QOXError qoxPurgePassphraseCache_internal(QOXContext* context) {
 
 QOXError QOXPurgePassphraseCache(QOXContext* context) {
   if (!qoxContextIsValid(context)) return kQOXErrBadParams;
+  return qoxPurgePassphraseCache_back(context);
+}
+
+QOXError qoxPurgePassphraseCache_back(QOXContext* context) {
+  const QOXRPCClientServices& rpc = qoxRPCClientServices();
+  if (rpc.qoxRPCEnabled()) return rpc.qoxPurgePassphraseCache_backRPC(context);
   return qoxPurgePassphraseCache_internal(context);
 }
 

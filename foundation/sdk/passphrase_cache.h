@@ -45,8 +45,14 @@ QOXError qoxSecKeyUnlockWithCache(QOXSecKey* key, const char* passphrase, size_t
 // passphrase that cannot be converted caches nothing and gives 0.
 QOXError qoxSecKeyCachePassphrase(QOXSecKey* key, const char* passphrase, size_t length,
                                   bool isPasskey, uint32_t timeToLive, bool global);
-// -12000 for an invalid context; else removes the whole cache; 0.
+// -12000 for an invalid context; else removes the whole cache through the
+// back end (qoxPurgePassphraseCache_back) and returns its result.
 QOXError QOXPurgePassphraseCache(QOXContext* context);
+// The back-end entry point: with the key-database service link on
+// (foundation/rpc_client_services.h) the service empties the context's cache
+// through the RPC client; otherwise qoxPurgePassphraseCache_internal.
+QOXError qoxPurgePassphraseCache_back(QOXContext* context);
+// Removes the whole cache of the context; 0.
 QOXError qoxPurgePassphraseCache_internal(QOXContext* context);
 // Removes the entries whose expiry has passed.
 void qoxExpirePassphraseCache(QOXContext* context);

@@ -2,6 +2,7 @@
 // entropy charged on the base, and the context wiring.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "crypto/random_pool.h"
@@ -9,8 +10,10 @@
 #include "crypto/context_random.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
+#include "foundation/memory_mgr.h"
 #include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
+#include "tests/common/scoped_services.h"
 #include "tests/crypto/random_test_support.h"
 
 namespace {
@@ -128,10 +131,84 @@ TEST_F(X917Test, GlobalPoolEstimateDropsByEightBitsPerByteDrawn) {
   EXPECT_EQ(QOXContextGetRandomBytes(context_, buffer, sizeof buffer), 0);
 }
 
-TEST_F(X917Test, FrontEndIsNotAvailableInProcess) {
-  EXPECT_EQ(qoxRPCClientServices().qoxRandomCreate_frontend(context_), nullptr);
+// In process the back-end entries serve the context's own X9.17 generator:
+// a draw charges the pool, bytes added change what follows.
+TEST_F(X917Test, BackEndEntriesInProcess) {
   EXPECT_EQ(qoxRandomCreate(nullptr), nullptr);
   EXPECT_EQ(qoxPseudoRandomCreate(nullptr), nullptr);
+  QOXRandomContext* own = qoxContextGetX9_17RandomContext(context_);
+  ASSERT_NE(own, nullptr);
+  EXPECT_STREQ(own->vtbl->name, "X9.17-based cryptographic PRNG") << "the link is off";
+  qoxGlobalRandomPoolSetEntropy(1000);
+  uint8_t* bytes = nullptr;
+  size_t length = 0;
+  ASSERT_EQ(qoxRandomGetBytesEntropy_back(context_, 24, 64, &bytes, &length), 0);
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_EQ(length, 24u);
+  EXPECT_EQ(QOXGlobalRandomPoolGetEntropy(), 1000u - 64) << "the entropy asked is charged";
+  EXPECT_NE(std::vector<uint8_t>(bytes, bytes + 24), std::vector<uint8_t>(24, 0));
+  QOXFreeData(bytes);
+  const uint8_t added[3] = {1, 2, 3};
+  EXPECT_EQ(qoxRandomAddBytes_back(context_, added, sizeof added), 0);
+}
+
+// With the service link on, the context's generator is a front end whose
+// every request goes to the back end (a double of the RPC client here);
+// bytes the back end cannot give read as zeros.
+TEST_F(X917Test, FrontEndForwardsEveryRequest) {
+  static std::vector<uint8_t> added;
+  static size_t asked = 0;
+  static uint32_t charged = 0;
+  static bool refuse = false;
+  added.clear();
+  ostrak_test::ScopedServices<QOXRPCClientServices> rpc(qoxRPCClientServices, qoxRegisterRPCClientServices);
+  rpc->qoxRPCEnabled = [] { return true; };
+  rpc->qoxRandomAddBytes_backRPC = [](QOXContext*, const uint8_t* bytes, size_t count) {
+    added.insert(added.end(), bytes, bytes + count);
+    return kQOXErrNoErr;
+  };
+  rpc->qoxRandomGetBytesEntropy_backRPC = [](QOXContext* context, size_t count, uint32_t entropy,
+                                             uint8_t** outBuffer, size_t* outLength) {
+    asked = count;
+    charged = entropy;
+    *outBuffer = nullptr;
+    *outLength = 0;
+    if (refuse) return kQOXErrOutOfMemory;
+    auto* b = static_cast<uint8_t*>(qoxContextMemAlloc(context, count, 0));
+    for (size_t i = 0; i < count; ++i) b[i] = static_cast<uint8_t>(0xA0 + i);
+    *outBuffer = b;
+    *outLength = count;
+    return kQOXErrNoErr;
+  };
+  QOXRandomContext* front = Keep(qoxRandomCreate(context_));
+  ASSERT_NE(front, nullptr);
+  EXPECT_STREQ(front->vtbl->name, "frontend to cryptographic PRNG");
+  const uint8_t bytes[4] = {7, 7, 7, 7};
+  front->vtbl->addBytes(front->priv, bytes, sizeof bytes);
+  EXPECT_EQ(added, std::vector<uint8_t>(bytes, bytes + 4));
+  std::vector<uint8_t> out(5, 0xFF);
+  front->vtbl->getBytesEntropy(front->priv, out.data(), out.size(), 40);
+  EXPECT_EQ(out, (std::vector<uint8_t>{0xA0, 0xA1, 0xA2, 0xA3, 0xA4}));
+  EXPECT_EQ(asked, 5u);
+  EXPECT_EQ(charged, 40u);
+  front->vtbl->stir(front->priv);
+  refuse = true;
+  std::fill(out.begin(), out.end(), 0xFF);
+  front->vtbl->getBytesEntropy(front->priv, out.data(), out.size(), 0);
+  EXPECT_EQ(out, std::vector<uint8_t>(5, 0));
+  refuse = false;
+  // The pool's state and figures go through the link too.
+  rpc->qoxGlobalRandomPoolAddState_backRPC = [](bool keystroke, uint32_t, bool, bool) -> int32_t {
+    return keystroke ? 5 : 6;
+  };
+  rpc->qoxGlobalRandomPoolGetInfo_backRPC = [](uint32_t* entropy, uint32_t*, uint32_t*, bool* has) {
+    if (entropy != nullptr) *entropy = 4242;
+    if (has != nullptr) *has = true;
+  };
+  EXPECT_EQ(QOXGlobalRandomPoolAddKeystroke(65), 5u);
+  EXPECT_EQ(QOXGlobalRandomPoolMouseMoved(), 6u);
+  EXPECT_EQ(QOXGlobalRandomPoolGetEntropy(), 4242u);
+  EXPECT_TRUE(QOXGlobalRandomPoolHasMinimumEntropy());
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 
 #include <atomic>
 
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
+#include "tests/common/scoped_services.h"
 #include "tests/foundation/toolkit_doubles.h"
 
 namespace {
@@ -176,6 +178,26 @@ TEST_F(PassphraseCacheTest, ExpiryKeepsLiveEntriesAndPurgeRemovesAll) {
   EXPECT_EQ(QOXPurgePassphraseCache(c()), kQOXErrNoErr);
   EXPECT_EQ(ctx.liveSecure(), 0);
   EXPECT_EQ(ctx.livePlain(), 0);  // entries and the cache record too
+  EXPECT_EQ(FromCache(key), kQOXErrBadPassphrase);
+}
+
+// With the key-database service link on, the purge is the service's: this
+// process's cache is left to it.
+TEST_F(PassphraseCacheTest, PurgeGoesToTheServiceWhenLinked) {
+  static QOXContext* purged = nullptr;
+  ASSERT_EQ(Unlock(key, "correct horse", 50), kQOXErrNoErr);
+  {
+    ostrak_test::ScopedServices<QOXRPCClientServices> rpc(qoxRPCClientServices, qoxRegisterRPCClientServices);
+    rpc->qoxRPCEnabled = [] { return true; };
+    rpc->qoxPurgePassphraseCache_backRPC = [](QOXContext* context) {
+      purged = context;
+      return kQOXErrNoErr;
+    };
+    EXPECT_EQ(QOXPurgePassphraseCache(c()), kQOXErrNoErr);
+    EXPECT_EQ(purged, c());
+    EXPECT_EQ(FromCache(key), kQOXErrNoErr) << "nothing purged here";
+  }
+  EXPECT_EQ(QOXPurgePassphraseCache(c()), kQOXErrNoErr);
   EXPECT_EQ(FromCache(key), kQOXErrBadPassphrase);
 }
 

@@ -20,9 +20,9 @@
 #include "foundation/errors.h"
 #include "foundation/option_list.h"
 #include "foundation/sdk/option_constructors.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk/passphrase_cache.h"
 #include "foundation/sdk_errors.h"
-#include "keydb/front_end_services.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_ops.h"
@@ -490,8 +490,10 @@ TEST_F(PkContextTest, CapabilitiesAndArguments) {
   // Sizes: with no out-parameter the key is not asked (here a front end's
   // back end would be); with one it is.
   {
-    ostrak_test::ScopedServices<QOXKeyDBBackServices> back(qoxKeyDBBackServices, qoxRegisterKeyDBBackServices);
-    back->qoxKeyMaxSizes_back = [](QOXKeyDBObj*, size_t*, size_t*, size_t* outMaxSignature, int format) {
+    ostrak_test::ScopedServices<QOXRPCClientServices> back(qoxRPCClientServices, qoxRegisterRPCClientServices);
+    back->qoxRPCEnabled = [] { return true; };
+    back->qoxKeyMaxSizes_backRPC = [](QOXContext*, uintptr_t, size_t*, size_t*, size_t* outMaxSignature,
+                                      int format) {
       ++sizesAsked;
       if (outMaxSignature != nullptr) *outMaxSignature = static_cast<size_t>(format) * 100;
       return kQOXErrNoErr;

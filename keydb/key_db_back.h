@@ -1,0 +1,103 @@
+// The back-end entry points of the key database: what a front-end database
+// (keydb/front_end.h) asks of the back end that holds its objects.
+//
+// Each entry takes the caller's context first, names back-end databases and
+// objects by ID, and answers in shapes that can cross a process boundary:
+// IDs, key arrays (keydb/key_array.h) for changed keys, flat key lists
+// (keydb/key_set.h) for changed sets, copies of packets and info records.
+// With the key-database service link on (foundation/rpc_client_services.h)
+// an entry sends its arguments to the service through the RPC stub of the
+// same name ending in `_backRPC`; otherwise it runs the in-process work (an
+// `_internal` function) on the back end's objects. In process an ID is the
+// address of the back-end database or object itself (qoxBackEndObjectID),
+// never read from outside bytes.
+//
+// Ownership: every buffer, array and list handed out is a block of the
+// given context's memory that the caller frees (QOXFreeData); a failed call
+// hands out nothing (outputs cleared). A database made by an entry lives
+// until qoxFreeKeyDB_back releases it.
+//
+// The random pool's, the seed file's and the passphrase cache's entries
+// live with their work: crypto/random_pool.h, crypto/rand_seed_file.h,
+// crypto/x917.h, foundation/sdk/passphrase_cache.h.
+//
+// Thread safety: as the databases (one context's thread at a time).
+#ifndef OSTRAK_KEYDB_KEY_DB_BACK_H_
+#define OSTRAK_KEYDB_KEY_DB_BACK_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/errors.h"
+#include "foundation/keydb_services.h"
+#include "keydb/key_array.h"
+
+struct QOXContext;
+struct QOXKeyDB;
+struct QOXKeyDBObj;
+
+// The in-process ID of a back-end object or database: its address.
+inline uintptr_t qoxBackEndObjectID(const QOXKeyDBObj* object) { return reinterpret_cast<uintptr_t>(object); }
+inline uintptr_t qoxBackEndDBID(const QOXKeyDB* db) { return reinterpret_cast<uintptr_t>(db); }
+
+// --- Databases ---
+
+// A new empty back-end database (qoxNewKeyDB_internal); its ID.
+QOXError qoxNewKeyDB_back(QOXContext* context, uintptr_t* outDB);
+// A back-end database read from a buffer of key packets
+// (qoxImportKeyBinary_internal): its ID, its number of top-level objects and
+// the key array of all of them. The database is freed when the array cannot
+// be made.
+QOXError qoxImportKeyBinary_back(QOXContext* context, const uint8_t* buffer, size_t length, uintptr_t* outDB,
+                                 uint32_t* outKeyCount, KeyArrayWord** outArray, size_t* outArrayLength);
+// The key array of all the database's top-level objects and their number.
+// The database is freed when the array cannot be made.
+QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t db, uint32_t* outKeyCount, KeyArrayWord** outArray,
+                            size_t* outArrayLength);
+// Releases one reference of the database (qoxKeyDBDestroy_internal).
+QOXError qoxFreeKeyDB_back(QOXContext* context, uintptr_t db);
+
+// --- Objects ---
+
+// A copy of the object's whole packet; kQOXErrItemNotFound when it has none
+// (a dummy key), kQOXErrOutOfMemory.
+QOXError qoxFetchObjectData_back(QOXContext* context, uintptr_t object, uint8_t** outBuffer, size_t* outLength);
+// A copy of the object's info record, as a byte block of the record's size
+// (KeyInfo, UserIDInfo, SigInfo, CRLInfo or UnkInfo, keydb/key_db_obj.h);
+// the references it holds are the back end's, which the receiver maps or
+// clears. kQOXErrOutOfMemory.
+QOXError qoxFetchKeyInfo_back(QOXContext* context, uintptr_t object, uint8_t** outBuffer, size_t* outLength);
+// qoxGetKeyByKeyID_internal in the database: the found key's ID (0 with the
+// error when none).
+QOXError qoxGetKeyByKeyID_back(QOXContext* context, uintptr_t db, const QOXKeyID* keyID, bool allowDummies,
+                               bool allowDeleted, uintptr_t* outKey);
+// Copies the object (of a back-end database, named by ID) into the database
+// with its ancestors (qoxKeyDBAddObject_internal): the copy's ID and the key
+// array of the top-level key holding it (one key).
+QOXError qoxKeyDBAddObject_back(QOXContext* context, uintptr_t db, uintptr_t object, uintptr_t* outCopy,
+                                KeyArrayWord** outArray, size_t* outArrayLength);
+// qoxKeyDBRemoveObject_internal for a real object; 0 and nothing done for a
+// deleted or dummy one.
+QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t db, uintptr_t object);
+
+// --- Key operations (keydb/key_ops.h), the key named by ID ---
+
+QOXError qoxKeyEncrypt_back(QOXContext* context, uintptr_t key, const uint8_t* data, size_t length, int format,
+                            uint8_t** outBuffer, size_t* outLength);
+QOXError qoxKeyDecrypt_back(QOXContext* context, uintptr_t key, const char* passphrase, size_t passphraseLength,
+                            bool hashed, uint32_t cacheTimeOut, bool cacheGlobally, const uint8_t* data,
+                            size_t length, int format, uint8_t** outBuffer, size_t* outLength);
+int qoxKeyVerify_back(QOXContext* context, uintptr_t key, const uint8_t* signature, size_t signatureLength,
+                      uint8_t hashAlgorithm, const uint8_t* hash, size_t hashLength, int format);
+QOXError qoxKeySign_back(QOXContext* context, uintptr_t key, const char* passphrase, size_t passphraseLength,
+                         bool hashed, uint32_t cacheTimeOut, bool cacheGlobally, uint8_t hashAlgorithm,
+                         const uint8_t* hash, size_t hashLength, int format, uint8_t** outSignature,
+                         size_t* outLength);
+bool qoxSecPassphraseOK_back(QOXContext* context, uintptr_t key, const char* passphrase, size_t length, bool hashed,
+                             uint32_t cacheTimeOut, bool cacheGlobally);
+QOXError qoxSecProperties_back(QOXContext* context, uintptr_t key, bool* outLocked, bool* outKind5,
+                               int32_t* outCipherAlgorithm, int32_t* outKeyBits);
+QOXError qoxKeyMaxSizes_back(QOXContext* context, uintptr_t key, size_t* outMaxEncrypted, size_t* outMaxDecrypted,
+                             size_t* outMaxSignature, int format);
+
+#endif  // OSTRAK_KEYDB_KEY_DB_BACK_H_
