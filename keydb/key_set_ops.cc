@@ -2,12 +2,17 @@
 #include "keydb/key_set_ops.h"
 
 #include "foundation/context.h"
+#include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/key_db.h"
+#include "keydb/front_end.h"
+#include "keydb/key_array.h"
+#include "keydb/key_db_back.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_iter.h"
 #include "keydb/key_set.h"
 #include "keydb/key_set_enum.h"
+#include "keydb/key_set_flat.h"
 #include "keydb/key_set_union.h"
 #include "keydb/scratch_array.h"
 
@@ -134,12 +139,52 @@ QOXError QOXNewOneKeySet(QOXKeyDBObj* object, QOXKeySet** outSet) {
   return qoxNewOneKeySetWithCompanions(object, outSet);
 }
 
+namespace {
+
+// A front end takes in its back end's whole key array (fresh: it held no
+// object before, so nothing is looked up).
+QOXError TakeInKeyArray(QOXKeyDB* destination, bool fresh) {
+  uint32_t count = 0;
+  KeyArrayWord* array = nullptr;
+  size_t length = 0;
+  QOXError err = qoxKeyDBArray_back(destination->context, destination->backendID, &count, &array, &length);
+  if (err == kQOXErrNoErr) err = qoxAddFromKeyArray(destination, nullptr, array, length, count, fresh);
+  if (array != nullptr) QOXFreeData(array);
+  return err;
+}
+
+// Copying whole keys into a front end: its back end copies the flat list
+// of the set's keys from the set's back-end database, the front end takes
+// in the new shape, and the keys the copy names are refreshed.
+QOXError CopyWholeKeysToFrontEnd(QOXKeySet* set, QOXKeyDB* destination, bool heldKeys, QOXKeySet** outSet) {
+  QOXKeyDB* source = set->keyDB;
+  const uintptr_t sourceID = qoxFrontEndKeyDB(source) ? source->backendID : qoxBackEndDBID(source);
+  const bool hadObjects = destination->firstKey != nullptr;
+  QOXFlatKeyWord* keys = nullptr;
+  size_t keysLength = 0;
+  if (QOXError err = qoxKeySetFlatten(set, &keys, &keysLength); err != kQOXErrNoErr) return err;
+  uintptr_t* changed = nullptr;
+  size_t changedLength = 0;
+  QOXError err = qoxCopyKeys_back(destination->context, sourceID, keys, keysLength, destination->backendID,
+                                  outSet != nullptr, &changed, &changedLength);
+  if (keys != nullptr) QOXFreeData(keys);
+  if (err == kQOXErrNoErr) err = TakeInKeyArray(destination, !hadObjects);
+  if (err == kQOXErrNoErr && outSet != nullptr) {
+    err = heldKeys ? qoxKeySetUnflatten(destination, changed, changedLength, outSet) : QOXNewKeySet(destination, outSet);
+  }
+  qoxKeyRefreshFromList(destination, changed, changedLength);
+  return err;
+}
+
+}  // namespace
+
 QOXError qoxCopyKeys_internal(QOXKeySet* set, QOXKeyDB* destination, QOXKeySet** outSet) {
   if (outSet != nullptr) *outSet = nullptr;
   destination->addCache[0] = {nullptr, nullptr};
   destination->addCache[1] = {nullptr, nullptr};
   const bool heldKeys = RealKeys(destination) > 0;
   const bool frontEnd = qoxFrontEndKeyDB(destination);
+  if (frontEnd && qoxKeySetIsFlattenable(set)) return CopyWholeKeysToFrontEnd(set, destination, heldKeys, outSet);
   // The copied keys, for the out set: each key is met once, and the
   // objects below it follow it, so a key repeats only consecutively.
   ScratchArray<QOXKeyDBObj*> copied(destination->context);
@@ -159,6 +204,9 @@ QOXError qoxCopyKeys_internal(QOXKeySet* set, QOXKeyDB* destination, QOXKeySet**
         if ((copied.size() == 0 || copied[copied.size() - 1] != key) && !copied.Push(key)) return kQOXErrOutOfMemory;
       }
     }
+  }
+  if (frontEnd) {
+    if (QOXError err = TakeInKeyArray(destination, false); err != kQOXErrNoErr) return err;
   }
   if (outSet != nullptr) {
     QOXError err = heldKeys ? qoxNewKeyListSet(destination, copied.begin(), static_cast<uint32_t>(copied.size()), outSet)
