@@ -13,6 +13,9 @@
 #include "keydb/key_db_obj.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_ops.h"
+#include "keydb/key_set.h"
+#include "keydb/key_set_flat.h"
+#include "keydb/key_set_ops.h"
 #include "keydb/obj_data.h"
 
 namespace {
@@ -110,11 +113,10 @@ QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t dbID, uint32_t* outKe
   QOXKeyDB* db = DB(dbID);
   if (db == nullptr) return kQOXErrBadParams;
   const uint32_t count = TopLevelCount(db);
+  // The database stays: the caller (a copy into its front end) holds it.
   if (QOXError err = qoxCreateKeyArray(context, db->firstKey, count, nullptr, outArray, outArrayLength);
-      err != kQOXErrNoErr) {
-    qoxKeyDBDestroy_internal(db);
+      err != kQOXErrNoErr)
     return err;
-  }
   *outKeyCount = count;
   return kQOXErrNoErr;
 }
@@ -191,6 +193,26 @@ QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t dbID, uintptr_
   if (db == nullptr || object == nullptr) return kQOXErrBadParams;
   if (!qoxKeyDBObjIsReal(object)) return kQOXErrNoErr;
   return qoxKeyDBRemoveObject_internal(db, object);
+}
+
+QOXError qoxCopyKeys_back(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
+                          uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
+                          size_t* outChangedLength) {
+  if (const QOXRPCClientServices* rpc = Remote())
+    return rpc->qoxCopyKeys_backRPC(context, sourceDB, keys, keysLength, destinationDB, wantChanged, outChanged,
+                                    outChangedLength);
+  *outChanged = nullptr;
+  *outChangedLength = 0;
+  QOXKeyDB* source = DB(sourceDB);
+  QOXKeyDB* destination = DB(destinationDB);
+  if (source == nullptr || destination == nullptr) return kQOXErrBadParams;
+  QOXKeySet* set = nullptr;
+  if (QOXError err = qoxKeySetUnflatten(source, keys, keysLength, &set); err != kQOXErrNoErr) return err;
+  QOXKeySet* changed = nullptr;
+  QOXError err = qoxCopyKeys_internal(set, destination, wantChanged ? &changed : nullptr);
+  qoxFreeKeySet(set, false);
+  if (err == kQOXErrNoErr && changed != nullptr) err = qoxKeySetFlattenFree(changed, outChanged, outChangedLength);
+  return err;
 }
 
 // --- Key operations ---

@@ -4,7 +4,7 @@
 // Each entry takes the caller's context first, names back-end databases and
 // objects by ID, and answers in shapes that can cross a process boundary:
 // IDs, key arrays (keydb/key_array.h) for changed keys, flat key lists
-// (keydb/key_set.h) for changed sets, copies of packets and info records.
+// (keydb/key_set_flat.h) for changed sets, copies of packets and info records.
 // With the key-database service link on (foundation/rpc_client_services.h)
 // an entry sends its arguments to the service through the RPC stub of the
 // same name ending in `_backRPC`; otherwise it runs the in-process work (an
@@ -51,7 +51,8 @@ QOXError qoxNewKeyDB_back(QOXContext* context, uintptr_t* outDB);
 QOXError qoxImportKeyBinary_back(QOXContext* context, const uint8_t* buffer, size_t length, uintptr_t* outDB,
                                  uint32_t* outKeyCount, KeyArrayWord** outArray, size_t* outArrayLength);
 // The key array of all the database's top-level objects and their number.
-// The database is freed when the array cannot be made.
+// The database stays when the array cannot be made (its caller, a front
+// end copying keys in, holds it).
 QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t db, uint32_t* outKeyCount, KeyArrayWord** outArray,
                             size_t* outArrayLength);
 // Releases one reference of the database (qoxKeyDBDestroy_internal).
@@ -79,6 +80,12 @@ QOXError qoxKeyDBAddObject_back(QOXContext* context, uintptr_t db, uintptr_t obj
 // qoxKeyDBRemoveObject_internal for a real object; 0 and nothing done for a
 // deleted or dummy one.
 QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t db, uintptr_t object);
+// Copies the keys of a flat key list (keydb/key_set_flat.h) of the source
+// database into the destination (qoxCopyKeys_internal); when asked, the
+// flat list of the keys the copy names there (a block the caller frees).
+QOXError qoxCopyKeys_back(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
+                          uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
+                          size_t* outChangedLength);
 
 // --- Key operations (keydb/key_ops.h), the key named by ID ---
 
