@@ -135,7 +135,9 @@ void qoxChildIndexRemove(QOXKeyDBObj* child) {
   if (parent == nullptr || !child->inParentIndex) return;
   KeyDBChildIndex* index = parent->children;
   child->inParentIndex = false;
-  if (index == nullptr || !index->tableUsable) return;
+  if (index == nullptr) return;
+  if (index->lastMatch == child) index->lastMatch = nullptr;
+  if (!index->tableUsable) return;
   for (QOXKeyDBObj** link = Bucket(index, child->bodyHash); *link != nullptr; link = &(*link)->hashNext) {
     if (*link == child) {
       *link = child->hashNext;
@@ -151,11 +153,22 @@ QOXKeyDBObj* qoxFindMatchingChild(QOXKeyDBObj* parent, const uint8_t* packet, si
   KeyDBChildIndex* index = qoxChildIndexOf(parent);
   if (index == nullptr || !index->tableUsable) return WalkForMatch(parent, packet, length);
   const uint32_t hash = qoxChildPacketHash(packet, length);
-  for (QOXKeyDBObj* c = *Bucket(index, hash); c != nullptr; c = c->hashNext) {
-    if (c->bodyHash != hash) continue;
+  auto identical = [&](QOXKeyDBObj* c) {
+    if (c->bodyHash != hash) return false;
     size_t n = 0;
     const uint8_t* p = qoxFetchObject(c, &n);
-    if (p != nullptr && qoxPacketsIdentical(p, n, packet, length)) return c;
+    return p != nullptr && qoxPacketsIdentical(p, n, packet, length);
+  };
+  if (QOXKeyDBObj* next = index->lastMatch != nullptr ? index->lastMatch->next : nullptr;
+      next != nullptr && next->inParentIndex && next->parent == parent && identical(next)) {
+    index->lastMatch = next;
+    return next;
+  }
+  for (QOXKeyDBObj* c = *Bucket(index, hash); c != nullptr; c = c->hashNext) {
+    if (identical(c)) {
+      index->lastMatch = c;
+      return c;
+    }
   }
   return nullptr;
 }

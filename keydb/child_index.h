@@ -10,7 +10,9 @@
 // the children themselves (QOXKeyDBObj::hashNext) and doubles when it fills;
 // an old bucket array stays in the pool until the database goes. A hit is
 // always confirmed byte for byte, so answers are those of a walk over the
-// children.
+// children. A lookup first tries the sibling after the child it last found:
+// a key copied or read again arrives in the order it is stored, and that
+// sibling lies next in memory, where a bucket does not.
 //
 // A parent in a front-end database gets the last-child fields but no
 // table: it merges nothing itself, and filing its children would fetch
@@ -38,6 +40,7 @@ struct KeyDBChildIndex {
   uint32_t bucketCount;     // a power of two
   uint32_t count;           // children in the table
   bool tableUsable;         // false once a bucket array could not be had
+  QOXKeyDBObj* lastMatch;   // the child last found; its next sibling is tried first
 };
 
 // The parent's index, made (from its present children) on first use; null

@@ -1,6 +1,6 @@
 // The magic words that begin the key database's handles ("KYDB", "KOBJ",
-// "KSET"): four ASCII bytes in memory order, tested by every call that takes
-// a handle.
+// "KSET", "KLST", "KITR"): four ASCII bytes in memory order, tested by every
+// call that takes a handle.
 //
 // Thread safety: pure functions.
 #ifndef OSTRAK_KEYDB_HANDLE_MAGIC_H_
@@ -12,6 +12,8 @@
 inline constexpr char kQOXKeyDBMagic[4] = {'K', 'Y', 'D', 'B'};
 inline constexpr char kQOXKeyDBObjMagic[4] = {'K', 'O', 'B', 'J'};
 inline constexpr char kQOXKeySetMagic[4] = {'K', 'S', 'E', 'T'};
+inline constexpr char kQOXKeyListMagic[4] = {'K', 'L', 'S', 'T'};
+inline constexpr char kQOXKeyIterMagic[4] = {'K', 'I', 'T', 'R'};
 
 inline void qoxSetMagic(uint8_t (&magic)[4], const char (&word)[4]) { std::memcpy(magic, word, 4); }
 inline bool qoxHasMagic(const uint8_t (&magic)[4], const char (&word)[4]) {

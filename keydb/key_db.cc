@@ -14,6 +14,7 @@
 #include "keydb/key_array.h"
 #include "keydb/key_db_back.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_list.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_data.h"
 #include "keydb/ring_reader.h"
@@ -213,10 +214,10 @@ QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object) {
 
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
   db->dirty = 1;
-  // Key lists (ordered views of a set) would be re-sorted here; this library
-  // makes no key list, so a set's firstList is always null and updateLists
-  // finds nothing to update.
-  (void)updateLists;
+  if (!updateLists || !qoxKeyDBIsValid(db)) return;
+  for (QOXKeySet* set = db->firstSet; set != nullptr; set = set->nextSet) {
+    for (QOXKeyList* list = set->firstList; list != nullptr; list = list->nextList) (void)qoxUpdateList(list);
+  }
 }
 
 // --- Made from memory; objects copied in ---

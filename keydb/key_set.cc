@@ -8,6 +8,7 @@
 #include "keydb/handle_magic.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_list.h"
 
 namespace {
 
@@ -77,6 +78,9 @@ void qoxFreeKeySet(QOXKeySet* set, bool force) {
   if (!force) {
     if (qoxKeySetIsRootSet(set)) return;
     if (--set->refCount > 0) return;
+  } else {
+    set->freedWithKeyDB = true;
+    qoxDetachFromKeySet(set);
   }
   if (set->destroy != nullptr) set->destroy(set);
   qoxInvertMagic(set->magic);

@@ -2,7 +2,10 @@
 // membership rule; it never owns the objects. Every kind shares this record
 // and differs in its four operations (isMember, isEmpty, makeUnion,
 // destroy) and its private data. Built here: the root kind, whose members
-// are every object of the database.
+// are every object of the database. The enumerated kind is
+// keydb/key_set_enum.h, the union kind keydb/key_set_union.h; the calls
+// that add, copy and delete sets are keydb/key_set_ops.h, the flat form
+// keydb/key_set_flat.h.
 //
 // Ownership. A set is reference-counted (QOXIncKeySetRefCount,
 // QOXFreeKeySet); the record comes cleared from the database's context
@@ -10,8 +13,10 @@
 // (firstSet, linked through prevSet and nextSet). The database's own root
 // set (made with the database) is not counted: increments and releases of
 // it do nothing, and only the database's destruction frees it. That
-// destruction force-frees every set still on the chain, newest first. A
-// freed set's magic is inverted, so that a stale handle is refused with
+// destruction force-frees every set still on the chain, newest first; a
+// key list or iterator still made over such a set is detached from it then
+// (keydb/key_list.h), so that it refers to nothing freed. A freed set's
+// magic is inverted, so that a stale handle is refused with
 // kQOXErrBadParams while its memory is still the caller's to forget.
 //
 // Thread safety: none; a set belongs to its database's context, used by one
@@ -25,6 +30,7 @@
 
 struct QOXKeyDB;
 struct QOXKeyDBObj;
+struct QOXKeyIter;
 struct QOXKeyList;
 
 struct QOXKeySet {
@@ -35,6 +41,8 @@ struct QOXKeySet {
   QOXKeySet* prevSet;  // the database's chain of its sets
   QOXKeySet* nextSet;
   QOXKeyList* firstList;  // key lists ordered from this set
+  QOXKeyIter* firstIter;  // iterators made over this set directly
+  bool freedWithKeyDB;    // force-freed by its key database's destruction
   bool (*isMember)(QOXKeySet* set, QOXKeyDBObj* object);
   bool (*isEmpty)(QOXKeySet* set);
   // Union with another set of the same kind into a new set; null when the
