@@ -1,6 +1,9 @@
 // Filter candidates: the IDs of the entries a search filter may match, read
 // from the attribute index files. A list is always a superset of the
-// matches; the search tests each candidate against the filter.
+// matches; the search tests each candidate against the filter. Index keys
+// are texts: an asserted value or a part is looked up as far as its first
+// NUL byte (a value that holds one was indexed the same way), which keeps
+// the list a superset.
 #include <cstring>
 #include <string>
 #include <utility>
@@ -81,10 +84,10 @@ IdList* substring_candidates(Backend* be, Filter* f) {
     running.reset(Intersect(be, running.release(), l));
     return running != nullptr;
   };
-  if (f->initial != nullptr && !narrow(f->initial, 2, '^')) return nullptr;
-  if (f->final != nullptr && !narrow(f->final, 2, '$')) return nullptr;
+  if (f->initial != nullptr && !narrow(f->initial->bv_val, 2, '^')) return nullptr;
+  if (f->final != nullptr && !narrow(f->final->bv_val, 2, '$')) return nullptr;
   for (int i = 0; f->any != nullptr && f->any[i] != nullptr; ++i) {
-    if (!narrow(f->any[i], 3, 0)) return nullptr;
+    if (!narrow(f->any[i]->bv_val, 3, 0)) return nullptr;
   }
   return running.release();
 }
@@ -121,10 +124,10 @@ IdList* word_candidates(Backend* be, Filter* f) {
     running = Intersect(be, running, l);
     return running != nullptr;
   };
-  if (f->initial != nullptr && !part(f->initial, '^')) return nullptr;
-  if (f->final != nullptr && !part(f->final, '$')) return nullptr;
+  if (f->initial != nullptr && !part(f->initial->bv_val, '^')) return nullptr;
+  if (f->final != nullptr && !part(f->final->bv_val, '$')) return nullptr;
   for (int i = 0; f->any != nullptr && f->any[i] != nullptr; ++i) {
-    if (!part(f->any[i], 0)) return nullptr;
+    if (!part(f->any[i]->bv_val, 0)) return nullptr;
   }
   return running;
 }

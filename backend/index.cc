@@ -75,32 +75,39 @@ int index_add_values(Backend* be, const char* type, BerValue** values, ID id) {
     // Binary values get no keys but presence, and stop the rest.
     if ((syntax & kSyntaxBinary) != 0) return 0;
     const BerValue* v = values[i];
-    std::string buffer(v->bv_val != nullptr ? v->bv_val : "", v->bv_val != nullptr ? v->bv_len : 0);
+    const uint32_t length = v->bv_val != nullptr ? v->bv_len : 0;
+    std::string buffer(v->bv_val != nullptr ? v->bv_val : "", length);
     buffer.push_back('\0');
-    berValueNormalize(buffer.data(), syntax);
-    const char* text = buffer.c_str();
-    size_t len = strlen(text);
-    if ((mask & kIndexEquality) != 0) add_value(be, slot, type, kIndexEquality, text, id);
-    if ((mask & kIndexApprox) != 0) {
-      for (const char* w = first_word(text); w != nullptr; w = next_word(w)) {
-        char* code = phonetic(w);
-        if (code != nullptr && code[0] != '\0') add_value(be, slot, type, kIndexApprox, code, id);
-        zovurezFree(code);
+    const uint32_t normalised = berValueNormalizeCounted(buffer.data(), length, syntax);
+    // The equality key is the value up to its first NUL byte (as a lookup
+    // forms it); the other keys come from every run between NUL bytes, so a
+    // counted value is found by any of its parts.
+    if ((mask & kIndexEquality) != 0) add_value(be, slot, type, kIndexEquality, buffer.c_str(), id);
+    for (size_t at = 0; at <= normalised;) {
+      const char* text = buffer.c_str() + at;
+      size_t len = strlen(text);
+      at += len + 1;
+      if ((mask & kIndexApprox) != 0) {
+        for (const char* w = first_word(text); w != nullptr; w = next_word(w)) {
+          char* code = phonetic(w);
+          if (code != nullptr && code[0] != '\0') add_value(be, slot, type, kIndexApprox, code, id);
+          zovurezFree(code);
+        }
       }
-    }
-    if ((mask & kIndexSubstring) != 0 && len >= 2) {
-      add_value(be, slot, type, kIndexSubstring, ("^" + std::string(text, 2)).c_str(), id);
-      add_value(be, slot, type, kIndexSubstring, (std::string(text + len - 2, 2) + "$").c_str(), id);
-      for (size_t k = 0; k + 3 <= len; ++k) {
-        add_value(be, slot, type, kIndexSubstring, std::string(text + k, 3).c_str(), id);
+      if ((mask & kIndexSubstring) != 0 && len >= 2) {
+        add_value(be, slot, type, kIndexSubstring, ("^" + std::string(text, 2)).c_str(), id);
+        add_value(be, slot, type, kIndexSubstring, (std::string(text + len - 2, 2) + "$").c_str(), id);
+        for (size_t k = 0; k + 3 <= len; ++k) {
+          add_value(be, slot, type, kIndexSubstring, std::string(text + k, 3).c_str(), id);
+        }
       }
-    }
-    if ((mask & kIndexWord) != 0) {
-      std::vector<std::string> words = index_words(text);
-      if (!words.empty()) {
-        add_value(be, slot, type, kIndexWord, ("^" + words.front()).c_str(), id);
-        for (const std::string& w : words) add_value(be, slot, type, kIndexWord, w.c_str(), id);
-        add_value(be, slot, type, kIndexWord, (words.back() + "$").c_str(), id);
+      if ((mask & kIndexWord) != 0) {
+        std::vector<std::string> words = index_words(text);
+        if (!words.empty()) {
+          add_value(be, slot, type, kIndexWord, ("^" + words.front()).c_str(), id);
+          for (const std::string& w : words) add_value(be, slot, type, kIndexWord, w.c_str(), id);
+          add_value(be, slot, type, kIndexWord, (words.back() + "$").c_str(), id);
+        }
       }
     }
   }

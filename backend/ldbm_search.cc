@@ -196,7 +196,7 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
   int serverSize = g != nullptr ? g->SizeLimit : 0;
   int tlimit = EffectiveLimit(timeLimit, serverTime);
   int slimit = EffectiveLimit(sizeLimit, serverSize);
-  uint32_t stopTime = tlimit > 0 ? op->startTime + static_cast<uint32_t>(tlimit) : 0;
+  const int64_t stopTime = tlimit > 0 ? static_cast<int64_t>(op->startTime) + tlimit : 0;
   const char* baseDN = base != nullptr ? base : "";
 
   IdList* candidates = nullptr;
@@ -275,11 +275,13 @@ int ldbm_back_search(Backend* be, Connection* conn, Operation* op, const char* b
   int early = -1;  // the result that ends the search before the last candidate
 
   for (ID id = idl_firstid(candidates); id != NOID; id = idl_nextid(candidates, id)) {
-    if (OperationAbandoned(op)) {
+    // An abandoned search, or one whose client has hung up, stops here
+    // without a result: nobody would read more.
+    if (OperationAbandoned(op) || vuzizPeerGone(conn)) {
       idl_free(candidates);
       return 0;
     }
-    if (stopTime != 0 && vuzizUpdateCurrentTime() > stopTime) {
+    if (stopTime != 0 && static_cast<int64_t>(vuzizUpdateCurrentTime()) > stopTime) {
       early = 3;
       break;
     }

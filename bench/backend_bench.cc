@@ -153,8 +153,10 @@ void Search(benchmark::State& state, bool substring) {
     if (substring) {
       f.choice = kFilterSubstrings;
       f.type = const_cast<char*>("qoxuserid");
-      f.initial = const_cast<char*>("USER");
-      char* any[] = {value.data(), nullptr};
+      BerValue initial{4, const_cast<char*>("USER")};
+      BerValue part{static_cast<uint32_t>(value.size()), value.data()};
+      BerValue* any[] = {&part, nullptr};
+      f.initial = &initial;
       f.any = any;
       client.op.startTime = static_cast<uint32_t>(time(nullptr));
       ldbm_back_search(&d->be, &client.conn, &client.op, "OU=ACTIVE,O=QOX KEYSPACE,C=US", 2, 0, 0, 0, &f, "",

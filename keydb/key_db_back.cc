@@ -133,6 +133,7 @@ QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t dbID, uint32_t* outKe
   QOXKeyDB* db = DB(dbID);
   if (db == nullptr) return kQOXErrBadParams;
   const uint32_t count = TopLevelCount(db);
+  // The database stays: the caller (a copy into its front end) holds it.
   if (QOXError err = qoxCreateKeyArray(context, db->firstKey, count, nullptr, outArray, outArrayLength);
       err != kQOXErrNoErr)
     return err;
@@ -265,14 +266,13 @@ QOXError qoxCopyKeys_back(QOXContext* context, uintptr_t sourceDB, const uintptr
   QOXKeyDB* source = DB(sourceDB);
   QOXKeyDB* destination = DB(destinationDB);
   if (source == nullptr || destination == nullptr) return kQOXErrBadParams;
-  SetRef set;
-  if (QOXError err = qoxKeySetUnflatten(source, keys, keysLength, set.out()); err != kQOXErrNoErr) return err;
-  SetRef copied;
-  if (QOXError err = qoxCopyKeys_internal(set.get(), destination, wantChanged ? copied.out() : nullptr);
-      err != kQOXErrNoErr)
-    return err;
-  if (!wantChanged) return kQOXErrNoErr;
-  return qoxKeySetFlatten(copied.get(), outChanged, outChangedLength);
+  QOXKeySet* set = nullptr;
+  if (QOXError err = qoxKeySetUnflatten(source, keys, keysLength, &set); err != kQOXErrNoErr) return err;
+  QOXKeySet* changed = nullptr;
+  QOXError err = qoxCopyKeys_internal(set, destination, wantChanged ? &changed : nullptr);
+  qoxFreeKeySet(set, false);
+  if (err == kQOXErrNoErr && changed != nullptr) err = qoxKeySetFlattenFree(changed, outChanged, outChangedLength);
+  return err;
 }
 
 // --- Key operations ---

@@ -4,7 +4,7 @@
 // Each entry takes the caller's context first, names back-end databases and
 // objects by ID, and answers in shapes that can cross a process boundary:
 // IDs, key arrays (keydb/key_array.h) for changed keys, flat key lists
-// (keydb/key_set.h) for changed sets, copies of packets and info records.
+// (keydb/key_set_flat.h) for changed sets, copies of packets and info records.
 // With the key-database service link on (foundation/rpc_client_services.h)
 // an entry sends its arguments to the service through the RPC stub of the
 // same name ending in `_backRPC`; otherwise it runs the in-process work (an
@@ -91,7 +91,7 @@ QOXError qoxKeyDBAddObject_back(QOXContext* context, uintptr_t db, uintptr_t obj
 QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t db, uintptr_t object);
 // Copies the keys of a flat key list (keydb/key_set_flat.h) of the source
 // database into the destination (qoxCopyKeys_internal); when asked, the
-// flat list of the copied keys in the destination (null and 0 when none).
+// flat list of the keys the copy names there (a block the caller frees).
 QOXError qoxCopyKeys_back(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
                           uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
                           size_t* outChangedLength);

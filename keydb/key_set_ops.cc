@@ -4,9 +4,9 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/key_db.h"
 #include "keydb/front_end.h"
 #include "keydb/key_array.h"
-#include "keydb/key_db.h"
 #include "keydb/key_db_back.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_iter.h"
@@ -70,44 +70,6 @@ uint32_t RealKeys(const QOXKeyDB* db) {
     if (qoxKeyDBObjIsReal(k)) ++count;
   }
   return count;
-}
-
-// A front end takes in its back end's whole key array (fresh: it held no
-// top-level object before).
-QOXError AddBackEndArray(QOXKeyDB* frontEnd, bool fresh) {
-  uint32_t count = 0;
-  KeyArrayWord* array = nullptr;
-  size_t length = 0;
-  QOXError err = qoxKeyDBArray_back(frontEnd->context, frontEnd->backendID, &count, &array, &length);
-  if (err == kQOXErrNoErr) err = qoxAddFromKeyArray(frontEnd, nullptr, array, length, count, fresh);
-  if (array != nullptr) QOXFreeData(array);
-  return err;
-}
-
-// A whole-key set copied into a front end: the back end copies the listed
-// keys between the two back-end databases and names the copies in a flat
-// list, which the out set is made from and whose keys are then refreshed.
-QOXError CopyThroughBackEnd(QOXKeySet* set, QOXKeyDB* destination, bool heldKeys, QOXKeySet** outSet) {
-  const bool hadNone = destination->firstKey == nullptr;
-  QOXKeyDB* sourceDB = set->keyDB;
-  const uintptr_t source = qoxFrontEndKeyDB(sourceDB) ? sourceDB->backendID : qoxBackEndDBID(sourceDB);
-  QOXFlatKeyWord* flat = nullptr;
-  size_t flatLength = 0;
-  if (QOXError err = qoxKeySetFlatten(set, &flat, &flatLength); err != kQOXErrNoErr) return err;
-  uintptr_t* copied = nullptr;
-  size_t copiedLength = 0;
-  QOXError err = qoxCopyKeys_back(destination->context, source, flat, flatLength, destination->backendID,
-                                  outSet != nullptr, &copied, &copiedLength);
-  if (flat != nullptr) QOXFreeData(flat);
-  if (err == kQOXErrNoErr) err = AddBackEndArray(destination, hadNone);
-  if (err == kQOXErrNoErr && outSet != nullptr) {
-    err = heldKeys ? qoxKeySetUnflatten(destination, copied, copiedLength, outSet)
-                   : QOXNewKeySet(destination, outSet);
-  }
-  // The list is freed here, refreshing the copied keys when all went well.
-  qoxKeyRefreshFromList(destination, err == kQOXErrNoErr ? copied : nullptr, copiedLength);
-  if (err != kQOXErrNoErr && copied != nullptr) QOXFreeData(copied);
-  return err;
 }
 
 }  // namespace
@@ -177,13 +139,52 @@ QOXError QOXNewOneKeySet(QOXKeyDBObj* object, QOXKeySet** outSet) {
   return qoxNewOneKeySetWithCompanions(object, outSet);
 }
 
+namespace {
+
+// A front end takes in its back end's whole key array (fresh: it held no
+// object before, so nothing is looked up).
+QOXError TakeInKeyArray(QOXKeyDB* destination, bool fresh) {
+  uint32_t count = 0;
+  KeyArrayWord* array = nullptr;
+  size_t length = 0;
+  QOXError err = qoxKeyDBArray_back(destination->context, destination->backendID, &count, &array, &length);
+  if (err == kQOXErrNoErr) err = qoxAddFromKeyArray(destination, nullptr, array, length, count, fresh);
+  if (array != nullptr) QOXFreeData(array);
+  return err;
+}
+
+// Copying whole keys into a front end: its back end copies the flat list
+// of the set's keys from the set's back-end database, the front end takes
+// in the new shape, and the keys the copy names are refreshed.
+QOXError CopyWholeKeysToFrontEnd(QOXKeySet* set, QOXKeyDB* destination, bool heldKeys, QOXKeySet** outSet) {
+  QOXKeyDB* source = set->keyDB;
+  const uintptr_t sourceID = qoxFrontEndKeyDB(source) ? source->backendID : qoxBackEndDBID(source);
+  const bool hadObjects = destination->firstKey != nullptr;
+  QOXFlatKeyWord* keys = nullptr;
+  size_t keysLength = 0;
+  if (QOXError err = qoxKeySetFlatten(set, &keys, &keysLength); err != kQOXErrNoErr) return err;
+  uintptr_t* changed = nullptr;
+  size_t changedLength = 0;
+  QOXError err = qoxCopyKeys_back(destination->context, sourceID, keys, keysLength, destination->backendID,
+                                  outSet != nullptr, &changed, &changedLength);
+  if (keys != nullptr) QOXFreeData(keys);
+  if (err == kQOXErrNoErr) err = TakeInKeyArray(destination, !hadObjects);
+  if (err == kQOXErrNoErr && outSet != nullptr) {
+    err = heldKeys ? qoxKeySetUnflatten(destination, changed, changedLength, outSet) : QOXNewKeySet(destination, outSet);
+  }
+  qoxKeyRefreshFromList(destination, changed, changedLength);
+  return err;
+}
+
+}  // namespace
+
 QOXError qoxCopyKeys_internal(QOXKeySet* set, QOXKeyDB* destination, QOXKeySet** outSet) {
   if (outSet != nullptr) *outSet = nullptr;
   destination->addCache[0] = {nullptr, nullptr};
   destination->addCache[1] = {nullptr, nullptr};
   const bool heldKeys = RealKeys(destination) > 0;
   const bool frontEnd = qoxFrontEndKeyDB(destination);
-  if (frontEnd && qoxKeySetIsFlattenable(set)) return CopyThroughBackEnd(set, destination, heldKeys, outSet);
+  if (frontEnd && qoxKeySetIsFlattenable(set)) return CopyWholeKeysToFrontEnd(set, destination, heldKeys, outSet);
   // The copied keys, for the out set: each key is met once, and the
   // objects below it follow it, so a key repeats only consecutively.
   ScratchArray<QOXKeyDBObj*> copied(destination->context);
@@ -204,9 +205,8 @@ QOXError qoxCopyKeys_internal(QOXKeySet* set, QOXKeyDB* destination, QOXKeySet**
       }
     }
   }
-  // A front end also takes in what the back end holds now.
   if (frontEnd) {
-    if (QOXError err = AddBackEndArray(destination, false); err != kQOXErrNoErr) return err;
+    if (QOXError err = TakeInKeyArray(destination, false); err != kQOXErrNoErr) return err;
   }
   if (outSet != nullptr) {
     QOXError err = heldKeys ? qoxNewKeyListSet(destination, copied.begin(), static_cast<uint32_t>(copied.size()), outSet)

@@ -71,7 +71,7 @@ struct BerValue {
 
 // Longest element QOXberReadResponse accepts by default (contents bytes).
 inline constexpr uint32_t kQOXberDefaultMaxResponseLength = 16u * 1024u * 1024u;
-// Default wait for the socket to become readable before each receive.
+// Default time QOXberReadResponse gives a whole element to arrive.
 inline constexpr int32_t kQOXberDefaultReceiveWaitMs = 300 * 1000;
 
 // --- Elements ---
@@ -129,8 +129,10 @@ QOXError QOXberRewind(QOXberElement* element);
 
 // Reads one whole element (one-octet identifier) from the socket, through
 // the sockets layer so a TLS-bound socket is read through its session, and
-// makes it the element's encoding; the read index is left as it was. Each
-// receive waits at most waitMs for the socket to become readable.
+// makes it the element's encoding; the read index is left as it was. The
+// whole element must arrive within waitMs of the call (a negative waitMs
+// waits without limit): a peer that sends its bytes slowly runs out of time
+// as one that sends nothing does.
 // An announced contents length above maxLength is refused with -12000
 // before anything is allocated; a bad length form also gives -12000. A peer
 // that closes, a failed receive or wait, or a wait that runs out ends the

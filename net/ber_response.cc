@@ -1,11 +1,14 @@
 // Reading one whole BER element from a socket.
 //
 // Every receive goes through the sockets layer (so a TLS-bound socket is
-// read through its session); one that finds nothing there waits, bounded,
-// for the socket to become readable. The announced
-// length is checked against the caller's maximum before any allocation, so a
-// peer cannot make the reader reserve memory it never sends.
+// read through its session); one that finds nothing there waits for the
+// socket to become readable. The whole element must arrive within the
+// caller's wait: the waits share one deadline, so a peer that sends a byte
+// now and then cannot hold the reader longer. The announced length is
+// checked against the caller's maximum before any allocation, so a peer
+// cannot make the reader reserve memory it never sends.
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "foundation/errors.h"
@@ -24,16 +27,26 @@ QOXError StepError() {
   return err != kQOXErrNoErr ? err : kQOXErrUnknownError2;
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until the deadline (0 when it has passed; -1, no
+// limit, for the farthest time point).
+int RemainingMs(Clock::time_point deadline) {
+  if (deadline == Clock::time_point::max()) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
 // Receives exactly count bytes. Bytes already there are taken at once;
-// otherwise each receive waits at most waitMs for the socket to become
-// readable.
-QOXError ReceiveAll(int socket, uint8_t* buffer, uint32_t count, int32_t waitMs) {
+// otherwise the reader waits for the socket to become readable, until the
+// deadline at most.
+QOXError ReceiveAll(int socket, uint8_t* buffer, uint32_t count, Clock::time_point deadline) {
   while (count) {
     errno = 0;
     ssize_t n = qoxSocketsReceiveNow(socket, buffer, count);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       errno = 0;
-      int w = qoxSocketsWaitReadable(socket, waitMs);
+      int w = qoxSocketsWaitReadable(socket, RemainingMs(deadline));
       if (w <= 0) return StepError();  // a time-out leaves ETIMEDOUT (kQOXErrSocketTimedOut)
       errno = 0;
       n = QOXReceive(socket, buffer, count, 0);
@@ -62,17 +75,19 @@ QOXError QOXberReadResponse(QOXberElement* element, int socket, int32_t waitMs,
                             uint32_t maxLength) {
   if (!ostrak::ber::ValidElement(element)) return kQOXErrBadParams;
   ostrak::ber::ResetElement(element);
+  const Clock::time_point deadline =
+      waitMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(waitMs);
 
   // Identifier (one octet only) and the first length octet.
   uint8_t header[6];
-  QOXError err = ReceiveAll(socket, header, 2, waitMs);
+  QOXError err = ReceiveAll(socket, header, 2, deadline);
   if (err != kQOXErrNoErr) return err;
   uint32_t headerSize = 2;
   uint64_t length = header[1];
   if (header[1] & 0x80) {
     uint32_t count = header[1] & 0x7f;
     if (count < 1 || count > 4) return kQOXErrBadParams;
-    if ((err = ReceiveAll(socket, header + 2, count, waitMs)) != kQOXErrNoErr) return err;
+    if ((err = ReceiveAll(socket, header + 2, count, deadline)) != kQOXErrNoErr) return err;
     length = 0;
     for (uint32_t i = 0; i < count; ++i) length = (length << 8) | header[2 + i];
     headerSize += count;
@@ -83,7 +98,7 @@ QOXError QOXberReadResponse(QOXberElement* element, int socket, int32_t waitMs,
   auto* buffer = static_cast<uint8_t*>(QOXNewData(element->mgr, total, kQOXMemoryMgrFlags_None));
   if (buffer == nullptr) return kQOXErrOutOfMemory;
   std::memcpy(buffer, header, headerSize);
-  err = ReceiveAll(socket, buffer + headerSize, static_cast<uint32_t>(length), waitMs);
+  err = ReceiveAll(socket, buffer + headerSize, static_cast<uint32_t>(length), deadline);
   if (err != kQOXErrNoErr) {
     QOXFreeData(buffer);
     return err;

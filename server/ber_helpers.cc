@@ -1,6 +1,7 @@
 // BER reading helpers of the request decoders.
 #include "server/ber_helpers.h"
 
+#include "net/ldap_protocol.h"
 #include "server/entry.h"
 #include "server/error_log.h"
 #include "server/support/zovurez.h"
@@ -24,7 +25,8 @@ void FreeStrings(char** strings) {
 }
 
 // Shared walk of berReadAttrsAlloc and berReadVectorAlloc: counts the
-// elements of the set at the read index and reads each with read(index).
+// elements of the SET OF or SEQUENCE OF OCTET STRING at the read index and
+// reads each with read(index); any other element is refused.
 template <typename Slot, typename ReadOne>
 int ReadSet(QOXberElement* ber, Slot** out, int* count, ReadOne readOne, void (*freeAll)(Slot*),
             const char* memoryMessage) {
@@ -34,7 +36,7 @@ int ReadSet(QOXberElement* ber, Slot** out, int* count, ReadOne readOne, void (*
   }
   *count = 0;
   uint32_t tag = 0, length = 0;
-  if (QOXberPeek(ber, &tag, &length) != 0) {
+  if (QOXberPeek(ber, &tag, &length) != 0 || (tag != kTagSequence && tag != kTagSet)) {
     LogError(kLogError, "QOXberPeek failed");
     return 1;
   }
@@ -48,7 +50,9 @@ int ReadSet(QOXberElement* ber, Slot** out, int* count, ReadOne readOne, void (*
     return 1;
   }
   uint32_t end = start + length;
-  if (QOXberNextPrimitive(ber) != 0) {
+  // Into the set: every element must be an OCTET STRING, and the last one
+  // must end where the set does.
+  if (QOXberNext(ber) != 0) {
     LogError(kLogError, "QOXberNextPrimitive failed");
     return 1;
   }
@@ -58,8 +62,10 @@ int ReadSet(QOXberElement* ber, Slot** out, int* count, ReadOne readOne, void (*
     return 1;
   }
   int n = 0;
-  for (uint32_t at = first; at < end; ++n) {
-    if (QOXberSkip(ber) != 0) {
+  uint32_t at = first;
+  for (; at < end; ++n) {
+    uint32_t elementTag = 0, elementLength = 0;
+    if (QOXberPeek(ber, &elementTag, &elementLength) != 0 || elementTag != kTagOctetString || QOXberSkip(ber) != 0) {
       LogError(kLogError, "QOXberSkip failed");
       return 1;
     }
@@ -67,6 +73,10 @@ int ReadSet(QOXberElement* ber, Slot** out, int* count, ReadOne readOne, void (*
       LogError(kLogError, "QOXberGetIndex failed");
       return 1;
     }
+  }
+  if (at != end) {
+    LogError(kLogError, "QOXberSkip failed");
+    return 1;
   }
   auto* slots = static_cast<Slot*>(zovurezCalloc(static_cast<size_t>(n) + 1, sizeof(Slot)));
   if (slots == nullptr) {

@@ -26,8 +26,9 @@ void berNextElement(QOXberElement* ber, uint32_t* tag, uint32_t end);
 // *string must be null on entry; a NUL-terminated copy of the next element.
 [[nodiscard]] QOXError berReadStringAlloc(QOXberElement* ber, char** string, uint32_t* length);
 [[nodiscard]] QOXError berReadValueAlloc(QOXberElement* ber, BerValue** value);
-// A SEQUENCE OF / SET OF strings into a null-terminated array (null and 0
-// for an empty set). 0, or 1 on failure (nothing kept, count 0).
+// A SEQUENCE OF / SET OF OCTET STRING into a null-terminated array (null
+// and 0 for an empty set); an element of another kind, or one that runs
+// past the set, is refused. 0, or 1 on failure (nothing kept, count 0).
 [[nodiscard]] int berReadAttrsAlloc(QOXberElement* ber, char*** strings, int* count);
 [[nodiscard]] int berReadVectorAlloc(QOXberElement* ber, BerValue*** vector, int* count);
 

@@ -33,11 +33,16 @@ inline constexpr int kNoPortOverride = -2;
 [[nodiscard]] int ReadConfigLast(const char* path, Backend* be);
 
 // The line reader's state, owned by its caller: the read-ahead line and the
-// current one (valid until the next fp_getline).
+// current one (valid until the next fp_getline). A line is text: one that
+// holds a NUL byte or a control character other than tab and carriage
+// return is marked (currentHasControl), so that the caller refuses it
+// rather than read it cut short at the NUL.
 struct ConfigLineReader {
   char next[1024] = "";
+  bool nextHasControl = false;
   bool haveNext = false;
   std::string current;
+  bool currentHasControl = false;
 };
 
 void fp_getline_init(ConfigLineReader* reader, int* lineNumber);

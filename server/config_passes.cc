@@ -41,17 +41,25 @@ class ConfigFile {
   bool ok() const { return file_ != nullptr; }
   int line() const { return line_; }
   // The next line with tokens (comments and empty lines skipped); false at
-  // the end.
+  // the end, and after logging a line that holds a NUL byte or a control
+  // character (failed() then tells it).
   bool Next(int* count, char** tokens) {
     for (;;) {
       char* text = fp_getline(&reader_, file_.get(), &line_);
       if (text == nullptr) return false;
-      if (line_ == 0 || text[0] == '\0' || text[0] == '#') continue;
+      if (line_ == 0 || text[0] == '#') continue;
+      if (reader_.currentHasControl) {
+        LogError(kLogError, "%s(%d): Invalid character (NUL or control character) in the line.\n", path_, line_);
+        failed_ = true;
+        return false;
+      }
+      if (text[0] == '\0') continue;
       raw_ = text;
       fp_parse_line(text, count, tokens, line_, path_);
       return true;
     }
   }
+  bool failed() const { return failed_; }
   const std::string& raw() const { return raw_; }
 
  private:
@@ -60,6 +68,7 @@ class ConfigFile {
   ConfigLineReader reader_;
   int line_ = 0;
   std::string raw_;
+  bool failed_ = false;
 };
 
 // yes 1, no 0, else -1.
@@ -114,6 +123,9 @@ struct PassState {
   int mustGroups = 0;
   int allowGroups = 0;
   bool sawServerKeyID = false;
+  // Where the next ip/host Allow rule goes (the end of the list), so a
+  // file of many rules is read in linear time.
+  AccessAllow** allowTail = nullptr;
 };
 
 bool Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -348,7 +360,10 @@ bool SigIDGroups(PassState& s, const Keyword& k, int count, char** t) {
 
 bool Allow(PassState& s, const Keyword&, int count, char** t) {
   if (Is(t[1], "ip") || Is(t[1], "host")) {
-    if (AddAccessAllow(&g->accessRules, s.path, s.line, count, t) != 0) return Fail("Internal error in allow.");
+    if (s.allowTail == nullptr) s.allowTail = &g->accessRules;
+    while (*s.allowTail != nullptr) s.allowTail = &(*s.allowTail)->next;
+    // The rule is appended at the slot given, the list's end.
+    if (AddAccessAllow(s.allowTail, s.path, s.line, count, t) != 0) return Fail("Internal error in allow.");
     return true;
   }
   if (!Is(t[1], "keyid"))
@@ -446,6 +461,9 @@ constexpr Choice kIndexMethods[] = {{"substring", 1}, {"word", 2}};
 constexpr Choice kAccessLogFormats[] = {{"version1", 0}, {"standard", 1}};
 
 constexpr int32_t kInt32Max = INT32_MAX;
+// TimeLimit in seconds: a time that every use of it holds without overflow
+// (the connection's wait, twice the limit in milliseconds, stays an int).
+constexpr int32_t kMaxTimeLimit = 1000000;
 
 // Every keyword of the file, in the order the passes read them. Pass 3's
 // keywords go to the backend's configuration entry point.
@@ -500,7 +518,7 @@ const Keyword kKeywords[] = {
      .countMessage = "%s(%d): Missing Limit in \"TimeLimit <Limit>\" line\n",
      .parse = Number,
      .valueMessage = "%s(%d): Invalid Limit in \"TimeLimit <Limit>\" line\n",
-     .max = kInt32Max,
+     .max = kMaxTimeLimit,
      .intField = &ServerState::TimeLimit},
     {.name = "CycleLogDay",
      .pass = 2,
@@ -785,6 +803,7 @@ int ReadConfigFirst(const char* path, int portOverride, int securePortOverride) 
     s.line = file.line();
     if (!ReadKeyword(s, *k, count, tokens)) return 1;
   }
+  if (file.failed()) return 1;
   int lastLine = file.line();
   // The command line wins over a -1 in the file.
   int po = portOverride != kNoPortOverride ? portOverride : s.filePortOverride;
@@ -884,6 +903,7 @@ int ReadConfig(const char* path, Backend* be) {
           ok = ReadKeyword(s, *k, count, tokens);
         }
       }
+      if (ok && file.failed()) ok = false;
       if (ok) ok = FinishSecondPass(s);
       rc = ok ? 0 : 1;
     }
@@ -916,6 +936,7 @@ int ReadConfigLast(const char* path, Backend* be) {
         be->readOnly = 0;
     }
   }
+  if (file.failed()) return 1;
   if (!sawDirectory && be != nullptr && be->ops.config != nullptr) {
     char directory[] = "directory";
     char data[] = "../data";

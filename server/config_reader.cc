@@ -12,25 +12,48 @@
 void fp_getline_init(ConfigLineReader* reader, int* lineNumber) {
   *lineNumber = -1;
   reader->next[0] = '\0';
+  reader->nextHasControl = false;
   reader->haveNext = true;
   reader->current.clear();
+  reader->currentHasControl = false;
 }
+
+namespace {
+
+// A byte that has no place in a configuration line.
+bool IsControl(unsigned char c) { return (c < 0x20 && c != '\t' && c != '\r') || c == 0x7f; }
+
+}  // namespace
 
 char* fp_getline(ConfigLineReader* reader, FILE* file, int* lineNumber) {
   if (!reader->haveNext) return nullptr;
   reader->current = reader->next;
+  reader->currentHasControl = reader->nextHasControl;
   ++*lineNumber;
+  // The next physical line, as fgets reads it into the buffer (at most
+  // 1023 bytes, up to and with its newline), counted so that a NUL byte in
+  // it is seen.
   char* next = reader->next;
-  if (fgets(next, sizeof reader->next, file) == nullptr) {
-    reader->haveNext = false;
-    next[0] = '\0';
-  } else {
-    size_t n = strlen(next);
-    if (n > 0 && next[n - 1] == '\n') next[--n] = '\0';
-    size_t skip = 0;
-    while (next[skip] == ' ' || next[skip] == '\t') ++skip;
-    if (skip > 0) memmove(next, next + skip, n - skip + 1);
+  size_t n = 0;
+  int c = 0;
+  while (n < sizeof reader->next - 1 && (c = getc(file)) != EOF) {
+    next[n++] = static_cast<char>(c);
+    if (c == '\n') break;
   }
+  if (n == 0) {
+    reader->haveNext = false;
+    reader->nextHasControl = false;
+    next[0] = '\0';
+    return reader->current.data();
+  }
+  if (next[n - 1] == '\n') --n;
+  next[n] = '\0';
+  reader->nextHasControl = false;
+  for (size_t i = 0; i < n; ++i)
+    if (IsControl(static_cast<unsigned char>(next[i]))) reader->nextHasControl = true;
+  size_t skip = 0;
+  while (skip < n && (next[skip] == ' ' || next[skip] == '\t')) ++skip;
+  if (skip > 0) memmove(next, next + skip, n - skip + 1);
   return reader->current.data();
 }
 

@@ -1,6 +1,9 @@
 // Operations of a connection, the severe-error line and the current time.
 #include "server/connection.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <ctime>
 
 #include "server/error_log.h"
@@ -71,4 +74,14 @@ uint32_t vuzizCurrentTime() {
   if (g == nullptr) return static_cast<uint32_t>(time(nullptr));
   QOXMutexGuard guard(&g->mutexCurrentTime);
   return g->currentTime;
+}
+
+bool vuzizPeerGone(const Connection* conn) {
+  if (conn == nullptr || conn->socket < 0) return false;
+  struct pollfd p = {conn->socket, POLLRDHUP, 0};
+  int n;
+  do {
+    n = poll(&p, 1, 0);
+  } while (n < 0 && errno == EINTR);
+  return n > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }

@@ -124,6 +124,11 @@ struct Connection {
   uint8_t changedKeyData;     // set by the key submission
   PendingAnswers pending;     // the connection's thread only
   bool mutexesMade;           // the table's own bookkeeping
+  // Set by the listener under the table mutex: the peer's IPv4 address
+  // (network order) at accept, and whether the listener has shut the
+  // connection down to make room (its thread then closes it).
+  uint32_t peerAddress;
+  bool evicted;
 };
 
 // One pooled set of connection handles (LIFO under ServerState::mutexPool).
@@ -156,6 +161,11 @@ void CloseConnection(int32_t slot, int32_t connNumber, int mode);
 // The context pool. 0, or 1 when no context could be made.
 int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB, QOXKeyDBObj** serverKey);
 void ReleaseQOXSDKCtx(QOXContext* context, QOXKeyDB* keyDBs[3], QOXKeyDB* tlsKeyDB, QOXKeyDBObj* serverKey);
+
+// True when the connection's peer has hung up (closed, or shut down its
+// sending side, or reset the connection): nothing more it asked for can
+// reach it. Looks without waiting; the connection's own thread only.
+bool vuzizPeerGone(const Connection* conn);
 
 // The severe-error line of the request path.
 void vuzizSevereError(const char* message, const char* unit, int line);

@@ -11,6 +11,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,8 @@ constexpr char kStatusHeader[] = "200 STATUS FOLLOWS\n";
 constexpr size_t kLineSlot = 256;  // a request line with its newline and NUL
 constexpr int kMaxLines = 6;
 constexpr size_t kPageBuffer = 10000;
+// Lines a log page may ask for.
+constexpr long long kMaxPageSize = 1000000;
 
 // The control thread's wake-up, made once per process.
 std::once_flag gWakeOnce;
@@ -161,14 +164,41 @@ struct ReplyPipe {
   }
 };
 
-// Checks the existing ipc directory: no symbolic link, owned by the
-// server's user or root, not writable by others.
+// Waits, with the console off, until the server stops or restarts.
+void WaitForShutdown() {
+  while (!vuziz_shutdown) {
+    struct pollfd p = {gWakeFd, POLLIN, 0};
+    int n = poll(&p, gWakeFd >= 0 ? 1 : 0, gWakeFd >= 0 ? -1 : 1000);
+    if (n > 0) {
+      uint64_t drained;
+      ssize_t r = read(gWakeFd, &drained, sizeof drained);
+      (void)r;
+    }
+  }
+}
+
+}  // namespace
+
+bool vuzizIpcDirectoryIsSafe(const struct stat& st, uid_t self) {
+  if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != self && st.st_uid != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+namespace {
+
+// The existing ipc directory is ours: no symbolic link, owned by the
+// server's user or root, writable by nobody else (another local user could
+// otherwise replace or read our FIFOs).
 bool IpcDirectoryIsSafe() {
   struct stat st {};
-  if (lstat(kIpcDirectory, &st) != 0) return false;
-  if (S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode)) return false;
-  if (st.st_uid != geteuid() && st.st_uid != 0) return false;
-  return (st.st_mode & S_IWOTH) == 0;
+  return lstat(kIpcDirectory, &st) == 0 && vuzizIpcDirectoryIsSafe(st, geteuid());
+}
+
+// True when the ipc directory exists and is not ours.
+bool IpcDirectoryIsForeign() {
+  struct stat st {};
+  return lstat(kIpcDirectory, &st) == 0 && !vuzizIpcDirectoryIsSafe(st, geteuid());
 }
 
 }  // namespace
@@ -237,9 +267,14 @@ QOXError ParseInternal(const char* line, ConsoleRequest* request, int* command) 
       *command = kCmdInvalid;
     }
   } else if (is("Position:")) {
-    request->position = static_cast<int32_t>(strtol(value, nullptr, 10));
+    // Read in 64 bits (a large log's offsets do not fit 32); a value beyond
+    // the range is the range's end, a negative one the file's start.
+    errno = 0;
+    long long v = strtoll(value, nullptr, 10);
+    request->position = v < 0 ? 0 : static_cast<int64_t>(v);
   } else if (is("Page-Size:")) {
-    request->pageSize = static_cast<int>(strtol(value, nullptr, 10));
+    long long v = strtoll(value, nullptr, 10);
+    request->pageSize = static_cast<int>(std::clamp<long long>(v, 0, kMaxPageSize));
   } else if (is("Named-Pipe:")) {
     snprintf(request->replyName, sizeof request->replyName, "%s", value);
   } else if (is("Page-Action:")) {
@@ -511,23 +546,34 @@ QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
     }
     long size = ftell(stream);
     int pageSize = request->pageSize;
-    switch (request->pageAction) {
+    // A position at or past the end of the log asks for what is there
+    // before the end: NEXT gives the last page (it once gave the first).
+    const long position = request->position >= size ? size : static_cast<long>(request->position);
+    int action = request->pageAction;
+    if (action == kPageNext && position >= size) action = kPageLast;
+    switch (action) {
       case kPageFirst:
         fseek(stream, 0, SEEK_SET);
         break;
       case kPageLast:
-        // Stepping back fewer lines than asked leaves the stream at the
-        // start of a file shorter than the page: the page is the whole file
-        // (reading stops at its end), so the page size stays.
-        if (ReverseIterate(stream, pageSize) < 0) result = kQOXErrFileOpError;
+        // From the end, ReverseIterate(N) stops at the start of the
+        // (N + 1)-th line from the end: the last page of N lines starts at
+        // ReverseIterate(N - 1). Stepping back fewer lines than asked leaves
+        // the stream at the start of a file shorter than the page: the page
+        // is the whole file (reading stops at its end).
+        fseek(stream, 0, SEEK_END);
+        if (pageSize > 0 && ReverseIterate(stream, pageSize - 1) < 0) result = kQOXErrFileOpError;
         break;
       case kPageNext:
-        MoveToPosition(stream, request->position);
+        MoveToPosition(stream, position);
         break;
       case kPagePrev: {
-        MoveToPosition(stream, request->position);
+        MoveToPosition(stream, position);
+        // Fewer lines than the page before the position: the stream is at
+        // the file's start and the page is every line before the position
+        // (one more than the newlines ReverseIterate reports passing).
         int moved = ReverseIterate(stream, pageSize);
-        if (moved < pageSize) pageSize = moved < 0 ? 0 : moved;
+        if (moved < pageSize) pageSize = moved < 0 ? 0 : moved + 1;
         break;
       }
       default:
@@ -539,7 +585,9 @@ QOXError ProcessLogData(ConsoleRequest* request, bool eventLog) {
     snprintf(buffer.data(), buffer.size(), "%sSIZE: %ld\nSTATE: %s\n\n", kStatusHeader, size, state);
     for (;;) {
       int linesRead = 0;
-      QOXError err = ReadLines(stream, pageSize, buffer.data(), buffer.size(), &linesRead);
+      // ReadLines reads one line more than it is asked for: a page of N
+      // lines asks for N - 1 (none at all for 0).
+      QOXError err = ReadLines(stream, pageSize - 1, buffer.data(), buffer.size(), &linesRead);
       if (err == kQOXErrBufferTooSmall) {
         if ((result = Reply(request, buffer.data())) != 0) break;
         pageSize -= linesRead;
@@ -605,8 +653,12 @@ void* threadServerControl(void* arg) {
   if (g->AccessLogFile == nullptr || g->accessLogPageStream == nullptr) g->AccessLogDetails = 0;
 
   QOXError fatal = 0;
-  fatal = CreateServerPipe(fifoName);
-  if (fatal == 0) {
+  if (IpcDirectoryIsForeign()) {
+    // Someone else's directory (or one that others may write): the console
+    // stays off and the LDAP service goes on without it.
+    LogError(kLogError, "Could not create ipc directory (%s).", kIpcDirectory);
+    WaitForShutdown();
+  } else if ((fatal = CreateServerPipe(fifoName)) == 0) {
     gPipe.path = fifoName;
     while (!vuziz_shutdown) {
       ConsoleRequest request{};

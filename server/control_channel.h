@@ -13,6 +13,9 @@
 #ifndef OSTRAK_SERVER_CONTROL_CHANNEL_H_
 #define OSTRAK_SERVER_CONTROL_CHANNEL_H_
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -39,10 +42,15 @@ struct ConsoleRequest {
   int command;
   char replyName[256];
   int logType;  // 1 access, 2 error
-  int32_t position;
-  int pageSize;
+  int64_t position;  // byte offset; a value beyond the file means its end
+  int pageSize;      // lines, 0 or more
   int pageAction;
 };
+
+// True when an ipc directory of this status may hold the server's FIFO:
+// a real directory (no symbolic link), owned by `self` or root, and
+// writable by neither its group nor others.
+bool vuzizIpcDirectoryIsSafe(const struct stat& st, uid_t self);
 
 QOXError CreateServerPipe(const char* path);
 void CleanupServerPipe(const char* path);

@@ -2,6 +2,8 @@
 // accept path, the idle database flush, log rotation checks and the
 // ordered shutdown; the connection threads' bodies; the context pool.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
@@ -12,7 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <chrono>
+#include <climits>
 #include <ctime>
+#include <string>
 
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
@@ -28,6 +33,7 @@
 #include "server/ldap_service_calls.h"
 #include "server/listener.h"
 #include "server/log_rotation.h"
+#include "server/log_throttle.h"
 #include "server/result.h"
 #include "server/server_state.h"
 #include "server/support/zovurez.h"
@@ -44,6 +50,20 @@ int gSecureSocket = -1;
 
 // Upper bound of the connection table, whatever the descriptor limit says.
 constexpr int32_t kMaxConnections = 4096;
+// Descriptors kept out of the table for the server's own files (logs, the
+// console's pipes, database files opened as requests need them), so that a
+// free slot can always take an accepted socket.
+constexpr int64_t kDescriptorReserve = 32;
+// One client address holds at most this part of the table (a quarter).
+constexpr int32_t kAddressShareDivisor = 4;
+// When fewer slots than this part of the table (at least 2) are left free
+// by an accept, the oldest idle unbound connection is closed.
+constexpr int32_t kEvictionDivisor = 16;
+
+// Refusals that a client can repeat at will, logged at most once a minute
+// (per client address; one key for a full table).
+LogThrottle gRefusalLog;
+constexpr uint64_t kTableFullKey = 1ull << 32;
 
 void LogWithText(int level, const char* format, int code) {
   char text[256];
@@ -51,11 +71,97 @@ void LogWithText(int level, const char* format, int code) {
   LogError(level, format, code, text);
 }
 
+// Descriptors the process has open now.
+int64_t OpenDescriptors(int64_t limit) {
+  int64_t open = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (struct dirent* e = readdir(d))
+      if (e->d_name[0] != '.') ++open;
+    closedir(d);
+    return open - 1;  // the directory's own descriptor
+  }
+  for (int64_t fd = 0; fd < limit && fd < 65536; ++fd)
+    if (fcntl(static_cast<int>(fd), F_GETFD) != -1) ++open;
+  return open;
+}
+
+// The table has as many slots as the process can still open descriptors
+// for clients: the descriptor limit less those open now and a reserve.
 int32_t ConnectionLimit() {
   struct rlimit rl {};
   int64_t limit = 1024;
   if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY) limit = static_cast<int64_t>(rl.rlim_cur);
-  return static_cast<int32_t>(std::clamp<int64_t>(limit, 16, kMaxConnections));
+  const int64_t usable = limit - OpenDescriptors(limit) - kDescriptorReserve;
+  return static_cast<int32_t>(std::clamp<int64_t>(usable, 16, kMaxConnections));
+}
+
+// Connections of one client address that the table holds. Table mutex held.
+int32_t AddressConnections(const Connection* table, uint32_t address) {
+  int32_t n = 0;
+  for (int32_t i = 0; i <= g->highestSlot && i < vuzizConnTableSize; ++i)
+    if (table[i].socket != -1 && !table[i].evicted && table[i].peerAddress == address) ++n;
+  return n;
+}
+
+int32_t AddressShare() { return std::max(1, vuzizConnTableSize / kAddressShareDivisor); }
+
+std::string DottedAddress(uint32_t address) {
+  char text[INET_ADDRSTRLEN] = "unknown";
+  struct in_addr a {};
+  a.s_addr = address;
+  inet_ntop(AF_INET, &a, text, sizeof text);
+  return text;
+}
+
+// When fewer slots than the reserve are free (after the accept into
+// `taken`, or with the table full: taken -1), shuts down the oldest
+// connection that is idle (no operation in progress) and unbound; its thread
+// then closes it. True when, with the table full, a slot is on its way to
+// being free (a connection was shut down now or before). Table mutex held.
+bool MakeRoom(Connection* table, int32_t taken) {
+  int32_t freeSlots = 0;
+  int32_t closing = 0;
+  for (int32_t i = 0; i < vuzizConnTableSize; ++i) {
+    if (table[i].socket == -1)
+      ++freeSlots;
+    else if (table[i].evicted)
+      ++closing;
+  }
+  const int32_t reserve = std::max(2, vuzizConnTableSize / kEvictionDivisor);
+  if (freeSlots + closing >= reserve) return closing > 0;
+  int32_t victim = -1;
+  uint32_t oldest = 0;
+  for (int32_t i = 0; i <= g->highestSlot && i < vuzizConnTableSize; ++i) {
+    Connection* c = &table[i];
+    if (i == taken || c->socket == -1 || c->evicted) continue;
+    {
+      QOXMutexGuard dn(&c->dnMutex);
+      if (c->boundDN != nullptr) continue;
+    }
+    {
+      QOXMutexGuard ops(&c->opMutex);
+      if (c->operations != nullptr) continue;
+    }
+    uint32_t last;
+    {
+      QOXMutexGuard activity(&c->activityMutex);
+      last = c->lastActivity;
+    }
+    // The oldest activity; within one second, the earliest accepted.
+    if (victim == -1 || last < oldest || (last == oldest && c->connNumber < table[victim].connNumber)) {
+      victim = i;
+      oldest = last;
+    }
+  }
+  if (victim == -1) return closing > 0;
+  Connection* c = &table[victim];
+  LogError(kLogInfo, "Closing idle connection %d from %s to make room for new connections.", c->connNumber,
+           c->clientAddress != nullptr ? c->clientAddress : "unknown");
+  c->evicted = true;
+  // Its thread, reading the socket, sees the end and closes the connection.
+  if (shutdown(c->socket, SHUT_RDWR) != 0)
+    LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
+  return true;
 }
 
 bool MakeTable(int32_t size) {
@@ -139,11 +245,16 @@ void AcceptAndClose(int listenSocket) {
   close(s);
 }
 
-// The wait of one listener iteration in milliseconds-free timeval form.
-struct timeval* WaitTime(bool synced, bool backoff, struct timeval* tv) {
+using SteadyClock = std::chrono::steady_clock;
+
+// The wait of one listener iteration; while the listening sockets rest
+// (backoff), the time left of the rest.
+struct timeval* WaitTime(bool synced, bool backoff, SteadyClock::time_point backoffUntil, struct timeval* tv) {
   if (backoff) {
-    tv->tv_sec = 1;
-    tv->tv_usec = 0;
+    auto left = std::chrono::duration_cast<std::chrono::microseconds>(backoffUntil - SteadyClock::now()).count();
+    if (left < 0) left = 0;
+    tv->tv_sec = static_cast<time_t>(left / 1000000);
+    tv->tv_usec = static_cast<suseconds_t>(left % 1000000);
     return tv;
   }
   if (g->IdleSyncTimeout != 0 && !synced) {
@@ -240,11 +351,17 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
   }
   int32_t slot = 0;
   while (slot < vuzizConnTableSize && table[slot].socket != -1) ++slot;
+  if (slot == vuzizConnTableSize && MakeRoom(table, -1)) {
+    // A slot is being freed: the connection stays queued until it is.
+    return 3;
+  }
   if (slot == vuzizConnTableSize) {
     // Taking the pending connection off the queue keeps the listening
     // socket from staying readable (and the listener from spinning).
-    LogError(kLogWarning, "Exceeded maximum number of connections (%d).  New connection rejected. ",
-             vuzizConnTableSize);
+    int64_t held = 0;
+    if (gRefusalLog.Due(kTableFullKey, now, &held))
+      LogError(kLogWarning, "Exceeded maximum number of connections (%d).  New connection rejected. ",
+               vuzizConnTableSize);
     AcceptAndClose(listenSocket);
     return 1;
   }
@@ -255,6 +372,19 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
     LogWithText(kLogInfo, "TCP/IP accept failed with error %d (%s)", QOXGetLastSocketsError());
     return 2;
   }
+  // One address may hold only its share of the table: one client opening
+  // connections and keeping them idle cannot lock the others out.
+  const uint32_t address = peer.sin_addr.s_addr;
+  if (AddressConnections(table, address) >= AddressShare()) {
+    close(s);
+    int64_t held = 0;
+    if (gRefusalLog.Due(address, now, &held))
+      LogError(kLogWarning,
+               "Exceeded maximum number of connections (%d) from %s.  New connection rejected (%lld more since "
+               "the last message).",
+               static_cast<int>(AddressShare()), DottedAddress(address).c_str(), static_cast<long long>(held));
+    return 1;
+  }
   LogError(kLogVerbose, "New connection on socket %d.", s);
   // Answers go out at once: with Nagle's algorithm a write that follows an
   // unacknowledged one waits for the client's delayed acknowledgement.
@@ -263,6 +393,8 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
     LogWithText(kLogVerbose, "Setting socket option failed with error %d (%s)", QOXGetLastSocketsError());
   Connection* c = &table[slot];
   c->socket = s;
+  c->peerAddress = address;
+  c->evicted = false;
   if (slot > g->highestSlot) g->highestSlot = slot;
   zovurezFree(c->clientAddress);
   zovurezFree(c->clientHostName);
@@ -296,6 +428,7 @@ int AddNewConnection(Connection* table, int listenSocket, int secure, uint32_t n
   }
   c->secure = secure;
   *outSlot = slot;
+  MakeRoom(table, slot);
   return 0;
 }
 
@@ -347,7 +480,10 @@ void connection_activity(int32_t slot) {
   GetQOXSDKCtx(&c->context, c->keyDBs, &c->tlsKeyDB, &c->serverTLSKey);
   bool ok = true;
   if (c->secure && c->tlsSession == nullptr) ok = vuzizTLSServices().vuzizStartTLS(c) == 0;
-  const int waitMs = std::max(300, 2 * g->TimeLimit) * 1000;
+  // A request must arrive whole within the idle wait: max(300 s, twice the
+  // TimeLimit), in 64-bit arithmetic.
+  const int64_t waitMs64 = std::max<int64_t>(300, 2 * static_cast<int64_t>(g->TimeLimit)) * 1000;
+  const int32_t waitMs = static_cast<int32_t>(std::min<int64_t>(waitMs64, INT32_MAX));
   QOXberElement* ber = nullptr;
   while (ok && !vuziz_shutdown && c->socket != -1) {
     if (ber == nullptr) {
@@ -464,30 +600,33 @@ void* vuzizDaemon(void* arg) {
       LogError(kLogError, "Could not set uid to user (%s).", g->User != nullptr ? g->User : "");
       break;
     }
+    g_iServerExitCode = 0;
+    g->listenerReady = true;
     vuzizHandoverRelease(g);
     handedOver = true;
     WritePIDToFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
-    g_iServerExitCode = 0;
     rc = 0;
   } while (false);
 
   if (rc == 0) {
     bool synced = true;
-    uint16_t busyTime = 0;
-    time_t backoffUntil = 0;
+    // Seconds waited while operations ran, in 64 bits (a 16-bit sum wrapped
+    // with a large IdleSyncTimeout or TimeLimit and the flush never came).
+    int64_t busyTime = 0;
+    SteadyClock::time_point backoffUntil{};
     // Listen only on the sockets this pass asked for.
     const int plain = port != 0 ? gPlainSocket : -1;
     const int secure = g->SecureMode != kSecureDisabled ? gSecureSocket : -1;
     const int nfds = std::max({vuzizConnTableSize, plain + 1, secure + 1});
     while (!vuziz_shutdown) {
-      const bool backoff = time(nullptr) < backoffUntil;
+      const bool backoff = SteadyClock::now() < backoffUntil;
       qoxZeroSocketSelectActivities(event);
       if (!backoff) {
         if (plain >= 0) qoxSetSocketSelectActivities(plain, event, 1);
         if (secure >= 0) qoxSetSocketSelectActivities(secure, event, 1);
       }
       struct timeval tv {};
-      QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, &tv), nfds);
+      QOXError w = qoxWaitSocketEvent(event, WaitTime(synced, backoff, backoffUntil, &tv), nfds);
       const bool timedOut = w == kQOXErrSocketTimedOut;
       if (w == kQOXSocketEventFailed) {
         if (!vuziz_shutdown) LogWithText(kLogVerbose, "TCP/IP select failed with error %d (%s)", QOXGetLastSocketsError());
@@ -497,7 +636,7 @@ void* vuzizDaemon(void* arg) {
       if (timedOut && !backoff) {
         bool syncNow = true;
         if (ReadCounter(&g->mutexOpsRunning, &g->operationsRunning) > 0) {
-          busyTime = static_cast<uint16_t>(busyTime + g->IdleSyncTimeout);
+          busyTime += g->IdleSyncTimeout;
           syncNow = busyTime > g->TimeLimit;
           if (syncNow) busyTime = 0;
         } else if (busyTime != 0) {
@@ -529,7 +668,11 @@ void* vuzizDaemon(void* arg) {
         } else if (added == 2) {
           // A failed accept (EMFILE and the like) leaves the socket
           // readable: stop watching it for a moment instead of spinning.
-          backoffUntil = time(nullptr) + 1;
+          backoffUntil = SteadyClock::now() + std::chrono::seconds(1);
+        } else if (added == 3) {
+          // The table is full and a connection is being closed to make
+          // room: the new one waits in the queue a moment for its slot.
+          backoffUntil = SteadyClock::now() + std::chrono::milliseconds(10);
         }
       }
       QOXThreadYield();
@@ -542,7 +685,9 @@ void* vuzizDaemon(void* arg) {
   if (event != nullptr) qoxFreeSocketEvent(event);
   if (vuzizConnTable != nullptr) FreeTable();
   if (locked && dbLock != nullptr) be_UnlockDBs(dbLock);
-  DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
+  // Only a PID file this pass wrote is removed: a server that could not
+  // take its port leaves the one of the server that has it.
+  if (handedOver) DeletePIDFile(kPIDFileBase, gPlainSocket >= 0 ? port : g->SecurePort);
   g_iServerExitCode = static_cast<int16_t>(rc);
   if (rc == 1) {
     if (!handedOver) vuzizHandoverRelease(g);

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
@@ -177,6 +178,27 @@ int CreateDatabasesAsServer(Backend* be) {
   return created;
 }
 
+// The check option's look at the log files: the directory of the access
+// log (which also holds the event log) and of the replication log must
+// exist, else the server would fail at start. True when they do (or the
+// log is not configured).
+bool LogDirectoriesExist() {
+  const char* const logs[] = {g->AccessLogFile, g->RepLogFile};
+  for (const char* path : logs) {
+    if (path == nullptr) continue;
+    const char* slash = strrchr(path, '/');
+    std::string directory = slash == nullptr ? std::string(".") : slash == path ? std::string("/")
+                                                                                : std::string(path, slash - path);
+    struct stat st {};
+    if (stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      LogError(kLogError, "%s: The directory (%s) of the log file (%s) does not exist.\n", g->configFile,
+               directory.c_str(), path);
+      return false;
+    }
+  }
+  return true;
+}
+
 const char* MethodName(int method) { return method == 1 ? "substring" : method == 2 ? "word" : nullptr; }
 
 // Steps after the third configuration pass; 0 or 1. `dbLock` is the pass's
@@ -241,6 +263,7 @@ int RunServer(const Options& o, FILE** dbLock) {
     LogError(kLogError, "Initializing the server's policies failed with error: %s.", text);
     return 1;
   }
+  if (o.check && !LogDirectoriesExist()) return 1;
   if (o.check) {
     int level = ErrorLogLevel();
     LogErrorSetType(0);
@@ -353,10 +376,13 @@ int RunServer(const Options& o, FILE** dbLock) {
   }
   g->listenerRunning = true;
   vuzizHandoverWait(g);
-  if (QOXThreadCreate(&g->controlThread, &g->threadAttr, threadServerControl, g->controlFifoName) != 0) {
-    LogError(kLogError, "Creating daemon thread failed.");
-  } else {
-    g->controlRunning = true;
+  // The console's FIFO is made only by a server that took its port.
+  if (g->listenerReady) {
+    if (QOXThreadCreate(&g->controlThread, &g->threadAttr, threadServerControl, g->controlFifoName) != 0) {
+      LogError(kLogError, "Creating daemon thread failed.");
+    } else {
+      g->controlRunning = true;
+    }
   }
   QOXThreadAttrDestroy(&g->threadAttr);
   QOXThreadJoin(g->listenerThread, nullptr);

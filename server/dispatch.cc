@@ -2,12 +2,15 @@
 #include "server/dispatch.h"
 
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "net/ldap_protocol.h"
 #include "server/connection.h"
 #include "server/error_log.h"
 #include "server/key_submission_services.h"
 #include "server/ldap_service_calls.h"
+#include "server/log_throttle.h"
 #include "server/operations.h"
 #include "server/result.h"
 #include "server/server_state.h"
@@ -17,6 +20,19 @@ namespace {
 void SetLogCode(Operation* op, const char* code) {
   op->type = kOpTypeOther;
   memcpy(op->logData.code, code, 4);
+}
+
+// The severe-error line of a refused request kind, at most once a minute
+// per kind: any client can send these at will, and each line was five
+// times the size of its request.
+LogThrottle gUnsupportedLog;
+
+void ReportUnsupported(uint32_t tag, const char* message, int line) {
+  int64_t held = 0;
+  if (!gUnsupportedLog.Due(tag, static_cast<int64_t>(time(nullptr)), &held)) return;
+  std::string text = message;
+  if (held > 0) text += " (" + std::to_string(held) + " more in the last minute)";
+  vuzizSevereError(text.c_str(), "vuzizConnection", line);
 }
 
 }  // namespace
@@ -45,7 +61,7 @@ int connection_operation(Connection* conn, Operation* op) {
       break;
     case kLdapDelRequest:
       SetLogCode(op, "DLT");
-      vuzizSevereError("Unsupported LDAP operation (delete).", "vuzizConnection", __LINE__);
+      ReportUnsupported(op->tag, "Unsupported LDAP operation (delete).", __LINE__);
       do_delete(conn, op);
       break;
     case kLdapAbandonRequest:
@@ -70,12 +86,12 @@ int connection_operation(Connection* conn, Operation* op) {
       break;
     case kLdapModifyRDNRequest:
       SetLogCode(op, "MDN");
-      vuzizSevereError("Unsupported LDAP operation (modify RDN).", "vuzizConnection", __LINE__);
+      ReportUnsupported(op->tag, "Unsupported LDAP operation (modify RDN).", __LINE__);
       do_modifyrdn(conn, op);
       break;
     case kLdapCompareRequest:
       SetLogCode(op, "CMP");
-      vuzizSevereError("Unsupported LDAP operation (compare).", "vuzizConnection", __LINE__);
+      ReportUnsupported(op->tag, "Unsupported LDAP operation (compare).", __LINE__);
       do_compare(conn, op);
       break;
     default:

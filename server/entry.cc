@@ -3,7 +3,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 #include "server/avl.h"
@@ -59,13 +61,14 @@ int SyntaxOfName(const char* name) {
   return 0;
 }
 
-// A normalised copy of a value's text, or null when memory runs out.
-char* NormalizedCopy(const BerValue* v, int syntax) {
-  char* copy = static_cast<char*>(zovurezMalloc(v->bv_len + 1));
+// A normalised copy of a value (counted, NUL-terminated after its new
+// length), or null when memory runs out.
+char* NormalizedCopy(const BerValue* v, int syntax, uint32_t* length) {
+  char* copy = static_cast<char*>(zovurezMalloc(static_cast<size_t>(v->bv_len) + 1));
   if (copy == nullptr) return nullptr;
-  memcpy(copy, v->bv_val, v->bv_len);
+  if (v->bv_len > 0) memcpy(copy, v->bv_val, v->bv_len);
   copy[v->bv_len] = '\0';
-  berValueNormalize(copy, syntax);
+  *length = berValueNormalizeCounted(copy, v->bv_len, syntax);
   return copy;
 }
 
@@ -179,16 +182,61 @@ void berValueNormalize(char* text, int syntax) {
   *out = '\0';
 }
 
+uint32_t berValueNormalizeCounted(char* text, uint32_t length, int syntax) {
+  if (text == nullptr) return 0;
+  text[length] = '\0';
+  if (!(syntax & kSyntaxCIS)) return length;
+  // Each run between NUL bytes is normalised as a text of its own and moved
+  // down behind what came before; the NUL bytes stay.
+  uint32_t out = 0;
+  uint32_t at = 0;
+  for (;;) {
+    char* run = text + at;
+    size_t n = strlen(run);
+    berValueNormalize(run, syntax);
+    size_t kept = strlen(run);
+    if (kept > 0 && text + out != run) memmove(text + out, run, kept);
+    out += static_cast<uint32_t>(kept);
+    at += static_cast<uint32_t>(n);
+    if (at >= length) break;
+    text[out++] = '\0';  // the NUL byte at `at`
+    ++at;
+  }
+  text[out] = '\0';
+  return out;
+}
+
 namespace {
+
+// Counted comparison of two texts over at most limit bytes, folding case
+// as strcasecmp does when asked; the shorter text (within the limit) sorts
+// first.
+int CompareCounted(const char* a, uint32_t aLength, const char* b, uint32_t bLength, size_t limit, bool fold) {
+  size_t n = std::min<size_t>({aLength, bLength, limit});
+  for (size_t i = 0; i < n; ++i) {
+    int ca = static_cast<unsigned char>(a[i]);
+    int cb = static_cast<unsigned char>(b[i]);
+    if (fold) {
+      ca = tolower(ca);
+      cb = tolower(cb);
+    }
+    if (ca != cb) return ca - cb;
+  }
+  size_t ea = std::min<size_t>(aLength, limit);
+  size_t eb = std::min<size_t>(bLength, limit);
+  return ea == eb ? 0 : ea < eb ? -1 : 1;
+}
 
 int Compare(const BerValue* a, const BerValue* b, int syntax, long n, int normalize) {
   char* na = nullptr;
   char* nb = nullptr;
-  const char* ta = a->bv_val;
-  const char* tb = b->bv_val;
+  const char* ta = a->bv_val != nullptr ? a->bv_val : "";
+  const char* tb = b->bv_val != nullptr ? b->bv_val : "";
+  uint32_t la = a->bv_val != nullptr ? a->bv_len : 0;
+  uint32_t lb = b->bv_val != nullptr ? b->bv_len : 0;
   if (syntax & kSyntaxCIS) {
-    if (normalize & kNormalizeA) ta = na = NormalizedCopy(a, syntax);
-    if (normalize & kNormalizeB) tb = nb = NormalizedCopy(b, syntax);
+    if (normalize & kNormalizeA) ta = na = NormalizedCopy(a, syntax, &la);
+    if (normalize & kNormalizeB) tb = nb = NormalizedCopy(b, syntax, &lb);
     if (ta == nullptr || tb == nullptr) {
       zovurezFree(na);
       zovurezFree(nb);
@@ -197,17 +245,18 @@ int Compare(const BerValue* a, const BerValue* b, int syntax, long n, int normal
     }
   }
   int r = 0;
-  bool whole = n < 0;
+  const bool whole = n < 0;
+  const size_t limit = whole ? SIZE_MAX : static_cast<size_t>(n);
   switch (syntax) {
     case kSyntaxCIS:
     case kSyntaxCIS | kSyntaxTelephone:
-      r = whole ? strcasecmp(ta, tb) : strncasecmp(ta, tb, static_cast<size_t>(n));
+      r = CompareCounted(ta, la, tb, lb, limit, true);
       break;
     case kSyntaxCIS | kSyntaxDN:
-      r = whole ? strcasecmp(ta, tb) : 0;
+      r = whole ? CompareCounted(ta, la, tb, lb, limit, true) : 0;
       break;
     case kSyntaxCES:
-      r = whole ? strcmp(ta, tb) : strncmp(ta, tb, static_cast<size_t>(n));
+      r = CompareCounted(ta, la, tb, lb, limit, false);
       break;
     case kSyntaxBinary: {
       // Over the shorter length (and at most n): a prefix compares equal.

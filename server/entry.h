@@ -75,9 +75,20 @@ int berValuesAdd(BerValue*** vector, BerValue** values);
 // capacity (in slots, starting at 1) doubles until count + addCount + 1
 // fit. Returns the number of copies stored, or -1 when memory runs out.
 int berValuesAddFast(BerValue*** vector, BerValue** values, int count, int addCount, int* capacity);
+// Values are counted: a NUL byte is data and compares like any other byte
+// (for text syntaxes below every other byte, so a value that ends first
+// sorts first). The sign of the result is strcmp's (strcasecmp's for the
+// case-insensitive syntaxes) for values without a NUL.
 int berValueCmp(const BerValue* a, const BerValue* b, int syntax, int normalize);
+// The same over at most the first n bytes (n < 0 counts as 0); a DN value
+// compares equal.
 int berValueNCmp(const BerValue* a, const BerValue* b, int syntax, int n, int normalize);
+// Normalises a NUL-terminated text in place for the syntax.
 void berValueNormalize(char* text, int syntax);
+// Normalises a counted value in place (each run between NUL bytes as
+// berValueNormalize does, the NUL bytes kept) and returns its new length;
+// text[length] must be writable and becomes a NUL.
+uint32_t berValueNormalizeCounted(char* text, uint32_t length, int syntax);
 // 0 when an equal value is in the vector, else 1.
 int berValueFind(BerValue** vector, const BerValue* value, int syntax, int normalize);
 // A 2-slot vector holding one value that points at data (not copied); one

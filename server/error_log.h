@@ -11,8 +11,8 @@
 //
 // The event log is a text file of dated lines
 // "%02d/%02d/%04d %02d:%02d:%02d %s" (month, day, year, local time, the
-// finished message); opening it moves a previous file of the same name to
-// the name with ".tmp" added.
+// finished message); opening it appends to a file of the same name, so the
+// log keeps its history across starts and restarts.
 //
 // The debug trace: a bit mask (DebugSetLevel) whose bits select trace lines
 // on standard error, each starting with "[% 4.4d] " and the calling thread's

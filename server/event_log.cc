@@ -35,7 +35,6 @@ QOXError IPCEventLogInit(const char* fileName, QOXMutex* timeMutex) {
   {
     QOXMutexGuard guard(&g_mutexQOXErrorLog);
     gEnabled = false;
-    ZovurezPtr<char> tmpName;
     do {
       zovurezFree(gFileName);
       gFileName = zovurezStrdup(fileName);
@@ -43,24 +42,10 @@ QOXError IPCEventLogInit(const char* fileName, QOXMutex* timeMutex) {
         rc = kQOXErrOutOfMemory;
         break;
       }
-      if (access(gFileName, F_OK) == 0) {
-        size_t n = strlen(gFileName) + 5;
-        tmpName.reset(static_cast<char*>(zovurezMalloc(n)));
-        if (tmpName == nullptr) {
-          rc = kQOXErrOutOfMemory;
-          break;
-        }
-        snprintf(tmpName.get(), n, "%s%s", gFileName, ".tmp");
-        if (remove(tmpName.get()) != 0 && errno != ENOENT) {
-          rc = kQOXErrUnknownError2;
-          break;
-        }
-        if (rename(gFileName, tmpName.get()) != 0) {
-          rc = kQOXErrUnknownError2;
-          break;
-        }
-      }
-      gStream = fopen(gFileName, "w+");
+      // Appended to: the log keeps its history across starts and restarts
+      // (each start once renamed the last log to ".tmp" and dropped the one
+      // before), and the file the web console reads stays where it is.
+      gStream = fopen(gFileName, "a+");
       if (gStream == nullptr) {
         rc = kQOXErrCantOpenFile;
         break;

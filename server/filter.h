@@ -16,12 +16,16 @@
 
 #include "net/ber.h"
 #include "net/ldap_protocol.h"
+#include "server/entry.h"
 
 struct Backend;
 struct Connection;
 struct Operation;
 struct Entry;
 
+// Values are counted: a NUL byte in an asserted value or a substring part
+// is data (each is also NUL-terminated after its length, so a C-string view
+// stops at its first NUL).
 struct Ava {
   char* type;       // normalised
   uint32_t length;
@@ -35,14 +39,26 @@ struct Filter {
   char* type;
   Filter* list;
   Ava ava;
-  char* initial;
-  char** any;  // null-terminated, or null
-  char* final;
+  BerValue* initial;  // normalised parts, or null
+  BerValue** any;     // null-terminated, or null
+  BerValue* final;
   Filter* next;
 };
 
-// 0; kLdapProtocolError (decoding) or kLdapNoMemory on failure, after which
-// nothing is returned.
+// What a filter may hold: at most this many terms (every node counts), and
+// approximate values and substring assertions (all parts together) of at
+// most this many bytes.
+inline constexpr int kMaxFilterTerms = 10000;
+inline constexpr uint32_t kMaxFilterAssertionLength = 4096;
+// get_filter's answer for a filter beyond those limits.
+inline constexpr int kFilterLimitExceeded = kLdapSizeLimitExceeded;
+
+// Decodes the filter element at the read index, which it leaves behind
+// that element. Each element must be exactly what its choice holds (types
+// and values are OCTET STRINGs, nothing follows an assertion's value or a
+// NOT's one filter, nothing runs past its enclosing element, a type holds
+// no NUL). 0; kLdapProtocolError (decoding), kFilterLimitExceeded or
+// kLdapNoMemory on failure, after which nothing is returned.
 int get_filter(Connection* conn, QOXberElement* ber, Filter** filter, char** string);
 void filter_free(Filter* filter);
 // 0 match, 1 no match, -1 attribute missing (or the test could not run), -2
@@ -54,9 +70,15 @@ int oc_schema_check(Entry* entry);
 // 0 when some class allows the type, 1 otherwise.
 int oc_check_allowed(const char* type, BerValue** objectClasses);
 
-// The regular expression a substring filter is tested with (exposed for
-// tests): a new string, or null when the parts do not fit the budget.
+// The regular expression a substring filter stands for (exposed for tests):
+// a new string, or null when the parts do not fit its 1022-byte budget (a
+// filter whose pattern does not fit matches nothing). The substring test
+// matches values exactly as this expression would, but counted, so a NUL
+// byte in a part or a value is matched like any other byte.
 char* vuzizSubstringPattern(const Filter* filter, bool substringMethod);
+// The substring test of one counted, normalised value: true when the
+// value matches the filter's parts under the index method.
+bool vuzizSubstringMatches(const Filter* filter, const char* value, uint32_t length, bool substringMethod);
 
 OSTRAK_DEFINE_DELETER(Filter, filter_free)
 

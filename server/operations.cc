@@ -45,11 +45,19 @@ namespace {
   return 0;
 }
 
-// Reads a primitive integer-like element of the given universal tag.
+// Reads a primitive integer-like element of the given universal tag (a
+// BOOLEAN of exactly one octet).
 [[nodiscard]] bool ReadInt(QOXberElement* ber, uint32_t wantTag, const char* letter, int32_t* out) {
   uint32_t tag = 0, n = 0;
   if (QOXberPeek(ber, &tag, &n) != 0 || tag != wantTag) return false;
+  if (wantTag == kTagBoolean && n != 1) return false;
   return QOXberRead(ber, letter, out) == 0;
+}
+
+// The requested attribute types: a SEQUENCE OF OCTET STRING.
+[[nodiscard]] bool IsAttributeList(QOXberElement* ber) {
+  uint32_t tag = 0, n = 0;
+  return QOXberPeek(ber, &tag, &n) == 0 && tag == kTagSequence;
 }
 
 void FreeMods(Modification* m) {
@@ -333,9 +341,10 @@ void do_search(Connection* conn, Operation* op) {
       break;
     }
     int32_t scope = 0, deref = 0, sizeLimit = 0, timeLimit = 0, typesOnly = 0;
+    // The limits are INTEGER (0 .. maxInt).
     if (rc != 0 || !ReadInt(ber, kTagEnumerated, "e", &scope) || !ReadInt(ber, kTagEnumerated, "e", &deref) ||
         !ReadInt(ber, kTagInteger, "i", &sizeLimit) || !ReadInt(ber, kTagInteger, "i", &timeLimit) ||
-        !ReadInt(ber, kTagBoolean, "b", &typesOnly)) {
+        !ReadInt(ber, kTagBoolean, "b", &typesOnly) || sizeLimit < 0 || timeLimit < 0) {
       send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
       break;
     }
@@ -344,14 +353,19 @@ void do_search(Connection* conn, Operation* op) {
       break;
     }
     dn_normalize(base);
-    if (get_filter(conn, ber, &filter, &filterString) != 0) {
+    rc = get_filter(conn, ber, &filter, &filterString);
+    if (rc == kFilterLimitExceeded) {
+      send_ldap_result(conn, op, kFilterLimitExceeded, nullptr, "filter too large");
+      break;
+    }
+    if (rc != 0) {
       send_ldap_result(conn, op, kLdapFilterError, nullptr, "bad search filter");
       break;
     }
     zovurezFree(op->logData.objectText);
     op->logData.objectText = zovurezStrdup(filterString);
     int count = 0;
-    if (berReadAttrsAlloc(ber, &attrs, &count) != 0) {
+    if (!IsAttributeList(ber) || berReadAttrsAlloc(ber, &attrs, &count) != 0) {
       send_ldap_result(conn, op, kLdapProtocolError, nullptr, "decoding error");
       break;
     }

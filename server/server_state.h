@@ -110,6 +110,11 @@ struct ServerState {
   bool listenerRunning;
   QOXThread controlThread;
   bool controlRunning;
+  // Set by the listener, before it hands over, once it listens on its
+  // sockets; the control thread (which makes the console's FIFO) starts
+  // only then, so a server that could not take its port touches nothing of
+  // a server that serves it.
+  bool listenerReady;  // written before the hand-over mutex is released
   char* controlFifoName;
   QOXThreadAttr threadAttr;
   int32_t Port;

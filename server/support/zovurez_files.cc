@@ -79,7 +79,22 @@ void NormalizePath(char* /*path*/) {
 int CreateLockFile(const char* path, int wait, FILE** stream) {
   ZovurezTraceScope trace("CreateLockFile");
   *stream = nullptr;
-  FILE* f = fopen(path, "w");
+  // Opened as fopen's "w" would, but a symbolic link is not followed (a
+  // link put in the lock file's place would have its target emptied) and
+  // only a regular file is emptied.
+  FILE* f = nullptr;
+  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    close(fd);
+    fd = -1;
+    errno = EINVAL;
+  }
+  if (fd >= 0 && (ftruncate(fd, 0) != 0 || (f = fdopen(fd, "w")) == nullptr)) {
+    int err = errno;
+    close(fd);
+    errno = err;
+  }
   if (f == nullptr) {
     int err = errno;
     zovurezLogServices().LogError(kLogError, "Creating file (%s) failed with error %d: %s", path, err,

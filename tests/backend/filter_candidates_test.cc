@@ -16,7 +16,8 @@ constexpr const char* kActive = "OU=ACTIVE,O=QOX KEYSPACE,C=US";
 struct FilterPool {
   std::vector<std::unique_ptr<Filter>> nodes;
   std::vector<std::unique_ptr<std::string>> texts;
-  std::vector<std::unique_ptr<std::vector<char*>>> vectors;
+  std::vector<std::unique_ptr<std::vector<BerValue*>>> vectors;
+  std::vector<std::unique_ptr<BerValue>> parts;
   char* Text(const std::string& s) {
     texts.push_back(std::make_unique<std::string>(s));
     return texts.back()->data();
@@ -26,14 +27,20 @@ struct FilterPool {
     nodes.back()->choice = choice;
     return nodes.back().get();
   }
+  BerValue* Part(const std::string& s) {
+    parts.push_back(std::make_unique<BerValue>());
+    parts.back()->bv_val = Text(s);
+    parts.back()->bv_len = static_cast<uint32_t>(s.size());
+    return parts.back().get();
+  }
   Filter* Substrings(const char* type, const char* initial, std::vector<std::string> any, const char* final) {
     Filter* f = Node(kFilterSubstrings);
     f->type = Text(type);
-    f->initial = initial != nullptr ? Text(initial) : nullptr;
-    f->final = final != nullptr ? Text(final) : nullptr;
+    f->initial = initial != nullptr ? Part(initial) : nullptr;
+    f->final = final != nullptr ? Part(final) : nullptr;
     if (!any.empty()) {
-      vectors.push_back(std::make_unique<std::vector<char*>>());
-      for (const std::string& a : any) vectors.back()->push_back(Text(a));
+      vectors.push_back(std::make_unique<std::vector<BerValue*>>());
+      for (const std::string& a : any) vectors.back()->push_back(Part(a));
       vectors.back()->push_back(nullptr);
       f->any = vectors.back()->data();
     }

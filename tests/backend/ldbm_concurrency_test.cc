@@ -13,6 +13,7 @@
 #include "ldbm_test_support.h"
 #include "server/entry.h"
 #include "server/error_log.h"
+#include "tests/common/blocked_wait.h"
 
 namespace {
 
@@ -112,8 +113,17 @@ TEST(DbCacheConcurrency, OpenerWaitsOnlyWhenEverySlotIsHeld) {
     held.push_back(s);
   }
   std::atomic<DbCacheSlot*> got{nullptr};
-  std::thread opener([&] { got = ldbm_cache_open(t.be(), "late", ".dbb", DB_CREATE); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::atomic<pid_t> openerID{0};
+  std::thread opener([&] {
+    openerID = ostrak_test::ThreadID();
+    got = ldbm_cache_open(t.be(), "late", ".dbb", DB_CREATE);
+  });
+  // The opener must be waiting (blocked on the cache's condition) before a
+  // slot is given back, or the test would pass without any wait.
+  while (openerID.load() == 0) std::this_thread::yield();
+  ASSERT_TRUE(ostrak_test::WaitUntilBlockedIn("/proc/self/task/" + std::to_string(openerID.load()), {SYS_futex},
+                                              std::chrono::seconds(10)))
+      << "the opener never waited";
   EXPECT_EQ(got.load(), nullptr);  // still waiting
   ldbm_cache_close(t.be(), held[17]);
   opener.join();

@@ -64,7 +64,8 @@ TEST_F(SearchTest, SubtreeOfActiveLeavesPendingOut) {
   Filter f{};
   f.choice = kFilterSubstrings;
   f.type = const_cast<char*>("qoxuserid");
-  f.initial = const_cast<char*>("ALI");
+  BerValue initial{3, const_cast<char*>("ALI")};
+  f.initial = &initial;
   Reply r = Search(kActive, 2, &f);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.entries.size(), 2u);
@@ -146,7 +147,8 @@ TEST_F(SearchTest, KeyTrackingSendsEachKeyOnceWithItsVirtualKeyBlock) {
   Filter f{};
   f.choice = kFilterSubstrings;
   f.type = const_cast<char*>("qoxuserid");
-  f.initial = const_cast<char*>("ALICE");
+  BerValue initial{5, const_cast<char*>("ALICE")};
+  f.initial = &initial;
   Reply r = Search(kActive, 2, &f, {"qoxkey"});
   ASSERT_EQ(r.entries.size(), 1u);
   ASSERT_NE(r.entries[0].values("qoxkey"), nullptr);
@@ -190,6 +192,19 @@ TEST_F(SearchTest, ReferralsEndWithResultNine) {
 
 TEST_F(SearchTest, AbandonedSearchSendsNothing) {
   op_.abandoned = 1;
+  Filter f = Present("objectclass");
+  int rc = -5;
+  Reply r = Search(kActive, 2, &f, {}, 0, 0, &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(r.code, -1);
+  EXPECT_TRUE(r.entries.empty());
+}
+
+// A client that has hung up (here: shut down its sending side) gets
+// nothing more: the search stops at its first candidate, as an abandoned
+// one does, instead of testing and sending every candidate.
+TEST_F(SearchTest, SearchOfAHungUpClientStops) {
+  ASSERT_EQ(shutdown(sv_[1], SHUT_WR), 0);
   Filter f = Present("objectclass");
   int rc = -5;
   Reply r = Search(kActive, 2, &f, {}, 0, 0, &rc);

@@ -9,12 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "ldbm_test_support.h"
+#include "tests/common/daemon_wait.h"
 
 namespace {
 
@@ -46,17 +47,6 @@ class RunRoot {
   std::filesystem::path root_;
 };
 
-bool Listening(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -73,33 +63,42 @@ int FreePort() {
 // directory stops at the database lock.
 TEST(OstrakdCreate, SecondDaemonOnOneDirectoryStopsAtTheLock) {
   if (!std::filesystem::exists(Daemon())) GTEST_SKIP() << "ostrakd not built at " << Daemon();
-  int port = FreePort();
-  RunRoot root(port);
-  int status = -1;
-  std::string out = root.Run("-n", &status);
-  ASSERT_EQ(status, 0) << out;
-  pid_t first = fork();
-  if (first == 0) {
-    if (chdir((root.path() / "bin").c_str()) != 0) _exit(127);
-    FILE* err = freopen((root.path() / "logs" / "stderr").c_str(), "w", stderr);
-    (void)err;
-    execl("./ostrakd", "ostrakd", "-d", "0", static_cast<char*>(nullptr));
-    _exit(127);
+  // A port that another process takes before the daemon binds it makes the
+  // daemon end with its bind message: it is then tried on a fresh port.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    int port = FreePort();
+    RunRoot root(port);
+    int status = -1;
+    std::string out = root.Run("-n", &status);
+    ASSERT_EQ(status, 0) << out;
+    const std::filesystem::path errors = root.path() / "logs" / "stderr";
+    pid_t first = fork();
+    if (first == 0) {
+      if (chdir((root.path() / "bin").c_str()) != 0) _exit(127);
+      FILE* err = freopen(errors.c_str(), "w", stderr);
+      (void)err;
+      execl("./ostrakd", "ostrakd", "-d", "0", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int firstStatus = 0;
+    ostrak_test::ListenWait up = ostrak_test::WaitListening(first, port, std::chrono::seconds(30), &firstStatus);
+    if (up == ostrak_test::ListenWait::kEnded) {
+      std::ifstream in(errors);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text.find("Binding to port " + std::to_string(port) + " failed") != std::string::npos) continue;
+      FAIL() << "the first daemon ended before it listened: " << text;
+    }
+    if (up == ostrak_test::ListenWait::kListening) {
+      out = root.Run("-d 0 -p " + std::to_string(FreePort()), &status);
+      EXPECT_NE(status, 0);
+      EXPECT_NE(out.find("Database may already be locked by another server."), std::string::npos) << out;
+    }
+    kill(first, SIGTERM);
+    waitpid(first, &firstStatus, 0);
+    ASSERT_EQ(up, ostrak_test::ListenWait::kListening) << "the first daemon did not listen";
+    return;
   }
-  bool up = false;
-  for (int i = 0; i < 300 && !up; ++i) {
-    up = Listening(port);
-    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  if (up) {
-    out = root.Run("-d 0 -p " + std::to_string(FreePort()), &status);
-    EXPECT_NE(status, 0);
-    EXPECT_NE(out.find("Database may already be locked by another server."), std::string::npos) << out;
-  }
-  kill(first, SIGTERM);
-  int firstStatus = 0;
-  waitpid(first, &firstStatus, 0);
-  ASSERT_TRUE(up) << "the first daemon did not listen";
+  FAIL() << "no port could be bound in five attempts";
 }
 
 TEST(OstrakdCreate, MakesTheRequiredSetOnce) {

@@ -6,6 +6,8 @@ signals. Each test runs its own daemon on its own port, in the foreground
 
 import os
 import re
+import resource
+import select
 import signal
 import socket
 import stat
@@ -105,52 +107,41 @@ def parse_result(element):
 class Daemon:
     """A foreground ostrakd in its own run root."""
 
-    def __init__(self, root, extra=""):
+    def __init__(self, root, extra="", preexec_fn=None):
         self.root = root
-        self.port = root.port
         self.config_extra = extra
+        self.port = root.port
         self.write_config(extra)
         created = root.run("-n")
         assert created.returncode == 0, created.stderr
         # Standard error goes to a file: a pipe nobody reads would fill and
         # stop the daemon at its next log line.
-        self.stderr = open(root.file("logs", "stderr"), "wb")
-        self.proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=root.file("bin"),
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-        self.wait_listening()
+        self.proc, self.stderr = root.start(console=True, preexec_fn=preexec_fn)
+        self.port = root.port
+        self.wait_probe_closed()
 
     def write_config(self, extra):
         self.root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
                                "LogLevel verbose\nLookupHostname no\nDirectory ../data\n%s" % (self.port, extra))
 
     def wait_listening(self):
-        deadline = time.time() + 30
-        while time.time() < deadline:
-            if self.proc.poll() is not None:
-                with open(self.root.file("logs", "stderr"), errors="replace") as f:
-                    raise AssertionError("ostrakd ended: %s" % f.read())
-            # The console's FIFO appears once the listener has handed over,
-            # so exactly one probe connection is accepted and counted.
-            if os.path.exists(self.fifo()):
-                try:
-                    socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-                    self.wait_probe_closed()
-                    return
-                except OSError:
-                    pass
-            time.sleep(0.1)
-        raise AssertionError("ostrakd does not listen")
+        """After a restart: listening again, with the console's FIFO (the
+        start-up probe's connection counted and closed)."""
+        h.wait_listening(self.proc, self.port, self.root.file("logs", "stderr"), self.fifo())
+        self.wait_probe_closed()
 
     def wait_probe_closed(self):
         """The server closes the probe's connection on its own time; tests
-        that count connections start once it has (bounded wait)."""
+        that count connections start once it has (bounded wait, failing
+        loudly)."""
         for _ in range(100):
             if "Number of Valid Conn: 0\n" in self.console("GET STATUS"):
                 return
             time.sleep(0.1)
+        raise AssertionError("the start-up probe's connection was not closed")
 
     def fifo(self):
-        return os.path.join(FIFO_DIR, "QOXkeyserver-%d" % self.port)
+        return h.console_fifo(self.port)
 
     def pid_file(self):
         return "/tmp/ostrakd.%d.pid" % self.port
@@ -534,21 +525,31 @@ class Console(ServiceTest):
             got = [(int(a), b + "\n") for a, b in re.findall(r"(\d+): (.*)\n", m.group(1))]
             return got, int(m.group(2))
 
-        # A page holds page size + 1 lines.
+        # A page holds exactly page size lines (it once held one more).
         got, end = page("FIRST", 2)
-        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(3)])
-        self.assertEqual(end, offsets[3])
-        got, end = page("NEXT", 2, end)
-        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(3, 6)])
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(2)])
+        self.assertEqual(end, offsets[2])
+        got, end = page("NEXT", 3, end)
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in range(2, 5)])
+        self.assertEqual(end, offsets[5])
         got, end = page("LAST", 3)
-        self.assertEqual([g[1] for g in got], lines[6:])
+        self.assertEqual([g[1] for g in got], lines[7:])
         self.assertEqual(end, size)
-        got, _ = page("PREV", 2, offsets[6])
-        self.assertEqual(got[0], (offsets[4], lines[4]))
+        got, end = page("PREV", 2, offsets[6])
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in (4, 5)])
+        self.assertEqual(end, offsets[6])
+        got, _ = page("PREV", 5, offsets[2])  # fewer lines before the position
+        self.assertEqual(got, [(offsets[i], lines[i]) for i in (0, 1)])
         # LAST of a file with fewer lines than the page: the whole file.
         got, end = page("LAST", 50)
         self.assertEqual([g[1] for g in got], lines)
         self.assertEqual(end, size)
+        # A position at or past the end, even beyond 2^31, gives the last
+        # page (it once gave the first).
+        for position in (size, size + 100, 2 ** 31 + 5, 2 ** 40):
+            got, end = page("NEXT", 2, position)
+            self.assertEqual([g[1] for g in got], lines[8:], position)
+            self.assertEqual(end, size)
 
         err = self.d.console("GET LOG", "LOG-TYPE: ERROR", "Page-Action: FIRST", "Page-Size: 1")
         self.assertRegex(err, r"^200 STATUS FOLLOWS\nSIZE: \d+\nSTATE: ENABLED\n\n0: ")
@@ -570,7 +571,12 @@ class Console(ServiceTest):
         # A failed reply stops nothing: a later hang-up restarts the server.
         with open(self.d.fifo(), "w") as f:
             f.write("GET STATUS\nNamed-Pipe: %s\n\n" % target)
-        time.sleep(0.5)
+        # The hang-up comes once that request has failed (its log line is
+        # the third of its kind), not after a guessed pause.
+        deadline = time.time() + 30
+        while self.d.log().count("Unable to open Web Console Named Pipe") < 3:
+            self.assertLess(time.time(), deadline, "the third reply did not fail")
+            time.sleep(0.05)
         self.d.proc.send_signal(signal.SIGHUP)
         restarted = False
         deadline = time.time() + 60
@@ -590,6 +596,246 @@ class Console(ServiceTest):
         self.assertIsNone(self.d.proc.poll())
         self.d.wait_listening()
         self.assertTrue(self.d.console("GET STATUS").startswith("200 STATUS FOLLOWS"))
+
+
+def limit_descriptors(n):
+    """A preexec_fn giving the daemon a descriptor limit of n."""
+    def apply():
+        resource.setrlimit(resource.RLIMIT_NOFILE, (n, n))
+    return apply
+
+
+def raw_from(address, port):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind((address, 0))
+    s.settimeout(30)
+    s.connect(("127.0.0.1", port))
+    return s
+
+
+def closed_by_server(s):
+    """True when the server has closed the socket (an end of file waits)."""
+    ready, _, _ = select.select([s], [], [], 0)
+    if not ready:
+        return False
+    try:
+        return s.recv(1) == b""
+    except OSError:
+        return True
+
+
+class ConnectionLimits(h.RootTestCase):
+    """One client cannot lock the others out: with a descriptor limit of 128
+    (the table then has 128 less the server's own descriptors and a reserve
+    of slots), 117 idle sockets once made every new client hang."""
+
+    def setUp(self):
+        super().setUp()
+        self.d = Daemon(self.root, preexec_fn=limit_descriptors(128))
+        self.addCleanup(self.stop)
+        self.held = []
+        self.addCleanup(self.close_held)
+        status = self.d.console("GET STATUS")
+        self.table = int(re.search(r"Maximum # of Conn\.  : (\d+)", status).group(1))
+
+    def close_held(self):
+        for s in self.held:
+            s.close()
+
+    def stop(self):
+        self.assertEqual(self.d.stop(), 0)
+        self.assertEqual(self.d.sanitizer_reports(), [])
+
+    def served_from(self, address):
+        """A client from the address binds and searches, within 5 s."""
+        server = ldap3.Server("127.0.0.1", port=self.d.port, get_info=ldap3.NONE, connect_timeout=5)
+        c = ldap3.Connection(server, version=2, raise_exceptions=False, receive_timeout=5,
+                             source_address=address)
+        start = time.time()
+        c.open()
+        ok = c.bind() and c.search("CN=QOXSERVERINFO", "(cn=*)", search_scope=ldap3.BASE)
+        c.unbind()
+        return ok and time.time() - start < 5
+
+    def test_one_address_holds_a_quarter_of_the_table(self):
+        share = self.table // 4
+        self.held = [raw_from("127.0.0.1", self.d.port) for _ in range(200)]
+        # A second address is served at once.
+        self.assertTrue(self.served_from("127.0.0.2"))
+        # The listener has taken every one of the 200 by now (it accepts in
+        # order): the first `share` stay, the others were closed at accept.
+        kept = [s for s in self.held if not closed_by_server(s)]
+        self.assertEqual(len(kept), share)
+        self.assertIs(self.held[0] in kept, True)
+        # Logged once for the address (not once per refused connection).
+        log = self.d.log()
+        self.assertEqual(log.count("Exceeded maximum number of connections (%d) from 127.0.0.1." % share), 1, log)
+
+    def test_a_full_table_closes_the_oldest_idle_unbound_connection(self):
+        share = self.table // 4
+        # Four addresses, each within its share, fill the table up to its
+        # reserve and beyond: each further accept closes the oldest idle
+        # connection that has not bound.
+        for k in range(4):
+            self.held += [raw_from("127.0.0.%d" % (k + 1), self.d.port) for _ in range(share)]
+        self.assertTrue(self.served_from("127.0.0.9"))
+        self.assertTrue(closed_by_server(self.held[0]))       # the oldest went first
+        self.assertFalse(closed_by_server(self.held[-1]))     # the newest stays
+        self.assertIn("to make room for new connections.", self.d.log())
+
+
+class HostileRequests(ServiceTest):
+    def exchange(self, s, request):
+        s.sendall(request)
+        return parse_result(read_element(s))
+
+    def test_filters_beyond_the_limits_are_refused(self):
+        s = self.d.raw()
+        # 100,000 presence terms in one OR (790 KB once kept a core busy
+        # until the server's time limit).
+        big_or = tlv(0xA1, tlv(0x87, b"cn") * 100000)
+        self.assertEqual(self.exchange(s, search_request(1, KEYSPACE, big_or, scope=2)),
+                         (1, 0x65, 4, "filter too large"))
+        # An approximate word of 1 MB.
+        approx = tlv(0xA8, octets("cn") + octets("a" * (1 << 20)))
+        self.assertEqual(self.exchange(s, search_request(2, KEYSPACE, approx, scope=2))[2], 4)
+        # An AND of 20,000 substring terms.
+        subs = tlv(0xA0, tlv(0xA4, octets("cn") + tlv(0x30, octets("ab", 0x81))) * 20000)
+        self.assertEqual(self.exchange(s, search_request(3, KEYSPACE, subs, scope=2))[2], 4)
+        # The connection goes on serving.
+        self.assertEqual(self.exchange(s, search_request(4, KEYSPACE, tlv(0x87, b"cn"), scope=2))[:3],
+                         (4, 0x65, 0))
+        s.close()
+
+    def test_loose_encodings_are_refused(self):
+        s = self.d.raw()
+
+        def search(msg_id, limits=b"", boolean=b"\x00", filt=tlv(0x87, b"cn"), attrs=tlv(0x30, b"")):
+            body = (octets(KEYSPACE) + integer(2, 0x0A) + integer(0, 0x0A) + (limits or integer(0) + integer(0)) +
+                    tlv(0x01, boolean) + filt + attrs)
+            return message(msg_id, tlv(0x63, body))
+
+        cases = [
+            ("attribute list not a SEQUENCE", search(1, attrs=tlv(0x31, octets("cn"))), 2),
+            ("attribute list of integers", search(2, attrs=tlv(0x30, integer(5))), 2),
+            ("two-byte BOOLEAN", search(3, boolean=b"\x00\x00"), 2),
+            ("size limit -1", search(4, limits=integer(-1) + integer(0)), 2),
+            ("size limit -2^31", search(5, limits=integer(-2 ** 31) + integer(0)), 2),
+            ("time limit -1", search(6, limits=integer(0) + integer(-1)), 2),
+            ("equality without a value", search(7, filt=tlv(0xA3, octets("cn"))), 87),
+        ]
+        for name, request, code in cases:
+            with self.subTest(name):
+                self.assertEqual(self.exchange(s, request)[2], code)
+        s.close()
+
+    def test_nul_in_a_value_is_data(self):
+        s = self.d.raw()
+        # The key space's own entry answers (o=QOX KEYSPACE); a NUL and more
+        # after the value once matched it all the same.
+        for value, expected in ((b"QOX KEYSPACE", 1), (b"QOX KEYSPACE\x00junk", 0)):
+            s.sendall(search_request(1, KEYSPACE, tlv(0xA3, octets("o") + octets(value)), scope=0))
+            entries = 0
+            while True:
+                code = self.entry_or_result(read_element(s))
+                if code is None:
+                    entries += 1
+                    continue
+                self.assertEqual(code, 0)
+                break
+            self.assertEqual(entries, expected, value)
+        s.close()
+
+    @staticmethod
+    def entry_or_result(element):
+        """None for a SearchResultEntry, else the result code."""
+        i = 2 if element[1] < 0x80 else 2 + (element[1] & 0x7F)
+        i += 2 + element[i + 1]  # the message ID
+        if element[i] == 0x64:
+            return None
+        return parse_result(element)[2]
+
+    def test_unsupported_requests_are_logged_once_a_minute(self):
+        c = self.d.connection()
+        c.bind()
+        for _ in range(20):
+            c.delete("cn=x,o=test")
+            self.assertEqual(c.result["result"], 53)
+        c.unbind()
+        log = self.d.log()
+        # One line for the kind (each was once five times its request's size).
+        self.assertEqual(log.count("Unsupported LDAP operation (delete)."), 1, log)
+
+
+class PortAndControlDirectory(h.RootTestCase):
+    def test_second_daemon_on_a_served_port_leaves_the_first_alone(self):
+        first = Daemon(self.root)
+        self.addCleanup(first.stop)
+        second = h.Root()
+        self.addCleanup(second.cleanup)
+        second.port = first.port
+        second.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
+                            "LookupHostname no\nDirectory ../data\n" % first.port)
+        self.assertEqual(second.run("-n").returncode, 0)
+        p = second.run("-d", "0")
+        self.assertEqual(p.returncode, 1)
+        self.assertIn("Binding to port %d failed" % first.port, p.stderr)
+        # The first server's FIFO and PID file are still there, and it is
+        # still served through them (the second once removed both).
+        self.assertTrue(os.path.exists(first.fifo()))
+        with open(first.pid_file()) as f:
+            self.assertEqual(f.read(), "%d\n" % first.proc.pid)
+        self.assertTrue(first.console("GET STATUS").startswith("200 STATUS FOLLOWS"))
+
+    def test_foreign_control_directory_leaves_the_service_running(self):
+        # A private mount namespace puts a directory of our making over
+        # /tmp/qoxkeysrv: owned by another user, or open to others.
+        private = tempfile.mkdtemp(prefix="ostrakd-ipc-")
+        self.addCleanup(lambda: subprocess.run(["rm", "-rf", private]))
+        script = os.path.join(private, "ns.sh")
+        with open(script, "w") as f:
+            f.write(IPC_NAMESPACE_SCRIPT)
+        ipc = os.path.join(private, "ipc")
+        os.mkdir(ipc)
+        probe = subprocess.run(["unshare", "-m", "sh", script, ipc, "true"], capture_output=True)
+        if probe.returncode != 0:
+            self.skipTest("no private mount namespace here: %s" % probe.stderr.decode().strip())
+        cases = [("another owner", 65534, 0o755), ("writable by others", os.getuid(), 0o1777),
+                 ("writable by its group", os.getuid(), 0o770)]
+        for name, owner, mode in cases:
+            with self.subTest(name):
+                os.chown(ipc, owner, -1)
+                os.chmod(ipc, mode)
+                self.root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\n"
+                                       "Directory ../data\n" % self.root.port)
+                self.assertEqual(self.root.run("-n").returncode, 0)
+                proc, errors = self.root.start(command=["unshare", "-m", "sh", script, ipc, "./ostrakd", "-d", "0"])
+                try:
+                    server = ldap3.Server("127.0.0.1", port=self.root.port, get_info=ldap3.NONE)
+                    c = ldap3.Connection(server, version=2, raise_exceptions=False, receive_timeout=10)
+                    c.open()
+                    self.assertTrue(c.bind())
+                    self.assertTrue(c.search("CN=QOXSERVERINFO", "(cn=*)", search_scope=ldap3.BASE))
+                    c.unbind()
+                    self.assertEqual(os.listdir(ipc), [])  # no FIFO in someone else's directory
+                finally:
+                    proc.send_signal(signal.SIGTERM)
+                    self.assertEqual(proc.wait(h.TIMEOUT), 0)
+                    errors.close()
+                with open(self.root.file("logs", "vuziz.%d.errorlog" % self.root.port)) as f:
+                    self.assertIn("Error: Could not create ipc directory (/tmp/qoxkeysrv).", f.read())
+
+
+# Runs a command with a directory of the test's making mounted over
+# /tmp/qoxkeysrv, in a mount namespace of its own.
+IPC_NAMESPACE_SCRIPT = """
+set -e
+mount --make-rprivate /
+mkdir -p /tmp/qoxkeysrv
+mount --bind "$1" /tmp/qoxkeysrv
+shift
+exec "$@"
+"""
 
 
 class Signals(h.RootTestCase):

@@ -7,6 +7,7 @@ Usage: ldbm_backend.py <ostrakd> <ldbm_test_loader>"""
 
 import base64
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -64,31 +65,17 @@ def fixture():
 class Daemon:
     """A foreground ostrakd over a directory filled by the test loader."""
 
-    def __init__(self, root, extra=""):
+    def __init__(self, root, extra="", entries=None):
         self.root = root
         root.write_config("Port %d\nSecureMode disabled\nAccessLogFile ../logs/access.log\nLogLevel verbose\n"
                           "LookupHostname no\nDirectory ../data\n%s" % (root.port, extra))
         created = root.run("-n")
         assert created.returncode == 0, created.stderr
         method = ["word"] if "IndexMethod word" in extra else []
-        load = subprocess.run([LOADER, root.file("data")] + method, input="\n".join(fixture()).encode(),
+        load = subprocess.run([LOADER, root.file("data")] + method, input="\n".join(entries or fixture()).encode(),
                               capture_output=True, timeout=h.TIMEOUT)
         assert load.returncode == 0, (load.stdout, load.stderr)
-        self.stderr = open(root.file("logs", "stderr"), "wb")
-        self.proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=root.file("bin"),
-                                     stdout=subprocess.DEVNULL, stderr=self.stderr)
-        deadline = time.time() + 30
-        while True:
-            if self.proc.poll() is not None:
-                with open(root.file("logs", "stderr"), errors="replace") as f:
-                    raise AssertionError("ostrakd ended: %s" % f.read())
-            try:
-                socket.create_connection(("127.0.0.1", root.port), timeout=1).close()
-                break
-            except OSError:
-                if time.time() > deadline:
-                    raise AssertionError("ostrakd does not listen")
-                time.sleep(0.1)
+        self.proc, self.stderr = root.start()
 
     def stop(self):
         self.stderr.close()
@@ -238,6 +225,70 @@ class AdminUpdates(BackendTest):
         c.unbind()
         with open(self.root.file("logs", "vuziz.%d.errorlog" % self.root.port), errors="replace") as f:
             self.assertIn("TLS key ID is not allowed to update groups.", f.read())
+
+
+def ber_len(n):
+    if n < 0x80:
+        return bytes([n])
+    body = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([0x80 | len(body)]) + body
+
+
+def tlv(tag, body):
+    return bytes([tag]) + ber_len(len(body)) + body
+
+
+def daemon_cpu_seconds(pid):
+    """User and system time of the process so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class HungUpClient(h.RootTestCase):
+    """A search whose client has gone stops: it once went on, on a core of
+    its own, until the server's time limit."""
+
+    def test_search_stops_when_the_client_hangs_up(self):
+        # 100 keys whose entries carry a 65 KB text: each candidate (every
+        # entry: nothing is indexed) is tested against 300 substring terms
+        # of that text, none of which matches, so nothing is ever written
+        # that could fail: seconds of work for the directory, all of it for
+        # nobody once the client has gone.
+        entries = []
+        for i in range(100):
+            entries += key_entries("0000000022%06d" % i, ["Hang Up User %d" % i],
+                                   extra="description: %s\n" % ("Long text %d " % i * 5000))
+        d = Daemon(self.root, "TimeLimit 300\nSizeLimit 0\n", entries)
+        self.addCleanup(d.stop)
+        substring = tlv(0xA4, tlv(0x04, b"description") + tlv(0x30, tlv(0x81, b"zzqq")))
+        terms = tlv(0xA1, substring * 300) + tlv(0x87, b"description")
+        body = (tlv(0x04, ACTIVE.encode()) + tlv(0x0A, b"\x02") + tlv(0x0A, b"\x00") + tlv(0x02, b"\x00") +
+                tlv(0x02, b"\x00") + tlv(0x01, b"\x00") + tlv(0xA0, terms) + tlv(0x30, b""))
+        request = tlv(0x30, tlv(0x02, b"\x05") + tlv(0x63, body))
+        before = daemon_cpu_seconds(d.proc.pid)
+        s = socket.create_connection(("127.0.0.1", self.root.port), timeout=30)
+        s.sendall(request)
+        s.close()
+        # The connection is closed once its search has stopped.
+        log_path = self.root.file("logs", "vuziz.%d.errorlog" % self.root.port)
+        deadline = time.time() + 60
+        conn = None
+        while True:
+            with open(log_path, errors="replace") as f:
+                log = f.read()
+            if conn is None:
+                m = re.search(r"conn=(\d+) op=0 SRCH base=%s" % re.escape(ACTIVE), log)
+                conn = m.group(1) if m else None
+            if conn is not None and re.search(r"conn=%s op=-1 fd=\d+ closed\." % conn, log):
+                break
+            self.assertLess(time.time(), deadline, "the search of the hung-up client went on")
+            time.sleep(0.05)
+        used = daemon_cpu_seconds(d.proc.pid) - before
+        self.assertLess(used, 1.0)
+        # Nothing was answered or logged as answered for it.
+        with open(self.root.file("logs", "access.log"), errors="replace") as f:
+            self.assertNotIn("conn=%s " % conn, f.read())
 
 
 class BackendKeywords(h.RootTestCase):

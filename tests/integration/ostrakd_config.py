@@ -111,6 +111,14 @@ class CheckOption(h.RootTestCase):
              "Error: {path}(3): Invalid Limit in \"SizeLimit <Limit>\" line\n"),
             ("time limit count", base + "TimeLimit 1 2\n",
              "Error: {path}(3): Missing Limit in \"TimeLimit <Limit>\" line\n"),
+            # Twice the limit in milliseconds once overflowed on every connection.
+            ("time limit beyond its range", base + "TimeLimit 2000000\n",
+             "Error: {path}(3): Invalid Limit in \"TimeLimit <Limit>\" line\n"),
+            # A NUL once ended the line there: "Port 38\0 01" was port 38.
+            ("a NUL byte in a line", "Port {port}\0 01\nSecureMode disabled\n",
+             "Error: {path}(1): Invalid character (NUL or control character) in the line.\n"),
+            ("a control character in a line", base + "SizeLimit 5\x1b\n",
+             "Error: {path}(3): Invalid character (NUL or control character) in the line.\n"),
             ("cycle day", base + "CycleLogDay Funday\n",
              "Error: {path}(3): CycleLogDay of 'Funday' is invalid.\n"
              "  Valid values: Sun, Mon, Tues, Weds, Thurs, Fri, Sat, Daily, Never.\n"),
@@ -200,6 +208,16 @@ class CheckOption(h.RootTestCase):
         for name, text, err in cases:
             with self.subTest(name):
                 self.check(text, err + FAILED, 1)
+
+    def test_log_directories_must_exist(self):
+        # -c once passed a file whose logs could not be written.
+        for keyword, extra in (("AccessLogFile", ""), ("RepLogFile", "Replica ldap://127.0.0.1:389\n")):
+            with self.subTest(keyword):
+                log = "../nowhere/%s.log" % keyword
+                absolute = os.path.join(self.root.file("bin"), log)
+                self.check("Port {port}\nSecureMode disabled\n%s %s\n%s" % (keyword, log, extra),
+                           "Error: {path}: The directory (%s) of the log file (%s) does not exist.\n"
+                           % (os.path.dirname(absolute), absolute), 1)
 
     def test_stops_at_first_error(self):
         # Only the first bad line is reported.

@@ -1,4 +1,4 @@
-"""ostrakd's logs: the event log's dated lines and the kept ".tmp" copy, the
+"""ostrakd's logs: the event log's dated lines, kept across starts, the
 level filter on every sink, and the system log's identity."""
 
 import os
@@ -51,12 +51,16 @@ class EventLog(h.RootTestCase):
         self.assertEqual(p.stderr, "".join(m + "\n" for m in first))
         self.assert_dated(self.event_log(), first, before, after)
 
-        # A second start keeps the first log under the name with ".tmp".
+        # A second start appends: the first start's lines stay, in the same
+        # file (two starts once lost them, each moving the last log to
+        # ".tmp" and dropping the one before).
         p, before2, after2 = self.start("Bogus2\n")
         second = ["Error: %s(4) Unknown config directive (Bogus2)." % self.root.config,
                   "Error: Errors processing configuration file.  Server not started."]
-        self.assert_dated(self.event_log(), second, before2, after2)
-        self.assert_dated(self.event_log(".tmp"), first, before, after)
+        lines = self.event_log().splitlines(keepends=True)
+        self.assert_dated("".join(lines[:len(first)]), first, before, after)
+        self.assert_dated("".join(lines[len(first):]), second, before2, after2)
+        self.assertFalse(os.path.exists(self.root.file("logs", "vuziz.%d.errorlog.tmp" % self.root.port)))
 
     def test_level_filter_reaches_every_sink(self):
         p, before, after = self.start("LogLevel error\nAllow keyid 0x00000001 GroupUpdate\nBogus\n")

@@ -1,14 +1,12 @@
 // Front ends and their back ends: key arrays word for word, reading one
 // twice, refreshing, a front end made by qoxImportKeyBinary answering as a
-// back end read from the same gpg fixtures, copies into front ends, the
-// changes of one connection reaching another, and a memory manager that
-// refuses.
+// back end read from the same gpg fixtures, the changes of one connection
+// reaching another, and a memory manager that refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,7 +23,6 @@
 #include "keydb/key_db_back.h"
 #include "keydb/key_ops.h"
 #include "keydb/key_set.h"
-#include "keydb/key_set_ops.h"
 #include "keydb/notifications.h"
 #include "keydb/obj_accessors.h"
 #include "keydb/obj_properties.h"
@@ -454,71 +451,6 @@ TEST_F(FrontEndTest, AddAndRemoveThroughTheBackEnd) {
   EXPECT_EQ(qoxKeyDBObjIsDeleted(frontUid), false);
   // The back end leaves an object that is not real alone.
   EXPECT_EQ(qoxKeyDBRemoveObject_back(context_, front_->backendID, qoxKeyDBObjID(copy)), 0);
-}
-
-// Copies into a front end: a set of whole keys crosses as a flat list and
-// the back end copies; any other set is copied object by object through
-// the back end. Either way the front end ends up mirroring its back end,
-// and the out set names the copied keys.
-TEST_F(FrontEndTest, CopyingKeysIntoAFrontEnd) {
-  ASSERT_EQ(ReadFixture("bob.both.pgp"), 0);
-  const Bytes alice = keydb_test::ReadFile("alice.pgp");
-  ASSERT_EQ(qoxImportKeyBinary(context_, alice.data(), alice.size(), &front_), 0);
-  auto* back = reinterpret_cast<QOXKeyDB*>(front_->backendID);
-  auto mirrors = [&] {
-    const std::vector<QOXKeyDBObj*> b = Walk(back);
-    const std::vector<QOXKeyDBObj*> f = Walk(front_);
-    if (b.size() != f.size()) return false;
-    for (size_t i = 0; i < b.size(); ++i) {
-      if (qoxKeyDBObjID(f[i]) != ID(b[i]) || (f[i]->flags & ~kQOXObjFlag_Unfetched) != b[i]->flags) return false;
-    }
-    return true;
-  };
-
-  // One certification alone is no whole key: copied object by object.
-  QOXKeyDBObj* bob = Keys()[0];
-  QOXKeyDBObj* cert = Children(Children(bob, kQOXKeyDBObjType_UserID)[0], kQOXKeyDBObjType_Sig).back();
-  QOXKeyDBObj* copiedKey = nullptr;
-  ASSERT_EQ(QOXCopyKeyDBObj(cert, front_, &copiedKey), 0);
-  ASSERT_NE(copiedKey, nullptr);
-  EXPECT_EQ(keydb_test::KeyIDText(copiedKey), keydb_test::KeyIDText(bob));
-  EXPECT_TRUE(mirrors());
-
-  // The whole database: a flat list. The out set holds exactly bob.
-  QOXKeySet* out = nullptr;
-  ASSERT_EQ(QOXCopyKeys(QOXPeekKeyDBRootKeySet(db_), front_, &out), 0);
-  ASSERT_NE(out, nullptr);
-  EXPECT_TRUE(mirrors());
-  uint32_t count = 0;
-  ASSERT_EQ(QOXCountKeys(out, &count), 0);
-  EXPECT_EQ(count, 1u);
-  EXPECT_TRUE(QOXKeySetIsMember(copiedKey, out));
-  EXPECT_FALSE(QOXKeySetIsMember(front_->firstKey, out)) << "alice was there before";
-  // Every certification of bob's user ID arrived once (the one copied
-  // first stands first), each read from the back end as the source's packet.
-  auto packets = [](QOXKeyDBObj* uid) {
-    std::multiset<Bytes> out;
-    for (QOXKeyDBObj* sig : Children(uid, kQOXKeyDBObjType_Sig)) {
-      size_t n = 0;
-      const uint8_t* p = qoxFetchObject(sig, &n);
-      out.insert(p != nullptr ? Bytes(p, p + n) : Bytes{});
-    }
-    return out;
-  };
-  EXPECT_EQ(packets(Children(copiedKey, kQOXKeyDBObjType_UserID)[0]),
-            packets(Children(bob, kQOXKeyDBObjType_UserID)[0]));
-  EXPECT_EQ(QOXFreeKeySet(out), 0);
-
-  // Into an empty front end the out set is the whole database.
-  QOXKeyDB* empty = nullptr;
-  ASSERT_EQ(QOXNewKeyDB(context_, &empty), 0);
-  QOXKeyDB* emptyFront = nullptr;
-  ASSERT_EQ(qoxNewFrontEndKeyDB(context_, qoxBackEndDBID(empty), nullptr, 0, 0, &emptyFront), 0);
-  ASSERT_EQ(QOXCopyKeys(QOXPeekKeyDBRootKeySet(db_), emptyFront, &out), 0);
-  EXPECT_EQ(Walk(emptyFront).size(), Walk(db_).size());
-  EXPECT_TRUE(QOXKeySetIsMember(emptyFront->firstKey, out));
-  EXPECT_EQ(QOXFreeKeySet(out), 0);
-  EXPECT_EQ(QOXFreeKeyDB(emptyFront), 0);
 }
 
 // With the service link on, a new database is the service's and this

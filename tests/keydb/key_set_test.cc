@@ -17,6 +17,7 @@
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/import_binary.h"
 #include "keydb/key_db.h"
 #include "keydb/key_iter.h"
 #include "keydb/key_list.h"
@@ -32,6 +33,7 @@
 
 namespace {
 
+using keydb_test::Bytes;
 using keydb_test::ReadFile;
 using Model = std::set<QOXKeyDBObj*>;
 
@@ -490,6 +492,78 @@ TEST_F(KeySetTest, CopyingTwoExportsGivesGpgsMerge) {
     EXPECT_EQ(QOXFreeKeySet(s), 0);
   }
   for (QOXKeyDB* s : sources) EXPECT_EQ(QOXFreeKeyDB(s), 0);
+}
+
+// Copying into front ends: whole keys go through the back end in one
+// request; anything else object by object. Both give gpg's merge, seen
+// through the front end, and its back end holds the same.
+TEST_F(KeySetTest, CopyingIntoFrontEnds) {
+  auto front = [this](const char* name) {
+    const Bytes bytes = ReadFile(name);
+    QOXKeyDB* db = nullptr;
+    EXPECT_EQ(qoxImportKeyBinary(context_, bytes.data(), bytes.size(), &db), 0);
+    return db;
+  };
+  auto certifiers = [](QOXKeyDBObj* key) {
+    std::multiset<std::string> out;
+    QOXKeyDBObj* uid = key->child;
+    while (uid != nullptr && qoxObjectType(uid) != kQOXKeyDBObjType_UserID) uid = uid->next;
+    for (QOXKeyDBObj* s = uid != nullptr ? uid->child : nullptr; s != nullptr; s = s->next) {
+      QOXKeyID id;
+      EXPECT_EQ(qoxSigID8(s, nullptr, &id), 0);
+      out.insert(keydb_test::Hex(qoxGetKeyIDBytes(&id), 8));
+    }
+    return out;
+  };
+  std::multiset<std::string> gpg;
+  for (const keydb_test::Listed& p : keydb_test::ListPackets("bob.both.packets.txt")) {
+    if (p.tag == 2) gpg.insert(p.keyid);
+  }
+  // Whole keys, front end to front end: the out set names bob whole.
+  QOXKeyDB* source = front("bob.carol.pgp");
+  QOXKeyDB* destination = front("bob.alice.pgp");
+  ASSERT_TRUE(qoxFrontEndKeyDB(source) && qoxFrontEndKeyDB(destination));
+  QOXKeySet* out = nullptr;
+  ASSERT_EQ(QOXCopyKeys(source->rootSet, destination, &out), 0);
+  QOXKeyDBObj* bob = Keys(false, destination)[0];
+  EXPECT_EQ(certifiers(bob), gpg);
+  EXPECT_EQ(certifiers(reinterpret_cast<QOXKeyDB*>(destination->backendID)->firstKey), gpg);
+  Model bobWhole;
+  AddSubtree(bob, bobWhole);
+  ExpectMembers(out, bobWhole, destination);
+  ASSERT_EQ(QOXFreeKeySet(out), 0);
+  // Into a front end without keys: the whole database.
+  QOXKeyDB* empty = nullptr;
+  ASSERT_EQ(qoxImportKeyBinary(context_, nullptr, 0, &empty), 0);
+  ASSERT_EQ(QOXCopyKeys(destination->rootSet, empty, &out), 0);
+  EXPECT_EQ(out->isMember, empty->rootSet->isMember);
+  ASSERT_EQ(Keys(false, empty).size(), 1u);
+  EXPECT_EQ(certifiers(Keys(false, empty)[0]), gpg);
+  ASSERT_EQ(QOXFreeKeySet(out), 0);
+  ASSERT_EQ(QOXFreeKeyDB(empty), 0);
+  ASSERT_EQ(QOXFreeKeyDB(destination), 0);
+
+  // One certification from a back end, object by object.
+  destination = front("bob.alice.pgp");
+  ASSERT_EQ(ReadFixture("bob.carol.pgp"), 0);
+  QOXKeyDBObj* carolsCert = Children(Children(Keys()[0], kQOXKeyDBObjType_UserID)[0], kQOXKeyDBObjType_Sig)[1];
+  QOXKeySet* one = nullptr;
+  ASSERT_EQ(qoxNewOneKeySetInternal(carolsCert, &one), 0);
+  ASSERT_FALSE(qoxKeySetIsFlattenable(one));
+  ASSERT_EQ(QOXCopyKeys(one, destination, &out), 0);
+  bob = Keys(false, destination)[0];
+  EXPECT_EQ(certifiers(bob), gpg);
+  bobWhole.clear();
+  AddSubtree(bob, bobWhole);
+  ExpectMembers(out, bobWhole, destination);
+  // Deleting through the front end deletes in its back end.
+  ASSERT_EQ(QOXDeleteKeys(out), 0);
+  EXPECT_TRUE(qoxKeyDBObjIsDeleted(bob));
+  EXPECT_TRUE(qoxKeyDBObjIsDeleted(reinterpret_cast<QOXKeyDB*>(destination->backendID)->firstKey));
+  ASSERT_EQ(QOXFreeKeySet(out), 0);
+  ASSERT_EQ(QOXFreeKeySet(one), 0);
+  ASSERT_EQ(QOXFreeKeyDB(destination), 0);
+  ASSERT_EQ(QOXFreeKeyDB(source), 0);
 }
 
 // The out set is built once after the walk; it has the members of the

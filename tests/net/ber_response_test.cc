@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -203,6 +204,30 @@ TEST_F(ReadResponseTest, StalledPeerEndsInATimeOut) {
   EXPECT_EQ(qoxReceiveLen(reader_, nullptr, 4, 50), kQOXErrBadParams);
   ASSERT_EQ(::send(peer_, "ab", 2, 0), 2);
   EXPECT_EQ(qoxReceiveLen(reader_, buf, sizeof buf, 2000), 2);
+}
+
+// The wait bounds the whole element, not each receive: a peer that sends
+// a byte every 40 ms (each gap well inside the wait) runs out of time as a
+// silent one does. Before, every byte renewed the wait, so one slow client
+// held its connection (and thread) for as long as it kept trickling.
+TEST_F(ReadResponseTest, TricklingPeerRunsOutOfTime) {
+  const std::string message = std::string{'\x30', '\x0a', '\x04', '\x08'} + "abcdefgh";
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (char c : message) {
+      if (stop) break;
+      if (::send(peer_, &c, 1, MSG_NOSIGNAL) != 1) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the pace of the trickle
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  QOXError err = QOXberReadResponse(e_, reader_, 200);
+  const auto took = std::chrono::steady_clock::now() - start;
+  stop = true;
+  writer.join();
+  EXPECT_EQ(err, kQOXErrSocketTimedOut);
+  ExpectNoBuffer();
+  EXPECT_LT(took, std::chrono::milliseconds(400));
 }
 
 TEST_F(ReadResponseTest, ReadsThroughABoundSession) {

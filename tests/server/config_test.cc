@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -392,6 +393,43 @@ TEST_F(Passes, ReleaseClosesAnAccessLogOnDescriptorZero) {
   close(saved);
   ASSERT_EQ(vuzizInitGlobals(&g), 0);
   new_backend("ldbm", &g->backends, &g->backendCount, &g->backendCapacity);
+}
+
+// 100,000 Allow rules are read in linear time and kept in order: each rule
+// used to walk the whole list to its end (quadratic; several seconds before
+// the server listened, deaf to SIGTERM meanwhile).
+TEST_F(Passes, ManyAllowRulesAreReadInLinearTime) {
+  constexpr int kRules = 100000;
+  std::string text = "Port 3890\n";
+  for (int i = 0; i < kRules; ++i) text += "Allow ip 10." + std::to_string(i) + ".* read\n";
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(All(text), 0);
+  const auto took = std::chrono::steady_clock::now() - start;
+  int n = 0;
+  for (AccessAllow* r = g->accessRules; r != nullptr; r = r->next, ++n)
+    if (n == 0 || n == kRules - 1) EXPECT_EQ(std::string(r->expression), "10\\." + std::to_string(n) + "\\..*");
+  EXPECT_EQ(n, kRules);
+  // Linear work is a few hundred milliseconds even in the sanitiser build;
+  // the quadratic walk took tens of seconds.
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+// A line holding a NUL byte or a control character is refused, naming the
+// line: a NUL used to end the line there ("Port 38\0 01" was port 38).
+// Tabs and carriage returns are text; comment lines are not read.
+TEST_F(Passes, NulAndControlCharactersEndThePass) {
+  struct Case {
+    std::string text;
+    int rc;
+  } cases[] = {
+      {std::string("Port 38\0 01\n", 12), 1},
+      {"Port 3890\nSizeLimit 5\x0b\n", 1},
+      {"Port 3890\nTimeLimit\x7f 5\n", 1},
+      {"Port 3890\n# a comment with \x01 in it\nSizeLimit\t5\n", 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(All(c.text), c.rc) << c.text;
+  }
 }
 
 TEST(AccessRules, LevelsAndPatterns) {

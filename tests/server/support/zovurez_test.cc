@@ -14,6 +14,7 @@
 
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
+#include "tests/common/blocked_wait.h"
 
 namespace {
 
@@ -254,12 +255,34 @@ TEST(ZovurezFiles, LockFileExcludesASecondProcess) {
     FILE* f = nullptr;
     _exit(CreateLockFile(path.c_str(), 1, &f));
   }
-  sleep(1);
+  // The lock is released only once the other process has failed to take it
+  // and sleeps before its next attempt.
+  bool retrying = ostrak_test::WaitUntilBlockedIn("/proc/" + std::to_string(waiter),
+                                                  {SYS_nanosleep, SYS_clock_nanosleep}, std::chrono::seconds(10));
   UnlockLockFile(held);
+  EXPECT_TRUE(retrying) << "the other process never waited for the lock";
   int status = 0;
   waitpid(waiter, &status, 0);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A symbolic link in the lock file's place is not followed: its target was
+// once emptied at every start ("data/.lockfile" linked to any file the
+// server may write).
+TEST(ZovurezFiles, LockFileIsNeverALink) {
+  TempDir dir;
+  std::string target = dir / "precious";
+  std::ofstream(target) << "keep";
+  std::string path = dir / ".lockfile";
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+  FILE* held = nullptr;
+  EXPECT_EQ(CreateLockFile(path.c_str(), 0, &held), 1);
+  EXPECT_EQ(held, nullptr);
+  std::ifstream in(target);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "keep");
 }
 
 TEST(ZovurezFiles, LockedOpenAndClose) {
