@@ -17,6 +17,7 @@
 #include "foundation/errors.h"
 #include "foundation/sdk_errors.h"
 #include "foundation/threads.h"
+#include "net/ber.h"
 
 namespace {
 
@@ -73,23 +74,78 @@ void QOXSocketsCleanup() {
 
 // --- Transport callbacks ---
 
+namespace {
+
+std::atomic<int32_t> g_tlsReceiveWaitMs{kQOXberDefaultReceiveWaitMs};
+
+int32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return static_cast<int32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count());
+}
+
+}  // namespace
+
+void QOXSocketsSetTLSReceiveWait(int32_t waitMs) {
+  g_tlsReceiveWaitMs.store(waitMs < 0 ? -1 : waitMs, std::memory_order_relaxed);
+}
+
+int32_t QOXSocketsGetTLSReceiveWait() { return g_tlsReceiveWaitMs.load(std::memory_order_relaxed); }
+
 int32_t QOXSocketsTLSReceive(intptr_t userValue, void* buffer, uint32_t length) {
-  size_t n = std::min<size_t>(length, INT32_MAX);
-  ssize_t r;
+  const int fd = static_cast<int>(userValue);
+  const size_t n = std::min<size_t>(length, INT32_MAX);
+  // A silent peer cannot hold the session longer than the wait.
+  const int32_t waitMs = QOXSocketsGetTLSReceiveWait();
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    int32_t left = -1;
+    if (waitMs >= 0) left = std::max<int32_t>(0, waitMs - ElapsedMs(start));
+    pollfd r{fd, POLLIN, 0};
+    const int ready = ::poll(&r, 1, left);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return kQOXErrSocketTimedOut;
+    }
+    break;
+  }
+  ssize_t got;
   do {
-    r = ::recv(static_cast<int>(userValue), buffer, n, 0);
-  } while (r < 0 && errno == EINTR);
-  return static_cast<int32_t>(r);
+    got = ::recv(fd, buffer, n, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kQOXErrTLSWouldBlock;
+  return static_cast<int32_t>(got);
 }
 
 int32_t QOXSocketsTLSSend(intptr_t userValue, const void* buffer, uint32_t length) {
-  size_t n = std::min<size_t>(length, INT32_MAX);
-  ssize_t r;
-  do {
+  const int fd = static_cast<int>(userValue);
+  const uint8_t* p = static_cast<const uint8_t*>(buffer);
+  const size_t total = std::min<size_t>(length, INT32_MAX);
+  size_t sent = 0;
+  // A short send would end the session: the whole buffer goes, or nothing
+  // when the transport would block at once.
+  while (sent < total) {
     // No SIGPIPE for a peer that went away: the failure comes back as EPIPE.
-    r = ::send(static_cast<int>(userValue), buffer, n, MSG_NOSIGNAL);
-  } while (r < 0 && errno == EINTR);
-  return static_cast<int32_t>(r);
+    const ssize_t r = ::send(fd, p + sent, total - sent, MSG_NOSIGNAL);
+    if (r > 0) {
+      sent += static_cast<size_t>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (sent == 0) return kQOXErrTLSWouldBlock;
+      // Part of a record went: the rest follows once there is room.
+      pollfd w{fd, POLLOUT, 0};
+      int ready;
+      do {
+        ready = ::poll(&w, 1, QOXSocketsGetTLSReceiveWait());
+      } while (ready < 0 && errno == EINTR);
+      if (ready == 1) continue;
+    }
+    return -1;
+  }
+  return static_cast<int32_t>(sent);
 }
 
 // --- Binding ---

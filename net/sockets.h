@@ -92,8 +92,18 @@ int QOXSelect(int count, fd_set* readSet, fd_set* writeSet, fd_set* exceptSet,
 int QOXCloseSocket(int socket);
 
 // Transport callbacks that binding installs (user value: the socket).
+// Receive waits at most the TLS receive wait for the socket to become
+// readable (kQOXErrSocketTimedOut after it), then receives once: bytes, 0
+// when the peer closed, kQOXErrTLSWouldBlock for EAGAIN, -1 on failure.
+// Send loops over short sends and signals, with MSG_NOSIGNAL: the whole
+// length, kQOXErrTLSWouldBlock when nothing could go, -1 on failure (a
+// send that blocks part-way waits for room as long as the receive wait).
 int32_t QOXSocketsTLSReceive(intptr_t userValue, void* buffer, uint32_t length);
 int32_t QOXSocketsTLSSend(intptr_t userValue, const void* buffer, uint32_t length);
+// The TLS receive wait in milliseconds for every bound socket (default
+// kQOXberDefaultReceiveWaitMs, 300 s; negative: no limit).
+void QOXSocketsSetTLSReceiveWait(int32_t waitMs);
+int32_t QOXSocketsGetTLSReceiveWait();
 
 // --- Waits and whole sends (the system's own helpers) ---
 

@@ -68,7 +68,11 @@ inline constexpr uint8_t kQOXtlsAlert_CloseNotify = 0;
 inline constexpr uint8_t kQOXtlsAlert_UnexpectedMessage = 10;
 inline constexpr uint8_t kQOXtlsAlert_BadRecordMAC = 20;
 inline constexpr uint8_t kQOXtlsAlert_NoCertificate = 41;
+inline constexpr uint8_t kQOXtlsAlert_HandshakeFailure = 40;
+inline constexpr uint8_t kQOXtlsAlert_BadCertificate = 42;
+inline constexpr uint8_t kQOXtlsAlert_DecryptionFailed = 21;
 inline constexpr uint8_t kQOXtlsAlert_DecodeError = 50;
+inline constexpr uint8_t kQOXtlsAlert_InsufficientSecurity = 71;
 inline constexpr uint8_t kQOXtlsAlert_ProtocolVersion = 70;
 inline constexpr uint8_t kQOXtlsAlert_InternalError = 80;
 
@@ -229,6 +233,98 @@ struct QOXtlsHandshakeServices {
 };
 const QOXtlsHandshakeServices& qoxTLSHandshakeServices();
 const QOXtlsHandshakeServices* qoxRegisterTLSHandshakeServices(const QOXtlsHandshakeServices* table);
+
+// The key work of the handshake, a table of its own: export and import of
+// the keys of Certificate messages, the remote key database's first key,
+// and the public- and private-key operations. Its stand-ins
+// (net/tls_seams.cc) answer kQOXErrFeatureNotAvailable with outputs
+// cleared. Signature formats: kQOXtlsSigFormat_Raw (PKCS #1 block type 1
+// over the raw bytes without a digest-info prefix, or DSA r then s at q's
+// size) and kQOXtlsSigFormat_DER (DSA, a DER SEQUENCE of r and s).
+inline constexpr uint32_t kQOXtlsSigFormat_Raw = 2;
+inline constexpr uint32_t kQOXtlsSigFormat_DER = 3;
+inline constexpr uint32_t kQOXtlsExportFormat_RFC2440 = 0;
+inline constexpr uint32_t kQOXtlsExportFormat_X509 = 10000;
+struct QOXtlsKeyServices {
+  // The key exported in that format (binary): a block of the context's
+  // manager that the caller frees with QOXFreeData.
+  QOXError (*exportKey)(QOXContext* context, QOXKeyDBObj* key, uint32_t format, uint8_t** outBytes,
+                        uint32_t* outLength);
+  // The bytes imported into *ioKeyDB (a new database when it is null).
+  QOXError (*importKeys)(QOXContext* context, const uint8_t* bytes, uint32_t length, uint32_t format,
+                         QOXKeyDB** ioKeyDB);
+  // The first key of the database's ordered key set and the number of keys.
+  QOXError (*firstKey)(QOXKeyDB* keyDB, QOXKeyDBObj** outKey, uint32_t* outKeyCount);
+  // The issuer's certificate of a certificate in the chain's database;
+  // null when there is none.
+  QOXError (*lookupIssuer)(QOXKeySet* chain, QOXKeyDBObj* certificate, QOXKeyDBObj** outIssuer);
+  // The key's public-key algorithm and whether it can verify.
+  QOXError (*keyInfo)(QOXKeyDBObj* key, int32_t* outAlgorithm, bool* outCanVerify);
+  // Private-key work on the session's local key with its stored passphrase
+  // or passkey: sizes (largest signature, encrypted block, largest
+  // decrypted value), raw signing, decryption (PKCS #1 block type 2).
+  QOXError (*privateKeySizes)(QOXtlsSession* session, uint32_t format, uint32_t* outMaxSignature,
+                              uint32_t* outEncrypted, uint32_t* outMaxDecrypted);
+  QOXError (*privateKeySign)(QOXtlsSession* session, uint32_t format, const uint8_t* value, uint32_t length,
+                             uint8_t* out, uint32_t* ioLength);
+  QOXError (*privateKeyDecrypt)(QOXtlsSession* session, const uint8_t* in, uint32_t length, uint8_t* out,
+                                uint32_t* ioLength);
+  // Public-key work on a key: sizes, raw verification (0 when the signature
+  // holds), encryption (PKCS #1 block type 2).
+  QOXError (*publicKeySizes)(QOXContext* context, QOXKeyDBObj* key, uint32_t format, uint32_t* outMaxSignature,
+                             uint32_t* outEncrypted);
+  QOXError (*publicKeyVerify)(QOXContext* context, QOXKeyDBObj* key, uint32_t format, const uint8_t* value,
+                              uint32_t length, const uint8_t* signature, uint32_t signatureLength);
+  QOXError (*publicKeyEncrypt)(QOXContext* context, QOXKeyDBObj* key, const uint8_t* in, uint32_t length,
+                               uint8_t* out, uint32_t* ioLength);
+};
+const QOXtlsKeyServices& qoxTLSKeyServices();
+const QOXtlsKeyServices* qoxRegisterTLSKeyServices(const QOXtlsKeyServices* table);
+
+// --- Handshake messages (net/tls_handshake.cc) ---
+QOXError qoxTLSClientHandshake(QOXtlsSession* session);
+QOXError qoxTLSServerHandshake(QOXtlsSession* session);
+QOXError qoxTLSSendClientHello(QOXtlsSession* session);
+QOXError qoxTLSReceiveClientHello(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendServerHello(QOXtlsSession* session);
+QOXError qoxTLSReceiveServerHello(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendCertificate(QOXtlsSession* session);
+QOXError qoxTLSReceiveCertificate(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendServerKeyExchange(QOXtlsSession* session);
+QOXError qoxTLSReceiveServerKeyExchange(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendCertificateRequest(QOXtlsSession* session);
+QOXError qoxTLSReceiveCertRequest(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSReceiveServerHelloDone(QOXtlsSession* session);
+QOXError qoxTLSSendClientKeyExchange(QOXtlsSession* session);
+QOXError qoxTLSReceiveClientKeyExchange(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendCertVerify(QOXtlsSession* session);
+QOXError qoxTLSReceiveCertVerify(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendFinished(QOXtlsSession* session);
+QOXError qoxTLSReceiveFinished(QOXtlsSession* session, const uint8_t* body, uint32_t length);
+QOXError qoxTLSSendChangeCipherSpec(QOXtlsSession* session);
+QOXError qoxTLSSendFinalHandshake(QOXtlsSession* session);
+// Registers the drivers in QOXtlsHandshakeServices.
+void qoxTLSRegisterHandshake();
+
+// --- Diffie-Hellman primes (net/tls_dh_primes.cc) ---
+// Nine safe primes, each in a 514-byte record: a 16-bit big-endian byte
+// count, the prime big-endian, zero bytes to the end. Generator 2.
+inline constexpr size_t kQOXtlsDHRecordSize = 514;
+struct QOXtlsDHPrimes {
+  uint8_t DH_256bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_512bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_768bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_1024bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_1280bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_1536bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_2048bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_3072bitPrime[kQOXtlsDHRecordSize];
+  uint8_t DH_4096bitPrime[kQOXtlsDHRecordSize];
+};
+const QOXtlsDHPrimes& qoxTLSDHPrimes();
+// The record a server offers for a prime index: 0 1024 bits, 1 1536, 2
+// 2048, 3 3072, 4 4096; any other index the 2048-bit prime.
+const uint8_t* qoxTLSDHPrimeForIndex(uint32_t index);
 
 // --- Key schedule, MAC, Finished, CertificateVerify ---
 inline constexpr uint32_t kQOXtlsPRFMaxOutput = 120;

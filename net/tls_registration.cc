@@ -1,5 +1,6 @@
 #include "net/tls_registration.h"
 
+#include "net/tls_internal.h"
 #include "net/tls_session.h"
 
 namespace {
@@ -16,4 +17,7 @@ constexpr QOXtlsServices kEngine = {
 
 }  // namespace
 
-void qoxTLSRegister() { qoxRegisterTLSServices(&kEngine); }
+void qoxTLSRegister() {
+  qoxRegisterTLSServices(&kEngine);
+  qoxTLSRegisterHandshake();
+}

@@ -650,7 +650,10 @@ void* threadServerControl(void* arg) {
       return nullptr;
     }
   }
-  if (g->AccessLogFile == nullptr || g->accessLogPageStream == nullptr) g->AccessLogDetails = 0;
+  // Connection threads may already read the mask: clear it through the same
+  // atomic view they use.
+  if (g->AccessLogFile == nullptr || g->accessLogPageStream == nullptr)
+    std::atomic_ref<int32_t>(g->AccessLogDetails).store(0, std::memory_order_relaxed);
 
   QOXError fatal = 0;
   if (IpcDirectoryIsForeign()) {

@@ -7,12 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "foundation/sdk_errors.h"
+#include "net/ber.h"
 #include "net/sockets.h"
 #include "tests/net/tls_double.h"
 
@@ -310,6 +312,49 @@ TEST(SocketsTransport, CallbacksMovePlainBytes) {
   EXPECT_EQ(std::string(buf, 3), "abc");
   ::shutdown(p.a, SHUT_WR);
   EXPECT_EQ(QOXSocketsTLSReceive(p.b, buf, sizeof buf), 0);
+}
+
+// The receive callback waits at most the TLS receive wait; the send
+// callback loops over short sends and answers would-block when nothing can go.
+TEST(SocketsTransport, ReceiveWaitAndWholeSends) {
+  Pair p;
+  const int32_t saved = QOXSocketsGetTLSReceiveWait();
+  EXPECT_EQ(saved, kQOXberDefaultReceiveWaitMs);
+  QOXSocketsSetTLSReceiveWait(100);
+  char buf[8];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(QOXSocketsTLSReceive(p.b, buf, sizeof buf), kQOXErrSocketTimedOut);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_GE(ms.count(), 90);
+  EXPECT_LT(ms.count(), 5000);
+  QOXSocketsSetTLSReceiveWait(saved);
+
+  // 4 MiB through a socket pair whose reader drains it meanwhile: one call.
+  std::string big(4u << 20, 'x');
+  std::string got;
+  std::thread reader([&] {
+    std::vector<char> chunk(65536);
+    while (got.size() < big.size()) {
+      ssize_t n = ::recv(p.b, chunk.data(), chunk.size(), 0);
+      if (n <= 0) break;
+      got.append(chunk.data(), static_cast<size_t>(n));
+    }
+  });
+  EXPECT_EQ(QOXSocketsTLSSend(p.a, big.data(), static_cast<uint32_t>(big.size())), static_cast<int32_t>(big.size()));
+  reader.join();
+  EXPECT_EQ(got.size(), big.size());
+
+  // A full non-blocking socket takes nothing: would-block.
+  Pair q;
+  ASSERT_EQ(fcntl(q.a, F_SETFL, fcntl(q.a, F_GETFL) | O_NONBLOCK), 0);
+  std::string chunk(65536, 'y');
+  while (::send(q.a, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+  }
+  EXPECT_EQ(QOXSocketsTLSSend(q.a, "z", 1), kQOXErrTLSWouldBlock);
+  // A peer gone: a failure, no SIGPIPE.
+  ::close(q.b);
+  q.b = -1;
+  EXPECT_EQ(QOXSocketsTLSSend(q.a, "z", 1), -1);
 }
 
 TEST(SocketsStartup, UseCountsAndNoOps) {
