@@ -26,6 +26,7 @@
 #include "keydb/notifications.h"
 #include "keydb/obj_accessors.h"
 #include "keydb/obj_properties.h"
+#include "keydb/self_sig.h"
 #include "tests/common/counting_memory_mgr.h"
 #include "tests/common/scoped_services.h"
 #include "tests/keydb/keydb_test_support.h"
@@ -216,6 +217,28 @@ TEST_F(FrontEndTest, RefreshFromList) {
   const uint8_t* name = qoxUserIDName(uid, &length);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(name), length), "Alice RSA <alice@example.org>");
   qoxKeyRefreshFromList(front_, nullptr, 0);
+}
+
+// A signature's expression compiled in the front end lives with its fetched
+// record: a refresh releases it (the leak check of the sanitiser build sees
+// a lost one), and the next fetch compiles it again. The back end's own
+// expression is never the front end's.
+TEST_F(FrontEndTest, RefreshReleasesCompiledExpressions) {
+  QOXKeyDBObj* key = AddKey(alice_[0].bytes);
+  const uint8_t* id = qoxKeyToKeyInfo(key)->keyID;
+  QOXKeyDBObj* uid = AddChild(key, kQOXObjFlag_UserID, alice_[1].bytes);
+  const std::string expression = "<[^>]+[@.]example\\.org>$";
+  QOXKeyDBObj* sig = AddSig(uid, keydb_test::V4Sig(0x10, id, 1000, {{6, Bytes(expression.begin(), expression.end())}}),
+                            key);
+  ASSERT_NE(qoxSigRegexp(sig), nullptr);
+  MakeFront();
+  QOXKeyDBObj* twin = qoxFrontEndObject(front_, ID(sig));
+  QOXRegExp* compiled = qoxSigRegexp(twin);
+  ASSERT_NE(compiled, nullptr);
+  EXPECT_NE(compiled, qoxSigRegexp(sig));
+  EXPECT_EQ(qoxSigRegexp(twin), compiled) << "made once per fetched record";
+  ASSERT_EQ(qoxKeyDBObjRefresh(twin, false), 0);
+  EXPECT_NE(qoxSigRegexp(twin), nullptr);
 }
 
 // The answers of one object, as text; objects it names are given by their
