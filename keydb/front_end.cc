@@ -1,11 +1,13 @@
 // Making front ends, the lazy fetch of their objects and refreshing them.
 #include "keydb/front_end.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "foundation/binary_tree.h"
 #include "foundation/context.h"
 #include "foundation/mem_pool.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_back.h"
@@ -15,6 +17,13 @@
 namespace {
 
 constexpr size_t kRecordAlignment = alignof(std::max_align_t);
+
+// Contexts marked as needing a back-end update and not yet updated; read by
+// the entry gate on every call.
+std::atomic<uint32_t> gPendingUpdates{0};
+// The update pass runs code that passes the entry gate again; the pass of a
+// thread does not start a second one inside itself.
+thread_local bool tUpdating = false;
 
 size_t InfoSize(int32_t type) {
   switch (type) {
@@ -75,6 +84,28 @@ void FreeReturned(uint8_t* buffer, size_t length) {
   if (buffer == nullptr) return;
   std::memset(buffer, 0, length);
   QOXFreeData(buffer);
+}
+
+// Takes in what other connections changed: the changed keys' array, then
+// the refresh of the keys whose trust changed.
+QOXError TakeInUpdates(QOXKeyDB* db, bool* outUpdated) {
+  *outUpdated = false;
+  uint32_t count = 0;
+  KeyArrayWord* array = nullptr;
+  size_t arrayLength = 0;
+  uintptr_t* changed = nullptr;
+  size_t changedLength = 0;
+  QOXError err = qoxUpdateKeyDB_back(db->context, db->backendID, &count, &array, &arrayLength, &changed,
+                                     &changedLength);
+  if (err == kQOXErrNoErr && (count != 0 || changedLength >= sizeof(uintptr_t))) {
+    if (count != 0) err = qoxAddFromKeyArray(db, nullptr, array, arrayLength, count, false);
+    qoxKeyRefreshFromList(db, changed, changedLength);
+    changed = nullptr;
+    *outUpdated = err == kQOXErrNoErr;
+  }
+  if (array != nullptr) QOXFreeData(array);
+  if (changed != nullptr) QOXFreeData(changed);
+  return err;
 }
 
 }  // namespace
@@ -166,3 +197,41 @@ void qoxKeyRefreshFromList(QOXKeyDB* db, uintptr_t* list, size_t length) {
   }
   QOXFreeData(list);
 }
+
+QOXError QOXKeyDBIsUpdated(QOXKeyDB* db, bool* outUpdated) {
+  if (outUpdated == nullptr) return kQOXErrBadParams;
+  *outUpdated = false;
+  if (!qoxKeyDBIsValid(db)) return kQOXErrBadParams;
+  if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
+  if (!qoxFrontEndKeyDB(db)) return kQOXErrNoErr;
+  return TakeInUpdates(db, outUpdated);
+}
+
+void qoxKeyDBBackendUpdate() {
+  if (tUpdating || gPendingUpdates.load(std::memory_order_acquire) == 0 ||
+      !qoxRPCClientServices().qoxRPCEnabled())
+    return;
+  tUpdating = true;
+  for (QOXContext* c = qoxContextNextContext(nullptr); c != nullptr; c = qoxContextNextContext(c)) {
+    if (!qoxContextGetUpdateNeeded(c)) continue;
+    for (QOXKeyDB* db = qoxContextGetFirstKeyDB(c); db != nullptr; db = db->next) {
+      bool updated = false;
+      if (qoxFrontEndKeyDB(db)) TakeInUpdates(db, &updated);
+    }
+    qoxContextSetUpdateNeeded(c, false);
+    uint32_t pending = gPendingUpdates.load(std::memory_order_acquire);
+    while (pending != 0 && !gPendingUpdates.compare_exchange_weak(pending, pending - 1, std::memory_order_acq_rel)) {
+    }
+  }
+  tUpdating = false;
+}
+
+void qoxSetBackendUpdateNeeded() {
+  for (QOXContext* c = qoxContextNextContext(nullptr); c != nullptr; c = qoxContextNextContext(c)) {
+    if (qoxContextGetUpdateNeeded(c)) continue;
+    qoxContextSetUpdateNeeded(c, true);
+    gPendingUpdates.fetch_add(1, std::memory_order_acq_rel);
+  }
+}
+
+uint32_t qoxPendingBackendUpdates() { return gPendingUpdates.load(std::memory_order_acquire); }

@@ -85,14 +85,16 @@ void qoxKeyRefreshFromList(QOXKeyDB* db, uintptr_t* list, size_t length);
 QOXError QOXKeyDBIsUpdated(QOXKeyDB* db, bool* outUpdated);
 
 // Called at every toolkit entry (the key database registers it with the
-// layers below): nothing unless the service link is on and back-end updates
-// are pending; then every context marked as needing one takes in the
-// changes of each of its front ends (as QOXKeyDBIsUpdated), has its mark
-// cleared and lowers the pending count by one. Unmarked contexts are
-// skipped.
+// layers below): nothing unless back-end updates are pending and the
+// service link is on; then every context marked as needing one takes in
+// the changes of each of its front ends (as QOXKeyDBIsUpdated), has its
+// mark cleared and lowers the pending count by one. Unmarked contexts are
+// skipped. The pass does not start again inside itself (its own work
+// passes the gate).
 void qoxKeyDBBackendUpdate();
-// Marks every live context as needing a back-end update and adds one
-// pending update per context.
+// Marks every live context as needing a back-end update; each context not
+// marked before adds one pending update, so the count is the number of
+// marked contexts and returns to 0 once they are updated.
 void qoxSetBackendUpdateNeeded();
 // The number of pending back-end updates.
 uint32_t qoxPendingBackendUpdates();

@@ -16,6 +16,7 @@
 #include "keydb/key_db_obj.h"
 #include "keydb/key_list.h"
 #include "keydb/key_set.h"
+#include "keydb/notifications.h"
 #include "keydb/obj_data.h"
 #include "keydb/ring_reader.h"
 
@@ -125,7 +126,7 @@ QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB) {
   db->next = qoxContextGetFirstKeyDB(context);
   qoxContextSetFirstKeyDB(context, db);
   if (QOXNewBinaryTree(QOXPeekContextMemoryMgr(context), &db->idTree) != kQOXErrNoErr ||
-      qoxRootSet(db) == nullptr) {
+      qoxRootSet(db) == nullptr || qoxAddNotification(db, context) != kQOXErrNoErr) {
     Destroy(db);
     return kQOXErrOutOfMemory;
   }

@@ -53,7 +53,8 @@ struct KeyDBAddCacheEntry {
   QOXKeyDBObj* copy;
 };
 
-// Per connection that opened the database: the keys changed by others.
+// Per connection that opened the database: the keys changed by others
+// (keydb/notifications.h).
 struct KeyDBNotification {
   KeyDBNotification* next;
   uint32_t connection;          // the context's connection reference, never 0
@@ -113,6 +114,8 @@ QOXKeySet* QOXPeekKeyDBRootKeySet(QOXKeyDB* db);
 
 // --- Internal calls ---
 
+// A new empty back-end database with its root set, and the notification
+// record of the context's connection when it has one (keydb/notifications.h).
 QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB);
 // Releases one reference (keydb/key_db.cc says what the last one frees).
 void qoxKeyDBDestroy_internal(QOXKeyDB* db);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/context.h"
+#include "foundation/memory_mgr.h"
 #include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/import_binary.h"
@@ -14,8 +15,10 @@
 #include "keydb/key_lookup.h"
 #include "keydb/key_ops.h"
 #include "keydb/key_set.h"
+#include "keydb/key_set_enum.h"
 #include "keydb/key_set_flat.h"
 #include "keydb/key_set_ops.h"
+#include "keydb/notifications.h"
 #include "keydb/obj_data.h"
 
 namespace {
@@ -24,6 +27,23 @@ const QOXRPCClientServices* Remote() {
   const QOXRPCClientServices& rpc = qoxRPCClientServices();
   return rpc.qoxRPCEnabled() ? &rpc : nullptr;
 }
+
+// One reference of a set, released when the scope ends.
+class SetRef {
+ public:
+  SetRef() = default;
+  SetRef(const SetRef&) = delete;
+  SetRef& operator=(const SetRef&) = delete;
+  ~SetRef() {
+    if (set_ != nullptr) qoxFreeKeySet(set_, false);
+  }
+  QOXKeySet** out() { return &set_; }
+  QOXKeySet* get() const { return set_; }
+  QOXKeySet* operator->() const { return set_; }
+
+ private:
+  QOXKeySet* set_ = nullptr;
+};
 
 // In process an ID is the address of the back end's own record.
 QOXKeyDB* DB(uintptr_t id) {
@@ -117,7 +137,45 @@ QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t dbID, uint32_t* outKe
   if (QOXError err = qoxCreateKeyArray(context, db->firstKey, count, nullptr, outArray, outArrayLength);
       err != kQOXErrNoErr)
     return err;
+  qoxSetPendingNotify(context, nullptr, nullptr, db->rootSet, nullptr);
   *outKeyCount = count;
+  return kQOXErrNoErr;
+}
+
+QOXError qoxUpdateKeyDB_back(QOXContext* context, uintptr_t dbID, uint32_t* outNewKeyCount, KeyArrayWord** outArray,
+                             size_t* outArrayLength, uintptr_t** outChanged, size_t* outChangedLength) {
+  if (const QOXRPCClientServices* rpc = Remote())
+    return rpc->qoxUpdateKeyDB_backRPC(context, dbID, outNewKeyCount, outArray, outArrayLength, outChanged,
+                                       outChangedLength);
+  *outNewKeyCount = 0;
+  *outArray = nullptr;
+  *outArrayLength = 0;
+  *outChanged = nullptr;
+  *outChangedLength = 0;
+  QOXKeyDB* db = DB(dbID);
+  if (db == nullptr) return kQOXErrBadParams;
+  SetRef newKeys;
+  SetRef changed;
+  if (QOXError err = qoxNewEnumeratedSet(db, 0, 0, newKeys.out()); err != kQOXErrNoErr) return err;
+  if (QOXError err = qoxNewEnumeratedSet(db, 0, 0, changed.out()); err != kQOXErrNoErr) return err;
+  if (QOXError err = qoxUpdateKeyDB_internal(context, db, newKeys.get(), changed.get()); err != kQOXErrNoErr)
+    return err;
+  // The array holds exactly the member keys, one top-level entry each.
+  uint32_t members = 0;
+  for (QOXKeyDBObj* k = db->firstKey; k != nullptr; k = k->next) members += newKeys->isMember(newKeys.get(), k);
+  if (members != 0) {
+    if (QOXError err = qoxCreateKeyArray(context, db->firstKey, TopLevelCount(db), newKeys.get(), outArray,
+                                         outArrayLength);
+        err != kQOXErrNoErr)
+      return err;
+  }
+  if (QOXError err = qoxKeySetFlatten(changed.get(), outChanged, outChangedLength); err != kQOXErrNoErr) {
+    if (*outArray != nullptr) QOXFreeData(*outArray);
+    *outArray = nullptr;
+    *outArrayLength = 0;
+    return err;
+  }
+  *outNewKeyCount = members;
   return kQOXErrNoErr;
 }
 
@@ -125,6 +183,7 @@ QOXError qoxFreeKeyDB_back(QOXContext* context, uintptr_t dbID) {
   if (const QOXRPCClientServices* rpc = Remote()) return rpc->qoxFreeKeyDB_backRPC(context, dbID);
   QOXKeyDB* db = DB(dbID);
   if (db == nullptr) return kQOXErrBadParams;
+  if (db->refCount > 1) qoxDropNotification(db, context);
   qoxKeyDBDestroy_internal(db);
   return kQOXErrNoErr;
 }
@@ -192,6 +251,7 @@ QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t dbID, uintptr_
   QOXKeyDBObj* object = Object(objectID);
   if (db == nullptr || object == nullptr) return kQOXErrBadParams;
   if (!qoxKeyDBObjIsReal(object)) return kQOXErrNoErr;
+  qoxSetPendingNotify(context, nullptr, nullptr, nullptr, qoxObjTopKey(object));
   return qoxKeyDBRemoveObject_internal(db, object);
 }
 

@@ -50,12 +50,21 @@ QOXError qoxNewKeyDB_back(QOXContext* context, uintptr_t* outDB);
 // be made.
 QOXError qoxImportKeyBinary_back(QOXContext* context, const uint8_t* buffer, size_t length, uintptr_t* outDB,
                                  uint32_t* outKeyCount, KeyArrayWord** outArray, size_t* outArrayLength);
-// The key array of all the database's top-level objects and their number.
-// The database stays when the array cannot be made (its caller, a front
-// end copying keys in, holds it).
+// The key array of all the database's top-level objects and their number;
+// the whole database is recorded as changed for the other connections.
+// kQOXErrOutOfMemory when the array cannot be made; the database stays (the
+// front end that asked still holds it).
 QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t db, uint32_t* outKeyCount, KeyArrayWord** outArray,
                             size_t* outArrayLength);
-// Releases one reference of the database (qoxKeyDBDestroy_internal).
+// What other connections changed since the context's connection last
+// asked (qoxUpdateKeyDB_internal): the number of keys whose objects
+// changed, the key array of those keys, and the flat list of the keys whose
+// trust changed (null and 0 when none). Nothing, and 0, for a connection
+// without a record.
+QOXError qoxUpdateKeyDB_back(QOXContext* context, uintptr_t db, uint32_t* outNewKeyCount, KeyArrayWord** outArray,
+                             size_t* outArrayLength, uintptr_t** outChanged, size_t* outChangedLength);
+// Releases one reference of the database (qoxKeyDBDestroy_internal); while
+// others remain, the context's connection's notification record goes.
 QOXError qoxFreeKeyDB_back(QOXContext* context, uintptr_t db);
 
 // --- Objects ---
@@ -77,8 +86,8 @@ QOXError qoxGetKeyByKeyID_back(QOXContext* context, uintptr_t db, const QOXKeyID
 // array of the top-level key holding it (one key).
 QOXError qoxKeyDBAddObject_back(QOXContext* context, uintptr_t db, uintptr_t object, uintptr_t* outCopy,
                                 KeyArrayWord** outArray, size_t* outArrayLength);
-// qoxKeyDBRemoveObject_internal for a real object; 0 and nothing done for a
-// deleted or dummy one.
+// qoxKeyDBRemoveObject_internal for a real object, its key first recorded
+// for the other connections; 0 and nothing done for a deleted or dummy one.
 QOXError qoxKeyDBRemoveObject_back(QOXContext* context, uintptr_t db, uintptr_t object);
 // Copies the keys of a flat key list (keydb/key_set_flat.h) of the source
 // database into the destination (qoxCopyKeys_internal); when asked, the

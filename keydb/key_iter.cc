@@ -504,6 +504,12 @@ QOXError QOXKeyIterMove(QOXKeyIter* iter, int32_t n, QOXKeyDBObj** outKey) {
   return kQOXErrNoErr;
 }
 
+QOXContext* QOXPeekKeyIterContext(QOXKeyIter* iter) {
+  if (!qoxKeyIterIsValid(iter)) return nullptr;
+  if (iter->overList && iter->keyList != nullptr) return QOXPeekKeyListContext(iter->keyList);
+  return iter->keySet != nullptr ? iter->keySet->keyDB->context : iter->context;
+}
+
 int32_t QOXKeyIterIndex(QOXKeyIter* iter) {
   if (!qoxKeyIterIsValid(iter) || qoxEnterFunction() != kQOXErrNoErr) return 0;
   return iter->index;

@@ -86,6 +86,10 @@ int32_t QOXKeyIterIndex(QOXKeyIter* iter);
 // invalid iterator or key; 0 for a refusing gate.
 int32_t QOXKeyIterSeek(QOXKeyIter* iter, QOXKeyDBObj* key);
 
+// The context of the iterator's list, else of its set's key database (no
+// gate); null for an invalid iterator.
+QOXContext* QOXPeekKeyIterContext(QOXKeyIter* iter);
+
 // --- Internal calls ---
 
 // The next object depth first: key, its first child, that child's

@@ -113,6 +113,11 @@ QOXError QOXOrderKeySet(QOXKeySet* set, QOXKeyOrdering ordering, bool reverse, Q
   return kQOXErrNoErr;
 }
 
+QOXContext* QOXPeekKeyListContext(QOXKeyList* list) {
+  if (!qoxKeyListIsValid(list)) return nullptr;
+  return list->keySet != nullptr ? list->keySet->keyDB->context : list->context;
+}
+
 QOXError QOXIncKeyListRefCount(QOXKeyList* list) {
   if (!qoxKeyListIsValid(list)) return kQOXErrBadParams;
   if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;

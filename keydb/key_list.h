@@ -76,6 +76,9 @@ int32_t QOXCompareKeys(QOXKeyDBObj* a, QOXKeyDBObj* b, QOXKeyOrdering ordering);
 // a missing text.
 int32_t QOXCompareUserIDStrings(const char* a, const char* b);
 
+// The context of the list's set (no gate); null for an invalid list.
+QOXContext* QOXPeekKeyListContext(QOXKeyList* list);
+
 // --- Internal calls ---
 
 // QOXFreeKeyList without validation or gate.

@@ -1,6 +1,7 @@
 #include "keydb/keydb_registration.h"
 
 #include "foundation/keydb_services.h"
+#include "keydb/front_end.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_id.h"
@@ -33,5 +34,7 @@ void qoxKeyDBRegister() {
   table.QOXGetKeyDBObjNumericProperty = QOXGetKeyDBObjNumericProperty;
   table.QOXGetKeyDBObjBooleanProperty = QOXGetKeyDBObjBooleanProperty;
   table.QOXPeekKeyDBObjKey = QOXPeekKeyDBObjKey;
+  table.qoxKeyDBBackendUpdate = qoxKeyDBBackendUpdate;
+  table.qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded;
   qoxRegisterKeyDBServices(&table);
 }

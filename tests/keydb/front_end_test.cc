@@ -1,7 +1,7 @@
 // Front ends and their back ends: key arrays word for word, reading one
 // twice, refreshing, a front end made by qoxImportKeyBinary answering as a
-// back end read from the same gpg fixtures, and a memory manager that
-// refuses.
+// back end read from the same gpg fixtures, the changes of one connection
+// reaching another, and a memory manager that refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include "foundation/binary_tree.h"
 #include "foundation/context.h"
 #include "foundation/memory_mgr.h"
+#include "foundation/rpc_client_services.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/front_end.h"
 #include "keydb/import_binary.h"
@@ -22,9 +23,12 @@
 #include "keydb/key_db_back.h"
 #include "keydb/key_ops.h"
 #include "keydb/key_set.h"
+#include "keydb/notifications.h"
 #include "keydb/obj_accessors.h"
 #include "keydb/obj_properties.h"
+#include "keydb/self_sig.h"
 #include "tests/common/counting_memory_mgr.h"
+#include "tests/common/scoped_services.h"
 #include "tests/keydb/keydb_test_support.h"
 
 namespace {
@@ -213,6 +217,28 @@ TEST_F(FrontEndTest, RefreshFromList) {
   const uint8_t* name = qoxUserIDName(uid, &length);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(name), length), "Alice RSA <alice@example.org>");
   qoxKeyRefreshFromList(front_, nullptr, 0);
+}
+
+// A signature's expression compiled in the front end lives with its fetched
+// record: a refresh releases it (the leak check of the sanitiser build sees
+// a lost one), and the next fetch compiles it again. The back end's own
+// expression is never the front end's.
+TEST_F(FrontEndTest, RefreshReleasesCompiledExpressions) {
+  QOXKeyDBObj* key = AddKey(alice_[0].bytes);
+  const uint8_t* id = qoxKeyToKeyInfo(key)->keyID;
+  QOXKeyDBObj* uid = AddChild(key, kQOXObjFlag_UserID, alice_[1].bytes);
+  const std::string expression = "<[^>]+[@.]example\\.org>$";
+  QOXKeyDBObj* sig = AddSig(uid, keydb_test::V4Sig(0x10, id, 1000, {{6, Bytes(expression.begin(), expression.end())}}),
+                            key);
+  ASSERT_NE(qoxSigRegexp(sig), nullptr);
+  MakeFront();
+  QOXKeyDBObj* twin = qoxFrontEndObject(front_, ID(sig));
+  QOXRegExp* compiled = qoxSigRegexp(twin);
+  ASSERT_NE(compiled, nullptr);
+  EXPECT_NE(compiled, qoxSigRegexp(sig));
+  EXPECT_EQ(qoxSigRegexp(twin), compiled) << "made once per fetched record";
+  ASSERT_EQ(qoxKeyDBObjRefresh(twin, false), 0);
+  EXPECT_NE(qoxSigRegexp(twin), nullptr);
 }
 
 // The answers of one object, as text; objects it names are given by their
@@ -448,6 +474,183 @@ TEST_F(FrontEndTest, AddAndRemoveThroughTheBackEnd) {
   EXPECT_EQ(qoxKeyDBObjIsDeleted(frontUid), false);
   // The back end leaves an object that is not real alone.
   EXPECT_EQ(qoxKeyDBRemoveObject_back(context_, front_->backendID, qoxKeyDBObjID(copy)), 0);
+}
+
+// With the service link on, a new database is the service's and this
+// context holds a front end over it; releasing it releases the service's.
+TEST_F(FrontEndTest, NewDatabaseWithTheLinkOn) {
+  static bool linkOn = false;
+  static uintptr_t made = 0;
+  static uintptr_t freed = 0;
+  ostrak_test::ScopedServices<QOXRPCClientServices> rpc(qoxRPCClientServices, qoxRegisterRPCClientServices);
+  rpc->qoxRPCEnabled = [] { return linkOn; };
+  rpc->qoxNewKeyDB_backRPC = [](QOXContext* context, uintptr_t* outDB) {
+    linkOn = false;
+    const QOXError err = qoxNewKeyDB_back(context, outDB);
+    linkOn = true;
+    made = *outDB;
+    return err;
+  };
+  rpc->qoxFreeKeyDB_backRPC = [](QOXContext* context, uintptr_t db) {
+    linkOn = false;
+    freed = db;
+    const QOXError err = qoxFreeKeyDB_back(context, db);
+    linkOn = true;
+    return err;
+  };
+  linkOn = true;
+  QOXKeyDB* db = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
+  linkOn = false;
+  ASSERT_NE(made, 0u);
+  EXPECT_TRUE(qoxFrontEndKeyDB(db));
+  EXPECT_EQ(db->backendID, made);
+  EXPECT_TRUE(qoxKeyDBIsValid(reinterpret_cast<QOXKeyDB*>(made)));
+  linkOn = true;
+  EXPECT_EQ(QOXFreeKeyDB(db), 0);
+  linkOn = false;
+  EXPECT_EQ(freed, made);
+}
+
+// Changes one connection makes through the back end reach the front end of
+// another: the back end keeps a record per connection that opened the
+// database, and QOXKeyDBIsUpdated takes the changes in once.
+class NotificationTest : public FrontEndTest {
+ protected:
+  void SetUp() override {
+    FrontEndTest::SetUp();
+    qoxContextSetConnectRef(context_, 1);
+    ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &other_), 0);
+    qoxContextSetConnectRef(other_, 2);
+    ASSERT_EQ(qoxNewKeyDB_internal(context_, &back_), 0);
+    ASSERT_EQ(Read(keydb_test::ReadFile("bob.both.pgp"), false, back_), 0);
+    ASSERT_EQ(qoxAddNotification(back_, other_), 0) << "connection 2 opens it too";
+    // Connection 2's front end over it.
+    ASSERT_EQ(QOXIncKeyDBRefCount(back_), 0);
+    uint32_t count = 0;
+    KeyArrayWord* array = nullptr;
+    size_t length = 0;
+    ASSERT_EQ(qoxKeyDBArray_back(other_, qoxBackEndDBID(back_), &count, &array, &length), 0);
+    ASSERT_EQ(qoxNewFrontEndKeyDB(other_, qoxBackEndDBID(back_), array, length, count, &otherFront_), 0);
+    QOXFreeData(array);
+  }
+  void TearDown() override {
+    if (otherFront_ != nullptr) {
+      EXPECT_EQ(QOXFreeKeyDB(otherFront_), 0);
+    }
+    if (back_ != nullptr) {
+      EXPECT_EQ(QOXFreeKeyDB(back_), 0);
+    }
+    QOXFreeContext(other_);
+    FrontEndTest::TearDown();
+  }
+  std::vector<uint32_t> Connections() const {
+    std::vector<uint32_t> out;
+    for (KeyDBNotification* n = back_->notifications; n != nullptr; n = n->next) out.push_back(n->connection);
+    return out;
+  }
+  // The i-th signature on bob's user ID, deleted or not (he carries three).
+  QOXKeyDBObj* Cert(size_t i) {
+    const auto sigs = Children(Children(back_->firstKey, kQOXKeyDBObjType_UserID)[0], kQOXKeyDBObjType_Sig, true);
+    EXPECT_EQ(sigs.size(), 3u);
+    return i < sigs.size() ? sigs[i] : nullptr;
+  }
+
+  QOXContext* other_ = nullptr;
+  QOXKeyDB* back_ = nullptr;
+  QOXKeyDB* otherFront_ = nullptr;
+};
+
+TEST_F(NotificationTest, ChangesOfOneConnectionReachTheOther) {
+  EXPECT_EQ(Connections(), (std::vector<uint32_t>{2, 1}));
+  bool updated = true;
+  ASSERT_EQ(QOXKeyDBIsUpdated(otherFront_, &updated), 0);
+  EXPECT_FALSE(updated) << "nothing changed for connection 2 yet";
+
+  // Connection 1 removes a certification.
+  QOXKeyDBObj* cert = Cert(1);
+  QOXKeyDBObj* twin = qoxFrontEndObject(otherFront_, ID(cert));
+  ASSERT_NE(twin, nullptr);
+  ASSERT_NE(qoxSigToSigInfo(twin), nullptr);
+  ASSERT_EQ(qoxKeyDBRemoveObject_back(context_, qoxBackEndDBID(back_), ID(cert)), 0);
+  EXPECT_FALSE(qoxKeyDBObjIsDeleted(twin));
+  ASSERT_EQ(QOXKeyDBIsUpdated(otherFront_, &updated), 0);
+  EXPECT_TRUE(updated);
+  EXPECT_TRUE(qoxKeyDBObjIsDeleted(twin)) << "the key's array came back";
+  EXPECT_NE(otherFront_->firstKey->flags & kQOXObjFlag_Unfetched, 0u) << "and the key is fetched again";
+  ASSERT_EQ(QOXKeyDBIsUpdated(otherFront_, &updated), 0);
+  EXPECT_FALSE(updated) << "taken in once";
+
+  // A removal by connection 2 itself is news only to connection 1, which
+  // also learned of the whole database when connection 2 asked for it.
+  ASSERT_EQ(qoxKeyDBRemoveObject_back(other_, qoxBackEndDBID(back_), ID(Cert(2))), 0);
+  ASSERT_EQ(QOXKeyDBIsUpdated(otherFront_, &updated), 0);
+  EXPECT_FALSE(updated);
+  uint32_t count = 0;
+  KeyArrayWord* array = nullptr;
+  size_t length = 0;
+  uintptr_t* changed = nullptr;
+  size_t changedLength = 0;
+  ASSERT_EQ(qoxUpdateKeyDB_back(context_, qoxBackEndDBID(back_), &count, &array, &length, &changed, &changedLength),
+            0);
+  uint32_t all = 0;
+  for (QOXKeyDBObj* k = back_->firstKey; k != nullptr; k = k->next) ++all;
+  EXPECT_EQ(count, all);
+  EXPECT_EQ(length, ArrayOf(context_, back_->firstKey, all).size() * sizeof(KeyArrayWord));
+  EXPECT_EQ(changed, nullptr);
+  QOXFreeData(array);
+  // A context without a connection has no record and hears nothing.
+  QOXContext* plain = nullptr;
+  ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &plain), 0);
+  ASSERT_EQ(qoxUpdateKeyDB_back(plain, qoxBackEndDBID(back_), &count, &array, &length, &changed, &changedLength), 0);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(array, nullptr);
+  QOXFreeContext(plain);
+
+  // Connection 2's release drops its record; the database stays.
+  ASSERT_EQ(QOXFreeKeyDB(otherFront_), 0);
+  otherFront_ = nullptr;
+  EXPECT_EQ(Connections(), std::vector<uint32_t>{1});
+}
+
+// With the service link on, the entry gate takes the changes in for every
+// marked context; the count of pending updates returns to 0.
+TEST_F(NotificationTest, TheEntryGateTakesUpdatesIn) {
+  static bool linkOn = false;
+  ostrak_test::ScopedServices<QOXRPCClientServices> rpc(qoxRPCClientServices, qoxRegisterRPCClientServices);
+  rpc->qoxRPCEnabled = [] { return linkOn; };
+  // The service's side runs here, with the link off while it works.
+  rpc->qoxUpdateKeyDB_backRPC = [](QOXContext* context, uintptr_t db, uint32_t* count, uintptr_t** array,
+                                   size_t* length, uintptr_t** changed, size_t* changedLength) {
+    linkOn = false;
+    const QOXError err = qoxUpdateKeyDB_back(context, db, count, array, length, changed, changedLength);
+    linkOn = true;
+    return err;
+  };
+  ASSERT_EQ(qoxPendingBackendUpdates(), 0u);
+  linkOn = true;
+  qoxSetBackendUpdateNeeded();
+  qoxSetBackendUpdateNeeded();
+  EXPECT_EQ(qoxPendingBackendUpdates(), 2u) << "one per context, however often marked";
+  EXPECT_TRUE(qoxContextGetUpdateNeeded(other_));
+
+  linkOn = false;
+  QOXKeyDBObj* cert = Cert(1);
+  ASSERT_EQ(qoxKeyDBRemoveObject_back(context_, qoxBackEndDBID(back_), ID(cert)), 0);
+  QOXKeyDBObj* twin = qoxFrontEndObject(otherFront_, ID(cert));
+  EXPECT_FALSE(qoxKeyDBObjIsDeleted(twin));
+  uint32_t keys = 0;
+  ASSERT_EQ(QOXCountKeysInKeyDB(otherFront_, &keys), 0);
+  EXPECT_FALSE(qoxKeyDBObjIsDeleted(twin)) << "with the link off the gate takes nothing in";
+  EXPECT_EQ(qoxPendingBackendUpdates(), 2u);
+
+  linkOn = true;
+  ASSERT_EQ(QOXCountKeysInKeyDB(otherFront_, &keys), 0);
+  linkOn = false;
+  EXPECT_TRUE(qoxKeyDBObjIsDeleted(twin));
+  EXPECT_EQ(qoxPendingBackendUpdates(), 0u);
+  EXPECT_FALSE(qoxContextGetUpdateNeeded(other_));
+  EXPECT_FALSE(qoxContextGetUpdateNeeded(context_));
 }
 
 // The front end and its back end share a memory manager that starts to

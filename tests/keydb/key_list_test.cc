@@ -481,6 +481,10 @@ TEST_F(KeyIterTest, SubObjectsGetRewindCopyAndSeek) {
     EXPECT_EQ(Next(s, kQOXKeyIterKind_Key), bob_);
     EXPECT_EQ(QOXKeyIterSeek(s, Children(bob_, kQOXKeyDBObjType_UserID)[0]), kQOXErrBadParams);
   }
+  for (QOXKeyIter* i : {it, setIter, listIter}) EXPECT_EQ(QOXPeekKeyIterContext(i), context_);
+  EXPECT_EQ(QOXPeekKeyListContext(it->keyList), context_);
+  EXPECT_EQ(QOXPeekKeyIterContext(nullptr), nullptr);
+  EXPECT_EQ(QOXPeekKeyListContext(nullptr), nullptr);
   for (QOXKeyIter* i : {it, copy, setIter, listIter}) EXPECT_EQ(QOXFreeKeyIter(i), 0);
   EXPECT_EQ(QOXFreeKeySet(two), 0);
   EXPECT_EQ(QOXKeyIterIndex(nullptr), 0);
