@@ -28,6 +28,7 @@
 #include "net/ber.h"
 #include "net/ldap_client.h"
 #include "net/ldap_client_internal.h"
+#include "tests/common/counting_memory_mgr.h"
 
 namespace {
 
@@ -414,10 +415,9 @@ TEST_F(FilterTest, ReferencesAndErrors) {
   EXPECT_TRUE(QOXFilterIsValid(tree)) << "the set still holds it";
   EXPECT_TRUE(QOXKeySetIsMember(Key(kAliceID), set));
   EXPECT_FALSE(QOXKeySetIsMember(Key(kBobID), set));
-  EXPECT_EQ(QOXFreeKeySet(set), 0);
-  EXPECT_FALSE(QOXFilterIsValid(tree));
+  EXPECT_EQ(QOXFreeKeySet(set), 0);  // the tree goes with it (the leak check sees it)
   EXPECT_FALSE(QOXFilterIsValid(nullptr));
-  EXPECT_EQ(QOXFreeFilter(tree), kQOXErrBadParams);
+  EXPECT_EQ(QOXFreeFilter(reinterpret_cast<QOXFilter*>(junk)), kQOXErrBadParams);
 
   EXPECT_EQ(QOXFilterKeySet(nullptr, a, &set), kQOXErrBadParams);
   EXPECT_EQ(QOXFilterKeyDB(db_, nullptr, &set), kQOXErrBadParams);
@@ -608,6 +608,60 @@ TEST_F(QueryTest, TimesAreWrittenInUTC) {
     unsetenv("TZ");
   }
   tzset();
+}
+
+// Refused memory at every step of making a tree and writing its queries
+// (the LDAP text grown past its first block): each call fails with
+// kQOXErrOutOfMemory or succeeds, nothing is handed out on failure, and
+// every block comes back.
+TEST(FilterMemoryTest, RefusedMemoryLeavesNothing) {
+  ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), 0);
+  ostrak_test::CountingMemoryMgr counting;
+  QOXNewContextStruct record{kQOXAPIVersion, counting.Make(), 0};
+  QOXContext* context = nullptr;
+  ASSERT_EQ(QOXNewContextCustom(&record, &context), 0);
+  const long baseline = counting.live();
+  const std::string longName(1500, 'n');
+  bool completed = false;
+  for (long budget = 0; budget < 64 && !completed; ++budget) {
+    counting.FailAfter(budget);
+    QOXFilter* name = nullptr;
+    QOXFilter* bits = nullptr;
+    QOXFilter* both = nullptr;
+    QOXError err = QOXNewKeyDBObjDataFilter(context, N(P::UserIDName), longName.data(), longName.size(),
+                                            kQOXMatchCriterion_SubString, &name);
+    if (err == 0)
+      err = QOXNewKeyDBObjDataFilter(context, N(P::UserIDEmailAddress), "e@x", 3, kQOXMatchCriterion_Equal, &bits);
+    if (err == 0) {
+      err = QOXUnionFilters(name, bits, &both);
+      name = bits = nullptr;  // taken over, or released on failure
+    }
+    char* ldap = nullptr;
+    char* x509 = nullptr;
+    char* hks = nullptr;
+    if (err == 0) err = QOXLDAPQueryFromFilter(both, &ldap);
+    if (err == 0) err = QOXLDAPX509QueryFromFilter(both, &x509);
+    if (err == 0) err = QOXHKSQueryFromFilter(both, &hks);
+    if (err == kQOXErrSearchUnavailableHTTP) {
+      err = 0;
+      completed = true;
+      EXPECT_EQ(std::string(ldap), "(&(|(qoxUserID=*" + longName + "*)(qoxUserID=*<e@x>*))(qoxDisabled=0))");
+      EXPECT_EQ(std::string(x509), "(|(cn=*" + longName + "*))");
+    }
+    counting.FailAfter(-1);
+    EXPECT_TRUE(err == 0 || err == kQOXErrOutOfMemory) << err;
+    EXPECT_EQ(hks, nullptr);
+    for (char* t : {ldap, x509}) {
+      if (t != nullptr) QOXFreeData(t);
+    }
+    for (QOXFilter* f : {name, bits, both}) {
+      if (f != nullptr) QOXFreeFilter(f);
+    }
+    EXPECT_EQ(counting.live(), baseline) << "budget " << budget;
+  }
+  EXPECT_TRUE(completed);
+  QOXFreeContext(context);
+  QOXsdkCleanup();
 }
 
 // --- Read-back through the LDAP client's filter reader ---
