@@ -32,6 +32,9 @@ struct RepLogTexts {
 };
 RepLogTexts* gTexts = nullptr;
 
+// The signed request the thread is handling (SetSignedRequestText).
+thread_local std::string_view tSignedRequest;
+
 const char* LogFileOf(const Backend* be) {
   if (be != nullptr && be->repLogFile != nullptr) return be->repLogFile;
   return g != nullptr ? g->RepLogFile : nullptr;
@@ -82,7 +85,7 @@ bool FromReplica(const Connection* conn, const char* operation) {
 }
 
 // The first value of the attribute the record carries, or false.
-bool ChooseValue(Entry* e, const Connection* conn, int requestFlag, const char** type, std::string_view* value) {
+bool ChooseValue(Entry* e, int requestFlag, const char** type, std::string_view* value) {
   if (requestFlag != 0) {
     *type = "qoxrequest";
     Attribute* a = e != nullptr ? attr_find(e->e_attrs, "qoxrequest") : nullptr;
@@ -90,8 +93,8 @@ bool ChooseValue(Entry* e, const Connection* conn, int requestFlag, const char**
       *value = std::string_view(a->a_vals[0]->bv_val, a->a_vals[0]->bv_len);
       return true;
     }
-    if (conn == nullptr || conn->signedRequest == nullptr) return false;
-    *value = std::string_view(conn->signedRequest, conn->signedRequestLength);
+    if (tSignedRequest.data() == nullptr) return false;
+    *value = tSignedRequest;
     return true;
   }
   if (e == nullptr) return false;
@@ -145,6 +148,10 @@ int InitRepLog(Backend* be) {
   return 0;
 }
 
+void SetSignedRequestText(const char* text, size_t length) {
+  tSignedRequest = text != nullptr ? std::string_view(text, length) : std::string_view();
+}
+
 void ReleaseRepLog() {
   delete gTexts;
   gTexts = nullptr;
@@ -155,7 +162,7 @@ void qoxRepLog(Backend* be, Connection* conn, int tag, const char* dn, Entry* e,
   if (path == nullptr || tag != static_cast<int>(kLdapAddRequest) || g == nullptr) return;
   const char* type = nullptr;
   std::string_view value;
-  if (!ChooseValue(e, conn, requestFlag, &type, &value)) return;
+  if (!ChooseValue(e, requestFlag, &type, &value)) return;
   if (ContainsNoCase(value, "Request: delete") && FromReplica(conn, "Request: delete")) return;
   if (conn != nullptr && conn->changedKeyData != 0 && FromReplica(conn, "Non-tracked MOD")) return;
   try {

@@ -12,8 +12,8 @@
 // The chosen value is the first value of the entry's qoxkey attribute (the
 // last qoxkeyv2 attribute when it has one) for a key add, and of its
 // qoxrequest attribute for a signed request; a signed request that has none
-// (a signed add) is written as the connection's signedRequest text under
-// the name qoxrequest.
+// (a signed add) is written as the request text its handler set for the
+// thread (SetSignedRequestText) under the name qoxrequest.
 //
 // Changes that came from a replica are not logged again: a signed delete
 // request, or a change of key data the entry attributes do not track
@@ -25,11 +25,14 @@
 //
 // Thread safety: InitRepLog and ReleaseRepLog run on the initial thread
 // while no connection thread runs; qoxRepLog may run on any connection
-// thread. Writers are serialised by ServerState::mutexRepLog (taken after
+// thread. The signed-request text is per thread: a connection's requests
+// run on its own thread, one at a time. Writers are serialised by ServerState::mutexRepLog (taken after
 // mutexCurrentTime is released, never with another mutex of the record)
 // and, against other processes, by the log file's lock file.
 #ifndef OSTRAK_KEYSERVICE_REPLICATION_LOG_H_
 #define OSTRAK_KEYSERVICE_REPLICATION_LOG_H_
+
+#include <cstddef>
 
 struct Backend;
 struct Connection;
@@ -48,5 +51,10 @@ void ReleaseRepLog();
 // LDAP add tag (0x68); requestFlag is non-zero for a signed request. A file
 // that cannot be opened or written is logged at level 8 with its name.
 void qoxRepLog(Backend* be, Connection* conn, int tag, const char* dn, Entry* e, int requestFlag);
+
+// Sets (null clears) the value of the signed request the calling thread is
+// handling, byte for byte, for the record of a signed add; the caller keeps
+// the bytes alive and clears the text when the request ends.
+void SetSignedRequestText(const char* text, size_t length);
 
 #endif  // OSTRAK_KEYSERVICE_REPLICATION_LOG_H_

@@ -122,11 +122,6 @@ struct Connection {
   uint8_t reconstructionBind; // set by the backend's bind
   uint8_t adminBind;          // set by the backend's bind
   uint8_t changedKeyData;     // set by the key submission
-  // The value of the signed request being handled, byte for byte, for the
-  // replication record of a signed add; set by the key submission for that
-  // request only and cleared when it ends (not owned). Null otherwise.
-  const char* signedRequest;
-  uint32_t signedRequestLength;
   PendingAnswers pending;     // the connection's thread only
   bool mutexesMade;           // the table's own bookkeeping
   // Set by the listener under the table mutex: the peer's IPv4 address

@@ -140,13 +140,12 @@ TEST_F(RepLogTest, RecordsCarryTheChosenValueFoldedAndInBase64WhenNeeded) {
   // Printable values stay text; the last qoxkeyv2 wins over qoxkey.
   qoxRepLog(&be_, &conn_, 0x68, kDN, Make("dn: x\nqoxkey: plain key\n"), 0);
   qoxRepLog(&be_, &conn_, 0x68, kDN, Make("dn: x\nqoxkey: old\nqoxkeyv2: first\nqoxkeyv2: second\n"), 0);
-  // A signed request: its qoxrequest value, else the connection's text.
+  // A signed request: its qoxrequest value, else the thread's request text.
   qoxRepLog(&be_, &conn_, 0x68, kDN, Make("dn: x\nqoxrequest: Request: disable\n"), 1);
   const char signedAdd[] = "-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA1\n\nRequest: add";
-  conn_.signedRequest = signedAdd;
-  conn_.signedRequestLength = sizeof signedAdd - 1;
+  SetSignedRequestText(signedAdd, sizeof signedAdd - 1);
   qoxRepLog(&be_, &conn_, 0x68, kDN, Make("dn: x\nqoxkey: the key\n"), 1);
-  conn_.signedRequest = nullptr;
+  SetSignedRequestText(nullptr, 0);
   // Nothing: another tag, no attribute of the kind wanted.
   qoxRepLog(&be_, &conn_, 0x4a, kDN, Make("dn: x\nqoxkey: deleted\n"), 0);
   qoxRepLog(&be_, &conn_, 0x68, kDN, Make("dn: x\nqoxrequest: r\n"), 0);
