@@ -1,5 +1,6 @@
 #include "keyservice/key_submission_registration.h"
 
+#include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
 #include "server/key_submission_services.h"
@@ -13,5 +14,6 @@ void KeySubmissionRegister() {
   table.InitRepLog = InitRepLog;
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;
+  table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
   vuzizRegisterKeySubmissionServices(&table);
 }
