@@ -7,6 +7,7 @@
 #include "foundation/byte_cursor.h"
 #include "foundation/context.h"
 #include "foundation/env.h"
+#include "foundation/events.h"
 #include "foundation/file.h"
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
@@ -429,6 +430,18 @@ QOXError qoxSetupCallback(QOXOptionListRef options, void** outHandler, void** ou
   }
   *outSendNullEvents = wantNull;
   return kQOXErrNoErr;
+}
+
+QOXError qoxWarnUser(QOXContext* context, QOXOptionListRef options, QOXError code, uintptr_t arg) {
+  void* handler = nullptr;
+  void* userValue = nullptr;
+  bool sendNull = false;
+  QOXError err = qoxSetupCallback(options, &handler, &userValue, &sendNull);
+  if (err != kQOXErrNoErr || handler == nullptr) return err;
+  QOXOptionListRef added = nullptr;
+  err = qoxEventWarning(context, &added, reinterpret_cast<QOXEventHandlerProcPtr>(handler), userValue, code, arg);
+  if (added != nullptr && qoxOptionListIsReal(added)) qoxFreeOptionList(added);
+  return err;
 }
 
 QOXError qoxGetMinValidity(QOXOptionListRef options, int32_t* outFail, int32_t* outWarn) {

@@ -16,6 +16,7 @@
 //   qoxGetMemOutput / qoxGetVariableMemOutput  what a memory sink holds.
 //   qoxGetQOXMIMEBodyOffset the MIME body offset and separator the caller
 //                           asked for (option 27).
+//   qoxWarnUser             a Warning event to the caller's handler.
 //   qoxSetupCallback, qoxGetMinValidity, qoxGetDefaultLineEndType,
 //   qoxLocalEncodingToFlags small readers of options.
 //
@@ -103,6 +104,9 @@ QOXError qoxGetQOXMIMEBodyOffset(QOXPipeline* head, QOXOptionListRef options);
 // Option 31 (handler and its argument) and 32 (null events, only with a
 // handler). On an error every output is cleared.
 QOXError qoxSetupCallback(QOXOptionListRef options, void** outHandler, void** outArg, bool* outSendNullEvents);
+// A Warning event (code and argument) to the handler of option 31; nothing
+// without one. Returns the handler's result.
+QOXError qoxWarnUser(QOXContext* context, QOXOptionListRef options, QOXError code, uintptr_t arg);
 QOXError qoxGetMinValidity(QOXOptionListRef options, int32_t* outFail, int32_t* outWarn);
 uint32_t qoxGetDefaultLineEndType();
 uint32_t qoxLocalEncodingToFlags(uint32_t encoding);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/context.h"
+#include "foundation/events.h"
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/option_list.h"
@@ -133,10 +134,33 @@ TEST_F(IOSetupTest, ContradictoryOptions) {
   ASSERT_NE(tail, nullptr);
   EXPECT_EQ(tail->magic, kQOXMagicDevNull);
   qoxPipelineTeardown(tail);
+  // A warning reaches the handler with its code and argument; without a
+  // handler nothing happens.
+  struct Seen {
+    QOXError code = 0;
+    uintptr_t arg = 0;
+    int events = 0;
+  } seen;
+  auto handler = [](QOXContext*, QOXEvent* event, void* user) -> QOXError {
+    auto* s = static_cast<Seen*>(user);
+    ++s->events;
+    if (event->type == kQOXEvent_WarningEvent) {
+      s->code = event->data.warningData.warning;
+      s->arg = event->data.warningData.warningArg;
+    }
+    return 0;
+  };
+  EXPECT_EQ(qoxWarnUser(context_, List({QOXOEventHandler(context_, handler, &seen)}), kQOXErrKeyExpired, 7), 0);
+  EXPECT_EQ(seen.events, 1);
+  EXPECT_EQ(seen.code, kQOXErrKeyExpired);
+  EXPECT_EQ(seen.arg, 7u);
+  EXPECT_EQ(qoxWarnUser(context_, List({QOXOArmorOutput(context_, true)}), kQOXErrKeyExpired, 7), 0);
+  EXPECT_EQ(seen.events, 1);
   // Null events without a handler.
-  void *handler, *arg;
+  void *noHandler, *arg;
   bool sendNull = true;
-  EXPECT_EQ(qoxSetupCallback(List({QOXOSendNullEvents(context_, 1)}), &handler, &arg, &sendNull), kQOXErrBadParams);
+  EXPECT_EQ(qoxSetupCallback(List({QOXOSendNullEvents(context_, 1)}), &noHandler, &arg, &sendNull),
+            kQOXErrBadParams);
   EXPECT_FALSE(sendNull);
 }
 
