@@ -13,6 +13,8 @@
 #include "foundation/memory_mgr.h"
 #include "foundation/option_types.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/key_set_ops.h"
+#include "keydb/obj_properties.h"
 #include "pipeline/armor_parse.h"
 #include "pipeline/armor_write.h"
 #include "pipeline/generic_modules.h"
@@ -451,6 +453,32 @@ QOXError qoxGetMinValidity(QOXOptionListRef options, int32_t* outFail, int32_t* 
   QOXOption o;
   if (Find(options, kQOXOptionType_FailBelowValidity, &o)) *outFail = static_cast<int32_t>(o.value);
   if (Find(options, kQOXOptionType_WarnBelowValidity, &o)) *outWarn = static_cast<int32_t>(o.value);
+  return kQOXErrNoErr;
+}
+
+QOXError qoxCheckKeyValidity(QOXContext*, QOXOptionListRef, QOXKeyDBObj* key, int32_t failBelow, int32_t warnBelow,
+                             QOXKeySet* warnSet, int32_t* outValidity) {
+  if (key == nullptr) return kQOXErrBadParams;
+  int32_t validity = 0;
+  QOXError err = qoxGetKeyNumber(key, static_cast<int32_t>(KeyDBObjProperty::KeyValidity), &validity);
+  if (err != kQOXErrNoErr) return err;
+  if (outValidity != nullptr) *outValidity = validity;
+  static constexpr struct {
+    KeyDBObjProperty property;
+    QOXError error;
+  } kRefusals[] = {
+      {KeyDBObjProperty::KeyIsRevoked, kQOXErrKeyRevoked},
+      {KeyDBObjProperty::KeyIsDisabled, kQOXErrKeyDisabled},
+      {KeyDBObjProperty::KeyIsExpired, kQOXErrKeyExpired},
+  };
+  for (const auto& r : kRefusals) {
+    bool set = false;
+    err = qoxGetKeyBoolean(key, static_cast<int32_t>(r.property), &set);
+    if (err != kQOXErrNoErr) return err;
+    if (set) return r.error;
+  }
+  if (validity < failBelow) return kQOXErrKeyValidityLowOrNone;
+  if (validity < warnBelow && warnSet != nullptr) return QOXAddKey(key, warnSet);
   return kQOXErrNoErr;
 }
 

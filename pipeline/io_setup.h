@@ -17,6 +17,7 @@
 //   qoxGetQOXMIMEBodyOffset the MIME body offset and separator the caller
 //                           asked for (option 27).
 //   qoxWarnUser             a Warning event to the caller's handler.
+//   qoxCheckKeyValidity     a key's validity against the thresholds.
 //   qoxSetupCallback, qoxGetMinValidity, qoxGetDefaultLineEndType,
 //   qoxLocalEncodingToFlags small readers of options.
 //
@@ -41,6 +42,8 @@ struct QOXContext;
 struct QOXEnv;
 struct QOXFile;
 struct PFLFileSpec;
+struct QOXKeyDBObj;
+struct QOXKeySet;
 
 // Progress of qoxPumpMem: bytes done and the total; non-zero stops it.
 using QOXPumpProgress = int32_t (*)(void* arg, uint64_t done, uint64_t total);
@@ -108,6 +111,12 @@ QOXError qoxSetupCallback(QOXOptionListRef options, void** outHandler, void** ou
 // without one. Returns the handler's result.
 QOXError qoxWarnUser(QOXContext* context, QOXOptionListRef options, QOXError code, uintptr_t arg);
 QOXError qoxGetMinValidity(QOXOptionListRef options, int32_t* outFail, int32_t* outWarn);
+// The key's validity (property 203) in *outValidity (may be null), then:
+// revoked kQOXErrKeyRevoked, disabled kQOXErrKeyDisabled, expired
+// kQOXErrKeyExpired, validity below failBelow kQOXErrKeyValidityLowOrNone;
+// below warnBelow the key joins warnSet (when given; its error returned).
+QOXError qoxCheckKeyValidity(QOXContext* context, QOXOptionListRef options, QOXKeyDBObj* key, int32_t failBelow,
+                             int32_t warnBelow, QOXKeySet* warnSet, int32_t* outValidity);
 uint32_t qoxGetDefaultLineEndType();
 uint32_t qoxLocalEncodingToFlags(uint32_t encoding);
 

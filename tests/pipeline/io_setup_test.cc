@@ -12,6 +12,11 @@
 #include "foundation/option_list.h"
 #include "foundation/sdk/option_constructors.h"
 #include "foundation/sdk_errors.h"
+#include "foundation/file.h"
+#include "keydb/key_db.h"
+#include "keydb/key_set.h"
+#include "keydb/key_set_enum.h"
+#include "keydb/ring_reader.h"
 #include "pipeline/generic_modules.h"
 #include "pipeline/io_setup.h"
 #include "tests/pipeline/pipeline_test_support.h"
@@ -262,6 +267,35 @@ TEST_F(IOSetupTest, PEM) {
   QOXFreeData(block);
   ASSERT_EQ(Run("openssl x509 -in " + Path("ours.pem") + " -outform DER -out " + Path("back.der")), 0);
   EXPECT_EQ(ReadFile(Path("back.der")), cert);
+}
+
+// A key's validity against the thresholds: below the fail threshold it is
+// refused, below the warn threshold it joins the warn set.
+TEST_F(IOSetupTest, KeyValidity) {
+  QOXKeyDB* db = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
+  const Bytes ring = ReadFile(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/alice.pgp");
+  QOXFile* file = qoxFileMemOpen(context_, ring.data(), ring.size());
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(qoxReadKeyFile(db, file, false), 0);
+  file->close(file);
+  QOXKeySet *all = nullptr, *warn = nullptr;
+  ASSERT_EQ(QOXNewKeySet(db, &all), 0);
+  ASSERT_EQ(QOXNewEmptyKeySet(db, &warn), 0);
+  QOXKeyDBObj* key = qoxFirstKeyInKeySet(all);
+  ASSERT_NE(key, nullptr);
+  int32_t validity = -1, fail = -1, warnBelow = -1;
+  ASSERT_EQ(qoxGetMinValidity(List({QOXOWarnBelowValidity(context_, 3)}), &fail, &warnBelow), 0);
+  EXPECT_EQ(fail, 0);
+  EXPECT_EQ(warnBelow, 3);
+  ASSERT_EQ(qoxCheckKeyValidity(context_, nullptr, key, 0, 0, warn, &validity), 0);
+  EXPECT_FALSE(QOXKeySetIsMember(key, warn));
+  EXPECT_EQ(qoxCheckKeyValidity(context_, nullptr, key, validity + 1, 0, warn, nullptr), kQOXErrKeyValidityLowOrNone);
+  ASSERT_EQ(qoxCheckKeyValidity(context_, nullptr, key, 0, validity + 1, warn, nullptr), 0);
+  EXPECT_TRUE(QOXKeySetIsMember(key, warn));
+  QOXFreeKeySet(warn);
+  QOXFreeKeySet(all);
+  QOXFreeKeyDB(db);
 }
 
 }  // namespace
