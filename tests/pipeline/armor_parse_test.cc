@@ -420,6 +420,27 @@ TEST_F(ClearsignedTest, LongBoundaries) {
   qoxenvDestroy(env);
 }
 
+// The "Hash:" header: a list of names gives their algorithms; a second
+// header line makes the message ordinary text.
+TEST_F(ClearsignedTest, HashHeader) {
+  const std::string clear = ToString(Data("armor/clear.asc"));
+  const std::string sig = clear.substr(clear.find("-----BEGIN PGP SIGNATURE"));
+  const std::string begin = "-----BEGIN PGP SIGNED MESSAGE-----\n";
+  {
+    MessageReader r(context_);
+    ASSERT_EQ(Parse(ToBytes(begin + "Hash: SHA1, MD5, SHA256\n\ntext\n" + sig), r, 7), kQOXErrNoErr);
+    EXPECT_EQ(reader_.hashes, (Bytes{2, 1}));
+    EXPECT_EQ(reader_.text.Text(), "text");
+  }
+  MessageReader r(context_);
+  reader_.made = 0;
+  const std::string two = begin + "Hash: SHA1\nComment: x\n\ntext\n";
+  ASSERT_EQ(Parse(ToBytes(two), r, 7), kQOXErrNoErr);
+  EXPECT_EQ(reader_.made, 0);
+  EXPECT_EQ(ArmorTypes(r), (std::vector<uint32_t>{kText, kTextEnd}));
+  EXPECT_EQ(ToString(r.data), "Comment: x\n\ntext\n");
+}
+
 // Without a registered verification reader a clear-signed message fails
 // plainly; other input still decodes.
 TEST_F(ArmorParseTest, ClearsignedWithoutVerifier) {
