@@ -5,10 +5,24 @@
 #include "pipeline/armor_parser_services.h"
 #include "pipeline/charmaps.h"
 #include "pipeline/file_read_pump.h"
+#include "pipeline/sig_verify.h"
+#include "pipeline/verify_reader_services.h"
 
 namespace {
 
 constexpr QOXArmorParserServices kArmorParser = {.qoxParseAscCreate = qoxParseAscCreate};
+
+// The verification reader of the signature module, as the armor parser
+// calls it.
+void* VerifyReaderCreate(QOXContext* context, QOXPipeline** textHead, QOXPipeline** sigHead, QOXEnv* env,
+                         const QOXFifoDesc* fifoDesc, const uint8_t* hashes, size_t count, bool text,
+                         const QOXDecodeCallbacks* callbacks, void* callbackArg, QOXError* error) {
+  QOXVerifyReader* reader = qoxVerifyReaderCreate(context, textHead, sigHead, env, fifoDesc, hashes,
+                                                  static_cast<uint32_t>(count), text, callbacks, callbackArg);
+  if (reader == nullptr && error != nullptr) *error = kQOXErrOutOfMemory;
+  return reader;
+}
+constexpr QOXVerifyReaderServices kVerifyReader = {.qoxVerifyReaderCreate = VerifyReaderCreate};
 
 }  // namespace
 
@@ -20,4 +34,5 @@ void qoxPipelineRegister() {
   table.qoxQOXFileReadCreate = qoxQOXFileReadCreate;
   qoxRegisterPipelineServices(&table);
   qoxRegisterArmorParserServices(&kArmorParser);
+  qoxRegisterVerifyReaderServices(&kVerifyReader);
 }

@@ -441,11 +441,37 @@ TEST_F(ClearsignedTest, HashHeader) {
   EXPECT_EQ(ToString(r.data), "Comment: x\n\ntext\n");
 }
 
-// Without a registered verification reader a clear-signed message fails
-// plainly; other input still decodes.
-TEST_F(ArmorParseTest, ClearsignedWithoutVerifier) {
-  MessageReader r(context_);
-  EXPECT_EQ(Parse(Data("armor/clear.asc"), r), kQOXErrFeatureNotAvailable);
+// Through the signature module's verification reader: each gpg-made
+// clear-signed text and the RFC 3156 message reach one signature check
+// whose digest begins with the two bytes gpg put in the signature (the
+// signed text is hashed exactly as gpg hashed it).
+TEST_F(ArmorParseTest, VerificationReaderDigests) {
+  struct Seen {
+    std::vector<std::pair<Bytes, Bytes>> checks;  // signature's two bytes, digest's first two
+  };
+  QOXDecodeCallbacks callbacks{};
+  callbacks.sigVerify = [](void* arg, const QOXPktList* sig, const uint8_t* digest) -> QOXError {
+    const uint8_t* body = qoxPktListData(sig);
+    static_cast<Seen*>(arg)->checks.push_back(
+        {ReadSig(Bytes(body, body + sig->length)).check, Bytes(digest, digest + 2)});
+    return 0;
+  };
+  for (const char* f : {"clear.asc", "clear-crlf.asc", "mime.eml"}) {
+    for (size_t piece : {0, 7}) {
+      SCOPED_TRACE(std::string(f) + ", pieces of " + std::to_string(piece));
+      Seen seen;
+      MessageReader r(context_);
+      QOXPipeline* head = &r.module;
+      ASSERT_NE(qoxParseAscCreate(context_, &head, qoxContextGetEnvironment(context_), nullptr, &callbacks, &seen,
+                                  nullptr),
+                nullptr);
+      EXPECT_EQ(Feed(head, Data(std::string("armor/") + f), piece), kQOXErrNoErr);
+      qoxPipelineTeardown(head);
+      ASSERT_EQ(seen.checks.size(), 1u);
+      EXPECT_EQ(seen.checks[0].first.size(), 2u);
+      EXPECT_EQ(seen.checks[0].first, seen.checks[0].second);
+    }
+  }
 }
 
 }  // namespace
