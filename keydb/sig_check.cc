@@ -27,6 +27,8 @@
 #include "keydb/packet_header.h"
 #include "keydb/self_sig.h"
 #include "keydb/sig_check_services.h"
+#include "keydb/sig_data.h"
+#include "keydb/sig_make.h"
 #include "keydb/sig_packet.h"
 #include "keydb/x509_services.h"
 
@@ -55,32 +57,23 @@ struct Progress {
   uint32_t done;
 };
 
-// DEV: replaced by qoxSigDataCheckBuf and qoxMakeSig.
-int VerifyBody(const uint8_t* body, size_t length, QOXKeyDBObj* signer, const uint8_t* digest) {
-  if (length < 1) return 0;
-  size_t check = 0;
-  uint8_t hashAlgorithm = 0;
-  if (body[0] == 4) {
-    if (length < 8) return 0;
-    const size_t h = (size_t{body[4]} << 8) | body[5];
-    if (length < 8 + h) return 0;
-    const size_t u = (size_t{body[6 + h]} << 8) | body[7 + h];
-    check = 8 + h + u;
-    hashAlgorithm = body[3];
-  } else {
-    if (length < 2) return 0;
-    const size_t l = body[1];
-    check = 12 + l;
-    if (length < check) return 0;
-    hashAlgorithm = body[11 + l];
+// Errors of the public-key step that describe the signature's own bytes
+// (its body, version, type, hash, or a number that does not decrypt to a
+// signature block): the signature is bad, the run goes on.
+bool IsSignatureError(QOXError code) {
+  switch (code) {
+    case kQOXErrCorruptData:
+    case kQOXErrUnknownHashNumber:
+    case kQOXErrUnknownVersion:
+    case kQOXErrUnknownSignatureType:
+    case kQOXErrBadSignatureSize:
+    case kQOXErrSignatureBitsWrong:
+    case kQOXErrBadSigExtraData:
+      return true;
+    default:
+      return false;
   }
-  if (length < check + 2) return 0;
-  if (body[check] != digest[0] || body[check + 1] != digest[1]) return 0;
-  const QOXHashVTBL* v = qoxHashByNumber(hashAlgorithm);
-  if (v == nullptr) return 0;
-  return qoxKeyVerify(signer, body + check + 2, length - check - 2, hashAlgorithm, digest, v->digestSize, 1);
 }
-int32_t MakeSigDev(QOXSigSpec*, QOXHashContext*, uint8_t**) { return kQOXErrFeatureNotAvailable; }
 
 bool IsType(QOXKeyDBObj* object, int32_t type) { return qoxObjectType(object) == type; }
 
@@ -217,9 +210,9 @@ QOXError CheckSig(QOXKeyDBObj* sig, QOXKeyDBObj* signer, uint8_t* outChanged, ui
                                         static_cast<uint8_t>(extraLength)};
             vtbl->update(hash->state, trailer, sizeof trailer);
           }
-          const int answer = VerifyBody(body, bodyLength, signer, qoxHashFinal(hash));
+          const int answer = qoxSigDataCheckBuf(body, bodyLength, signer, qoxHashFinal(hash));
           if (answer < 0) {
-            if (!qoxIsKeyRelatedError(answer)) result = answer;
+            if (!qoxIsKeyRelatedError(answer) && !IsSignatureError(answer)) result = answer;
           } else if (answer == 1) {
             trust |= kQOXSigTrust_Checked;
             ApplySelfSig(sig, signer, oldTrust, packet, length);
@@ -445,7 +438,7 @@ int32_t qoxSignObj(QOXKeyDBObj* object, QOXSigSpec* spec, uint8_t** outSig) {
   int32_t result = kQOXErrUnknownHashNumber;
   if (hash != nullptr) {
     result = HashChain(hash, object, qoxSigSpecVersion(spec) > 3);
-    if (result == kQOXErrNoErr) result = MakeSigDev(spec, hash, outSig);
+    if (result == kQOXErrNoErr) result = qoxMakeSig(spec, hash, outSig);
   }
   qoxContextMemPoolCutBack(context, &mark);
   return result;

@@ -18,6 +18,8 @@
 #include "foundation/sdk_errors.h"
 #include "keydb/import_binary.h"
 #include "keydb/key_ops.h"
+#include "foundation/context.h"
+#include "foundation/core/sig_spec.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_accessors.h"
 #include "keydb/self_sig.h"
@@ -270,11 +272,16 @@ TEST_F(SigCheckTest, ChangedBytesMakeSignaturesBad) {
       EXPECT_EQ(Trust(s), kGood);
     }
 
-  // A byte of the signature's hashed material (its creation time).
+  // A byte of a signature's hashed material (its creation time), and the
+  // last byte of the other's number: its check bytes still match, and the
+  // RSA block that comes out is no signature, which makes it bad without
+  // stopping the run.
   ASSERT_EQ(QOXNewKeyDB(context_, &other_), 0);
   auto alice = SplitPackets(ReadFile("alice.pgp"));
   ASSERT_EQ(alice[2].tag, kQOXPktTag_Signature);
+  ASSERT_EQ(alice[4].tag, kQOXPktTag_Signature);
   alice[2].bytes[alice[2].bytes.size() - 300] ^= 0x40;
+  alice[4].bytes.back() ^= 0x01;
   Bytes changed;
   for (const auto& p : alice) changed.insert(changed.end(), p.bytes.begin(), p.bytes.end());
   ASSERT_EQ(Read(changed, false, other_), 0);
@@ -282,7 +289,7 @@ TEST_F(SigCheckTest, ChangedBytesMakeSignaturesBad) {
   const auto sigs = Sigs(other_);
   ASSERT_EQ(sigs.size(), 2u);
   EXPECT_EQ(Trust(sigs[0]), kBad);
-  EXPECT_EQ(Trust(sigs[1]), kGood);
+  EXPECT_EQ(Trust(sigs[1]), kBad);
   QOXFreeKeyDB(other_);
   other_ = nullptr;
 }
@@ -527,6 +534,52 @@ TEST_F(SigCheckTest, DesignatedRevocationsStayOnlyWhenGood) {
   }
   QOXFreeKeyDB(other_);
   other_ = nullptr;
+}
+
+// qoxSignObj hashes what a check hashes: alice's version-4 certification
+// of bob's user ID and her version-3 revocation of her own key, made here,
+// check good beside bob's and alice's own packets; a hash the registry
+// lacks gives -11419.
+TEST_F(SigCheckTest, SignObjMakesSignaturesThatCheck) {
+  QOXKeyDBObj* secret = AliceSecret();
+  QOXKeyDB* bobDB = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &bobDB), 0);
+  ASSERT_EQ(Read(ReadFile("bob.pgp"), false, bobDB), 0);
+  QOXKeyDBObj* bobUID = Children(bobDB->firstKey, kQOXKeyDBObjType_UserID)[0];
+  struct Case {
+    QOXKeyDBObj* object;
+    uint8_t type;
+    int32_t version;
+    Bytes packet;
+  };
+  std::vector<Case> cases = {{bobUID, 0x10, 4, {}}, {secret, 0x20, 3, {}}};
+  for (Case& c : cases) {
+    QOXSigSpec* spec = qoxSigSpecCreate(qoxContextGetEnvironment(context_), secret, c.type);
+    ASSERT_NE(spec, nullptr);
+    ASSERT_EQ(qoxSigSpecSetHashtype(spec, kQOXHashAlgorithm_SHA), 0);
+    ASSERT_EQ(qoxSigSpecSetVersion(spec, c.version), 0);
+    ASSERT_EQ(qoxSigSpecSetTimestamp(spec, 2000000000), 0);
+    uint8_t* body = nullptr;
+    const int32_t n = qoxSignObj(c.object, spec, &body);
+    ASSERT_GT(n, 0) << int{c.type};
+    c.packet = NewPacket(kQOXPktTag_Signature, Bytes(body, body + n));
+    QOXFreeData(body);
+    if (c.version == 4) {
+      spec->hashtype = 8;  // the setter refuses it; a spec may still carry one
+      EXPECT_EQ(qoxSignObj(c.object, spec, &body), kQOXErrUnknownHashNumber);
+      EXPECT_EQ(body, nullptr);
+    }
+    qoxSigSpecDestroy(spec);
+  }
+  QOXFreeKeyDB(bobDB);
+  const auto bob = SplitPackets(ReadFile("bob.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  ASSERT_EQ(Read(Cat({bob[0].bytes, bob[1].bytes, bob[2].bytes, cases[0].packet})), 0);
+  ASSERT_EQ(Read(Cat({alice[0].bytes, cases[1].packet, alice[1].bytes, alice[2].bytes})), 0);
+  ASSERT_EQ(CheckAll(db_), 0);
+  const auto sigs = Sigs(db_);
+  ASSERT_EQ(sigs.size(), 4u);
+  for (QOXKeyDBObj* sig : sigs) EXPECT_EQ(Trust(sig), kGood) << int{qoxSigToSigInfo(sig)->type};
 }
 
 // The front end over an in-process back end: the back end checks, the front
