@@ -146,6 +146,8 @@ TEST_F(DeflateTest, ZlibAndOurInflateReadEveryLevel) {
   for (const Input& in : inputs) {
     WriteFile(Path(std::string(in.name) + ".in"), in.data);
     for (uint32_t level = 1; level <= 9; ++level) {
+      // The largest input at the levels with the most different settings.
+      if (in.data.size() > 100000 && level != 1 && level != 6 && level != 9) continue;
       std::string name = std::string(in.name) + "@" + std::to_string(level);
       Bytes stream = Compress(in.data, level);
       ASSERT_FALSE(stream.empty()) << name;
