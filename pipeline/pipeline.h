@@ -184,6 +184,7 @@ inline constexpr uint32_t kQOXMagicTextFilter = 0x1E81F111;
 inline constexpr uint32_t kQOXMagicArmorWrite = 0xA4904F11;
 inline constexpr uint32_t kQOXMagicAddHeader = 0xADD0B11E;
 inline constexpr uint32_t kQOXMagicInflate = 0x01258AEF;
+inline constexpr uint32_t kQOXMagicDeflate = 0x0DEF1A1E;
 inline constexpr uint32_t kQOXMagicHash = 0x8A5430D1;
 inline constexpr uint32_t kQOXMagicSignature = 0x519A10FE;
 inline constexpr uint32_t kQOXMagicSigHead = 0x519C43C7;
