@@ -65,6 +65,11 @@ struct QOXRPCClientServices {
                                      uintptr_t** outArray, size_t* outArrayLength, uintptr_t** outChanged,
                                      size_t* outChangedLength);
   QOXError (*qoxFreeKeyDB_backRPC)(QOXContext* context, uintptr_t db);
+  QOXError (*qoxOpenKeyDBFile_backRPC)(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,
+                                       const PFLFileSpec* privateSpec, uintptr_t* outDB, uint32_t* outKeyCount,
+                                       uintptr_t** outArray, size_t* outArrayLength);
+  QOXError (*qoxKeyDBFlush_backRPC)(QOXContext* context, uintptr_t db, uintptr_t** outChanged,
+                                    size_t* outChangedLength);
   QOXError (*qoxFetchObjectData_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,
                                          size_t* outLength);
   QOXError (*qoxFetchKeyInfo_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,

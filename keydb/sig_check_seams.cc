@@ -13,9 +13,17 @@ QOXError qoxCheckOneSig(QOXKeyDBObj*, QOXKeyDB*) { return kQOXErrFeatureNotAvail
 // -11975: trust stays as it was.
 QOXError QOXCalculateTrust(QOXKeySet*, QOXKeyDB*) { return kQOXErrFeatureNotAvailable; }
 
+// 0: nothing is checked; every signature stays as it was.
+QOXError qoxCheckKeyRingSigs_internal(QOXKeySet*, QOXKeyDB*, bool, QOXKeySet*) { return kQOXErrNoErr; }
+
+// 0: trust stays as it was.
+QOXError qoxPropagateTrustInternal(QOXKeySet*, QOXKeyDB*, QOXTime, QOXKeySet*) { return kQOXErrNoErr; }
+
 constexpr QOXSigCheckServices kStandIns = {
     .qoxCheckOneSig = qoxCheckOneSig,
     .QOXCalculateTrust = QOXCalculateTrust,
+    .qoxCheckKeyRingSigs_internal = qoxCheckKeyRingSigs_internal,
+    .qoxPropagateTrustInternal = qoxPropagateTrustInternal,
 };
 
 constinit QOXServiceSlot<QOXSigCheckServices> gSlot{&kStandIns};
