@@ -39,6 +39,28 @@ struct QOXKeyDB;
 struct QOXKeyDBObj;
 struct QOXKeySet;
 
+// Export formats (option 66).
+inline constexpr int32_t kQOXExportFormat_NoAttributes1 = 1;
+inline constexpr int32_t kQOXExportFormat_Default = 255;
+inline constexpr int32_t kQOXExportFormat_X509Cert = 10000;
+inline constexpr int32_t kQOXExportFormat_X509CertReq = 11000;
+inline constexpr int32_t kQOXExportFormat_X509GetCert = 11010;
+inline constexpr int32_t kQOXExportFormat_X509GetCRL = 11020;
+
+// PEM labels of qoxOutputBufferByOptionList.
+inline constexpr uint32_t kQOXPEMKind_Certificate = 0x1620;
+inline constexpr uint32_t kQOXPEMKind_CertificateRequest = 0x1621;
+inline constexpr uint32_t kQOXPEMKind_PrivateKey = 0x1622;
+
+// The toolkit's creation-time extension as written into certificate
+// requests and certificates: SEQUENCE { extnID OBJECT IDENTIFIER
+// 1.3.6.1.4.1.57264.1.1, extnValue OCTET STRING { Time } }. These are its
+// first 16 bytes for an empty time; the two length bytes (at 1 and 15)
+// grow by the time element's length (text + 2), and the time element
+// (tag 0x17 UTCTime or 0x18 GeneralizedTime, length, text) follows.
+inline constexpr uint8_t kQOXCreationTimeExtensionPrefix[16] = {
+    0x30, 0x0E, 0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x83, 0xBF, 0x30, 0x01, 0x01, 0x04, 0x00};
+
 // kQOXErrBadParams for a null out-parameter (else cleared), an invalid context or
 // file spec (the private one only when given); the entry gate; then the
 // open (through the back end and a front end over it when the
@@ -48,5 +70,26 @@ QOXError QOXOpenKeyDBFile(QOXContext* context, uint32_t openFlags, const PFLFile
 // The in-process open; on failure nothing is left made.
 QOXError qoxOpenKeyDBFile_internal(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,
                                    const PFLFileSpec* privateSpec, QOXKeyDB** outKeyDB);
+
+// The import behind QOXImport; consumes the option list.
+QOXError qoxImportKeySetInternal(QOXContext* context, QOXKeyDB** outKeyDB, QOXOptionListRef optionList);
+
+// The export behind QOXExport: exactly one of options 70 (a key set) and
+// 71 (one key) must be given, else kQOXErrBadParams.
+QOXError qoxExportInternal(QOXContext* context, QOXOptionListRef optionList);
+// Exports a key set under the key-set export options.
+QOXError qoxExportKeySetInternal(QOXKeySet* set, QOXOptionListRef optionList);
+// Writes the set's keys as RFC 2440 key blocks into the file: with
+// exportPrivate the stored (secret) key packets and user IDs without their
+// signatures; with exportPrivateSubKeys the stored subkeys; without
+// attributes no user attributes. kQOXErrWriteFailed on a short write,
+// kQOXErrOutOfMemory.
+QOXError sExportToQOXFile(QOXKeySet* set, QOXFile* file, bool exportPrivate, bool exportPrivateSubKeys,
+                          bool withAttributes);
+
+// Issues an X.509 certificate for a key, signed by the signing key, under
+// the certificate-creation options (attribute values required).
+QOXError qoxCreateX509CertificateInternal(QOXKeyDBObj* signingKey, QOXKeyDBObj* subjectKey, QOXKeyDBObj** outSig,
+                                          QOXOptionListRef optionList);
 
 #endif  // OSTRAK_KEYDB_KEY_FILES_H_

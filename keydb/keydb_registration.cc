@@ -4,6 +4,7 @@
 #include "keydb/front_end.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_files.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
@@ -36,5 +37,8 @@ void qoxKeyDBRegister() {
   table.QOXPeekKeyDBObjKey = QOXPeekKeyDBObjKey;
   table.qoxKeyDBBackendUpdate = qoxKeyDBBackendUpdate;
   table.qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded;
+  table.qoxImportKeySetInternal = qoxImportKeySetInternal;
+  table.qoxExportInternal = qoxExportInternal;
+  table.qoxCreateX509CertificateInternal = qoxCreateX509CertificateInternal;
   qoxRegisterKeyDBServices(&table);
 }
