@@ -10,6 +10,8 @@
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/key_accessors.h"
+#include "keydb/sig_check.h"
+#include "keydb/sig_check_services.h"
 
 void qoxKeyDBRegister() {
   static QOXKeyDBServices table;
@@ -41,4 +43,11 @@ void qoxKeyDBRegister() {
   table.qoxExportInternal = qoxExportInternal;
   table.qoxCreateX509CertificateInternal = qoxCreateX509CertificateInternal;
   qoxRegisterKeyDBServices(&table);
+
+  // Signature checking: the check of one signature; trust keeps the member
+  // in force.
+  static QOXSigCheckServices sigCheck;
+  sigCheck = qoxSigCheckServices();
+  sigCheck.qoxCheckOneSig = qoxCheckOneSig;
+  qoxRegisterSigCheckServices(&sigCheck);
 }

@@ -4,10 +4,11 @@
 // the third-party revocation clean-up) and the recalculation of trust after
 // an object is deleted (QOXDeleteKeyDBObj).
 //
-// Until signature checking registers its table, each member answers with
-// its stand-in in keydb/sig_check_seams.cc: nothing changed, so a signature
-// stays untried and trust stays as it was; the single-signature check and
-// QOXCalculateTrust say so with "feature not available"
+// The key database's registration (qoxKeyDBRegister) installs the check of
+// one signature (keydb/sig_check.h). Until a member is registered it answers
+// with its stand-in in keydb/sig_check_seams.cc: nothing changed, so a
+// signature stays untried and trust stays as it was; the single-signature
+// check and QOXCalculateTrust say so with "feature not available"
 // (kQOXErrFeatureNotAvailable), the in-process bodies that the ring flush
 // and the ring opener run answer 0, so that the rings are still written and
 // opened as they are.
