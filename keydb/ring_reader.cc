@@ -683,6 +683,8 @@ QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
       if (trusted) db->droppedPackets += dropped;
     }
   } record{db, trusted, dropped};
+  // What is read may change objects already here (merged packets, trust).
+  qoxKeyDBTakeChangeStamp(db);
   if (!SkipToFirstKey(file, &dropped)) return kQOXErrNoErr;
   ReadBuffer buffer{db->context};
   const QOXEnv* env = qoxContextGetEnvironment(db->context);
