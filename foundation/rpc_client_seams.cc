@@ -98,6 +98,12 @@ QOXError qoxCopyKeys_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, u
   Clear(outChangedLength);
   return kQOXErrFeatureNotAvailable;
 }
+QOXError qoxPropagateTrust_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, uint32_t,
+                                   uintptr_t** outChanged, size_t* outChangedLength) {
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
 
 // --- Key operations ---
 QOXError qoxKeyEncrypt_backRPC(QOXContext*, uintptr_t, const uint8_t*, size_t, int, uint8_t** outBuffer,
@@ -158,6 +164,7 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxKeyDBAddObject_backRPC = qoxKeyDBAddObject_backRPC,
     .qoxKeyDBRemoveObject_backRPC = qoxKeyDBRemoveObject_backRPC,
     .qoxCopyKeys_backRPC = qoxCopyKeys_backRPC,
+    .qoxPropagateTrust_backRPC = qoxPropagateTrust_backRPC,
     .qoxKeyEncrypt_backRPC = qoxKeyEncrypt_backRPC,
     .qoxKeyDecrypt_backRPC = qoxKeyDecrypt_backRPC,
     .qoxKeyVerify_backRPC = qoxKeyVerify_backRPC,

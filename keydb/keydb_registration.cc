@@ -8,6 +8,8 @@
 #include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
+#include "keydb/sig_check_services.h"
+#include "keydb/trust_propagation.h"
 #include "keydb/key_accessors.h"
 
 void qoxKeyDBRegister() {
@@ -37,4 +39,9 @@ void qoxKeyDBRegister() {
   table.qoxKeyDBBackendUpdate = qoxKeyDBBackendUpdate;
   table.qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded;
   qoxRegisterKeyDBServices(&table);
+
+  static QOXSigCheckServices trust;
+  trust = qoxSigCheckServices();
+  trust.QOXCalculateTrust = QOXCalculateTrust;
+  qoxRegisterSigCheckServices(&trust);
 }
