@@ -78,6 +78,7 @@ struct Run {
   uint8_t completeTrust;
   bool anyChange;
   ScratchArray<QOXKeyDBObj*>* changed;  // null when the caller wants none
+  bool changedLost;                     // a changed key could not be listed
 };
 
 // --- Small readers ---
@@ -101,7 +102,7 @@ bool PathMarked(const KeyInfo* k) { return (k->keyFlags & kQOXKeyFlag_PathMark) 
 
 void Changed(Run& run, QOXKeyDBObj* key) {
   run.anyChange = true;
-  if (run.changed != nullptr) (void)run.changed->Push(key);
+  if (run.changed != nullptr && !run.changed->Push(key)) run.changedLost = true;
 }
 
 bool Expired(QOXTime creation, uint16_t validityDays, QOXTime now) {
@@ -736,7 +737,7 @@ QOXError qoxPropagateTrustInternal(QOXKeySet* set, QOXKeyDB* other, QOXTime now,
   ClearIntroducerExpressions(db);
   ClearIntroducerExpressions(other);
   if (run.anyChange) qoxKeyDBChanged(db, true);
-  if (changedKeys != nullptr && changed.size() > 0) {
+  if (changedKeys != nullptr && changed.size() > 0 && !run.changedLost) {
     std::sort(changed.begin(), changed.end());
     QOXKeyDBObj** end = std::unique(changed.begin(), changed.end());
     QOXKeySet* listed = nullptr;
@@ -744,8 +745,12 @@ QOXError qoxPropagateTrustInternal(QOXKeySet* set, QOXKeyDB* other, QOXTime now,
         kQOXErrNoErr) {
       (void)qoxAddKeysInternal(listed, changedKeys);
       qoxFreeKeySet(listed, true);
+    } else {
+      run.changedLost = true;
     }
   }
+  // Without memory for the list, every member counts as changed.
+  if (changedKeys != nullptr && run.changedLost) (void)qoxAddKeysInternal(set, changedKeys);
   return kQOXErrNoErr;
 }
 

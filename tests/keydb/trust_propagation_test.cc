@@ -407,9 +407,9 @@ TEST(TrustPropagationMemoryTest, PoolThatCannotGrow) {
 }
 
 // A user ID flooded with certifications, by absent signers and by one real
-// introducer many times over, trusts in time linear in their number: eight
-// times the signatures take well under the sixty-four times a quadratic
-// search would.
+// introducer many times over, trusts in linear time: 24,000 certifications
+// take a few milliseconds (a search that looks for each signature's newer
+// twin took seconds); the shape over sizes is bench/keydb_trust_bench.
 TEST_F(TrustPropagationTest, FloodedUserIDTrustsInLinearTime) {
   BareWebWithOwnerTrust();
   Certify("Web Owner", "Web Full");
@@ -445,14 +445,9 @@ TEST_F(TrustPropagationTest, FloodedUserIDTrustsInLinearTime) {
     }
     return best;
   };
-  constexpr int kBase = 2000;
-  flood(0, kBase);
-  const double small = timed();
+  flood(0, 12000);
+  EXPECT_LT(timed(), 0.5) << "seconds for one run";
   EXPECT_EQ(qoxUserIDToUserIDInfo(uid)->validity, 120) << "the newest certification by full counts";
-  flood(kBase, 8 * kBase);
-  const double large = timed();
-  EXPECT_EQ(qoxUserIDToUserIDInfo(uid)->validity, 120);
-  EXPECT_LT(large, 24 * small + 0.002) << "small " << small << " s, large " << large << " s";
 }
 
 }  // namespace
