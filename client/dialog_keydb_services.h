@@ -1,16 +1,14 @@
-// The key-database calls of the dialogs that the key database does not
-// offer yet, as one registered table: ordering a key set into a key list,
-// iterating the list, and a key's primary user-ID text. The dialogs call
-// them as qoxDialogKeyDBServices().QOXOrderKeySet(...). Until a table is
-// registered each member answers with its stand-in in client/keydb_seams.cc
-// (-11975, "feature not available"), so every dialog that walks a key set
-// (the signing-passphrase dialog's key selection and prompt) gives -11975.
-// The other key calls of the dialogs (key sets, properties, the passphrase
-// check) go through the foundation's key-database table
+// The key-database calls the dialogs make to walk a key set, as one
+// table: ordering a key set into a key list, iterating the list, and a
+// key's primary user-ID text. The dialogs call them as
+// qoxDialogKeyDBServices().QOXOrderKeySet(...). The table in force is the
+// key database's own (client/dialog_keydb.cc); tests install doubles over
+// it. The other key calls of the dialogs (key sets, properties, the
+// passphrase check) go through the foundation's key-database table
 // (foundation/keydb_services.h) and the public QOXPassphraseIsValid.
 //
-// Orderings: 1 key-database order, 2 by user ID, 3 by key ID, 4 by
-// validity. Object types of the iterator: 1 key, 2 subkey, 4 user ID.
+// Orderings: those of keydb/key_list.h (1 key-database order, 4 by
+// validity). Object types of the iterator: 1 key, 2 subkey, 4 user ID.
 //
 // Registration and doubles: foundation/service_table.h.
 //
@@ -24,12 +22,11 @@
 
 #include "foundation/errors.h"
 #include "foundation/keydb_services.h"
+#include "keydb/key_list.h"
 
 struct QOXKeyList;
 struct QOXKeyIter;
 
-inline constexpr int32_t kQOXKeyOrdering_Any = 1;
-inline constexpr int32_t kQOXKeyOrdering_Validity = 4;
 inline constexpr int32_t kQOXKeyIterType_Key = 1;
 
 // Key properties the dialogs read (booleans, then numbers).

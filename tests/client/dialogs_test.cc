@@ -1,8 +1,8 @@
 // The dialogs' option constructors, option gathering, allowed sets, entry
 // point refusals, key selection and the bodies' paths that end before any
 // prompt. (What reads the keyboard runs in a pseudo-terminal:
-// tty_dialogs.py.) Key rings are fakes (fake_keys.h); the stand-ins of the
-// key-database calls are checked against a real key database.
+// tty_dialogs.py.) Key rings are fakes (fake_keys.h); one case walks a
+// real key database.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -332,9 +332,11 @@ TEST_F(DialogsTest, SigningDialogEndsBeforeThePromptWithoutAUsableKey) {
   EXPECT_EQ(out, nullptr);
 }
 
-TEST_F(DialogsTest, KeyWalksAnswerFeatureNotAvailableWithoutTheKeyDatabase) {
-  // A real key database, and the key calls that the key database does not
-  // offer (ordering, iteration) at their stand-ins.
+TEST_F(DialogsTest, KeyWalksOverARingWithoutSecretKeys) {
+  // A real key database whose one key is not secret: the walk reaches it,
+  // it does not qualify, and the choice ends with "no secret key found",
+  // nothing chosen and nothing left behind. (Walks over real rings:
+  // dialog_keydb_test.cc.)
   {
     toolkit_doubles::RealKeyDB keys(c());
     ctx.Rebase();
@@ -342,10 +344,10 @@ TEST_F(DialogsTest, KeyWalksAnswerFeatureNotAvailableWithoutTheKeyDatabase) {
     QOXKeyDBObj* chosen = nullptr;
     EXPECT_EQ(QOXSigningPassphraseDialog(c(), keys.db(), &chosen, QOXOUIOutputPassphrase(c(), &out),
                                          QOXOLastOption(c())),
-              kQOXErrFeatureNotAvailable);
+              kQOXErrNoSecretKeyFound);
     EXPECT_EQ(chosen, nullptr);
     QOXKeyDBObj* found = reinterpret_cast<QOXKeyDBObj*>(1);
-    EXPECT_EQ(FindValidSecretKey(keys.set(), true, nullptr, nullptr, &found), kQOXErrFeatureNotAvailable);
+    EXPECT_EQ(FindValidSecretKey(keys.set(), true, nullptr, nullptr, &found), kQOXErrNoSecretKeyFound);
     EXPECT_EQ(found, nullptr);
     EXPECT_EQ(GetKeyForPassphrase(keys.set(), "x", true), nullptr);
     EXPECT_EQ(ctx.livePlain(), 0);
