@@ -124,3 +124,5 @@ void BM_FloodedTrust(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_FloodedTrust)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
