@@ -1,5 +1,7 @@
 #include "keyservice/key_submission_registration.h"
 
+#include "keyservice/reconstruction.h"
+#include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
 #include "server/key_submission_services.h"
 
@@ -9,5 +11,9 @@ void KeySubmissionRegister() {
   table = vuzizKeySubmissionServices();
   table.SetRandSeedFile = SetRandSeedFile;
   table.IsRSASupported = IsRSASupported;
+  table.InitRepLog = InitRepLog;
+  table.ReleaseRepLog = ReleaseRepLog;
+  table.qoxRepLog = qoxRepLog;
+  table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
   vuzizRegisterKeySubmissionServices(&table);
 }

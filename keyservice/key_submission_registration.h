@@ -1,7 +1,9 @@
 // Registers key submission's functions with the layers below it: the
 // members of the key-submission table (server/key_submission_services.h)
-// that are built, namely SetRandSeedFile and IsRSASupported
-// (keyservice/start_up_services.h). The other members keep the table's
+// that are built: SetRandSeedFile and IsRSASupported
+// (keyservice/start_up_services.h), InitRepLog, ReleaseRepLog and qoxRepLog
+// (keyservice/replication_log.h), qoxVerifyKeyReconstructruct
+// (keyservice/reconstruction.h). The other members keep the table's
 // stand-ins. Called once by the program's wiring (server/main/wiring.h)
 // before the daemon starts.
 #ifndef OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_

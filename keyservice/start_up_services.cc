@@ -41,7 +41,7 @@ QOXError IsRSASupported(uint8_t* supported) {
     QOXPublicKeyAlgorithmInfo info;
     err = QOXGetIndexedPublicKeyAlgorithmInfo(i, &info);
     if (err != kQOXErrNoErr) return err;
-    if (info.algorithm == 1 && (info.canEncrypt || info.canSign)) *supported = 1;
+    if (info.algorithm >= 1 && info.algorithm <= 3) *supported = 1;  // RSA, RSA encrypt-only, RSA sign-only
   }
   return kQOXErrNoErr;
 }

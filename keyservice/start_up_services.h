@@ -21,8 +21,8 @@ struct QOXContext;
 // the configuration stores the path in full.
 QOXError SetRandSeedFile(QOXContext* context, const char* startDirectory, const char* path);
 
-// 0 or the toolkit's code; *supported becomes 1 when the toolkit offers RSA
-// (algorithm 1) for encryption or signing, else 0.
+// 0 or the toolkit's code; *supported becomes 1 when the toolkit's list of
+// public-key algorithms holds an RSA one (identifier 1, 2 or 3), else 0.
 QOXError IsRSASupported(uint8_t* supported);
 
 #endif  // OSTRAK_KEYSERVICE_START_UP_SERVICES_H_

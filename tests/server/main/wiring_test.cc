@@ -11,6 +11,8 @@
 #include "foundation/engine_services.h"
 #include "foundation/passphrase_cache_services.h"
 #include "foundation/sdk/passphrase_cache.h"
+#include "keyservice/reconstruction.h"
+#include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
 #include "server/backend.h"
 #include "server/error_log.h"
@@ -44,6 +46,10 @@ TEST(WiringTest, EveryLayerIsRegisteredBelowIt) {
   // Key submission registers what it has built; the rest keep the stand-ins.
   EXPECT_EQ(vuzizKeySubmissionServices().SetRandSeedFile, &SetRandSeedFile);
   EXPECT_EQ(vuzizKeySubmissionServices().IsRSASupported, &IsRSASupported);
+  EXPECT_EQ(vuzizKeySubmissionServices().InitRepLog, &InitRepLog);
+  EXPECT_EQ(vuzizKeySubmissionServices().ReleaseRepLog, &ReleaseRepLog);
+  EXPECT_EQ(vuzizKeySubmissionServices().qoxRepLog, &qoxRepLog);
+  EXPECT_EQ(vuzizKeySubmissionServices().qoxVerifyKeyReconstructruct, &qoxVerifyKeyReconstructruct);
   uint8_t rsa = 0;
   EXPECT_EQ(vuzizKeySubmissionServices().IsRSASupported(&rsa), 0);
   EXPECT_EQ(rsa, 1);
