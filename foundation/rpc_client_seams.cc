@@ -105,6 +105,29 @@ QOXError qoxPropagateTrust_backRPC(QOXContext*, uintptr_t, const uintptr_t*, siz
   return kQOXErrFeatureNotAvailable;
 }
 
+// --- Signature checking ---
+QOXError qoxCheckKeyRingSigs_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, bool,
+                                     uintptr_t** outChanged, size_t* outChangedLength) {
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxPrepareToCheckKeyRingSigs_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, bool,
+                                              uint32_t* outCount, uintptr_t** outChanged,
+                                              size_t* outChangedLength) {
+  Clear(outCount);
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxCheckSig_backRPC(QOXContext*, uintptr_t, uintptr_t, uintptr_t, bool, bool, uint8_t* outTried,
+                             uint8_t* outChanged, uint8_t* outValid) {
+  Clear(outTried);
+  Clear(outChanged);
+  Clear(outValid);
+  return kQOXErrFeatureNotAvailable;
+}
+
 // --- Key operations ---
 QOXError qoxKeyEncrypt_backRPC(QOXContext*, uintptr_t, const uint8_t*, size_t, int, uint8_t** outBuffer,
                                size_t* outLength) {
@@ -165,6 +188,9 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxKeyDBRemoveObject_backRPC = qoxKeyDBRemoveObject_backRPC,
     .qoxCopyKeys_backRPC = qoxCopyKeys_backRPC,
     .qoxPropagateTrust_backRPC = qoxPropagateTrust_backRPC,
+    .qoxCheckKeyRingSigs_backRPC = qoxCheckKeyRingSigs_backRPC,
+    .qoxPrepareToCheckKeyRingSigs_backRPC = qoxPrepareToCheckKeyRingSigs_backRPC,
+    .qoxCheckSig_backRPC = qoxCheckSig_backRPC,
     .qoxKeyEncrypt_backRPC = qoxKeyEncrypt_backRPC,
     .qoxKeyDecrypt_backRPC = qoxKeyDecrypt_backRPC,
     .qoxKeyVerify_backRPC = qoxKeyVerify_backRPC,

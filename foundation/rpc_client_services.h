@@ -83,6 +83,18 @@ struct QOXRPCClientServices {
                                         size_t keysLength, uintptr_t other, uint32_t now, uintptr_t** outChanged,
                                         size_t* outChangedLength);
 
+  // --- Signature checking ---
+  QOXError (*qoxCheckKeyRingSigs_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,
+                                          size_t keysLength, uintptr_t otherDB, bool checkAll,
+                                          uintptr_t** outChanged, size_t* outChangedLength);
+  QOXError (*qoxPrepareToCheckKeyRingSigs_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,
+                                                   size_t keysLength, uintptr_t otherDB, bool checkAll,
+                                                   uint32_t* outCount, uintptr_t** outChanged,
+                                                   size_t* outChangedLength);
+  QOXError (*qoxCheckSig_backRPC)(QOXContext* context, uintptr_t db, uintptr_t sig, uintptr_t otherDB,
+                                  bool checkAll, bool revocationsOnly, uint8_t* outTried, uint8_t* outChanged,
+                                  uint8_t* outValid);
+
   // --- Key operations ---
   QOXError (*qoxKeyEncrypt_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* data, size_t length,
                                     int format, uint8_t** outBuffer, size_t* outLength);

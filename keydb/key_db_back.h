@@ -97,6 +97,25 @@ QOXError qoxCopyKeys_back(QOXContext* context, uintptr_t sourceDB, const uintptr
                           uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
                           size_t* outChangedLength);
 
+// --- Signature checking (keydb/sig_check.h), in keydb/sig_check_back.cc ---
+
+// The set of the listed keys of the database checked in process
+// (qoxCheckKeyRingSigs_internal, signers also looked up in otherDB, 0 for
+// none; no trust step): the flat list of the keys whose signatures changed,
+// also recorded for the other connections.
+QOXError qoxCheckKeyRingSigs_back(QOXContext* context, uintptr_t db, const uintptr_t* keys, size_t keysLength,
+                                  uintptr_t otherDB, bool checkAll, uintptr_t** outChanged,
+                                  size_t* outChangedLength);
+// qoxPrepareToCheckKeyRingSigs_internal on the listed keys: the number of
+// checkable signatures and the flat list of the keys whose CRL state
+// changed, also recorded for the other connections.
+QOXError qoxPrepareToCheckKeyRingSigs_back(QOXContext* context, uintptr_t db, const uintptr_t* keys,
+                                           size_t keysLength, uintptr_t otherDB, bool checkAll, uint32_t* outCount,
+                                           uintptr_t** outChanged, size_t* outChangedLength);
+// qoxCheckSig_internal on the signature of the database: its three results.
+QOXError qoxCheckSig_back(QOXContext* context, uintptr_t db, uintptr_t sig, uintptr_t otherDB, bool checkAll,
+                          bool revocationsOnly, uint8_t* outTried, uint8_t* outChanged, uint8_t* outValid);
+
 // --- Key operations (keydb/key_ops.h), the key named by ID ---
 
 QOXError qoxKeyEncrypt_back(QOXContext* context, uintptr_t key, const uint8_t* data, size_t length, int format,

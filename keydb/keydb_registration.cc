@@ -11,6 +11,8 @@
 #include "keydb/sig_check_services.h"
 #include "keydb/trust_propagation.h"
 #include "keydb/key_accessors.h"
+#include "keydb/sig_check.h"
+#include "keydb/sig_check_services.h"
 
 void qoxKeyDBRegister() {
   static QOXKeyDBServices table;
@@ -40,8 +42,10 @@ void qoxKeyDBRegister() {
   table.qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded;
   qoxRegisterKeyDBServices(&table);
 
-  static QOXSigCheckServices trust;
-  trust = qoxSigCheckServices();
-  trust.QOXCalculateTrust = QOXCalculateTrust;
-  qoxRegisterSigCheckServices(&trust);
+  // Signature checking (the check of one signature) and trust propagation.
+  static QOXSigCheckServices sigCheck;
+  sigCheck = qoxSigCheckServices();
+  sigCheck.qoxCheckOneSig = qoxCheckOneSig;
+  sigCheck.QOXCalculateTrust = QOXCalculateTrust;
+  qoxRegisterSigCheckServices(&sigCheck);
 }

@@ -4,8 +4,9 @@
 // the third-party revocation clean-up) and the recalculation of trust after
 // an object is deleted (QOXDeleteKeyDBObj).
 //
-// Until signature checking registers its table, each member answers with
-// its stand-in in keydb/sig_check_seams.cc: "feature not available"
+// The key database's registration (qoxKeyDBRegister) installs the check of
+// one signature (keydb/sig_check.h). Until a member is registered it answers
+// with its stand-in in keydb/sig_check_seams.cc: "feature not available"
 // (kQOXErrFeatureNotAvailable), nothing changed, so a signature stays
 // untried and trust stays as it was.
 //
