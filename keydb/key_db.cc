@@ -2,6 +2,7 @@
 // last-error fields.
 #include "keydb/key_db.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "foundation/context.h"
@@ -120,6 +121,7 @@ QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB) {
   qoxSetMagic(db->magic, kQOXKeyDBMagic);
   db->context = context;
   db->refCount = 1;
+  qoxKeyDBTakeChangeStamp(db);
   memPoolInit(context, &db->objectPool);
   memPoolInit(context, &db->trustPathPool);
   // Linked first, so that a failure below is undone by the one destroyer.
@@ -199,6 +201,7 @@ QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object) {
     return kQOXErrBadParams;
   qoxMarkKeyDBObjectDeleted(object);
   db->dirty = 1;
+  qoxKeyDBTakeChangeStamp(db);
   return kQOXErrNoErr;
 }
 
@@ -210,11 +213,18 @@ QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object) {
     return err;
   qoxMarkKeyDBObjectDeleted(object);
   db->dirty = 1;
+  qoxKeyDBTakeChangeStamp(db);
   return kQOXErrNoErr;
+}
+
+void qoxKeyDBTakeChangeStamp(QOXKeyDB* db) {
+  static std::atomic<uint64_t> counter{0};
+  if (db != nullptr) db->changeStamp = counter.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists) {
   db->dirty = 1;
+  qoxKeyDBTakeChangeStamp(db);
   if (!updateLists || !qoxKeyDBIsValid(db)) return;
   for (QOXKeySet* set = db->firstSet; set != nullptr; set = set->nextSet) {
     for (QOXKeyList* list = set->firstList; list != nullptr; list = list->nextList) (void)qoxUpdateList(list);
@@ -280,6 +290,7 @@ QOXError qoxKeyDBAddObject_internal(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBO
     parent = copy;
   }
   db->dirty = 1;
+  qoxKeyDBTakeChangeStamp(db);
   *outCopy = parent;
   return kQOXErrNoErr;
 }
@@ -301,6 +312,7 @@ QOXError qoxKeyDBAddObject(QOXKeyDB* db, QOXKeyDBObj* object, QOXKeyDBObj** outC
   if (array != nullptr) QOXFreeData(array);
   if (err != kQOXErrNoErr) return err;
   db->dirty = 1;
+  qoxKeyDBTakeChangeStamp(db);
   *outCopy = qoxFrontEndObject(db, copyID);
   return *outCopy != nullptr ? kQOXErrNoErr : kQOXErrItemNotFound;
 }

@@ -90,6 +90,12 @@ struct QOXKeyDB {
   uintptr_t backendID;    // 0 for a back end; the back end's ID for a front end
   QOXBinaryTree* idTree;  // back-end object ID -> local object (front ends)
   KeyDBNotification* notifications;
+  // Taken from one process-wide counter when the database is made and at
+  // every change of its objects (qoxKeyDBTakeChangeStamp): no two states of
+  // any two databases share a stamp, so a cache keyed by an object and its
+  // database's stamp never answers for a changed key, nor for a new key
+  // made at a freed one's address.
+  uint64_t changeStamp;
 };
 
 // --- Public calls: check their arguments, then pass the entry gate ---
@@ -125,7 +131,9 @@ void qoxKeyDBDestroy_internal(QOXKeyDB* db);
 // has its back end remove its twin first, and marks its own on success.
 QOXError qoxKeyDBRemoveObject(QOXKeyDB* db, QOXKeyDBObj* object);
 QOXError qoxKeyDBRemoveObject_internal(QOXKeyDB* db, QOXKeyDBObj* object);
-// Marks the database changed. With updateLists, the key lists of its sets
+// A new stamp from the process-wide counter for the database (null-safe).
+void qoxKeyDBTakeChangeStamp(QOXKeyDB* db);
+// Marks the database changed and takes a new stamp. With updateLists, the key lists of its sets
 // are brought up to date.
 void qoxKeyDBChanged(QOXKeyDB* db, bool updateLists);
 

@@ -276,6 +276,7 @@ ObjData* qoxObjData(QOXKeyDBObj* object) {
 
 QOXKeyDBObj* qoxNewKeyDBObj(QOXKeyDB* db, QOXKeyDBObj* parent, uint32_t flags) {
   if (!qoxKeyDBIsValid(db)) return nullptr;
+  qoxKeyDBTakeChangeStamp(db);
   const bool topLevel = qoxObjectTypeOfFlags(flags) == kQOXKeyDBObjType_Key;
   if (topLevel != (parent == nullptr)) {
     qoxKeyDBSetError(db, kQOXErrBadParams);
@@ -443,6 +444,7 @@ void qoxUnlinkChild(QOXKeyDBObj* child) {
 
 QOXError qoxMarkKeyDBObjectDeleted(QOXKeyDBObj* object) {
   MarkDeleted(object, qoxFrontEndKey(object));
+  qoxKeyDBTakeChangeStamp(qoxObjKeyDB(object));
   return kQOXErrNoErr;
 }
 

@@ -3,7 +3,8 @@
 // and differs in its four operations (isMember, isEmpty, makeUnion,
 // destroy) and its private data. Built here: the root kind, whose members
 // are every object of the database. The enumerated kind is
-// keydb/key_set_enum.h, the union kind keydb/key_set_union.h; the calls
+// keydb/key_set_enum.h, the union kind keydb/key_set_union.h, the
+// filtered kind keydb/key_set_filter.h; the calls
 // that add, copy and delete sets are keydb/key_set_ops.h, the flat form
 // keydb/key_set_flat.h.
 //

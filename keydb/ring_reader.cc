@@ -665,6 +665,8 @@ bool SkipToFirstKey(QOXFile* file) {
 
 QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
   if (!qoxKeyDBIsValid(db) || file == nullptr) return kQOXErrBadParams;
+  // What is read may change objects already here (merged packets, trust).
+  qoxKeyDBTakeChangeStamp(db);
   if (!SkipToFirstKey(file)) return kQOXErrNoErr;
   ReadBuffer buffer{db->context};
   const QOXEnv* env = qoxContextGetEnvironment(db->context);

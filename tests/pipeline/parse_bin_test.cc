@@ -499,25 +499,25 @@ TEST_F(ParseBinTest, KeyBlocksPassWhole) {
 }
 
 // A text literal holding an armored message is announced as 'r'; processed
-// it goes on as text ('t'), recursed it needs the armor parser, which this
-// build does not register (-11975).
+// it goes on as text ('t'), recursed it goes through an armor parser, which
+// decodes the message inside.
 TEST_F(ParseBinTest, ArmoredTextLiteral) {
-  const std::string armored = "-----BEGIN PGP MESSAGE-----\n\nowE=\n-----END PGP MESSAGE-----\n";
+  const std::string armored =
+      "-----BEGIN PGP MESSAGE-----\n\nrAxiAAAAAABpbm5lcgo=\n=Cxpi\n-----END PGP MESSAGE-----\n";
   const Bytes input = Literal('t', "msg.asc", armored);
   for (int32_t answer : {0, 260, 261}) {
     MessageReader r(context_);
     r.decide = [answer](uint32_t) { return answer; };
-    QOXError err = Parse(input, r);
+    ASSERT_EQ(Parse(input, r), kQOXErrNoErr);
     std::vector<Bytes> types;
     for (const auto& e : r.events) {
       if (!e.data && e.type == kQOXAnnLiteralType) types.push_back(e.bytes);
     }
     if (answer == 261) {
-      EXPECT_EQ(err, kQOXErrFeatureNotAvailable);
-      EXPECT_EQ(types, (std::vector<Bytes>{{'r'}}));
-      EXPECT_TRUE(r.data.empty());
+      EXPECT_EQ(types, (std::vector<Bytes>{{'r'}, {'b'}}));
+      EXPECT_TRUE(r.Saw(kQOXAnnArmorMsgBegin) && r.Saw(kQOXAnnArmorMsgEnd));
+      EXPECT_EQ(ToString(r.data), "inner\n");
     } else {
-      EXPECT_EQ(err, kQOXErrNoErr);
       EXPECT_EQ(types, (std::vector<Bytes>{{'r'}, {'t'}}));
       EXPECT_EQ(ToString(r.data), armored);
     }
