@@ -111,6 +111,12 @@ QOXError qoxCopyKeys_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, u
   Clear(outChangedLength);
   return kQOXErrFeatureNotAvailable;
 }
+QOXError qoxPropagateTrust_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, uint32_t,
+                                   uintptr_t** outChanged, size_t* outChangedLength) {
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
 
 // --- Signature checking ---
 QOXError qoxCheckKeyRingSigs_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, bool,
@@ -196,6 +202,7 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxKeyDBAddObject_backRPC = qoxKeyDBAddObject_backRPC,
     .qoxKeyDBRemoveObject_backRPC = qoxKeyDBRemoveObject_backRPC,
     .qoxCopyKeys_backRPC = qoxCopyKeys_backRPC,
+    .qoxPropagateTrust_backRPC = qoxPropagateTrust_backRPC,
     .qoxCheckKeyRingSigs_backRPC = qoxCheckKeyRingSigs_backRPC,
     .qoxPrepareToCheckKeyRingSigs_backRPC = qoxPrepareToCheckKeyRingSigs_backRPC,
     .qoxCheckSig_backRPC = qoxCheckSig_backRPC,

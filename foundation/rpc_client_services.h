@@ -82,6 +82,11 @@ struct QOXRPCClientServices {
   QOXError (*qoxCopyKeys_backRPC)(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
                                   uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
                                   size_t* outChangedLength);
+  // Trust propagation over a flat key list at a time (seconds since 1970);
+  // the flat list of the changed keys.
+  QOXError (*qoxPropagateTrust_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,
+                                        size_t keysLength, uintptr_t other, uint32_t now, uintptr_t** outChanged,
+                                        size_t* outChangedLength);
 
   // --- Signature checking ---
   QOXError (*qoxCheckKeyRingSigs_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,

@@ -19,7 +19,8 @@
 //
 // The random pool's, the seed file's and the passphrase cache's entries
 // live with their work: crypto/random_pool.h, crypto/rand_seed_file.h,
-// crypto/x917.h, foundation/sdk/passphrase_cache.h.
+// crypto/x917.h, foundation/sdk/passphrase_cache.h; so does trust
+// propagation's: keydb/trust_propagation.h.
 //
 // Thread safety: as the databases (one context's thread at a time).
 #ifndef OSTRAK_KEYDB_KEY_DB_BACK_H_

@@ -9,6 +9,8 @@
 #include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
+#include "keydb/sig_check_services.h"
+#include "keydb/trust_propagation.h"
 #include "keydb/key_accessors.h"
 #include "keydb/sig_check.h"
 #include "keydb/sig_check_services.h"
@@ -44,10 +46,15 @@ void qoxKeyDBRegister() {
   table.qoxCreateX509CertificateInternal = qoxCreateX509CertificateInternal;
   qoxRegisterKeyDBServices(&table);
 
-  // Signature checking: the check of one signature; trust keeps the member
-  // in force.
+  // Signature checking (the check of one signature) and trust propagation.
   static QOXSigCheckServices sigCheck;
   sigCheck = qoxSigCheckServices();
   sigCheck.qoxCheckOneSig = qoxCheckOneSig;
+  sigCheck.QOXCalculateTrust = QOXCalculateTrust;
+  // The ring flush's and the ring opener's checks, without progress events.
+  sigCheck.qoxCheckKeyRingSigs_internal = [](QOXKeySet* set, QOXKeyDB* other, bool checkAll, QOXKeySet* changed) {
+    return qoxCheckKeyRingSigs_internal(set, other, checkAll, nullptr, nullptr, changed);
+  };
+  sigCheck.qoxPropagateTrustInternal = qoxPropagateTrustInternal;
   qoxRegisterSigCheckServices(&sigCheck);
 }

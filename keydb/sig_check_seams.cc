@@ -1,6 +1,8 @@
 // The stand-ins of signature checking and trust propagation
-// (QOXSigCheckServices, keydb/sig_check_services.h): nothing is checked and
-// trust is not recalculated.
+// (QOXSigCheckServices, keydb/sig_check_services.h), the answers of a
+// program that does not wire: nothing is checked and trust is not
+// recalculated. qoxKeyDBRegister installs trust propagation
+// (keydb/trust_propagation.h).
 #include "foundation/sdk_errors.h"
 #include "foundation/service_table.h"
 #include "keydb/sig_check_services.h"
