@@ -3,7 +3,8 @@
 // registered its table. The pipeline registers qoxCharmaps and
 // qoxQOXFileReadCreate (pipeline/pipeline_registration.cc); their stand-ins
 // answer only a program that does not wire. The encode and decode members
-// are still stand-ins after the wiring.
+// and the whole-buffer calls of the key database's import and export are
+// still stand-ins after the wiring.
 #include "foundation/pipeline_services.h"
 #include "foundation/sdk_errors.h"
 #include "foundation/service_table.h"
@@ -41,11 +42,32 @@ QOXPipeModule* qoxQOXFileReadCreate(QOXContext*, QOXFile*, int) { return nullptr
 QOXError qoxEncodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 QOXError qoxDecodeInternal(QOXContext*, QOXOptionListRef) { return kQOXErrFeatureNotAvailable; }
 
+// kQOXErrFeatureNotAvailable with every output cleared: no input is read,
+// no PEM block decoded, no output written.
+QOXError qoxSetupInputToBuffer(QOXContext*, QOXOptionListRef, uint8_t** outBuffer, size_t* outLength,
+                               bool* outAllocated) {
+  if (outBuffer != nullptr) *outBuffer = nullptr;
+  if (outLength != nullptr) *outLength = 0;
+  if (outAllocated != nullptr) *outAllocated = false;
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxRemovePEMEncoding(QOXContext*, const uint8_t*, size_t, uint8_t** outBuffer, size_t* outLength) {
+  if (outBuffer != nullptr) *outBuffer = nullptr;
+  if (outLength != nullptr) *outLength = 0;
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxOutputBufferByOptionList(QOXContext*, const uint8_t*, size_t, QOXOptionListRef, uint32_t) {
+  return kQOXErrFeatureNotAvailable;
+}
+
 constexpr QOXPipelineServices kStandIns = {
     .qoxCharmaps = qoxCharmaps,
     .qoxQOXFileReadCreate = qoxQOXFileReadCreate,
     .qoxEncodeInternal = qoxEncodeInternal,
     .qoxDecodeInternal = qoxDecodeInternal,
+    .qoxSetupInputToBuffer = qoxSetupInputToBuffer,
+    .qoxRemovePEMEncoding = qoxRemovePEMEncoding,
+    .qoxOutputBufferByOptionList = qoxOutputBufferByOptionList,
 };
 
 constinit QOXServiceSlot<QOXPipelineServices> gSlot{&kStandIns};

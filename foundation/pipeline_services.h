@@ -37,6 +37,23 @@ struct QOXPipelineServices {
   // list to the caller.
   QOXError (*qoxEncodeInternal)(QOXContext* context, QOXOptionListRef optionList);
   QOXError (*qoxDecodeInternal)(QOXContext* context, QOXOptionListRef optionList);
+
+  // --- Whole buffers, for the key database's import and export ---
+  // The whole input the options name (input file or input buffer) as one
+  // buffer; *outAllocated says whether the caller frees it (QOXFreeData).
+  // On failure every output is cleared.
+  QOXError (*qoxSetupInputToBuffer)(QOXContext* context, QOXOptionListRef optionList, uint8_t** outBuffer,
+                                    size_t* outLength, bool* outAllocated);
+  // The binary data of a PEM-framed block ("-----BEGIN " and "-----END "
+  // lines around Base64) in a new buffer of the context's memory.
+  QOXError (*qoxRemovePEMEncoding)(QOXContext* context, const uint8_t* bytes, size_t length, uint8_t** outBuffer,
+                                   size_t* outLength);
+  // Writes the bytes to the output the options name (file, buffer,
+  // allocated buffer), armored when asked; pemKind (0x1620 certificate,
+  // 0x1621 certificate request, 0x1622 private key, 0 raw) selects the PEM
+  // label.
+  QOXError (*qoxOutputBufferByOptionList)(QOXContext* context, const uint8_t* bytes, size_t length,
+                                          QOXOptionListRef optionList, uint32_t pemKind);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

@@ -70,6 +70,19 @@ QOXError qoxUpdateKeyDB_backRPC(QOXContext*, uintptr_t, uint32_t* outNewKeyCount
   return kQOXErrFeatureNotAvailable;
 }
 QOXError qoxFreeKeyDB_backRPC(QOXContext*, uintptr_t) { return kQOXErrFeatureNotAvailable; }
+QOXError qoxOpenKeyDBFile_backRPC(QOXContext*, uint32_t, const PFLFileSpec*, const PFLFileSpec*, uintptr_t* outDB,
+                                  uint32_t* outKeyCount, uintptr_t** outArray, size_t* outArrayLength) {
+  Clear(outDB);
+  Clear(outKeyCount);
+  Clear(outArray);
+  Clear(outArrayLength);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxKeyDBFlush_backRPC(QOXContext*, uintptr_t, uintptr_t** outChanged, size_t* outChangedLength) {
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
 QOXError qoxFetchObjectData_backRPC(QOXContext*, uintptr_t, uint8_t** outBuffer, size_t* outLength) {
   Clear(outBuffer);
   Clear(outLength);
@@ -94,6 +107,12 @@ QOXError qoxKeyDBAddObject_backRPC(QOXContext*, uintptr_t, uintptr_t, uintptr_t*
 QOXError qoxKeyDBRemoveObject_backRPC(QOXContext*, uintptr_t, uintptr_t) { return kQOXErrFeatureNotAvailable; }
 QOXError qoxCopyKeys_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, bool,
                              uintptr_t** outChanged, size_t* outChangedLength) {
+  Clear(outChanged);
+  Clear(outChangedLength);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxPropagateTrust_backRPC(QOXContext*, uintptr_t, const uintptr_t*, size_t, uintptr_t, uint32_t,
+                                   uintptr_t** outChanged, size_t* outChangedLength) {
   Clear(outChanged);
   Clear(outChangedLength);
   return kQOXErrFeatureNotAvailable;
@@ -175,12 +194,15 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxKeyDBArray_backRPC = qoxKeyDBArray_backRPC,
     .qoxUpdateKeyDB_backRPC = qoxUpdateKeyDB_backRPC,
     .qoxFreeKeyDB_backRPC = qoxFreeKeyDB_backRPC,
+    .qoxOpenKeyDBFile_backRPC = qoxOpenKeyDBFile_backRPC,
+    .qoxKeyDBFlush_backRPC = qoxKeyDBFlush_backRPC,
     .qoxFetchObjectData_backRPC = qoxFetchObjectData_backRPC,
     .qoxFetchKeyInfo_backRPC = qoxFetchKeyInfo_backRPC,
     .qoxGetKeyByKeyID_backRPC = qoxGetKeyByKeyID_backRPC,
     .qoxKeyDBAddObject_backRPC = qoxKeyDBAddObject_backRPC,
     .qoxKeyDBRemoveObject_backRPC = qoxKeyDBRemoveObject_backRPC,
     .qoxCopyKeys_backRPC = qoxCopyKeys_backRPC,
+    .qoxPropagateTrust_backRPC = qoxPropagateTrust_backRPC,
     .qoxCheckKeyRingSigs_backRPC = qoxCheckKeyRingSigs_backRPC,
     .qoxPrepareToCheckKeyRingSigs_backRPC = qoxPrepareToCheckKeyRingSigs_backRPC,
     .qoxCheckSig_backRPC = qoxCheckSig_backRPC,

@@ -65,6 +65,11 @@ struct QOXRPCClientServices {
                                      uintptr_t** outArray, size_t* outArrayLength, uintptr_t** outChanged,
                                      size_t* outChangedLength);
   QOXError (*qoxFreeKeyDB_backRPC)(QOXContext* context, uintptr_t db);
+  QOXError (*qoxOpenKeyDBFile_backRPC)(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,
+                                       const PFLFileSpec* privateSpec, uintptr_t* outDB, uint32_t* outKeyCount,
+                                       uintptr_t** outArray, size_t* outArrayLength);
+  QOXError (*qoxKeyDBFlush_backRPC)(QOXContext* context, uintptr_t db, uintptr_t** outChanged,
+                                    size_t* outChangedLength);
   QOXError (*qoxFetchObjectData_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,
                                          size_t* outLength);
   QOXError (*qoxFetchKeyInfo_backRPC)(QOXContext* context, uintptr_t object, uint8_t** outBuffer,
@@ -77,6 +82,11 @@ struct QOXRPCClientServices {
   QOXError (*qoxCopyKeys_backRPC)(QOXContext* context, uintptr_t sourceDB, const uintptr_t* keys, size_t keysLength,
                                   uintptr_t destinationDB, bool wantChanged, uintptr_t** outChanged,
                                   size_t* outChangedLength);
+  // Trust propagation over a flat key list at a time (seconds since 1970);
+  // the flat list of the changed keys.
+  QOXError (*qoxPropagateTrust_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,
+                                        size_t keysLength, uintptr_t other, uint32_t now, uintptr_t** outChanged,
+                                        size_t* outChangedLength);
 
   // --- Signature checking ---
   QOXError (*qoxCheckKeyRingSigs_backRPC)(QOXContext* context, uintptr_t db, const uintptr_t* keys,

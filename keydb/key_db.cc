@@ -19,6 +19,7 @@
 #include "keydb/key_set.h"
 #include "keydb/notifications.h"
 #include "keydb/obj_data.h"
+#include "keydb/ring_files.h"
 #include "keydb/ring_reader.h"
 
 namespace {
@@ -64,8 +65,10 @@ void FreeExpressions(QOXKeyDB* db) {
 }
 
 // The last reference: everything the database owns goes, then the record.
-void Destroy(QOXKeyDB* db) {
+// With releaseBackEnd a front end also releases its back end's reference.
+void Destroy(QOXKeyDB* db, bool releaseBackEnd = true) {
   FreeExpressions(db);
+  qoxReleaseRingPair(db);
   CloseRing(db->publicFile, db->publicStream, db->publicSpec);
   CloseRing(db->privateFile, db->privateStream, db->privateSpec);
   // Newest first; the root set is on the chain too.
@@ -85,7 +88,7 @@ void Destroy(QOXKeyDB* db) {
   std::memset(static_cast<void*>(db), 0, sizeof *db);
   qoxContextMemFree(context, db);
   // A front end held one reference of its back end.
-  if (backendID != 0) qoxFreeKeyDB_back(context, backendID);
+  if (backendID != 0 && releaseBackEnd) qoxFreeKeyDB_back(context, backendID);
 }
 
 // Real user IDs of the key above a user ID.
@@ -149,19 +152,27 @@ QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB) {
   return qoxNewFrontEndKeyDB(context, backendID, nullptr, 0, 0, outKeyDB);
 }
 
-void qoxKeyDBDestroy_internal(QOXKeyDB* db) {
+QOXError qoxKeyDBDestroy_internal(QOXKeyDB* db) {
+  // Every release of a mutable back end writes it back first; the
+  // reference goes whatever the flush answers, and its error is returned.
+  const QOXError flushed = !qoxFrontEndKeyDB(db) && db->isMutable ? qoxKeyDBFlushInternal(db) : kQOXErrNoErr;
   if (db->refCount > 1) {
     --db->refCount;
-    return;
+    return flushed;
   }
-  Destroy(db);
+  const uintptr_t backendID = db->backendID;
+  QOXContext* context = db->context;
+  Destroy(db, false);
+  // A front end held one reference of its back end, whose release may
+  // flush it.
+  if (backendID != 0) return qoxFreeKeyDB_back(context, backendID);
+  return flushed;
 }
 
 QOXError QOXFreeKeyDB(QOXKeyDB* db) {
   if (!qoxKeyDBIsValid(db)) return kQOXErrBadParams;
   if (QOXError err = qoxEnterFunction(); err != kQOXErrNoErr) return err;
-  qoxKeyDBDestroy_internal(db);
-  return kQOXErrNoErr;
+  return qoxKeyDBDestroy_internal(db);
 }
 
 QOXError QOXIncKeyDBRefCount(QOXKeyDB* db) {

@@ -90,6 +90,14 @@ struct QOXKeyDB {
   uintptr_t backendID;    // 0 for a back end; the back end's ID for a front end
   QOXBinaryTree* idTree;  // back-end object ID -> local object (front ends)
   KeyDBNotification* notifications;
+  // Packets of a trusted read (the rings) that made or matched no object,
+  // trust packets and tag 16 apart. After any the database is not mutable:
+  // writing the rings back would lose them.
+  uint32_t droppedPackets;
+  // The public ring's device and inode while this database holds it: the
+  // process keeps one database per ring pair (keydb/ring_files.h).
+  uint64_t ringDevice;
+  uint64_t ringInode;
   // Taken from one process-wide counter when the database is made and at
   // every change of its objects (qoxKeyDBTakeChangeStamp): no two states of
   // any two databases share a stamp, so a cache keyed by an object and its
@@ -106,7 +114,9 @@ struct QOXKeyDB {
 // or an invalid context; the gate's error; kQOXErrOutOfMemory when memory
 // runs out.
 QOXError QOXNewKeyDB(QOXContext* context, QOXKeyDB** outKeyDB);
-// Releases one reference; the last one destroys the database. kQOXErrBadParams
+// Releases one reference; the last one destroys the database. A mutable
+// back end is flushed first on every release, and the flush's error is
+// returned (the reference is released all the same). kQOXErrBadParams
 // unless the magic is "KYDB".
 QOXError QOXFreeKeyDB(QOXKeyDB* db);
 QOXError QOXIncKeyDBRefCount(QOXKeyDB* db);
@@ -123,8 +133,9 @@ QOXKeySet* QOXPeekKeyDBRootKeySet(QOXKeyDB* db);
 // A new empty back-end database with its root set, and the notification
 // record of the context's connection when it has one (keydb/notifications.h).
 QOXError qoxNewKeyDB_internal(QOXContext* context, QOXKeyDB** outKeyDB);
-// Releases one reference (keydb/key_db.cc says what the last one frees).
-void qoxKeyDBDestroy_internal(QOXKeyDB* db);
+// Releases one reference (keydb/key_db.cc says what the last one frees);
+// a mutable back end is flushed first. The flush's error, or 0.
+QOXError qoxKeyDBDestroy_internal(QOXKeyDB* db);
 // kQOXErrBadParams unless the object is real. A user ID whose key has fewer than two
 // real user IDs is refused with kQOXErrBadParams; otherwise the object is marked
 // deleted (with its real descendants) and the database dirty. A front end

@@ -12,6 +12,7 @@
 #include "keydb/import_binary.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_files.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_ops.h"
 #include "keydb/key_set.h"
@@ -20,6 +21,7 @@
 #include "keydb/key_set_ops.h"
 #include "keydb/notifications.h"
 #include "keydb/obj_data.h"
+#include "keydb/ring_files.h"
 
 namespace {
 
@@ -184,8 +186,50 @@ QOXError qoxFreeKeyDB_back(QOXContext* context, uintptr_t dbID) {
   QOXKeyDB* db = DB(dbID);
   if (db == nullptr) return kQOXErrBadParams;
   if (db->refCount > 1) qoxDropNotification(db, context);
-  qoxKeyDBDestroy_internal(db);
+  return qoxKeyDBDestroy_internal(db);
+}
+
+QOXError qoxOpenKeyDBFile_back(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,
+                               const PFLFileSpec* privateSpec, uintptr_t* outDB, uint32_t* outKeyCount,
+                               KeyArrayWord** outArray, size_t* outArrayLength) {
+  if (const QOXRPCClientServices* rpc = Remote())
+    return rpc->qoxOpenKeyDBFile_backRPC(context, openFlags, publicSpec, privateSpec, outDB, outKeyCount, outArray,
+                                         outArrayLength);
+  *outDB = 0;
+  *outKeyCount = 0;
+  *outArray = nullptr;
+  *outArrayLength = 0;
+  QOXKeyDB* db = nullptr;
+  if (QOXError err = qoxOpenKeyDBFile_internal(context, openFlags, publicSpec, privateSpec, &db);
+      err != kQOXErrNoErr)
+    return err;
+  const uint32_t count = TopLevelCount(db);
+  if (QOXError err = qoxCreateKeyArray(context, db->firstKey, count, nullptr, outArray, outArrayLength);
+      err != kQOXErrNoErr) {
+    qoxKeyDBDestroy_internal(db);
+    return err;
+  }
+  *outDB = qoxBackEndDBID(db);
+  *outKeyCount = count;
   return kQOXErrNoErr;
+}
+
+QOXError qoxKeyDBFlush_back(QOXContext* context, uintptr_t dbID, uintptr_t** outChanged, size_t* outChangedLength) {
+  if (const QOXRPCClientServices* rpc = Remote())
+    return rpc->qoxKeyDBFlush_backRPC(context, dbID, outChanged, outChangedLength);
+  *outChanged = nullptr;
+  *outChangedLength = 0;
+  QOXKeyDB* db = DB(dbID);
+  if (db == nullptr) return kQOXErrBadParams;
+  QOXKeySet* changed = nullptr;
+  if (QOXError err = qoxNewKeySetInternal(db, &changed); err != kQOXErrNoErr) return err;
+  QOXError err = qoxKeyDBFlush_internal(db, changed);
+  if (err == kQOXErrNoErr) {
+    qoxSetPendingNotify(context, changed, nullptr, nullptr, nullptr);
+    return qoxKeySetFlattenFree(changed, outChanged, outChangedLength);
+  }
+  qoxFreeKeySet(changed, true);
+  return err;
 }
 
 // --- Objects ---

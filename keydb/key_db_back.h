@@ -19,7 +19,8 @@
 //
 // The random pool's, the seed file's and the passphrase cache's entries
 // live with their work: crypto/random_pool.h, crypto/rand_seed_file.h,
-// crypto/x917.h, foundation/sdk/passphrase_cache.h.
+// crypto/x917.h, foundation/sdk/passphrase_cache.h; so does trust
+// propagation's: keydb/trust_propagation.h.
 //
 // Thread safety: as the databases (one context's thread at a time).
 #ifndef OSTRAK_KEYDB_KEY_DB_BACK_H_
@@ -32,6 +33,7 @@
 #include "foundation/keydb_services.h"
 #include "keydb/key_array.h"
 
+struct PFLFileSpec;
 struct QOXContext;
 struct QOXKeyDB;
 struct QOXKeyDBObj;
@@ -64,8 +66,19 @@ QOXError qoxKeyDBArray_back(QOXContext* context, uintptr_t db, uint32_t* outKeyC
 QOXError qoxUpdateKeyDB_back(QOXContext* context, uintptr_t db, uint32_t* outNewKeyCount, KeyArrayWord** outArray,
                              size_t* outArrayLength, uintptr_t** outChanged, size_t* outChangedLength);
 // Releases one reference of the database (qoxKeyDBDestroy_internal); while
-// others remain, the context's connection's notification record goes.
+// others remain, the context's connection's notification record goes. The
+// release flush's error, or 0.
 QOXError qoxFreeKeyDB_back(QOXContext* context, uintptr_t db);
+// Opens a ring pair (qoxOpenKeyDBFile_internal, keydb/key_files.h): the
+// database's ID, its number of top-level objects and the key array of all
+// of them. The database is freed when the array cannot be made.
+QOXError qoxOpenKeyDBFile_back(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,
+                               const PFLFileSpec* privateSpec, uintptr_t* outDB, uint32_t* outKeyCount,
+                               KeyArrayWord** outArray, size_t* outArrayLength);
+// Flushes the database (qoxKeyDBFlush_internal) collecting the keys that
+// changed, which are recorded for the other connections and handed back as
+// a flat key list (null and 0 when none).
+QOXError qoxKeyDBFlush_back(QOXContext* context, uintptr_t db, uintptr_t** outChanged, size_t* outChangedLength);
 
 // --- Objects ---
 

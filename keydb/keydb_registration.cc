@@ -4,10 +4,13 @@
 #include "keydb/front_end.h"
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
+#include "keydb/key_files.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
+#include "keydb/sig_check_services.h"
+#include "keydb/trust_propagation.h"
 #include "keydb/key_accessors.h"
 #include "keydb/sig_check.h"
 #include "keydb/sig_check_services.h"
@@ -38,12 +41,20 @@ void qoxKeyDBRegister() {
   table.QOXPeekKeyDBObjKey = QOXPeekKeyDBObjKey;
   table.qoxKeyDBBackendUpdate = qoxKeyDBBackendUpdate;
   table.qoxSetBackendUpdateNeeded = qoxSetBackendUpdateNeeded;
+  table.qoxImportKeySetInternal = qoxImportKeySetInternal;
+  table.qoxExportInternal = qoxExportInternal;
+  table.qoxCreateX509CertificateInternal = qoxCreateX509CertificateInternal;
   qoxRegisterKeyDBServices(&table);
 
-  // Signature checking: the check of one signature; trust keeps the member
-  // in force.
+  // Signature checking (the check of one signature) and trust propagation.
   static QOXSigCheckServices sigCheck;
   sigCheck = qoxSigCheckServices();
   sigCheck.qoxCheckOneSig = qoxCheckOneSig;
+  sigCheck.QOXCalculateTrust = QOXCalculateTrust;
+  // The ring flush's and the ring opener's checks, without progress events.
+  sigCheck.qoxCheckKeyRingSigs_internal = [](QOXKeySet* set, QOXKeyDB* other, bool checkAll, QOXKeySet* changed) {
+    return qoxCheckKeyRingSigs_internal(set, other, checkAll, nullptr, nullptr, changed);
+  };
+  sigCheck.qoxPropagateTrustInternal = qoxPropagateTrustInternal;
   qoxRegisterSigCheckServices(&sigCheck);
 }

@@ -648,15 +648,22 @@ struct ReadBuffer {
 
 bool IsKeyTag(uint8_t tag) { return tag == kQOXPktTag_SecretKey || tag == kQOXPktTag_PublicKey; }
 
+// Packets that take no part in the objects and are never counted as lost.
+bool Ignorable(uint8_t tag) { return tag == kQOXPktTag_Trust || tag == kQOXPktTag_Skipped; }
+
 // Moves to the first key packet; false when the file ends or a header
-// cannot be read before one.
-bool SkipToFirstKey(QOXFile* file) {
+// cannot be read before one. Every other packet passed over, and a damaged
+// header, is counted in *dropped.
+bool SkipToFirstKey(QOXFile* file, uint32_t* dropped) {
   for (;;) {
     uint64_t total = 0, first = 0;
     QOXFileOffset position = 0;
     const int typeByte = qoxPktByteGet(file, &total, &first, &position);
+    if (typeByte < 0) ++*dropped;
     if (typeByte <= 0) return false;
-    if (IsKeyTag(qoxPktTag(static_cast<uint8_t>(typeByte)))) return file->seek(file, position, SEEK_SET) == 0;
+    const uint8_t tag = qoxPktTag(static_cast<uint8_t>(typeByte));
+    if (IsKeyTag(tag)) return file->seek(file, position, SEEK_SET) == 0;
+    if (!Ignorable(tag)) ++*dropped;
     if (qoxPktBodySkip(file, total, first) != kQOXErrNoErr) return false;
   }
 }
@@ -665,9 +672,20 @@ bool SkipToFirstKey(QOXFile* file) {
 
 QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
   if (!qoxKeyDBIsValid(db) || file == nullptr) return kQOXErrBadParams;
+  // Packets that make or match no object: a trusted read records them in
+  // the database, which then may not be written back.
+  uint32_t dropped = 0;
+  struct Record {
+    QOXKeyDB* db;
+    bool trusted;
+    uint32_t& dropped;
+    ~Record() {
+      if (trusted) db->droppedPackets += dropped;
+    }
+  } record{db, trusted, dropped};
   // What is read may change objects already here (merged packets, trust).
   qoxKeyDBTakeChangeStamp(db);
-  if (!SkipToFirstKey(file)) return kQOXErrNoErr;
+  if (!SkipToFirstKey(file, &dropped)) return kQOXErrNoErr;
   ReadBuffer buffer{db->context};
   const QOXEnv* env = qoxContextGetEnvironment(db->context);
   QOXKeyDBObj* currentKey = nullptr;
@@ -677,18 +695,22 @@ QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
   for (;;) {
     uint64_t total = 0, first = 0;
     const int typeByte = qoxPktByteGet(file, &total, &first, nullptr);
+    if (typeByte < 0) ++dropped;  // a damaged header ends the read
     if (typeByte <= 0) break;
+    const auto type = static_cast<uint8_t>(typeByte);
+    const uint8_t tag = qoxPktTag(type);
     if (total > kQOXPktMaxBodyLength) {
+      if (!Ignorable(tag)) ++dropped;
       if (QOXError err = qoxPktBodySkip(file, total, first); err != kQOXErrNoErr) {
         result = err;
         break;
       }
       continue;
     }
-    const auto type = static_cast<uint8_t>(typeByte);
     const auto bodyLength = static_cast<uint32_t>(total);
     const size_t header = qoxPktHeaderLen(type, bodyLength);
     if (!buffer.Reserve(header + bodyLength)) {
+      if (!Ignorable(tag)) ++dropped;
       if (QOXError err = qoxPktBodySkip(file, total, first); err != kQOXErrNoErr) {
         result = err;
         break;
@@ -696,37 +718,42 @@ QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
       continue;
     }
     qoxPktHeaderPut(buffer.bytes, type, bodyLength);
-    if (qoxPktBodyRead(buffer.bytes + header, total, first, file) != total) break;
+    if (qoxPktBodyRead(buffer.bytes + header, total, first, file) != total) {
+      ++dropped;  // a short body ends the read
+      break;
+    }
     const uint8_t* packet = buffer.bytes;
     const size_t length = header + bodyLength;
-    const uint8_t tag = qoxPktTag(type);
     const bool haveKey = IsType(currentKey, kQOXKeyDBObjType_Key);
     QOXError err = kQOXErrNoErr;
+    QOXKeyDBObj* made = nullptr;
     switch (tag) {
       case kQOXPktTag_SecretKey:
       case kQOXPktTag_PublicKey:
         if (currentKey != nullptr) qoxKeyCleanup(currentKey);
-        currentKey = currentParent = lastObject = qoxAddKey(tag, packet, length, db, nullptr, trusted, &err);
+        made = currentKey = currentParent = lastObject = qoxAddKey(tag, packet, length, db, nullptr, trusted, &err);
         break;
       case kQOXPktTag_SecretSubKey:
       case kQOXPktTag_PublicSubKey:
         if (!haveKey) break;
-        currentParent = lastObject = qoxAddKey(tag, packet, length, db, currentKey, trusted, &err);
+        made = currentParent = lastObject = qoxAddKey(tag, packet, length, db, currentKey, trusted, &err);
         break;
       case kQOXPktTag_UserID:
       case kQOXPktTag_UserAttribute:
         if (!haveKey) break;
-        currentParent = lastObject = qoxAddUserID(tag, packet, length, db, currentKey, &err);
+        made = currentParent = lastObject = qoxAddUserID(tag, packet, length, db, currentKey, &err);
         break;
       case kQOXPktTag_Signature:
         if (currentParent == nullptr || !haveKey) break;
-        lastObject = qoxAddSig(tag, packet, length, db, currentParent, &err);
+        made = lastObject = qoxAddSig(tag, packet, length, db, currentParent, &err);
         break;
       case kQOXPktTag_CRL:
         if (currentParent == nullptr || !haveKey) break;
-        if (!IsType(currentParent, kQOXKeyDBObjType_Key) && !IsType(currentParent, kQOXKeyDBObjType_SubKey))
-          currentParent = currentKey;
-        lastObject = qoxAddCRL(tag, packet, length, db, currentParent, &err);
+        // A CRL belongs to the key: the ring writer puts one that arrived
+        // after a subkey behind that subkey, so it is read back under the
+        // current key.
+        if (!IsType(currentParent, kQOXKeyDBObjType_Key)) currentParent = currentKey;
+        made = lastObject = qoxAddCRL(tag, packet, length, db, currentParent, &err);
         break;
       case kQOXPktTag_Trust:
         if (lastObject != nullptr && trusted) qoxTrustPacket(packet, length, db, lastObject, env);
@@ -735,13 +762,14 @@ QOXError qoxReadKeyFile(QOXKeyDB* db, QOXFile* file, bool trusted) {
         break;
       default:
         if (currentParent == nullptr) break;
-        lastObject = qoxAddUnknown(tag, packet, length, db, currentParent, &err);
+        made = lastObject = qoxAddUnknown(tag, packet, length, db, currentParent, &err);
         break;
     }
     if (err != kQOXErrNoErr) {
       result = err;
       break;
     }
+    if (made == nullptr && !Ignorable(tag)) ++dropped;
   }
   if (currentKey != nullptr) qoxKeyCleanup(currentKey);
   return result;

@@ -6,9 +6,12 @@
 //
 // The key database's registration (qoxKeyDBRegister) installs the check of
 // one signature (keydb/sig_check.h). Until a member is registered it answers
-// with its stand-in in keydb/sig_check_seams.cc: "feature not available"
-// (kQOXErrFeatureNotAvailable), nothing changed, so a signature stays
-// untried and trust stays as it was.
+// with its stand-in in keydb/sig_check_seams.cc: nothing changed, so a
+// signature stays untried and trust stays as it was; the single-signature
+// check and QOXCalculateTrust say so with "feature not available"
+// (kQOXErrFeatureNotAvailable), the in-process bodies that the ring flush
+// and the ring opener run answer 0, so that the rings are still written and
+// opened as they are.
 //
 // Registration and doubles: foundation/service_table.h.
 //
@@ -18,6 +21,7 @@
 #define OSTRAK_KEYDB_SIG_CHECK_SERVICES_H_
 
 #include "foundation/errors.h"
+#include "foundation/sdk_time.h"
 
 struct QOXKeyDB;
 struct QOXKeyDBObj;
@@ -30,6 +34,13 @@ struct QOXSigCheckServices {
   QOXError (*qoxCheckOneSig)(QOXKeyDBObj* sig, QOXKeyDB* furtherDB);
   // Recalculates trust and validity over a set (furtherDB may be null).
   QOXError (*QOXCalculateTrust)(QOXKeySet* set, QOXKeyDB* furtherDB);
+  // The in-process body of the signature check of a set (without progress
+  // events): signatures not yet tried, or all with checkAll; keys whose
+  // records change go to changed when given.
+  QOXError (*qoxCheckKeyRingSigs_internal)(QOXKeySet* set, QOXKeyDB* furtherDB, bool checkAll, QOXKeySet* changed);
+  // The in-process trust propagation over a set at a time; keys whose
+  // records change go to changed when given.
+  QOXError (*qoxPropagateTrustInternal)(QOXKeySet* set, QOXKeyDB* furtherDB, QOXTime now, QOXKeySet* changed);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

@@ -41,8 +41,21 @@
 struct QOXContext;
 struct PFLFileSpec;
 
+// One attribute value of option 69 (certificate issuing and requests): the
+// attribute code, the value's size in bytes, and the value (a pointer to
+// the bytes; for code 1001 a boolean in its first byte).
+struct QOXAttributeValue {
+  uint32_t attribute;
+  uint32_t size;
+  uintptr_t value;
+};
 // Size of one attribute record counted in the value size of option 69.
 inline constexpr size_t kQOXAttributeValueRecordSize = 16;
+static_assert(sizeof(QOXAttributeValue) == kQOXAttributeValueRecordSize);
+// Attribute codes the key database adds: a text attribute and a DER
+// extension.
+inline constexpr uint32_t kQOXAttribute_Text = 11;
+inline constexpr uint32_t kQOXAttribute_DERExtension = 31;
 
 QOXOptionListRef QOXOLastOption(QOXContext* context);  // always -1
 QOXOptionListRef QOXONullOption(QOXContext* context);  // -4; -3 for an invalid context
