@@ -5,6 +5,7 @@
 #include "pipeline/armor_parser_services.h"
 #include "pipeline/charmaps.h"
 #include "pipeline/file_read_pump.h"
+#include "pipeline/io_setup.h"
 #include "pipeline/sig_verify.h"
 #include "pipeline/verify_reader_services.h"
 
@@ -32,6 +33,9 @@ void qoxPipelineRegister() {
   table = qoxPipelineServices();
   table.qoxCharmaps = qoxCharmaps;
   table.qoxQOXFileReadCreate = qoxQOXFileReadCreate;
+  table.qoxSetupInputToBuffer = qoxSetupInputToBuffer;
+  table.qoxRemovePEMEncoding = qoxRemovePEMEncoding;
+  table.qoxOutputBufferByOptionList = qoxOutputBufferByOptionList;
   qoxRegisterPipelineServices(&table);
   qoxRegisterArmorParserServices(&kArmorParser);
   qoxRegisterVerifyReaderServices(&kVerifyReader);
