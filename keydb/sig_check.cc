@@ -253,7 +253,7 @@ QOXError CheckOneCRL(QOXKeyDBObj* key, QOXKeyDBObj* crl, QOXKeySet* changed) {
   size_t length = 0;
   const uint8_t* packet = qoxFetchObject(crl, &length);
   if (packet == nullptr) {
-    qoxPubKeyFree(pub);
+    pub->destroy(pub);
     return qoxKeyDBError(db);
   }
   size_t derLength = 0;
@@ -261,7 +261,7 @@ QOXError CheckOneCRL(QOXKeyDBObj* key, QOXKeyDBObj* crl, QOXKeySet* changed) {
   const QOXError verified = der == nullptr ? kQOXX509ErrCodec
                                            : qoxX509Services().qoxX509VerifySignedObject(db->context, pub, der,
                                                                                          derLength);
-  qoxPubKeyFree(pub);
+  pub->destroy(pub);
   CRLInfo* c = qoxCRLToCRLInfo(crl);
   if (c == nullptr) return qoxKeyDBError(db);
   const uint8_t old = c->trustByte;
@@ -635,7 +635,7 @@ bool qoxSigX509Valid(QOXKeyDBObj* sig, QOXKeyDBObj* signer) {
   QOXPubKey* pub = qoxKeyPubKey(signer, kQOXKeyUse_Sign);
   if (pub == nullptr) return false;
   const QOXError verified = x509.qoxX509VerifySignedObject(context, pub, der, derLength);
-  qoxPubKeyFree(pub);
+  pub->destroy(pub);
   if (verified != kQOXErrNoErr) return false;
   QOXX509Cert* cert = nullptr;
   if (x509.qoxX509BufferToCert(context, der, derLength, &cert) != kQOXErrNoErr) return false;

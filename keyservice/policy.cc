@@ -98,7 +98,7 @@ int VerifyMustPolicy(const std::vector<SignerRecord>& records) {
 
 void TrimEnabled(QOXKeyDBObj* sig, bool* enabled) {
   QOXKeyID signer{};
-  char digits[17];
+  char digits[17] = {};  // the 16 digits and a NUL
   if (GetSignerID(sig, &signer) != kQOXErrNoErr || !FormatKeyID16(signer, digits)) return;
   if (Listed(g->MustSigID, digits) || Listed(g->AllowSigID, digits)) *enabled = false;
 }

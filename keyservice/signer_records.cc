@@ -26,10 +26,14 @@ QOXError LogLibrary(const char* format, QOXError err) {
 
 }  // namespace
 
-bool FormatKeyID16(const QOXKeyID& keyID, char out[17]) {
+bool FormatKeyID16(const QOXKeyID& keyID, char out[16]) {
   if (!qoxKeyIDIsValid(&keyID) || qoxKeyIDLength(&keyID) != 8) return false;
+  static constexpr char kHex[] = "0123456789ABCDEF";
   const uint8_t* b = qoxGetKeyIDBytes(&keyID);
-  for (int i = 0; i < 8; ++i) snprintf(out + 2 * i, 3, "%02X", b[i]);
+  for (int i = 0; i < 8; ++i) {
+    out[2 * i] = kHex[b[i] >> 4];
+    out[2 * i + 1] = kHex[b[i] & 0x0F];
+  }
   return true;
 }
 

@@ -29,9 +29,9 @@ static_assert(sizeof(SignerRecord) == 17);
 // or the code with none.
 QOXError GetSigIDsOfUserID(QOXKeyIter* iter, bool check, bool strict, std::vector<SignerRecord>* records);
 
-// The 16 digits (upper case, no "0x") of a key ID of 8 bytes into out (17
-// bytes with the NUL); false for another key ID.
-bool FormatKeyID16(const QOXKeyID& keyID, char out[17]);
+// The 16 digits (upper case, no "0x") of a key ID of 8 bytes into out, with
+// no terminator; false for another key ID.
+bool FormatKeyID16(const QOXKeyID& keyID, char out[16]);
 
 // The signer's key ID of a signature (its data property 1600): 0 or the
 // toolkit's code.
