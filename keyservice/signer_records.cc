@@ -4,7 +4,9 @@
 #include "keyservice/signer_records.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "foundation/hex.h"
 #include "foundation/keydb_services.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/key_accessors.h"
@@ -28,12 +30,9 @@ QOXError LogLibrary(const char* format, QOXError err) {
 
 bool FormatKeyID16(const QOXKeyID& keyID, char out[16]) {
   if (!qoxKeyIDIsValid(&keyID) || qoxKeyIDLength(&keyID) != 8) return false;
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  const uint8_t* b = qoxGetKeyIDBytes(&keyID);
-  for (int i = 0; i < 8; ++i) {
-    out[2 * i] = kHex[b[i] >> 4];
-    out[2 * i + 1] = kHex[b[i] & 0x0F];
-  }
+  char text[17];
+  qoxBytesToHex(qoxGetKeyIDBytes(&keyID), 8, 0, text);
+  std::memcpy(out, text, 16);
   return true;
 }
 
