@@ -80,13 +80,13 @@ void BM_FloodedTrust(benchmark::State& state) {
   const size_t n = static_cast<size_t>(state.range(0));
   QOXKeyDB* db = nullptr;
   QOXNewKeyDB(Context(), &db);
-  Read(db, ReadData("web.pgp"));
-  Read(db, ReadData("web.owner.sec.pgp"));
+  Read(db, ReadData("web.bin"));
+  Read(db, ReadData("web.owner.sec.bin"));
   QOXKeyDBObj* owner = KeyNamed(db, "Web Owner");
   QOXKeyDBObj* full = KeyNamed(db, "Web Full");
   QOXKeyDBObj* target = KeyNamed(db, "Web One");
   if (owner == nullptr || full == nullptr || target == nullptr) {
-    state.SkipWithError("tests/keydb/data/web*.pgp not found");
+    state.SkipWithError("tests/keydb/data/web*.bin not found");
     QOXFreeKeyDB(db);
     return;
   }

@@ -60,7 +60,7 @@ Bytes Certification(uint32_t i) {
 
 // Alice's key packet and user ID from her export, then n certifications.
 Bytes Stream(uint32_t n) {
-  const Bytes alice = ReadFile("alice.pgp");
+  const Bytes alice = ReadFile("alice.bin");
   Bytes out;
   // The export starts with the key packet and the user ID.
   size_t at = 0;

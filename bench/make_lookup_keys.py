@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Makes N OpenPGP keys with gpg (--cert-digest-algo SHA1; Ed25519 signing
+"""Makes N RFC 2440 keys with gpg (--cert-digest-algo SHA1; Ed25519 signing
 keys with a Curve25519 encryption subkey, one user ID each; --rsa BITS for
 RSA keys) and writes them as the directory's key entries: per key one
 certificate entry holding the armored key block in "qoxkey", and one user-ID

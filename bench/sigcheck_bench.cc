@@ -93,7 +93,7 @@ bool AllGood(QOXKeyDB* db) {
 }
 
 void CheckKeyRingSigs(benchmark::State& state) {
-  const Bytes keys = ReadAll(KeyDir() + "/keys.pgp");
+  const Bytes keys = ReadAll(KeyDir() + "/keys.bin");
   if (keys.empty()) {
     state.SkipWithError("no keys: run bench/make_sigcheck_keys.sh first");
     return;
@@ -148,7 +148,7 @@ BENCHMARK(OpenSSLVerify)->Unit(benchmark::kMicrosecond);
 void GpgCheckSigs(benchmark::State& state) {
   const std::string home = KeyDir() + "/home";
   QOXError err = 0;
-  const Bytes keys = ReadAll(KeyDir() + "/keys.pgp");
+  const Bytes keys = ReadAll(KeyDir() + "/keys.bin");
   QOXKeyDB* db = keys.empty() ? nullptr : qoxCreateKeyDBFromMemory(Context(), keys.data(), keys.size(), &err);
   if (db == nullptr) {
     state.SkipWithError("no keys: run bench/make_sigcheck_keys.sh first");
@@ -192,9 +192,9 @@ Bytes Packet(uint8_t tag, const Bytes& body) {
 void FloodedKeyCheck(benchmark::State& state) {
   // Alice of the test fixtures: key and user ID, then N certifications by
   // alice whose check bytes are wrong.
-  const Bytes alice = ReadAll(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/alice.pgp");
+  const Bytes alice = ReadAll(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/alice.bin");
   if (alice.size() < 300) {
-    state.SkipWithError("tests/keydb/data/alice.pgp missing");
+    state.SkipWithError("tests/keydb/data/alice.bin missing");
     return;
   }
   const size_t keyLength = 3 + ((size_t{alice[1]} << 8) | alice[2]);  // old-form, two length bytes

@@ -141,9 +141,9 @@ void qoxKeySpecDestroy(QOXKeySpec* spec);
 uint32_t qoxKeySpecVersion(const QOXKeySpec* spec);
 uint32_t qoxKeySpecCreation(const QOXKeySpec* spec);
 uint16_t qoxKeySpecValidity(const QOXKeySpec* spec);
-QOXError qoxKeySpecSetVersion(QOXKeySpec* spec, uint32_t version);  // kQOXErrKeyVersionUnknown unless 2..4
-QOXError qoxKeySpecSetCreation(QOXKeySpec* spec, uint32_t creation);
-QOXError qoxKeySpecSetValidity(QOXKeySpec* spec, uint16_t days);
+QOXError qoxKeySpecSetVersion(QOXKeySpec* keySpec, uint32_t version);  // kQOXErrKeyVersionUnknown unless 2..4
+QOXError qoxKeySpecSetCreation(QOXKeySpec* keySpec, uint32_t creation);
+QOXError qoxKeySpecSetValidity(QOXKeySpec* keySpec, uint16_t days);
 
 // --- Helpers for the algorithm files ---
 

@@ -94,15 +94,15 @@ QOXError SaveLocked() {
 }
 
 // gSeedFileMutex held.
-QOXError SetLocked(const PFLFileSpec* spec) {
-  if (gSeedFile != nullptr && SameFile(gSeedFile, spec)) return kQOXErrNoErr;
+QOXError SetLocked(const PFLFileSpec* fileSpec) {
+  if (gSeedFile != nullptr && SameFile(gSeedFile, fileSpec)) return kQOXErrNoErr;
   if (qoxGlobalRandomPoolIsSeeded() && gSeedFile != nullptr) SaveLocked();
   if (gSeedFile != nullptr) PFLFreeFileSpec(gSeedFile);
   gSeedFile = nullptr;
 
   uint8_t* data = nullptr;
   size_t size = 0;
-  QOXError err = PFLExportFileSpec(spec, &data, &size);
+  QOXError err = PFLExportFileSpec(fileSpec, &data, &size);
   if (err == kQOXErrNoErr) {
     err = PFLImportFileSpec(QOXGetDefaultMemoryMgr(), data, size, &gSeedFile);
     QOXFreeData(data);
@@ -135,23 +135,23 @@ std::string DefaultPath() {
 
 }  // namespace
 
-QOXError QOXSetRandSeedFile(const PFLFileSpec* spec) {
-  if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+QOXError QOXSetRandSeedFile(const PFLFileSpec* fileSpec) {
+  if (!pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   QOXError err = qoxEnterFunction();
   if (err != kQOXErrNoErr) return err;
-  return qoxSetRandSeedFile_back(spec);
+  return qoxSetRandSeedFile_back(fileSpec);
 }
 
-QOXError qoxSetRandSeedFile_back(const PFLFileSpec* spec) {
+QOXError qoxSetRandSeedFile_back(const PFLFileSpec* fileSpec) {
   const QOXRPCClientServices& rpc = qoxRPCClientServices();
-  if (rpc.qoxRPCEnabled()) return rpc.qoxSetRandSeedFile_backRPC(spec);
-  return qoxSetRandSeedFile_internal(spec);
+  if (rpc.qoxRPCEnabled()) return rpc.qoxSetRandSeedFile_backRPC(fileSpec);
+  return qoxSetRandSeedFile_internal(fileSpec);
 }
 
-QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* spec) {
-  if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* fileSpec) {
+  if (!pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   std::lock_guard<std::mutex> lock(gSeedFileMutex);
-  return SetLocked(spec);
+  return SetLocked(fileSpec);
 }
 
 QOXError qoxDefaultRandSeedFile() {
@@ -162,12 +162,12 @@ QOXError qoxDefaultRandSeedFile() {
   char* block = static_cast<char*>(QOXNewData(mgr, path.size() + 1, 0));
   if (block == nullptr) return kQOXErrOutOfMemory;
   std::memcpy(block, path.c_str(), path.size() + 1);
-  PFLFileSpec* spec = nullptr;
-  QOXError err = PFLNewFileSpecFromFullPath(mgr, block, &spec);
+  PFLFileSpec* fileSpec = nullptr;
+  QOXError err = PFLNewFileSpecFromFullPath(mgr, block, &fileSpec);
   if (err == kQOXErrNoErr) {
     const QOXRPCClientServices& rpc = qoxRPCClientServices();
-    err = rpc.qoxRPCEnabled() ? rpc.qoxSetRandSeedFile_backRPC(spec) : SetLocked(spec);
-    PFLFreeFileSpec(spec);
+    err = rpc.qoxRPCEnabled() ? rpc.qoxSetRandSeedFile_backRPC(fileSpec) : SetLocked(fileSpec);
+    PFLFreeFileSpec(fileSpec);
   }
   QOXFreeData(block);
   return err;

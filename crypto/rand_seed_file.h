@@ -8,7 +8,7 @@
 // else "./randseed.rnd". Files made here are created exclusively with mode
 // 0600 (file type kQOXFileTypeRandSeed).
 //
-// Thread safety: the current file spec is guarded by one mutex of this file
+// Thread safety: the current file reference is guarded by one mutex of this file
 // (gSeedFileMutex), taken by setting, reading and saving for their whole
 // run; the locked calls use unlocked inner ones, as the mutex is not
 // recursive. It is taken before the pool lock, never while holding it.
@@ -26,19 +26,19 @@ struct QOXRandomContext;
 inline constexpr size_t kQOXRandSeedMinimumBytes = 24;
 inline constexpr size_t kQOXRandSeedBlockBytes = 512;
 
-// Public entry: -12000 for an invalid spec, the gate's error, else the
+// Public entry: -12000 for an invalid fileSpec, the gate's error, else the
 // result of qoxSetRandSeedFile_back.
-QOXError QOXSetRandSeedFile(const PFLFileSpec* spec);
+QOXError QOXSetRandSeedFile(const PFLFileSpec* fileSpec);
 // The back-end entry point: with the key-database service link on
 // (foundation/rpc_client_services.h) the service's process names its seed
 // file through the RPC client; otherwise qoxSetRandSeedFile_internal.
-QOXError qoxSetRandSeedFile_back(const PFLFileSpec* spec);
+QOXError qoxSetRandSeedFile_back(const PFLFileSpec* fileSpec);
 // Sets the seed file and seeds the pool from it: 0 (also when the file is
-// missing or short), or the error of copying the file spec.
-QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* spec);
+// missing or short), or the error of copying the file reference.
+QOXError qoxSetRandSeedFile_internal(const PFLFileSpec* fileSpec);
 // When no seed file is set, sets the default one (through the key-database
 // service when its link is on, as qoxSetRandSeedFile_back): 0,
-// kQOXErrOutOfMemory, or the file-spec or setting error.
+// kQOXErrOutOfMemory, or the file-reference or setting error.
 QOXError qoxDefaultRandSeedFile();
 // Writes 512 fresh bytes from the pool into the seed file: 0 when no file is
 // set, else 0 or the open error.

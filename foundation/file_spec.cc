@@ -17,12 +17,12 @@
 struct PFLDirectoryIter {
   QOXMemoryMgr* memoryMgr;
   DIR* dir;
-  PFLFileSpec* spec;  // copy of the directory's spec
+  PFLFileSpec* fileSpec;  // copy of the directory's fileSpec
 };
 
 namespace {
 
-const char* PathOf(const PFLFileSpec* spec) { return reinterpret_cast<const char*>(spec->data); }
+const char* PathOf(const PFLFileSpec* fileSpec) { return reinterpret_cast<const char*>(fileSpec->data); }
 
 // Offset just past the last directory separator, 0 when there is none.
 size_t DirPartLength(const char* path) {
@@ -37,14 +37,14 @@ size_t DirPartLength(const char* path) {
   return cut;
 }
 
-// Replaces the file spec's data by the given path (data block resized).
-QOXError SetPath(PFLFileSpec* spec, const std::string& path) {
-  void* block = spec->data;
-  QOXError err = QOXReallocData(spec->memoryMgr, &block, path.size() + 1, 0);
+// Replaces the file reference's data by the given path (data block resized).
+QOXError SetPath(PFLFileSpec* fileSpec, const std::string& path) {
+  void* block = fileSpec->data;
+  QOXError err = QOXReallocData(fileSpec->memoryMgr, &block, path.size() + 1, 0);
   if (err != kQOXErrNoErr) return err;
-  spec->data = static_cast<uint8_t*>(block);
-  std::memcpy(spec->data, path.c_str(), path.size() + 1);
-  spec->dataSize = static_cast<uint32_t>(path.size() + 1);
+  fileSpec->data = static_cast<uint8_t*>(block);
+  std::memcpy(fileSpec->data, path.c_str(), path.size() + 1);
+  fileSpec->dataSize = static_cast<uint32_t>(path.size() + 1);
   return kQOXErrNoErr;
 }
 
@@ -52,23 +52,23 @@ QOXError NewFullPathSpec(QOXMemoryMgr* mgr, const std::string& path, PFLFileSpec
   return PFLNewFileSpecFromFullPath(mgr, path.c_str(), out);
 }
 
-QOXError sExportProc(const PFLFileSpec* spec, uint8_t** outData, size_t* outSize) {
+QOXError sExportProc(const PFLFileSpec* fileSpec, uint8_t** outData, size_t* outSize) {
   *outData = nullptr;
   *outSize = 0;
-  if (spec->data == nullptr) return kQOXErrBadParams;
-  size_t n = std::strlen(PathOf(spec)) + 1;
-  auto* copy = static_cast<uint8_t*>(QOXNewData(spec->memoryMgr, n, 0));
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
+  size_t n = std::strlen(PathOf(fileSpec)) + 1;
+  auto* copy = static_cast<uint8_t*>(QOXNewData(fileSpec->memoryMgr, n, 0));
   if (copy == nullptr) return kQOXErrOutOfMemory;
-  std::memcpy(copy, spec->data, n);
+  std::memcpy(copy, fileSpec->data, n);
   *outData = copy;
   *outSize = n;
   return kQOXErrNoErr;
 }
 
-QOXError sImportProc(PFLFileSpec* spec, const uint8_t* data, size_t size) {
+QOXError sImportProc(PFLFileSpec* fileSpec, const uint8_t* data, size_t size) {
   if (size == 0 || data[size - 1] != 0) return kQOXErrBadParams;
   // The path ends at its first NUL; bytes after an inner NUL are not kept.
-  return SetPath(spec, std::string(reinterpret_cast<const char*>(data)));
+  return SetPath(fileSpec, std::string(reinterpret_cast<const char*>(data)));
 }
 
 bool sEqualProc(const PFLFileSpec* a, const PFLFileSpec* b) {
@@ -79,9 +79,9 @@ bool sEqualProc(const PFLFileSpec* a, const PFLFileSpec* b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-QOXError sGetNameProc(const PFLFileSpec* spec, char name[kPFLFileNameBufferSize]) {
-  if (spec->data == nullptr) return kQOXErrBadParams;
-  const char* path = PathOf(spec);
+QOXError sGetNameProc(const PFLFileSpec* fileSpec, char name[kPFLFileNameBufferSize]) {
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
+  const char* path = PathOf(fileSpec);
   const char* leaf = path + DirPartLength(path);
   size_t n = std::strlen(leaf);
   if (n > kPFLFileNameBufferSize - 1) return kQOXErrBadParams;
@@ -89,21 +89,21 @@ QOXError sGetNameProc(const PFLFileSpec* spec, char name[kPFLFileNameBufferSize]
   return kQOXErrNoErr;
 }
 
-QOXError sSetNameProc(PFLFileSpec* spec, const char* name) {
-  if (spec->data == nullptr || name[0] == '\0') return kQOXErrBadParams;
-  const char* path = PathOf(spec);
+QOXError sSetNameProc(PFLFileSpec* fileSpec, const char* name) {
+  if (fileSpec->data == nullptr || name[0] == '\0') return kQOXErrBadParams;
+  const char* path = PathOf(fileSpec);
   std::string next(path, DirPartLength(path));
   next += name;
-  return SetPath(spec, next);
+  return SetPath(fileSpec, next);
 }
 
 QOXError sSetMetaInfoProc(PFLFileSpec*, const void*) { return kQOXErrNoErr; }
 
-QOXError sExistsProc(const PFLFileSpec* spec, bool* outExists) {
+QOXError sExistsProc(const PFLFileSpec* fileSpec, bool* outExists) {
   *outExists = false;
-  if (spec->data == nullptr) return kQOXErrBadParams;
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
   errno = 0;
-  FILE* f = std::fopen(PathOf(spec), "rb");
+  FILE* f = std::fopen(PathOf(fileSpec), "rb");
   if (f != nullptr) {
     std::fclose(f);
     *outExists = true;
@@ -122,52 +122,52 @@ QOXError sExistsProc(const PFLFileSpec* spec, bool* outExists) {
   }
 }
 
-QOXError sCreateProc(const PFLFileSpec* spec) {
-  if (spec->data == nullptr) return kQOXErrBadParams;
-  int fd = open(PathOf(spec), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+QOXError sCreateProc(const PFLFileSpec* fileSpec) {
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
+  int fd = open(PathOf(fileSpec), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return kQOXErrFileOpError;
   close(fd);
   return kQOXErrNoErr;
 }
 
-QOXError sDeleteProc(const PFLFileSpec* spec) {
-  if (spec->data == nullptr) return kQOXErrBadParams;
-  return std::remove(PathOf(spec)) == 0 ? kQOXErrNoErr : kQOXErrFileOpError;
+QOXError sDeleteProc(const PFLFileSpec* fileSpec) {
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
+  return std::remove(PathOf(fileSpec)) == 0 ? kQOXErrNoErr : kQOXErrFileOpError;
 }
 
-QOXError sRenameProc(PFLFileSpec* spec, const char* newName) {
-  if (spec->data == nullptr || newName[0] == '\0') return kQOXErrBadParams;
-  const char* oldPath = PathOf(spec);
+QOXError sRenameProc(PFLFileSpec* fileSpec, const char* newName) {
+  if (fileSpec->data == nullptr || newName[0] == '\0') return kQOXErrBadParams;
+  const char* oldPath = PathOf(fileSpec);
   std::string next(oldPath, DirPartLength(oldPath));
   next += newName;
   // The new path goes into a block of its own, so the old one is still
   // there, unchanged, when the file system refuses the rename.
-  auto* block = static_cast<uint8_t*>(QOXNewData(spec->memoryMgr, next.size() + 1, 0));
+  auto* block = static_cast<uint8_t*>(QOXNewData(fileSpec->memoryMgr, next.size() + 1, 0));
   if (block == nullptr) return kQOXErrOutOfMemory;
   std::memcpy(block, next.c_str(), next.size() + 1);
   if (std::rename(oldPath, next.c_str()) != 0) {
     QOXFreeData(block);
     return kQOXErrFileOpError;
   }
-  QOXFreeData(spec->data);
-  spec->data = block;
-  spec->dataSize = static_cast<uint32_t>(next.size() + 1);
+  QOXFreeData(fileSpec->data);
+  fileSpec->data = block;
+  fileSpec->dataSize = static_cast<uint32_t>(next.size() + 1);
   return kQOXErrNoErr;
 }
 
-QOXError sGetMaxNameLengthProc(const PFLFileSpec* spec, size_t* outLength) {
+QOXError sGetMaxNameLengthProc(const PFLFileSpec* fileSpec, size_t* outLength) {
   *outLength = 0;
-  if (spec->data == nullptr) return kQOXErrBadParams;
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
   *outLength = kPFLMaxFileNameLength;
   return kQOXErrNoErr;
 }
 
-QOXError sParentDirProc(const PFLFileSpec* spec, PFLFileSpec** outParent) {
-  if (spec->data == nullptr) return kQOXErrBadParams;
-  const char* path = PathOf(spec);
+QOXError sParentDirProc(const PFLFileSpec* fileSpec, PFLFileSpec** outParent) {
+  if (fileSpec->data == nullptr) return kQOXErrBadParams;
+  const char* path = PathOf(fileSpec);
   size_t dir = DirPartLength(path);
   if (dir < 2) return kQOXErrFileNotFound;
-  return NewFullPathSpec(spec->memoryMgr, std::string(path, dir - 1), outParent);
+  return NewFullPathSpec(fileSpec->memoryMgr, std::string(path, dir - 1), outParent);
 }
 
 QOXError sComposeProc(const PFLFileSpec* dir, const char* name, PFLFileSpec** outSpec) {
@@ -193,28 +193,28 @@ const PFLFileSpecVTBL* qoxGetFileSpecVTBLForType(uint32_t type) {
   return type == kPFLFileSpecType_FullPath ? &sVTBLStd : nullptr;
 }
 
-bool pflFileSpecIsValid(const PFLFileSpec* spec) {
-  return spec != nullptr && spec->magic == kPFLFileSpecMagic;
+bool pflFileSpecIsValid(const PFLFileSpec* fileSpec) {
+  return fileSpec != nullptr && fileSpec->magic == kPFLFileSpecMagic;
 }
 
 QOXError qoxNewFileSpec(QOXMemoryMgr* mgr, uint32_t type, size_t dataSize, PFLFileSpec** outSpec) {
   if (outSpec == nullptr) return kQOXErrBadParams;
   *outSpec = nullptr;
-  auto* spec = static_cast<PFLFileSpec*>(QOXNewData(mgr, sizeof(PFLFileSpec), kQOXMemoryMgrFlags_Clear));
-  if (spec == nullptr) return kQOXErrOutOfMemory;
+  auto* fileSpec = static_cast<PFLFileSpec*>(QOXNewData(mgr, sizeof(PFLFileSpec), kQOXMemoryMgrFlags_Clear));
+  if (fileSpec == nullptr) return kQOXErrOutOfMemory;
   if (dataSize > 0) {
-    spec->data = static_cast<uint8_t*>(QOXNewData(mgr, dataSize, kQOXMemoryMgrFlags_Clear));
-    if (spec->data == nullptr) {
-      QOXFreeData(spec);
+    fileSpec->data = static_cast<uint8_t*>(QOXNewData(mgr, dataSize, kQOXMemoryMgrFlags_Clear));
+    if (fileSpec->data == nullptr) {
+      QOXFreeData(fileSpec);
       return kQOXErrOutOfMemory;
     }
   }
-  spec->magic = kPFLFileSpecMagic;
-  spec->memoryMgr = mgr;
-  spec->type = type;
-  spec->dataSize = static_cast<uint32_t>(dataSize);
-  spec->vtbl = qoxGetFileSpecVTBLForType(type);
-  *outSpec = spec;
+  fileSpec->magic = kPFLFileSpecMagic;
+  fileSpec->memoryMgr = mgr;
+  fileSpec->type = type;
+  fileSpec->dataSize = static_cast<uint32_t>(dataSize);
+  fileSpec->vtbl = qoxGetFileSpecVTBLForType(type);
+  *outSpec = fileSpec;
   return kQOXErrNoErr;
 }
 
@@ -223,69 +223,69 @@ QOXError PFLNewFileSpecFromFullPath(QOXMemoryMgr* mgr, const char* path, PFLFile
   *outSpec = nullptr;
   if (path == nullptr) return kQOXErrBadParams;
   size_t n = std::strlen(path) + 1;
-  PFLFileSpec* spec = nullptr;
-  QOXError err = qoxNewFileSpec(mgr, kPFLFileSpecType_FullPath, n, &spec);
+  PFLFileSpec* fileSpec = nullptr;
+  QOXError err = qoxNewFileSpec(mgr, kPFLFileSpecType_FullPath, n, &fileSpec);
   if (err != kQOXErrNoErr) return err;
-  std::memcpy(spec->data, path, n);
-  *outSpec = spec;
+  std::memcpy(fileSpec->data, path, n);
+  *outSpec = fileSpec;
   return kQOXErrNoErr;
 }
 
-QOXError PFLGetFullPathFromFileSpec(const PFLFileSpec* spec, char** outPath) {
+QOXError PFLGetFullPathFromFileSpec(const PFLFileSpec* fileSpec, char** outPath) {
   if (outPath == nullptr) return kQOXErrBadParams;
   *outPath = nullptr;
-  if (!pflFileSpecIsValid(spec) || spec->type != kPFLFileSpecType_FullPath || spec->data == nullptr)
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->type != kPFLFileSpecType_FullPath || fileSpec->data == nullptr)
     return kQOXErrBadParams;
-  size_t n = std::strlen(PathOf(spec)) + 1;
-  auto* copy = static_cast<char*>(QOXNewData(spec->memoryMgr, n, 0));
+  size_t n = std::strlen(PathOf(fileSpec)) + 1;
+  auto* copy = static_cast<char*>(QOXNewData(fileSpec->memoryMgr, n, 0));
   if (copy == nullptr) return kQOXErrOutOfMemory;
-  std::memcpy(copy, spec->data, n);
+  std::memcpy(copy, fileSpec->data, n);
   *outPath = copy;
   return kQOXErrNoErr;
 }
 
-QOXError PFLCopyFileSpec(const PFLFileSpec* spec, PFLFileSpec** outCopy) {
+QOXError PFLCopyFileSpec(const PFLFileSpec* fileSpec, PFLFileSpec** outCopy) {
   if (outCopy == nullptr) return kQOXErrBadParams;
   *outCopy = nullptr;
-  if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+  if (!pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   PFLFileSpec* copy = nullptr;
-  QOXError err = qoxNewFileSpec(spec->memoryMgr, spec->type, spec->dataSize, &copy);
+  QOXError err = qoxNewFileSpec(fileSpec->memoryMgr, fileSpec->type, fileSpec->dataSize, &copy);
   if (err != kQOXErrNoErr) return err;
-  if (spec->dataSize > 0 && spec->data != nullptr) std::memcpy(copy->data, spec->data, spec->dataSize);
+  if (fileSpec->dataSize > 0 && fileSpec->data != nullptr) std::memcpy(copy->data, fileSpec->data, fileSpec->dataSize);
   *outCopy = copy;
   return kQOXErrNoErr;
 }
 
-QOXError PFLFreeFileSpec(PFLFileSpec* spec) {
-  if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
-  if (spec->data != nullptr) QOXFreeData(spec->data);
-  spec->magic = 0;
-  QOXFreeData(spec);
+QOXError PFLFreeFileSpec(PFLFileSpec* fileSpec) {
+  if (!pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
+  if (fileSpec->data != nullptr) QOXFreeData(fileSpec->data);
+  fileSpec->magic = 0;
+  QOXFreeData(fileSpec);
   return kQOXErrNoErr;
 }
 
-QOXMemoryMgr* PFLGetFileSpecMemoryMgr(const PFLFileSpec* spec) {
-  return pflFileSpecIsValid(spec) ? spec->memoryMgr : nullptr;
+QOXMemoryMgr* PFLGetFileSpecMemoryMgr(const PFLFileSpec* fileSpec) {
+  return pflFileSpecIsValid(fileSpec) ? fileSpec->memoryMgr : nullptr;
 }
 
-QOXError PFLExportFileSpec(const PFLFileSpec* spec, uint8_t** outData, size_t* outSize) {
+QOXError PFLExportFileSpec(const PFLFileSpec* fileSpec, uint8_t** outData, size_t* outSize) {
   if (outData != nullptr) *outData = nullptr;
   if (outSize != nullptr) *outSize = 0;
-  if (outData == nullptr || outSize == nullptr || !pflFileSpecIsValid(spec) || spec->vtbl == nullptr)
+  if (outData == nullptr || outSize == nullptr || !pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr)
     return kQOXErrBadParams;
   uint8_t* bytes = nullptr;
   size_t size = 0;
-  QOXError err = spec->vtbl->exportProc(spec, &bytes, &size);
+  QOXError err = fileSpec->vtbl->exportProc(fileSpec, &bytes, &size);
   if (err != kQOXErrNoErr) return err;
   void* block = bytes;
-  err = QOXReallocData(spec->memoryMgr, &block, size + 1, 0);
+  err = QOXReallocData(fileSpec->memoryMgr, &block, size + 1, 0);
   if (err != kQOXErrNoErr) {
     QOXFreeData(bytes);
     return err;
   }
   bytes = static_cast<uint8_t*>(block);
   std::memmove(bytes + 1, bytes, size);
-  bytes[0] = static_cast<uint8_t>(spec->type & 0xFF);
+  bytes[0] = static_cast<uint8_t>(fileSpec->type & 0xFF);
   *outData = bytes;
   *outSize = size + 1;
   return kQOXErrNoErr;
@@ -313,27 +313,27 @@ bool PFLFileSpecsEqual(const PFLFileSpec* a, const PFLFileSpec* b) {
   return a->vtbl->equalProc(a, b);
 }
 
-QOXError PFLGetFileSpecName(const PFLFileSpec* spec, char** outName) {
+QOXError PFLGetFileSpecName(const PFLFileSpec* fileSpec, char** outName) {
   if (outName == nullptr) return kQOXErrBadParams;
   *outName = nullptr;
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
   char name[kPFLFileNameBufferSize];
-  QOXError err = spec->vtbl->getNameProc(spec, name);
+  QOXError err = fileSpec->vtbl->getNameProc(fileSpec, name);
   if (err != kQOXErrNoErr) return err;
   size_t n = std::strlen(name) + 1;
-  auto* copy = static_cast<char*>(QOXNewData(spec->memoryMgr, n, 0));
+  auto* copy = static_cast<char*>(QOXNewData(fileSpec->memoryMgr, n, 0));
   if (copy == nullptr) return kQOXErrOutOfMemory;
   std::memcpy(copy, name, n);
   *outName = copy;
   return kQOXErrNoErr;
 }
 
-QOXError PFLGetFileSpecNameBuffer(const PFLFileSpec* spec, size_t bufferSize, char* buffer) {
+QOXError PFLGetFileSpecNameBuffer(const PFLFileSpec* fileSpec, size_t bufferSize, char* buffer) {
   if (buffer == nullptr || bufferSize == 0) return kQOXErrBadParams;
   buffer[0] = '\0';
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
   char name[kPFLFileNameBufferSize];
-  QOXError err = spec->vtbl->getNameProc(spec, name);
+  QOXError err = fileSpec->vtbl->getNameProc(fileSpec, name);
   if (err != kQOXErrNoErr) return err;
   size_t n = std::strlen(name) + 1;
   if (n > bufferSize) return kQOXErrBufferTooSmall;
@@ -341,49 +341,49 @@ QOXError PFLGetFileSpecNameBuffer(const PFLFileSpec* spec, size_t bufferSize, ch
   return kQOXErrNoErr;
 }
 
-QOXError PFLSetFileSpecName(PFLFileSpec* spec, const char* name) {
-  if (name == nullptr || !pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->setNameProc(spec, name);
+QOXError PFLSetFileSpecName(PFLFileSpec* fileSpec, const char* name) {
+  if (name == nullptr || !pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->setNameProc(fileSpec, name);
 }
 
-QOXError PFLSetFileSpecMetaInfo(PFLFileSpec* spec, const void* info) {
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->setMetaInfoProc(spec, info);
+QOXError PFLSetFileSpecMetaInfo(PFLFileSpec* fileSpec, const void* info) {
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->setMetaInfoProc(fileSpec, info);
 }
 
-QOXError PFLFileSpecExists(const PFLFileSpec* spec, bool* outExists) {
+QOXError PFLFileSpecExists(const PFLFileSpec* fileSpec, bool* outExists) {
   if (outExists == nullptr) return kQOXErrBadParams;
   *outExists = false;
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->existsProc(spec, outExists);
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->existsProc(fileSpec, outExists);
 }
 
-QOXError PFLFileSpecCreate(const PFLFileSpec* spec) {
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->createProc(spec);
+QOXError PFLFileSpecCreate(const PFLFileSpec* fileSpec) {
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->createProc(fileSpec);
 }
 
-QOXError PFLFileSpecDelete(const PFLFileSpec* spec) {
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->deleteProc(spec);
+QOXError PFLFileSpecDelete(const PFLFileSpec* fileSpec) {
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->deleteProc(fileSpec);
 }
 
-QOXError PFLFileSpecRename(PFLFileSpec* spec, const char* newName) {
-  if (newName == nullptr || !pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->renameProc(spec, newName);
+QOXError PFLFileSpecRename(PFLFileSpec* fileSpec, const char* newName) {
+  if (newName == nullptr || !pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->renameProc(fileSpec, newName);
 }
 
-QOXError PFLGetMaxFileSpecNameLength(const PFLFileSpec* spec, size_t* outLength) {
+QOXError PFLGetMaxFileSpecNameLength(const PFLFileSpec* fileSpec, size_t* outLength) {
   if (outLength == nullptr) return kQOXErrBadParams;
   *outLength = 0;
-  if (!pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
-  return spec->vtbl->getMaxNameLengthProc(spec, outLength);
+  if (!pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
+  return fileSpec->vtbl->getMaxNameLengthProc(fileSpec, outLength);
 }
 
-QOXError PFLGetParentDirectory(const PFLFileSpec* spec, PFLFileSpec** outParent) {
-  if (outParent == nullptr || !pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
+QOXError PFLGetParentDirectory(const PFLFileSpec* fileSpec, PFLFileSpec** outParent) {
+  if (outParent == nullptr || !pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
   *outParent = nullptr;
-  return spec->vtbl->parentDirProc(spec, outParent);
+  return fileSpec->vtbl->parentDirProc(fileSpec, outParent);
 }
 
 QOXError PFLComposeFileSpec(const PFLFileSpec* dir, const char* name, PFLFileSpec** outSpec) {
@@ -393,28 +393,28 @@ QOXError PFLComposeFileSpec(const PFLFileSpec* dir, const char* name, PFLFileSpe
   return dir->vtbl->composeProc(dir, name, outSpec);
 }
 
-QOXError PFLExtendFileSpecName(PFLFileSpec* spec, const char* suffix) {
-  if (suffix == nullptr || !pflFileSpecIsValid(spec) || spec->vtbl == nullptr) return kQOXErrBadParams;
+QOXError PFLExtendFileSpecName(PFLFileSpec* fileSpec, const char* suffix) {
+  if (suffix == nullptr || !pflFileSpecIsValid(fileSpec) || fileSpec->vtbl == nullptr) return kQOXErrBadParams;
   size_t max = 0;
-  QOXError err = PFLGetMaxFileSpecNameLength(spec, &max);
+  QOXError err = PFLGetMaxFileSpecNameLength(fileSpec, &max);
   if (err != kQOXErrNoErr) return err;
   size_t suffixLength = std::strlen(suffix);
   if (suffixLength > max) return kQOXErrBadParams;
   char name[512];
-  err = PFLGetFileSpecNameBuffer(spec, sizeof name, name);
+  err = PFLGetFileSpecNameBuffer(fileSpec, sizeof name, name);
   if (err != kQOXErrNoErr) return err;
   std::string extended(name);
   if (extended.size() + suffixLength > max) extended.resize(max - suffixLength);
   extended += suffix;
-  return PFLSetFileSpecName(spec, extended.c_str());
+  return PFLSetFileSpecName(fileSpec, extended.c_str());
 }
 
-QOXError PFLFileSpecGetUniqueSpec(const PFLFileSpec* spec, PFLFileSpec** outSpec) {
+QOXError PFLFileSpecGetUniqueSpec(const PFLFileSpec* fileSpec, PFLFileSpec** outSpec) {
   if (outSpec == nullptr) return kQOXErrBadParams;
   *outSpec = nullptr;
-  if (!pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+  if (!pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   ostrak::UniquePtr<PFLFileSpec> copy;
-  QOXError err = PFLCopyFileSpec(spec, ostrak::OutParam(copy));
+  QOXError err = PFLCopyFileSpec(fileSpec, ostrak::OutParam(copy));
   if (err != kQOXErrNoErr) return err;
   bool exists = false;
   err = PFLFileSpecExists(copy.get(), &exists);
@@ -441,10 +441,10 @@ QOXError PFLFileSpecGetUniqueSpec(const PFLFileSpec* spec, PFLFileSpec** outSpec
   return kQOXErrNoErr;
 }
 
-QOXError PFLGetTempFileSpec(QOXMemoryMgr* mgr, const PFLFileSpec* spec, PFLFileSpec** outSpec) {
+QOXError PFLGetTempFileSpec(QOXMemoryMgr* mgr, const PFLFileSpec* fileSpec, PFLFileSpec** outSpec) {
   if (outSpec == nullptr) return kQOXErrBadParams;
   *outSpec = nullptr;
-  if (spec != nullptr && !pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+  if (fileSpec != nullptr && !pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   return qoxPlatformGetTempFileSpec(mgr, outSpec);
 }
 
@@ -464,16 +464,16 @@ QOXError qoxPlatformGetTempFileSpec(QOXMemoryMgr* mgr, PFLFileSpec** outSpec) {
   return err;
 }
 
-QOXError PFLGetFileInfo(const PFLFileSpec* spec, PFLFileInfo* outInfo) {
-  if (outInfo == nullptr || !pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+QOXError PFLGetFileInfo(const PFLFileSpec* fileSpec, PFLFileInfo* outInfo) {
+  if (outInfo == nullptr || !pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   *outInfo = PFLFileInfo{};
-  return qoxPlatformGetFileInfo(spec, outInfo);
+  return qoxPlatformGetFileInfo(fileSpec, outInfo);
 }
 
-QOXError qoxPlatformGetFileInfo(const PFLFileSpec* spec, PFLFileInfo* outInfo) {
-  if (spec->type != kPFLFileSpecType_FullPath || spec->data == nullptr) return kQOXErrBadParams;
+QOXError qoxPlatformGetFileInfo(const PFLFileSpec* fileSpec, PFLFileInfo* outInfo) {
+  if (fileSpec->type != kPFLFileSpecType_FullPath || fileSpec->data == nullptr) return kQOXErrBadParams;
   struct stat st;
-  if (stat(PathOf(spec), &st) != 0) return kQOXErrFileOpError;
+  if (stat(PathOf(fileSpec), &st) != 0) return kQOXErrFileOpError;
   if (S_ISDIR(st.st_mode)) outInfo->flags |= kPFLFileInfo_IsDirectory;
   if (S_ISREG(st.st_mode)) {
     outInfo->flags |= kPFLFileInfo_IsPlainFile;
@@ -483,26 +483,26 @@ QOXError qoxPlatformGetFileInfo(const PFLFileSpec* spec, PFLFileInfo* outInfo) {
   return kQOXErrNoErr;
 }
 
-QOXError PFLNewDirectoryIter(const PFLFileSpec* spec, PFLDirectoryIter** outIter) {
-  if (outIter == nullptr || !pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+QOXError PFLNewDirectoryIter(const PFLFileSpec* fileSpec, PFLDirectoryIter** outIter) {
+  if (outIter == nullptr || !pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
   *outIter = nullptr;
-  return qoxPlatformNewDirectoryIter(spec, outIter);
+  return qoxPlatformNewDirectoryIter(fileSpec, outIter);
 }
 
-QOXError qoxPlatformNewDirectoryIter(const PFLFileSpec* spec, PFLDirectoryIter** outIter) {
-  if (spec->type != kPFLFileSpecType_FullPath || spec->data == nullptr ||
-      QOXValidateMemoryMgr(spec->memoryMgr) != kQOXErrNoErr)
+QOXError qoxPlatformNewDirectoryIter(const PFLFileSpec* fileSpec, PFLDirectoryIter** outIter) {
+  if (fileSpec->type != kPFLFileSpecType_FullPath || fileSpec->data == nullptr ||
+      QOXValidateMemoryMgr(fileSpec->memoryMgr) != kQOXErrNoErr)
     return kQOXErrBadParams;
   auto* iter = static_cast<PFLDirectoryIter*>(
-      QOXNewData(spec->memoryMgr, sizeof(PFLDirectoryIter), kQOXMemoryMgrFlags_Clear));
+      QOXNewData(fileSpec->memoryMgr, sizeof(PFLDirectoryIter), kQOXMemoryMgrFlags_Clear));
   if (iter == nullptr) return kQOXErrOutOfMemory;
-  iter->memoryMgr = spec->memoryMgr;
-  iter->dir = opendir(PathOf(spec));
+  iter->memoryMgr = fileSpec->memoryMgr;
+  iter->dir = opendir(PathOf(fileSpec));
   if (iter->dir == nullptr) {
     QOXFreeData(iter);
     return kQOXErrFileOpError;
   }
-  QOXError err = PFLCopyFileSpec(spec, &iter->spec);
+  QOXError err = PFLCopyFileSpec(fileSpec, &iter->fileSpec);
   if (err != kQOXErrNoErr) {
     closedir(iter->dir);
     QOXFreeData(iter);
@@ -518,24 +518,24 @@ QOXError PFLNextFileInDirectory(PFLDirectoryIter* iter, PFLFileSpec** outSpec) {
   errno = 0;
   struct dirent* entry = readdir(iter->dir);
   if (entry == nullptr) return errno == 0 ? kQOXErrEndOfIteration : kQOXErrFileOpError;
-  return PFLComposeFileSpec(iter->spec, entry->d_name, outSpec);
+  return PFLComposeFileSpec(iter->fileSpec, entry->d_name, outSpec);
 }
 
 QOXError PFLFreeDirectoryIter(PFLDirectoryIter* iter) {
   if (iter == nullptr) return kQOXErrBadParams;
   QOXError err = closedir(iter->dir) == 0 ? kQOXErrNoErr : kQOXErrFileOpError;
-  PFLFreeFileSpec(iter->spec);
+  PFLFreeFileSpec(iter->fileSpec);
   QOXFreeData(iter);
   return err;
 }
 
-QOXError qoxPlatformOpenFileSpecAsFILE(const PFLFileSpec* spec, const char* mode, FILE** outStream) {
+QOXError qoxPlatformOpenFileSpecAsFILE(const PFLFileSpec* fileSpec, const char* mode, FILE** outStream) {
   if (outStream == nullptr) return kQOXErrBadParams;
   *outStream = nullptr;
-  if (!pflFileSpecIsValid(spec) || mode == nullptr || spec->type != kPFLFileSpecType_FullPath ||
-      spec->data == nullptr)
+  if (!pflFileSpecIsValid(fileSpec) || mode == nullptr || fileSpec->type != kPFLFileSpecType_FullPath ||
+      fileSpec->data == nullptr)
     return kQOXErrBadParams;
-  FILE* f = std::fopen(PathOf(spec), mode);
+  FILE* f = std::fopen(PathOf(fileSpec), mode);
   if (f == nullptr) return qoxMapOpenErrno(errno, kQOXErrFileOpError);
   *outStream = f;
   return kQOXErrNoErr;

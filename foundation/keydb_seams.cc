@@ -45,7 +45,7 @@ QOXContext* QOXPeekKeyDBObjContext(QOXKeyDBObj*) { return nullptr; }
 // 0: not a key.
 int32_t qoxObjectType(QOXKeyDBObj*) { return 0; }
 
-// kQOXErrFeatureNotAvailable with the value 0, so no signature spec is made for a key.
+// kQOXErrFeatureNotAvailable with the value 0, so no signature settings are made for a key.
 QOXError qoxGetKeyNumber(QOXKeyDBObj*, int32_t, int32_t* outValue) {
   if (outValue != nullptr) *outValue = 0;
   return kQOXErrFeatureNotAvailable;

@@ -347,16 +347,16 @@ uint16_t qoxMacBinaryCRC(const uint8_t* bytes, size_t length) {
   return crc;
 }
 
-QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uint32_t* outType,
+QOXError qoxMacBinaryToLocal(const PFLFileSpec* fileSpec, PFLFileSpec** outSpec, uint32_t* outType,
                              uint32_t* outCreator) {
   if (outSpec != nullptr) *outSpec = nullptr;
   if (outType != nullptr) *outType = 0;
   if (outCreator != nullptr) *outCreator = 0;
-  if (outSpec == nullptr || !pflFileSpecIsValid(spec)) return kQOXErrBadParams;
+  if (outSpec == nullptr || !pflFileSpecIsValid(fileSpec)) return kQOXErrBadParams;
 
   // 1. The header.
   ostrak::UniquePtr<QOXIO> source;
-  QOXError err = QOXOpenFileSpec(spec, 0, ostrak::OutParam(source));
+  QOXError err = QOXOpenFileSpec(fileSpec, 0, ostrak::OutParam(source));
   if (err != kQOXErrNoErr) return err;
   uint8_t bytes[kQOXMacBinaryHeaderSize];
   err = QOXIORead(source.get(), sizeof bytes, bytes, nullptr);
@@ -371,7 +371,7 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
 
   // 3. A free temporary name beside the file.
   ostrak::UniquePtr<PFLFileSpec> parent, temp;
-  err = PFLGetParentDirectory(spec, ostrak::OutParam(parent));
+  err = PFLGetParentDirectory(fileSpec, ostrak::OutParam(parent));
   if (err != kQOXErrNoErr) return err;
   for (int n = 1;; ++n) {
     char name[32];
@@ -410,8 +410,8 @@ QOXError qoxMacBinaryToLocal(const PFLFileSpec* spec, PFLFileSpec** outSpec, uin
 
   // 5. The original goes.
   char original[kPFLFileNameBufferSize];
-  err = PFLGetFileSpecNameBuffer(spec, sizeof original, original);
-  if (err == kQOXErrNoErr) err = PFLFileSpecDelete(spec);
+  err = PFLGetFileSpecNameBuffer(fileSpec, sizeof original, original);
+  if (err == kQOXErrNoErr) err = PFLFileSpecDelete(fileSpec);
   if (err != kQOXErrNoErr) {
     PFLFileSpecDelete(temp.get());
     return err;

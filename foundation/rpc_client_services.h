@@ -48,7 +48,7 @@ struct QOXRPCClientServices {
   // The pool's figures; any output may be null.
   void (*qoxGlobalRandomPoolGetInfo_backRPC)(uint32_t* outEntropy, uint32_t* outSize, uint32_t* outMinimumEntropy,
                                              bool* outHasMinimumEntropy);
-  QOXError (*qoxSetRandSeedFile_backRPC)(const PFLFileSpec* spec);
+  QOXError (*qoxSetRandSeedFile_backRPC)(const PFLFileSpec* fileSpec);
   QOXError (*qoxRandomAddBytes_backRPC)(QOXContext* context, const uint8_t* bytes, size_t count);
   QOXError (*qoxRandomGetBytesEntropy_backRPC)(QOXContext* context, size_t count, uint32_t entropyBits,
                                                uint8_t** outBuffer, size_t* outLength);

@@ -88,7 +88,7 @@ template <typename T>
 using InternalPtr = std::unique_ptr<T, InternalDeleter>;
 
 // Lets a C-style call with a T** out-parameter fill an owner:
-//   err = PFLComposeFileSpec(parent.get(), name, ostrak::OutParam(spec));
+//   err = PFLComposeFileSpec(parent.get(), name, ostrak::OutParam(fileSpec));
 // The owner takes the pointer when the full expression ends (so do not read
 // the owner in the same expression); a call that leaves the out-parameter
 // null leaves the owner empty.

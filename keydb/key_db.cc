@@ -40,7 +40,7 @@ void Unlink(QOXKeyDB* db) {
 }
 
 // Closes a ring file: its QOXFile when made, else its bare stream.
-void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& spec) {
+void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& fileSpec) {
   if (file != nullptr) {
     file->close(file);
   } else if (stream != nullptr) {
@@ -48,8 +48,8 @@ void CloseRing(QOXFile*& file, FILE*& stream, PFLFileSpec*& spec) {
   }
   file = nullptr;
   stream = nullptr;
-  if (spec != nullptr) PFLFreeFileSpec(spec);
-  spec = nullptr;
+  if (fileSpec != nullptr) PFLFreeFileSpec(fileSpec);
+  fileSpec = nullptr;
 }
 
 // Compiled expressions of keys and signatures live in the context's memory

@@ -62,7 +62,7 @@ inline constexpr uint8_t kQOXCreationTimeExtensionPrefix[16] = {
     0x30, 0x0E, 0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x83, 0xBF, 0x30, 0x01, 0x01, 0x04, 0x00};
 
 // kQOXErrBadParams for a null out-parameter (else cleared), an invalid context or
-// file spec (the private one only when given); the entry gate; then the
+// file reference (the private one only when given); the entry gate; then the
 // open (through the back end and a front end over it when the
 // key-database service link is on). Open flags: kQOXKeyDBOpen_...
 QOXError QOXOpenKeyDBFile(QOXContext* context, uint32_t openFlags, const PFLFileSpec* publicSpec,

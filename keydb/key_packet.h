@@ -56,7 +56,7 @@ const uint8_t* qoxKeyParseNumericData(const uint8_t* packet, size_t length, size
 // The length of header plus public part; 0 for an unknown version, a short
 // body or an algorithm without a public-key prefix size.
 size_t qoxKeyParsePublicPrefix(const uint8_t* packet, size_t length);
-// The body prefix before the MPIs of a key made from the spec: 6 bytes for
+// The body prefix before the MPIs of a key made from key settings: 6 bytes for
 // version 4, else 8.
 size_t qoxKeyBufferLength(const QOXKeySpec* keySpec);
 // Writes that prefix: version, creation (big-endian), for versions other

@@ -36,7 +36,7 @@ namespace {
 constexpr int kOpenAttempts = 8;
 constexpr uint16_t kReadUpdate = kQOXOpenFlag_Read | kQOXOpenFlag_Write;  // "r+"
 
-const char* PathOf(const PFLFileSpec* spec) { return reinterpret_cast<const char*>(spec->data); }
+const char* PathOf(const PFLFileSpec* fileSpec) { return reinterpret_cast<const char*>(fileSpec->data); }
 
 // --- The ring pairs held by the process ---
 
@@ -88,28 +88,28 @@ void MoveClaim(QOXKeyDB* db, const struct stat& ring) {
 // --- Opening ---
 
 // True when the path names the file the stream has open.
-bool StillNamed(const PFLFileSpec* spec, FILE* stream) {
+bool StillNamed(const PFLFileSpec* fileSpec, FILE* stream) {
   struct stat open {}, named {};
-  return fstat(fileno(stream), &open) == 0 && stat(PathOf(spec), &named) == 0 && open.st_dev == named.st_dev &&
+  return fstat(fileno(stream), &open) == 0 && stat(PathOf(fileSpec), &named) == 0 && open.st_dev == named.st_dev &&
          open.st_ino == named.st_ino;
 }
 
 // One ring opened and locked as the open flags allow.
-QOXError OpenRing(const PFLFileSpec* spec, uint32_t fileType, uint32_t openFlags, FILE** outStream) {
+QOXError OpenRing(const PFLFileSpec* fileSpec, uint32_t fileType, uint32_t openFlags, FILE** outStream) {
   *outStream = nullptr;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     FILE* stream = nullptr;
-    QOXError err = qoxFileRefStdIOOpen(spec, kReadUpdate | kQOXOpenFlag_Lock, fileType, &stream);
+    QOXError err = qoxFileRefStdIOOpen(fileSpec, kReadUpdate | kQOXOpenFlag_Lock, fileType, &stream);
     if (err == kQOXErrFileNotFound && (openFlags & kQOXKeyDBOpen_Create) != 0) {
       // Another opener may create it at the same time: the open decides.
-      const QOXError created = qoxCreateFile(spec, fileType);
-      err = qoxFileRefStdIOOpen(spec, kReadUpdate | kQOXOpenFlag_Lock, fileType, &stream);
+      const QOXError created = qoxCreateFile(fileSpec, fileType);
+      err = qoxFileRefStdIOOpen(fileSpec, kReadUpdate | kQOXOpenFlag_Lock, fileType, &stream);
       if (err == kQOXErrFileNotFound && created != kQOXErrNoErr) err = created;
     }
     if (err == kQOXErrFilePermissions && (openFlags & kQOXKeyDBOpen_Mutable) == 0)
-      err = qoxFileRefStdIOOpen(spec, kQOXOpenFlag_Read | kQOXOpenFlag_Lock, fileType, &stream);
+      err = qoxFileRefStdIOOpen(fileSpec, kQOXOpenFlag_Read | kQOXOpenFlag_Lock, fileType, &stream);
     if (err != kQOXErrNoErr) return err;
-    if (StillNamed(spec, stream)) {
+    if (StillNamed(fileSpec, stream)) {
       *outStream = stream;
       return kQOXErrNoErr;
     }
@@ -190,8 +190,8 @@ std::string DirectoryOf(const std::string& path) {
 
 // Creates the new file of a ring: locked, with the old file's mode and,
 // where permitted, owner.
-QOXError Create(NewRing& ring, const PFLFileSpec* spec) {
-  ring.target = Resolve(PathOf(spec));
+QOXError Create(NewRing& ring, const PFLFileSpec* fileSpec) {
+  ring.target = Resolve(PathOf(fileSpec));
   ring.temp = ring.target + ".new";
   struct stat old {};
   if (fstat(fileno(ring.oldStream), &old) != 0) return kQOXErrFileOpError;

@@ -468,22 +468,22 @@ QOXSigSpec* qoxSigSigSpec(QOXKeyDBObj* sig, QOXError* outError) {
     if (outError != nullptr) *outError = qoxKeyDBError(db);
     return nullptr;
   }
-  QOXSigSpec* spec = qoxSigSpecCreate(qoxContextGetEnvironment(db->context), s->signer, s->type);
-  if (spec == nullptr) {
+  QOXSigSpec* sigSpec = qoxSigSpecCreate(qoxContextGetEnvironment(db->context), s->signer, s->type);
+  if (sigSpec == nullptr) {
     if (outError != nullptr) *outError = kQOXErrOutOfMemory;
     return nullptr;
   }
   const uint8_t version = body.data()[0];
-  QOXError err = qoxSigSpecSetHashtype(spec, s->hashAlgorithm);
-  if (err == kQOXErrNoErr) err = qoxSigSpecSetVersion(spec, version);
-  if (err == kQOXErrNoErr) err = qoxSigSpecSetTimestamp(spec, s->creation);
-  if (err == kQOXErrNoErr && version == 4) err = qoxSigSubpacketsSpec(spec, packet, length);
+  QOXError err = qoxSigSpecSetHashtype(sigSpec, s->hashAlgorithm);
+  if (err == kQOXErrNoErr) err = qoxSigSpecSetVersion(sigSpec, version);
+  if (err == kQOXErrNoErr) err = qoxSigSpecSetTimestamp(sigSpec, s->creation);
+  if (err == kQOXErrNoErr && version == 4) err = qoxSigSubpacketsSpec(sigSpec, packet, length);
   if (err != kQOXErrNoErr) {
-    qoxSigSpecDestroy(spec);
+    qoxSigSpecDestroy(sigSpec);
     if (outError != nullptr) *outError = err;
     return nullptr;
   }
-  return spec;
+  return sigSpec;
 }
 
 QOXRegExp* qoxSigRegexp(QOXKeyDBObj* sig) {

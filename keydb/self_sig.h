@@ -113,7 +113,7 @@ bool qoxSubkeyValid(QOXKeyDBObj* subKey, bool checkTime, bool allowRevoked);
 // The DER certificate of an X.509 signature (its kind-1 sub-subpacket after
 // 3 bytes); null when the signature carries none or fewer than 3 bytes.
 const uint8_t* qoxSigX509Certificate(QOXKeyDBObj* sig, size_t* outLength);
-// A signature spec of the signer, type, hash, version, creation and (for
+// A signature settings of the signer, type, hash, version, creation and (for
 // version 4) subpackets of the signature; null with the error.
 QOXSigSpec* qoxSigSigSpec(QOXKeyDBObj* sig, QOXError* outError);
 // The compiled expression of subpacket 6, made on first use and cached;

@@ -43,7 +43,7 @@ constexpr uint8_t kAttributeFrame = 0xD1;
 constexpr uint32_t kSecondsPerDay = 86400;
 constexpr size_t kV3HashedMaterial = 5;
 // Signature format of the public-key step: PKCS #1 block with DigestInfo.
-constexpr int kSigFormatPGP = 1;
+constexpr int kSigFormatNative = 1;
 // The X.509 certificate of a signature: kind 1 sub-subpacket, then the
 // bridge's byte 1 and the conversion version.
 constexpr size_t kX509Prefix = 3;
@@ -424,21 +424,21 @@ QOXError qoxHashObjParents(QOXHashContext* hash, QOXKeyDBObj* object, bool versi
   return HashChain(hash, parent, version4);
 }
 
-int32_t qoxSignObj(QOXKeyDBObj* object, QOXSigSpec* spec, uint8_t** outSig) {
+int32_t qoxSignObj(QOXKeyDBObj* object, QOXSigSpec* sigSpec, uint8_t** outSig) {
   if (outSig == nullptr) return kQOXErrBadParams;
   *outSig = nullptr;
-  if (!qoxKeyDBObjIsValid(object) || spec == nullptr) return kQOXErrBadParams;
+  if (!qoxKeyDBObjIsValid(object) || sigSpec == nullptr) return kQOXErrBadParams;
   QOXContext* context = qoxObjKeyDB(object)->context;
   MemPool* pool = qoxPeekContextMemPool(context);
   QOXMemoryMgr* mgr = qoxPeekContextMemPoolMgr(context);
   if (pool == nullptr || mgr == nullptr) return kQOXErrUnknownHashNumber;
   const MemPool mark = *pool;
-  const QOXHashVTBL* vtbl = qoxSigSpecHash(spec);
+  const QOXHashVTBL* vtbl = qoxSigSpecHash(sigSpec);
   QOXHashContext* hash = vtbl != nullptr ? qoxHashCreate(mgr, vtbl) : nullptr;
   int32_t result = kQOXErrUnknownHashNumber;
   if (hash != nullptr) {
-    result = HashChain(hash, object, qoxSigSpecVersion(spec) > 3);
-    if (result == kQOXErrNoErr) result = qoxMakeSig(spec, hash, outSig);
+    result = HashChain(hash, object, qoxSigSpecVersion(sigSpec) > 3);
+    if (result == kQOXErrNoErr) result = qoxMakeSig(sigSpec, hash, outSig);
   }
   qoxContextMemPoolCutBack(context, &mark);
   return result;

@@ -83,12 +83,12 @@ QOXError qoxHashObj(QOXHashContext* hash, QOXKeyDBObj* object, bool version4);
 // Feeds the chain above the object (not the object itself) from the
 // top-level key down.
 QOXError qoxHashObjParents(QOXHashContext* hash, QOXKeyDBObj* object, bool version4);
-// Hashes the object with its parents under the spec's hash and version and
+// Hashes the object with its parents under the sigSpec's hash and version and
 // makes the signature body (qoxMakeSig): its length, with the body (the
-// spec's context memory) in *outSig, or a negative error;
-// kQOXErrUnknownHashNumber when no hash context can be made for the spec's
+// sigSpec's context memory) in *outSig, or a negative error;
+// kQOXErrUnknownHashNumber when no hash context can be made for the sigSpec's
 // hash.
-int32_t qoxSignObj(QOXKeyDBObj* object, QOXSigSpec* spec, uint8_t** outSig);
+int32_t qoxSignObj(QOXKeyDBObj* object, QOXSigSpec* sigSpec, uint8_t** outSig);
 // An X.509 signature whose certificate verifies under the signer and
 // rebuilds exactly the key, user ID and signature packets it lies under.
 bool qoxSigX509Valid(QOXKeyDBObj* sig, QOXKeyDBObj* signer);

@@ -1,4 +1,4 @@
-// Signature and one-pass signature bodies made from a signature spec.
+// Signature and one-pass signature bodies made from a signature settings.
 #include "keydb/sig_make.h"
 
 #include <cstring>
@@ -30,8 +30,8 @@ struct Signer {
   uint8_t keyID[kKeyIDSize];
 };
 
-QOXError SignerOf(const QOXSigSpec* spec, Signer* out) {
-  QOXKeyDBObj* key = qoxSigSpecSeckey(spec);
+QOXError SignerOf(const QOXSigSpec* sigSpec, Signer* out) {
+  QOXKeyDBObj* key = qoxSigSpecSeckey(sigSpec);
   if (key == nullptr) return kQOXErrBadParams;
   int32_t algorithm = 0;
   if (QOXError err = qoxGetKeyNumber(key, static_cast<int32_t>(KeyDBObjProperty::KeyAlgorithm), &algorithm);
@@ -105,8 +105,8 @@ bool InArea(uint32_t flags, bool unhashed) {
   return flags != 0 && ((flags & kQOXSigSubpacket_Unhashed) != 0) == unhashed;
 }
 
-// The spec's items that belong to one area, in their order.
-void Items(Writer& w, const QOXSigSpec* spec, bool unhashed) {
+// The sigSpec's items that belong to one area, in their order.
+void Items(Writer& w, const QOXSigSpec* sigSpec, bool unhashed) {
   auto time = [&](uint8_t type, uint32_t flags, QOXTime t) {
     if (!InArea(flags, unhashed)) return;
     uint8_t be[4];
@@ -119,46 +119,46 @@ void Items(Writer& w, const QOXSigSpec* spec, bool unhashed) {
   auto bytes = [&](uint8_t type, uint32_t flags, const uint8_t* data, size_t n) {
     if (InArea(flags, unhashed)) Subpacket(w, type, flags, data, n);
   };
-  // Of several items of one type, in the order the spec gives them.
+  // Of several items of one type, in the order the sigSpec gives them.
   auto each = [&](uint8_t type, uint32_t (*get)(const QOXSigSpec*, const uint8_t**, size_t*, uint32_t)) {
     const uint8_t* data = nullptr;
     size_t n = 0;
-    for (uint32_t i = 0; uint32_t flags = get(spec, &data, &n, i); ++i) bytes(type, flags, data, n);
+    for (uint32_t i = 0; uint32_t flags = get(sigSpec, &data, &n, i); ++i) bytes(type, flags, data, n);
   };
   const uint8_t* data = nullptr;
   size_t n = 0;
   QOXTime t = 0;
   uint8_t b = 0;
-  uint32_t flags = qoxSigSpecSigExpiration(spec, &t);
+  uint32_t flags = qoxSigSpecSigExpiration(sigSpec, &t);
   time(kQOXSigSub_SigExpiration, flags, t);
-  flags = qoxSigSpecExportable(spec, &b);
+  flags = qoxSigSpecExportable(sigSpec, &b);
   byte(kQOXSigSub_Exportable, flags, b);
   uint8_t level = 0, amount = 0;
-  flags = qoxSigSpecTrustLevel(spec, &level, &amount);
+  flags = qoxSigSpecTrustLevel(sigSpec, &level, &amount);
   const uint8_t trust[2] = {level, amount};
   bytes(kQOXSigSub_TrustLevel, flags, trust, sizeof trust);
   const char* regexp = nullptr;
-  flags = qoxSigSpecRegExp(spec, &regexp);
+  flags = qoxSigSpecRegExp(sigSpec, &regexp);
   if (regexp != nullptr)
     bytes(kQOXSigSub_RegExp, flags, reinterpret_cast<const uint8_t*>(regexp), std::strlen(regexp) + 1);
-  flags = qoxSigSpecRevocable(spec, &b);
+  flags = qoxSigSpecRevocable(sigSpec, &b);
   byte(kQOXSigSub_Revocable, flags, b);
-  flags = qoxSigSpecKeyExpiration(spec, &t);
+  flags = qoxSigSpecKeyExpiration(sigSpec, &t);
   time(kQOXSigSub_KeyExpiration, flags, t);
   each(kQOXSigSub_AdditionalRecipientRequest, qoxSigSpecAdditionalRecipientRequest);
-  flags = qoxSigSpecPrefAlgs(spec, &data, &n);
+  flags = qoxSigSpecPrefAlgs(sigSpec, &data, &n);
   bytes(kQOXSigSub_PrefAlgs, flags, data, n);
   each(kQOXSigSub_RevocationKey, qoxSigSpecRevocationKey);
-  flags = qoxSigSpecPrimaryUserID(spec, &b);
+  flags = qoxSigSpecPrimaryUserID(sigSpec, &b);
   byte(kQOXSigSub_PrimaryUserID, flags, b);
-  flags = qoxSigSpecKeyServPrefs(spec, &data, &n);
+  flags = qoxSigSpecKeyServPrefs(sigSpec, &data, &n);
   bytes(kQOXSigSub_KeyServPrefs, flags, data, n);
-  flags = qoxSigSpecPrefKeyServ(spec, &data, &n);
+  flags = qoxSigSpecPrefKeyServ(sigSpec, &data, &n);
   bytes(kQOXSigSub_PrefKeyServ, flags, data, n);
-  flags = qoxSigSpecKeyFlags(spec, &data, &n);
+  flags = qoxSigSpecKeyFlags(sigSpec, &data, &n);
   bytes(kQOXSigSub_KeyFlags, flags, data, n);
   // Raw subpackets: their bytes begin with their own type.
-  for (uint32_t i = 0; (flags = qoxSigSpecPacket(spec, &data, &n, i)) != 0; ++i) {
+  for (uint32_t i = 0; (flags = qoxSigSpecPacket(sigSpec, &data, &n, i)) != 0; ++i) {
     if (!InArea(flags, unhashed) || n == 0) continue;
     w.Length(n);
     w.Byte(static_cast<uint8_t>(data[0] | ((flags & kQOXSigSubpacket_Critical) != 0 ? 0x80 : 0)));
@@ -168,20 +168,20 @@ void Items(Writer& w, const QOXSigSpec* spec, bool unhashed) {
 
 // The version-4 body without check bytes and MPIs; hashedEnd receives the
 // length of the header and hashed area.
-void V4Body(Writer& w, const QOXSigSpec* spec, const Signer& signer, size_t* hashedEnd) {
-  const uint8_t header[4] = {kVersion4, qoxSigSpecSigType(spec), signer.algorithm, qoxSigSpecHashtype(spec)};
+void V4Body(Writer& w, const QOXSigSpec* sigSpec, const Signer& signer, size_t* hashedEnd) {
+  const uint8_t header[4] = {kVersion4, qoxSigSpecSigType(sigSpec), signer.algorithm, qoxSigSpecHashtype(sigSpec)};
   w.Put(header, sizeof header);
   for (bool unhashed : {false, true}) {
     const size_t lengthAt = w.size();
     w.Put("\0\0", 2);
     if (!unhashed) {
       size_t n = 0;
-      const uint8_t* extra = qoxSigSpecExtra(spec, &n);
+      const uint8_t* extra = qoxSigSpecExtra(sigSpec, &n);
       Subpacket(w, kQOXSubpacket_Creation, 0, extra + 1, 4);
     } else {
       Subpacket(w, kQOXSubpacket_Issuer, 0, signer.keyID, kKeyIDSize);
     }
-    Items(w, spec, unhashed);
+    Items(w, sigSpec, unhashed);
     w.PatchBE16(lengthAt, w.size() - lengthAt - 2);
     if (!unhashed) *hashedEnd = w.size();
   }
@@ -189,10 +189,10 @@ void V4Body(Writer& w, const QOXSigSpec* spec, const Signer& signer, size_t* has
 
 // The area lengths of a version-4 body fit their two bytes (the creation
 // time takes 6 bytes of the hashed area, the issuer 10 of the other).
-bool AreasFit(const QOXSigSpec* spec) {
+bool AreasFit(const QOXSigSpec* sigSpec) {
   for (bool unhashed : {false, true}) {
     Writer count;
-    Items(count, spec, unhashed);
+    Items(count, sigSpec, unhashed);
     if (count.size() + 10 > 0xFFFF) return false;
   }
   return true;
@@ -211,17 +211,17 @@ struct HashCopy {
 
 // Signs the digest and appends the MPIs after `used` bytes of the body
 // (reallocated); frees the body on error.
-int32_t SignAndAppend(const QOXSigSpec* spec, const uint8_t* digest, size_t digestSize, uint8_t* checkBytes,
+int32_t SignAndAppend(const QOXSigSpec* sigSpec, const uint8_t* digest, size_t digestSize, uint8_t* checkBytes,
                       uint8_t** body, size_t used) {
   size_t passphraseLength = 0;
   int hashed = 0;
-  const uint8_t* passphrase = qoxSigSpecPassphrase(spec, &passphraseLength, &hashed);
+  const uint8_t* passphrase = qoxSigSpecPassphrase(sigSpec, &passphraseLength, &hashed);
   uint8_t* numbers = nullptr;
   size_t numbersLength = 0;
-  QOXError err = qoxKeySign(qoxSigSpecSeckey(spec), reinterpret_cast<const char*>(passphrase), passphraseLength,
-                            hashed != 0, 0, false, qoxSigSpecHashtype(spec), digest, digestSize, kSignatureFormat,
+  QOXError err = qoxKeySign(qoxSigSpecSeckey(sigSpec), reinterpret_cast<const char*>(passphrase), passphraseLength,
+                            hashed != 0, 0, false, qoxSigSpecHashtype(sigSpec), digest, digestSize, kSignatureFormat,
                             &numbers, &numbersLength);
-  QOXContext* context = qoxSigSpecContext(spec);
+  QOXContext* context = qoxSigSpecContext(sigSpec);
   if (err == kQOXErrNoErr && numbersLength > INT32_MAX - used) err = kQOXErrOutOfMemory;
   if (err == kQOXErrNoErr) {
     void* grown = *body;
@@ -240,11 +240,11 @@ int32_t SignAndAppend(const QOXSigSpec* spec, const uint8_t* digest, size_t dige
   return static_cast<int32_t>(used + numbersLength);
 }
 
-int32_t MakeV3(const QOXSigSpec* spec, const Signer& signer, QOXHashContext* hash, uint8_t** outBody) {
+int32_t MakeV3(const QOXSigSpec* sigSpec, const Signer& signer, QOXHashContext* hash, uint8_t** outBody) {
   size_t extraLength = 0;
-  const uint8_t* extra = qoxSigSpecExtra(spec, &extraLength);
+  const uint8_t* extra = qoxSigSpecExtra(sigSpec, &extraLength);
   const size_t used = extraLength + 14;
-  auto* body = static_cast<uint8_t*>(qoxContextMemAlloc(qoxSigSpecContext(spec), used, 0));
+  auto* body = static_cast<uint8_t*>(qoxContextMemAlloc(qoxSigSpecContext(sigSpec), used, 0));
   if (body == nullptr) return kQOXErrOutOfMemory;
   Feed(hash, extra, extraLength);
   const QOXHashVTBL* vtbl = qoxHashGetVTBL(hash);
@@ -257,25 +257,25 @@ int32_t MakeV3(const QOXSigSpec* spec, const Signer& signer, QOXHashContext* has
   std::memcpy(p, signer.keyID, kKeyIDSize);
   p += kKeyIDSize;
   *p++ = signer.algorithm;
-  *p++ = qoxSigSpecHashtype(spec);
+  *p++ = qoxSigSpecHashtype(sigSpec);
   uint8_t* check = p;
   check[0] = digest[0];
   check[1] = digest[1];
-  const int32_t length = SignAndAppend(spec, digest, vtbl->digestSize, check, &body, used);
+  const int32_t length = SignAndAppend(sigSpec, digest, vtbl->digestSize, check, &body, used);
   if (length > 0) *outBody = body;
   return length;
 }
 
-int32_t MakeV4(const QOXSigSpec* spec, const Signer& signer, QOXHashContext* hash, uint8_t** outBody) {
-  if (!AreasFit(spec)) return kQOXErrBadSigExtraData;
+int32_t MakeV4(const QOXSigSpec* sigSpec, const Signer& signer, QOXHashContext* hash, uint8_t** outBody) {
+  if (!AreasFit(sigSpec)) return kQOXErrBadSigExtraData;
   Writer count;
   size_t hashedEnd = 0;
-  V4Body(count, spec, signer, &hashedEnd);
+  V4Body(count, sigSpec, signer, &hashedEnd);
   const size_t used = count.size() + kCheckBytes;
-  auto* body = static_cast<uint8_t*>(qoxContextMemAlloc(qoxSigSpecContext(spec), used, 0));
+  auto* body = static_cast<uint8_t*>(qoxContextMemAlloc(qoxSigSpecContext(sigSpec), used, 0));
   if (body == nullptr) return kQOXErrOutOfMemory;
   Writer w(body, used);
-  V4Body(w, spec, signer, &hashedEnd);
+  V4Body(w, sigSpec, signer, &hashedEnd);
   // The hashed part of the body, then its trailer.
   Feed(hash, body, hashedEnd);
   uint8_t trailer[6] = {kVersion4, 0xFF};
@@ -286,31 +286,31 @@ int32_t MakeV4(const QOXSigSpec* spec, const Signer& signer, QOXHashContext* has
   uint8_t* check = body + w.size();
   check[0] = digest[0];
   check[1] = digest[1];
-  const int32_t length = SignAndAppend(spec, digest, vtbl->digestSize, check, &body, used);
+  const int32_t length = SignAndAppend(sigSpec, digest, vtbl->digestSize, check, &body, used);
   if (length > 0) *outBody = body;
   return length;
 }
 
 }  // namespace
 
-int32_t qoxMakeSig(const QOXSigSpec* spec, const QOXHashContext* hash, uint8_t** outBody) {
+int32_t qoxMakeSig(const QOXSigSpec* sigSpec, const QOXHashContext* hash, uint8_t** outBody) {
   if (outBody == nullptr) return kQOXErrBadParams;
   *outBody = nullptr;
-  if (spec == nullptr || hash == nullptr) return kQOXErrBadParams;
+  if (sigSpec == nullptr || hash == nullptr) return kQOXErrBadParams;
   Signer signer{};
-  if (QOXError err = SignerOf(spec, &signer); err != kQOXErrNoErr) return err;
+  if (QOXError err = SignerOf(sigSpec, &signer); err != kQOXErrNoErr) return err;
   HashCopy copy;
   copy.hash = qoxHashCopy(hash);
   if (copy.hash == nullptr) return kQOXErrOutOfMemory;
-  return qoxSigSpecVersion(spec) < 4 ? MakeV3(spec, signer, copy.hash, outBody)
-                                     : MakeV4(spec, signer, copy.hash, outBody);
+  return qoxSigSpecVersion(sigSpec) < 4 ? MakeV3(sigSpec, signer, copy.hash, outBody)
+                                     : MakeV4(sigSpec, signer, copy.hash, outBody);
 }
 
-size_t qoxMakeSigExtraSize(const QOXSigSpec* spec) {
-  if (spec == nullptr) return 0;
-  if (qoxSigSpecVersion(spec) < 4) {
+size_t qoxMakeSigExtraSize(const QOXSigSpec* sigSpec) {
+  if (sigSpec == nullptr) return 0;
+  if (qoxSigSpecVersion(sigSpec) < 4) {
     size_t extraLength = 0;
-    qoxSigSpecExtra(spec, &extraLength);
+    qoxSigSpecExtra(sigSpec, &extraLength);
     return extraLength + 14;
   }
   // Header, two area lengths, creation time, issuer and check bytes, then
@@ -318,19 +318,19 @@ size_t qoxMakeSigExtraSize(const QOXSigSpec* spec) {
   size_t size = 26;
   for (bool unhashed : {false, true}) {
     Writer count;
-    Items(count, spec, unhashed);
+    Items(count, sigSpec, unhashed);
     size += count.size();
   }
   return size;
 }
 
-int32_t qoxMakeSigHeader(uint8_t* out, const QOXSigSpec* spec, uint8_t nested) {
-  if (out == nullptr || spec == nullptr) return kQOXErrBadParams;
+int32_t qoxMakeSigHeader(uint8_t* out, const QOXSigSpec* sigSpec, uint8_t nested) {
+  if (out == nullptr || sigSpec == nullptr) return kQOXErrBadParams;
   Signer signer{};
-  if (QOXError err = SignerOf(spec, &signer); err != kQOXErrNoErr) return err;
+  if (QOXError err = SignerOf(sigSpec, &signer); err != kQOXErrNoErr) return err;
   out[0] = kOnePassVersion;
-  out[1] = qoxSigSpecSigType(spec);
-  out[2] = qoxSigSpecHashtype(spec);
+  out[1] = qoxSigSpecSigType(sigSpec);
+  out[2] = qoxSigSpecHashtype(sigSpec);
   out[3] = signer.algorithm;
   std::memcpy(out + 4, signer.keyID, kKeyIDSize);
   out[12] = nested;

@@ -350,8 +350,8 @@ const uint8_t* qoxSigFindORVSubSubpacket(const uint8_t* packet, size_t length, u
 
 namespace {
 
-// One subpacket into the spec (qoxSigSubpacketsSpec).
-QOXError SpecSubpacket(QOXSigSpec* spec, const Subpacket& s, bool hashed) {
+// One subpacket into the sigSpec (qoxSigSubpacketsSpec).
+QOXError SpecSubpacket(QOXSigSpec* sigSpec, const Subpacket& s, bool hashed) {
   if (!hashed && s.critical()) return kQOXErrBadSigExtraData;
   const uint32_t flags = (s.critical() ? kQOXSigSubpacket_Critical : 0) | (hashed ? 0 : kQOXSigSubpacket_Unhashed);
   const size_t n = s.data.remaining();
@@ -359,50 +359,50 @@ QOXError SpecSubpacket(QOXSigSpec* spec, const Subpacket& s, bool hashed) {
   auto fixed = [n](size_t want) { return n == want; };
   switch (s.type()) {
     case kQOXSubpacket_Creation:
-      return fixed(4) ? qoxSigSpecSetTimestamp(spec, LoadBE32(d)) : kQOXErrBadSigExtraData;
+      return fixed(4) ? qoxSigSpecSetTimestamp(sigSpec, LoadBE32(d)) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_SigExpiration:
-      return fixed(4) ? qoxSigSpecSetSigExpiration(spec, flags, LoadBE32(d)) : kQOXErrBadSigExtraData;
+      return fixed(4) ? qoxSigSpecSetSigExpiration(sigSpec, flags, LoadBE32(d)) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_Exportable:
-      return fixed(1) ? qoxSigSpecSetExportable(spec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
+      return fixed(1) ? qoxSigSpecSetExportable(sigSpec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_Trust:
-      return fixed(2) ? qoxSigSpecSetTrustLevel(spec, flags, d[0] != 0 ? 1 : 0, d[1]) : kQOXErrBadSigExtraData;
+      return fixed(2) ? qoxSigSpecSetTrustLevel(sigSpec, flags, d[0] != 0 ? 1 : 0, d[1]) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_RegExp: {
       // The setter takes a terminated text: the data up to its first NUL.
       const std::string text(reinterpret_cast<const char*>(d), strnlen(reinterpret_cast<const char*>(d), n));
-      return qoxSigSpecSetRegExp(spec, flags, text.c_str());
+      return qoxSigSpecSetRegExp(sigSpec, flags, text.c_str());
     }
     case kQOXSubpacket_Revocable:
-      return fixed(1) ? qoxSigSpecSetRevocable(spec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
+      return fixed(1) ? qoxSigSpecSetRevocable(sigSpec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_KeyExpiration:
-      return fixed(4) ? qoxSigSpecSetKeyExpiration(spec, flags, LoadBE32(d)) : kQOXErrBadSigExtraData;
+      return fixed(4) ? qoxSigSpecSetKeyExpiration(sigSpec, flags, LoadBE32(d)) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_AdditionalRecipientRequest:
-      return qoxSigSpecSetAdditionalRecipientRequest(spec, flags, d, n);
+      return qoxSigSpecSetAdditionalRecipientRequest(sigSpec, flags, d, n);
     case kQOXSubpacket_PrefAlgs:
-      return qoxSigSpecSetPrefAlgs(spec, flags, d, n);
+      return qoxSigSpecSetPrefAlgs(sigSpec, flags, d, n);
     case kQOXSubpacket_RevocationKey:
-      return qoxSigSpecSetRevocationKey(spec, flags, d, n);
+      return qoxSigSpecSetRevocationKey(sigSpec, flags, d, n);
     case kQOXSubpacket_Issuer:
       return fixed(kSignerIDSize) ? kQOXErrNoErr : kQOXErrBadSigExtraData;
     case kQOXSubpacket_KeyServPrefs:
-      return qoxSigSpecSetKeyServPrefs(spec, flags, d, n);
+      return qoxSigSpecSetKeyServPrefs(sigSpec, flags, d, n);
     case kQOXSubpacket_PrefKeyServ:
-      return qoxSigSpecSetPrefKeyServ(spec, flags, d, n);
+      return qoxSigSpecSetPrefKeyServ(sigSpec, flags, d, n);
     case kQOXSubpacket_PrimaryUserID:
-      return fixed(1) ? qoxSigSpecSetPrimaryUserID(spec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
+      return fixed(1) ? qoxSigSpecSetPrimaryUserID(sigSpec, flags, d[0] != 0 ? 1 : 0) : kQOXErrBadSigExtraData;
     case kQOXSubpacket_KeyFlags:
-      return qoxSigSpecSetKeyFlags(spec, flags, d, n);
+      return qoxSigSpecSetKeyFlags(sigSpec, flags, d, n);
     default: {
       // A raw subpacket: its type byte, then its data.
       std::vector<uint8_t> raw(1, s.type());
       raw.insert(raw.end(), d, d + n);
-      return qoxSigSpecSetPacket(spec, flags, raw.data(), raw.size());
+      return qoxSigSpecSetPacket(sigSpec, flags, raw.data(), raw.size());
     }
   }
 }
 
 }  // namespace
 
-QOXError qoxSigSubpacketsSpec(QOXSigSpec* spec, const uint8_t* packet, size_t length) {
+QOXError qoxSigSubpacketsSpec(QOXSigSpec* sigSpec, const uint8_t* packet, size_t length) {
   ByteCursor body;
   uint8_t v = 0;
   if (!qoxPktBody(packet, length, &body) || !body.peek_u8(&v) || v != kVersion4) return kQOXErrNoErr;
@@ -414,7 +414,7 @@ QOXError qoxSigSubpacketsSpec(QOXSigSpec* spec, const uint8_t* packet, size_t le
     Subpacket s;
     for (Next r; (r = NextSubpacket(&c, &s)) != Next::kEnd;) {
       if (r == Next::kMalformed) return kQOXErrBadSigExtraData;
-      if (QOXError err = SpecSubpacket(spec, s, hashed); err != kQOXErrNoErr) return err;
+      if (QOXError err = SpecSubpacket(sigSpec, s, hashed); err != kQOXErrNoErr) return err;
     }
   }
   return kQOXErrNoErr;

@@ -90,13 +90,13 @@ const uint8_t* qoxSigFindSubpacket(const uint8_t* packet, size_t length, uint8_t
 // qoxSigFindSubpacket returns it (data from the kind byte on).
 const uint8_t* qoxSigFindORVSubSubpacket(const uint8_t* packet, size_t length, uint8_t kind, size_t nth,
                                          size_t* outLength, uint8_t* outCritical, bool* outHashed);
-// Copies every subpacket of a version-4 signature into a signature spec,
+// Copies every subpacket of a version-4 signature into a signature settings,
 // each with 0x400 when critical and 0x200 when unhashed: the known types
 // through their setters (the issuer is not stored), any other type as a raw
 // subpacket (type byte and data). kQOXErrBadSigExtraData for a wrong fixed length, a length
 // that overruns its area or a critical subpacket in the unhashed area;
-// kQOXErrOutOfMemory when the spec cannot hold one; 0 otherwise (also for a signature
+// kQOXErrOutOfMemory when the sigSpec cannot hold one; 0 otherwise (also for a signature
 // that is not version 4, which has none).
-QOXError qoxSigSubpacketsSpec(QOXSigSpec* spec, const uint8_t* packet, size_t length);
+QOXError qoxSigSubpacketsSpec(QOXSigSpec* sigSpec, const uint8_t* packet, size_t length);
 
 #endif  // OSTRAK_KEYDB_SIG_PACKET_H_

@@ -158,7 +158,7 @@ void FreeRemote(QOXtlsSession* s) {
 
 bool SuiteAllowedLocally(const QOXtlsSession* s, const QOXtlsCipherSuite& row) {
   // X.509 suites only with a local certificate to send.
-  return static_cast<int32_t>(row.pubAlg) == s->localKeyAlg && (row.pgpKey || s->localCertificate != nullptr);
+  return static_cast<int32_t>(row.pubAlg) == s->localKeyAlg && (row.nativeKey || s->localCertificate != nullptr);
 }
 
 }  // namespace
@@ -269,7 +269,7 @@ QOXError qoxTLSSendCertificate(QOXtlsSession* s) {
   if (s->clientSide && !s->certVerifyDue) {
     if (s->minorVersion == kQOXtlsMinorSSL30)
       return qoxTLSSendAlert(s, kQOXtlsAlertLevel_Warning, kQOXtlsAlert_NoCertificate);
-    if (!suite.pgpKey) b.append_be(0, 3);
+    if (!suite.nativeKey) b.append_be(0, 3);
     return qoxTLSSendHandshakePacket(s, kQOXtlsCertificate, b.data(), static_cast<uint32_t>(b.size()));
   }
   auto appendExport = [&](QOXKeyDBObj* object, uint32_t format) -> QOXError {
@@ -288,7 +288,7 @@ QOXError qoxTLSSendCertificate(QOXtlsSession* s) {
     return err;
   };
   QOXError err = kQOXErrNoErr;
-  if (suite.pgpKey) {
+  if (suite.nativeKey) {
     err = appendExport(s->localKey, kQOXtlsExportFormat_RFC2440);
   } else {
     b.append_be(0, 3);  // the list's length, set below
@@ -318,7 +318,7 @@ QOXError qoxTLSReceiveCertificate(QOXtlsSession* s, const uint8_t* body, uint32_
   const QOXtlsCipherSuite& suite = qoxTLSSuite(s);
   const QOXtlsKeyServices& keys = qoxTLSKeyServices();
   if (!s->clientSide) {
-    const bool empty = suite.pgpKey ? length == 0 : (length == 3 && body[0] == 0 && body[1] == 0 && body[2] == 0);
+    const bool empty = suite.nativeKey ? length == 0 : (length == 3 && body[0] == 0 && body[1] == 0 && body[2] == 0);
     if (empty) {
       s->certificateRequested = 0;
       return kQOXErrNoErr;
@@ -334,7 +334,7 @@ QOXError qoxTLSReceiveCertificate(QOXtlsSession* s, const uint8_t* body, uint32_
     FreeRemote(s);
     return Fatal(s, kQOXtlsAlert_BadCertificate, kQOXErrTLSProtocolViolation);
   };
-  if (suite.pgpKey) {
+  if (suite.nativeKey) {
     if (keys.importKeys(s->context, c.data(), total, kQOXtlsExportFormat_RFC2440, &s->remoteKeyDB) != kQOXErrNoErr)
       return badCertificate();
     uint32_t count = 0;
@@ -480,7 +480,7 @@ QOXError qoxTLSReceiveCertRequest(QOXtlsSession* s, const uint8_t* body, uint32_
         s->certVerifyDue = 1;
     }
   }
-  if (!qoxTLSSuite(s).pgpKey && s->localCertificate == nullptr) s->certVerifyDue = 0;
+  if (!qoxTLSSuite(s).nativeKey && s->localCertificate == nullptr) s->certVerifyDue = 0;
   return kQOXErrNoErr;
 }
 
@@ -613,7 +613,7 @@ QOXError qoxTLSReceiveCertVerify(QOXtlsSession* s, const uint8_t* body, uint32_t
   return kQOXErrNoErr;
 }
 
-// --- Finished and the change of cipher spec ---
+// --- Finished and the ChangeCipherSpec message ---
 
 QOXError qoxTLSSendFinished(QOXtlsSession* s) {
   uint8_t value[36];

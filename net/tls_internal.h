@@ -85,7 +85,7 @@ struct QOXtlsCipherSuite {
   uint32_t cipher;      // 0: records are only MACed
   uint32_t hash;        // of the record MAC
   uint8_t ephemeralDH;  // 1: ephemeral Diffie-Hellman key exchange
-  uint8_t pgpKey;       // 1: RFC 2440 keys; 0: X.509 certificates
+  uint8_t nativeKey;    // 1: RFC 2440 keys; 0: X.509 certificates
   uint32_t number;      // what the public calls report and take
 };
 inline constexpr uint32_t kQOXtlsSuiteCount = 9;
@@ -188,7 +188,7 @@ struct QOXtlsSession {
   uint8_t* masterSecret;  // 48-byte secure block, or null
   QOXCBCContext* writeCipher;  // null without a cipher
   QOXCBCContext* readCipher;
-  QOXtlsKeyRecord* writeKeys;  // active; null until the change of cipher spec
+  QOXtlsKeyRecord* writeKeys;  // active; null until the ChangeCipherSpec message
   QOXtlsKeyRecord* readKeys;
   QOXtlsKeyRecord* pendingClientWriteKeys;
   QOXtlsKeyRecord* pendingServerWriteKeys;

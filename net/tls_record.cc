@@ -329,12 +329,12 @@ QOXError qoxConvertV2HelloToV3Hello(QOXtlsSession* s, const uint8_t* body, uint3
   *outMessage = nullptr;
   *outLength = 0;
   ostrak::ByteCursor in(body, length);
-  uint16_t specsLength, sessionIDLength, challengeLength;
-  if (!in.get_u16be(&specsLength) || !in.get_u16be(&sessionIDLength) || !in.get_u16be(&challengeLength))
+  uint16_t cipherListLength, sessionIDLength, challengeLength;
+  if (!in.get_u16be(&cipherListLength) || !in.get_u16be(&sessionIDLength) || !in.get_u16be(&challengeLength))
     return kQOXErrBufferTooSmall;
-  if (uint32_t{specsLength} + sessionIDLength + challengeLength + 6 != length) return kQOXErrBufferTooSmall;
-  ostrak::ByteCursor specs, challenge;
-  in.get_sub(specsLength, &specs);
+  if (uint32_t{cipherListLength} + sessionIDLength + challengeLength + 6 != length) return kQOXErrBufferTooSmall;
+  ostrak::ByteCursor cipherList, challenge;
+  in.get_sub(cipherListLength, &cipherList);
   in.skip(sessionIDLength);
   in.get_sub(challengeLength, &challenge);
 
@@ -351,13 +351,13 @@ QOXError qoxConvertV2HelloToV3Hello(QOXtlsSession* s, const uint8_t* body, uint3
   hello.append(random, sizeof random);
   hello.append_u8(0);  // empty session ID
   const size_t suitesAt = hello.reserve_prefix(2);
-  const uint8_t* spec;
-  while (specs.get_view(3, &spec)) {
-    if (spec[0] == 0) {
-      hello.append_u8(spec[1]);
-      hello.append_u8(spec[2]);
-    } else if (spec[1] == 0 && spec[2] == 0x80) {
-      switch (spec[0]) {
+  const uint8_t* cipher;
+  while (cipherList.get_view(3, &cipher)) {
+    if (cipher[0] == 0) {
+      hello.append_u8(cipher[1]);
+      hello.append_u8(cipher[2]);
+    } else if (cipher[1] == 0 && cipher[2] == 0x80) {
+      switch (cipher[0]) {
         case 1: hello.append_u16be(0x0004); break;
         case 2: hello.append_u16be(0x0003); break;
         case 4: hello.append_u16be(0x0006); break;

@@ -34,7 +34,7 @@ constexpr size_t kIVBytesDrawn = 20;
 struct FileFifo {
   QOXContext* context;
   FILE* stream;
-  PFLFileSpec* spec;
+  PFLFileSpec* fileSpec;
   uint8_t* buffer;  // kBufferSize: decrypted bytes from readOffset on
   uint64_t writeOffset;
   uint64_t readOffset;
@@ -112,9 +112,9 @@ bool SeekTo(FILE* stream, uint64_t offset) { return fseeko(stream, static_cast<o
 
 void Free(FileFifo* f) {
   if (f->stream != nullptr) std::fclose(f->stream);
-  if (f->spec != nullptr) {
-    PFLFileSpecDelete(f->spec);
-    PFLFreeFileSpec(f->spec);
+  if (f->fileSpec != nullptr) {
+    PFLFileSpecDelete(f->fileSpec);
+    PFLFreeFileSpec(f->fileSpec);
   }
   if (f->decrypt != nullptr) QOXFreeCFBContext(f->decrypt);
   if (f->encrypt != nullptr) QOXFreeCFBContext(f->encrypt);
@@ -139,7 +139,7 @@ QOXFifo* fileFifoCreate(QOXContext* context) {
     return nullptr;
   }
   QOXError err = kQOXErrNoErr;
-  f->stream = qoxStdIOOpenTempFile(context, &f->spec, &err);
+  f->stream = qoxStdIOOpenTempFile(context, &f->fileSpec, &err);
   if (f->stream == nullptr) {
     Free(f);
     return nullptr;

@@ -122,10 +122,10 @@ QOXError qoxSetupInput(QOXContext* context, QOXOptionListRef options, bool wantN
     }
   }
   if (err == kQOXErrNoErr && haveFile) {
-    const auto* spec = reinterpret_cast<const PFLFileSpec*>(file.value);
+    const auto* fileSpec = reinterpret_cast<const PFLFileSpec*>(file.value);
     if (wantName && setup->name == nullptr) {
       char* own = nullptr;
-      if (PFLGetFileSpecName(spec, &own) == kQOXErrNoErr && own != nullptr) {
+      if (PFLGetFileSpecName(fileSpec, &own) == kQOXErrNoErr && own != nullptr) {
         setup->name = CopyString(context, own, std::strlen(own));
         QOXFreeData(own);
       }
@@ -140,8 +140,8 @@ QOXError qoxSetupInput(QOXContext* context, QOXOptionListRef options, bool wantN
         }
       }
       if (detached) flags |= kReadDetached;
-      setup->fileSpec = spec;
-      setup->fileRead = qoxFileRefReadCreate(context, spec, flags, &err, &setup->dataKind);
+      setup->fileSpec = fileSpec;
+      setup->fileRead = qoxFileRefReadCreate(context, fileSpec, flags, &err, &setup->dataKind);
       if (setup->fileRead == nullptr && err == kQOXErrNoErr) err = kQOXErrOutOfMemory;
     }
   } else if (err == kQOXErrNoErr) {

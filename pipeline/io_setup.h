@@ -50,7 +50,7 @@ using QOXPumpProgress = int32_t (*)(void* arg, uint64_t done, uint64_t total);
 
 QOXError qoxPumpMem(QOXPipeline* head, const uint8_t* bytes, size_t length, QOXPumpProgress progress, void* arg);
 
-// What qoxSetupInput found: a file (spec and its read pump, which the
+// What qoxSetupInput found: a file (fileSpec and its read pump, which the
 // caller destroys with qoxFileReadDestroy) or a buffer (not copied). name
 // (when asked for) is a block of the context's memory.
 struct QOXInputSetup {

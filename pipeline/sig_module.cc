@@ -27,7 +27,7 @@ constexpr size_t kFirstBuffer = 100;
 
 struct Signer {
   Signer* next;
-  const QOXSigSpec* spec;
+  const QOXSigSpec* sigSpec;
   QOXHashContext* hash;  // shared by signers of one hash; freed once
 };
 
@@ -123,7 +123,7 @@ QOXError SendPacket(SigMod* s) {
 // Makes the packet of the next signer into the packet buffer.
 QOXError MakePacket(QOXContext* context, SigMod* s) {
   uint8_t* body = nullptr;
-  const int32_t length = qoxMakeSig(s->nextSigner->spec, s->nextSigner->hash, &body);
+  const int32_t length = qoxMakeSig(s->nextSigner->sigSpec, s->nextSigner->hash, &body);
   if (length < 0) return length;
   const size_t n = static_cast<size_t>(length);
   const size_t need = n + kPacketHeaderMax;
@@ -238,9 +238,9 @@ constexpr ModuleOps kSigOps = {SigWrite, SigFlush, SigAnnotate, SigSizeAdvise, S
 
 // One signer: its hash (shared with an earlier signer of the same hash, else
 // a new one hashed in front of the data tail), its one-pass packet.
-QOXError AddSignature(QOXPipeline* m, const QOXSigSpec* spec, bool onePass, uint8_t last) {
+QOXError AddSignature(QOXPipeline* m, const QOXSigSpec* sigSpec, bool onePass, uint8_t last) {
   SigMod* s = S(m);
-  const QOXHashVTBL* vtbl = qoxSigSpecHash(spec);
+  const QOXHashVTBL* vtbl = qoxSigSpecHash(sigSpec);
   if (vtbl == nullptr) return kQOXErrUnknownHashNumber;
   QOXHashContext* hash = nullptr;
   for (Signer* e = s->signers; e != nullptr; e = e->next) {
@@ -256,14 +256,14 @@ QOXError AddSignature(QOXPipeline* m, const QOXSigSpec* spec, bool onePass, uint
       return kQOXErrOutOfMemory;
     }
   }
-  entry->spec = spec;
+  entry->sigSpec = sigSpec;
   entry->hash = hash;
   entry->next = s->signers;
   s->signers = entry;
   s->nextSigner = entry;
   if (onePass) {
     uint8_t packet[2 + kQOXMakeSigHeaderMaxSize] = {kOnePassHeader, kQOXMakeSigHeaderMaxSize};
-    const int32_t n = qoxMakeSigHeader(packet + 2, spec, last);
+    const int32_t n = qoxMakeSigHeader(packet + 2, sigSpec, last);
     if (n < 0) return n;
     if (qoxJoinBuffer(s->join, packet, sizeof packet) != sizeof packet) return kQOXErrOutOfMemory;
   }
@@ -293,13 +293,13 @@ QOXPipeline** qoxSigCreate(QOXContext* context, QOXPipeline** slot, uint32_t ver
   return copyTail;
 }
 
-QOXPipeline** qoxSigSignature(QOXPipeline* module, const QOXSigSpec* specs, bool nested) {
-  if (!IsSigModule(module) || specs == nullptr) return nullptr;
+QOXPipeline** qoxSigSignature(QOXPipeline* module, const QOXSigSpec* sigSpecs, bool nested) {
+  if (!IsSigModule(module) || sigSpecs == nullptr) return nullptr;
   SigMod* s = S(module);
   const bool v4 = s->version > 3;
-  for (const QOXSigSpec* spec = specs; spec != nullptr; spec = v4 ? qoxSigSpecNext(spec) : nullptr) {
-    const bool last = !v4 || qoxSigSpecNext(spec) == nullptr;
-    if (AddSignature(module, spec, v4 && !nested, last ? 1 : 0) != kQOXErrNoErr) return nullptr;
+  for (const QOXSigSpec* sigSpec = sigSpecs; sigSpec != nullptr; sigSpec = v4 ? qoxSigSpecNext(sigSpec) : nullptr) {
+    const bool last = !v4 || qoxSigSpecNext(sigSpec) == nullptr;
+    if (AddSignature(module, sigSpec, v4 && !nested, last ? 1 : 0) != kQOXErrNoErr) return nullptr;
   }
   return s->joinNext;
 }

@@ -33,7 +33,7 @@ class DialogKeyDBTest : public ::testing::Test {
     ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), 0);
     ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &context_), 0);
     ASSERT_EQ(QOXNewKeyDB(context_, &db_), 0);
-    for (const char* name : {"alice.sec.pgp", "bob.sec.pgp"}) {
+    for (const char* name : {"alice.sec.bin", "bob.sec.bin"}) {
       const std::vector<uint8_t> ring = Fixture(name);
       QOXFile* file = qoxFileMemOpen(context_, ring.data(), ring.size());
       ASSERT_NE(file, nullptr);

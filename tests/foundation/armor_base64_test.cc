@@ -145,7 +145,7 @@ TEST(UnarmorInputTest, BoundedOnBothSides) {
 TEST(DearmorBufferTest, GpgArmoredKeyEqualsItsBinaryExport) {
   std::string data = std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/";
   std::string armored = ReadFile(data + "alice.asc");
-  std::string binary = ReadFile(data + "alice.pgp");
+  std::string binary = ReadFile(data + "alice.bin");
   ASSERT_FALSE(binary.empty());
   std::string crlf;
   for (char c : armored) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);

@@ -32,9 +32,9 @@ class SigSpecTest : public ToolkitTest {
     ToolkitTest::TearDown();
   }
   QOXSigSpec* NewSpec() {
-    QOXSigSpec* spec = qoxSigSpecCreate(env_, rsa_, 0x10);
-    EXPECT_NE(spec, nullptr);
-    return spec;
+    QOXSigSpec* sigSpec = qoxSigSpecCreate(env_, rsa_, 0x10);
+    EXPECT_NE(sigSpec, nullptr);
+    return sigSpec;
   }
   QOXEnv* env_ = nullptr;
   std::optional<toolkit_doubles::RealKeyDB> keys_;
@@ -82,76 +82,76 @@ TEST_F(SigSpecTest, DefaultsComeFromTheEnvironmentAndTheKey) {
 }
 
 TEST_F(SigSpecTest, VersionAndHashPromotion) {
-  QOXSigSpec* spec = NewSpec();
-  EXPECT_EQ(qoxSigSpecSetVersion(spec, 3), 0);
-  EXPECT_EQ(qoxSigSpecHashtype(spec), 1);
-  EXPECT_EQ(qoxSigSpecSetVersion(spec, 4), 0);
-  EXPECT_EQ(qoxSigSpecHashtype(spec), 2);
-  EXPECT_EQ(qoxSigSpecSetHashtype(spec, 1), 0);  // an explicit MD5 stays
-  EXPECT_EQ(qoxSigSpecHashtype(spec), 1);
-  EXPECT_EQ(qoxSigSpecSetHashtype(spec, 4), kQOXErrUnknownHashNumber);
-  EXPECT_EQ(qoxSigSpecHashtype(spec), 1);
-  qoxSigSpecDestroy(spec);
+  QOXSigSpec* sigSpec = NewSpec();
+  EXPECT_EQ(qoxSigSpecSetVersion(sigSpec, 3), 0);
+  EXPECT_EQ(qoxSigSpecHashtype(sigSpec), 1);
+  EXPECT_EQ(qoxSigSpecSetVersion(sigSpec, 4), 0);
+  EXPECT_EQ(qoxSigSpecHashtype(sigSpec), 2);
+  EXPECT_EQ(qoxSigSpecSetHashtype(sigSpec, 1), 0);  // an explicit MD5 stays
+  EXPECT_EQ(qoxSigSpecHashtype(sigSpec), 1);
+  EXPECT_EQ(qoxSigSpecSetHashtype(sigSpec, 4), kQOXErrUnknownHashNumber);
+  EXPECT_EQ(qoxSigSpecHashtype(sigSpec), 1);
+  qoxSigSpecDestroy(sigSpec);
 
   // Any subpacket raises version 3 to 4 and MD5 to SHA-1; removing it does
   // not lower the version.
-  spec = NewSpec();
-  ASSERT_EQ(qoxSigSpecSetExportable(spec, 0, 1), 0);
-  EXPECT_EQ(qoxSigSpecVersion(spec), 4);
-  EXPECT_EQ(qoxSigSpecHashtype(spec), 2);
-  EXPECT_EQ(qoxSigSpecRemove(spec, kQOXSigSub_Exportable), kQOXSigSubpacket_Present);
-  EXPECT_EQ(qoxSigSpecRemove(spec, kQOXSigSub_Exportable), 0u);
-  EXPECT_EQ(qoxSigSpecVersion(spec), 4);
-  qoxSigSpecDestroy(spec);
+  sigSpec = NewSpec();
+  ASSERT_EQ(qoxSigSpecSetExportable(sigSpec, 0, 1), 0);
+  EXPECT_EQ(qoxSigSpecVersion(sigSpec), 4);
+  EXPECT_EQ(qoxSigSpecHashtype(sigSpec), 2);
+  EXPECT_EQ(qoxSigSpecRemove(sigSpec, kQOXSigSub_Exportable), kQOXSigSubpacket_Present);
+  EXPECT_EQ(qoxSigSpecRemove(sigSpec, kQOXSigSub_Exportable), 0u);
+  EXPECT_EQ(qoxSigSpecVersion(sigSpec), 4);
+  qoxSigSpecDestroy(sigSpec);
 }
 
 TEST_F(SigSpecTest, EverySubpacketSetterAndReader) {
-  QOXSigSpec* spec = NewSpec();
+  QOXSigSpec* sigSpec = NewSpec();
   const uint8_t bytes[] = {9, 8, 7};
   const uint32_t crit = kQOXSigSubpacket_Critical;
   const uint32_t found = kQOXSigSubpacket_Present;
   const uint32_t foundCrit = found | crit;
 
-  EXPECT_EQ(qoxSigSpecSigExpiration(spec, nullptr), 0u);
-  ASSERT_EQ(qoxSigSpecSetSigExpiration(spec, crit, 0x01020304), 0);
-  ASSERT_EQ(qoxSigSpecSetExportable(spec, 0, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetTrustLevel(spec, 0, 2, 120), 0);
-  ASSERT_EQ(qoxSigSpecSetRegExp(spec, 0, "<[^>]+[@.]example\\.com>$"), 0);
-  ASSERT_EQ(qoxSigSpecSetRevocable(spec, kQOXSigSubpacket_Unhashed, 0), 0);
-  ASSERT_EQ(qoxSigSpecSetKeyExpiration(spec, 0, 86400), 0);
-  ASSERT_EQ(qoxSigSpecSetAdditionalRecipientRequest(spec, 0, bytes, 3), 0);
-  ASSERT_EQ(qoxSigSpecSetPrefAlgs(spec, 0, bytes, 2), 0);
-  ASSERT_EQ(qoxSigSpecSetRevocationKey(spec, 0, bytes, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetKeyServPrefs(spec, 0, bytes + 1, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetPrefKeyServ(spec, 0, bytes, 3), 0);
-  ASSERT_EQ(qoxSigSpecSetPrimaryUserID(spec, 0, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetKeyFlags(spec, 0, bytes + 2, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetPacket(spec, 0, bytes, 3), 0);
+  EXPECT_EQ(qoxSigSpecSigExpiration(sigSpec, nullptr), 0u);
+  ASSERT_EQ(qoxSigSpecSetSigExpiration(sigSpec, crit, 0x01020304), 0);
+  ASSERT_EQ(qoxSigSpecSetExportable(sigSpec, 0, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetTrustLevel(sigSpec, 0, 2, 120), 0);
+  ASSERT_EQ(qoxSigSpecSetRegExp(sigSpec, 0, "<[^>]+[@.]example\\.com>$"), 0);
+  ASSERT_EQ(qoxSigSpecSetRevocable(sigSpec, kQOXSigSubpacket_Unhashed, 0), 0);
+  ASSERT_EQ(qoxSigSpecSetKeyExpiration(sigSpec, 0, 86400), 0);
+  ASSERT_EQ(qoxSigSpecSetAdditionalRecipientRequest(sigSpec, 0, bytes, 3), 0);
+  ASSERT_EQ(qoxSigSpecSetPrefAlgs(sigSpec, 0, bytes, 2), 0);
+  ASSERT_EQ(qoxSigSpecSetRevocationKey(sigSpec, 0, bytes, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetKeyServPrefs(sigSpec, 0, bytes + 1, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetPrefKeyServ(sigSpec, 0, bytes, 3), 0);
+  ASSERT_EQ(qoxSigSpecSetPrimaryUserID(sigSpec, 0, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetKeyFlags(sigSpec, 0, bytes + 2, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetPacket(sigSpec, 0, bytes, 3), 0);
 
   QOXTime t = 0;
-  EXPECT_EQ(qoxSigSpecSigExpiration(spec, &t), foundCrit);
+  EXPECT_EQ(qoxSigSpecSigExpiration(sigSpec, &t), foundCrit);
   EXPECT_EQ(t, 0x01020304u);
   // Stored big-endian.
-  const QOXPktList* node = spec->subpackets;
+  const QOXPktList* node = sigSpec->subpackets;
   while (node != nullptr && (node->type & 0xFF) != kQOXSigSub_SigExpiration) node = node->next;
   ASSERT_NE(node, nullptr);
   EXPECT_EQ(std::vector<uint8_t>(qoxPktListData(node), qoxPktListData(node) + 4),
             (std::vector<uint8_t>{1, 2, 3, 4}));
 
   uint8_t b = 0, b2 = 0;
-  EXPECT_EQ(qoxSigSpecExportable(spec, &b), found);
+  EXPECT_EQ(qoxSigSpecExportable(sigSpec, &b), found);
   EXPECT_EQ(b, 1);
-  EXPECT_EQ(qoxSigSpecTrustLevel(spec, &b, &b2), found);
+  EXPECT_EQ(qoxSigSpecTrustLevel(sigSpec, &b, &b2), found);
   EXPECT_EQ(b, 2);
   EXPECT_EQ(b2, 120);
   const char* re = nullptr;
-  EXPECT_EQ(qoxSigSpecRegExp(spec, &re), found);
+  EXPECT_EQ(qoxSigSpecRegExp(sigSpec, &re), found);
   EXPECT_STREQ(re, "<[^>]+[@.]example\\.com>$");
-  EXPECT_EQ(qoxSigSpecRevocable(spec, &b), found | kQOXSigSubpacket_Unhashed);
+  EXPECT_EQ(qoxSigSpecRevocable(sigSpec, &b), found | kQOXSigSubpacket_Unhashed);
   EXPECT_EQ(b, 0);
-  EXPECT_EQ(qoxSigSpecKeyExpiration(spec, &t), found);
+  EXPECT_EQ(qoxSigSpecKeyExpiration(sigSpec, &t), found);
   EXPECT_EQ(t, 86400u);
-  EXPECT_EQ(qoxSigSpecPrimaryUserID(spec, &b), found);
+  EXPECT_EQ(qoxSigSpecPrimaryUserID(sigSpec, &b), found);
   EXPECT_EQ(b, 1);
 
   struct BytesCase {
@@ -166,7 +166,7 @@ TEST_F(SigSpecTest, EverySubpacketSetterAndReader) {
   for (const BytesCase& c : byteCases) {
     const uint8_t* data = nullptr;
     size_t len = 0;
-    EXPECT_EQ(c.read(spec, &data, &len), found);
+    EXPECT_EQ(c.read(sigSpec, &data, &len), found);
     EXPECT_EQ(std::vector<uint8_t>(data, data + len), c.expect);
   }
   struct IndexedCase {
@@ -180,69 +180,69 @@ TEST_F(SigSpecTest, EverySubpacketSetterAndReader) {
   for (const IndexedCase& c : indexed) {
     const uint8_t* data = nullptr;
     size_t len = 0;
-    EXPECT_EQ(c.read(spec, &data, &len, 0), found);
+    EXPECT_EQ(c.read(sigSpec, &data, &len, 0), found);
     EXPECT_EQ(std::vector<uint8_t>(data, data + len), c.expect);
-    EXPECT_EQ(c.read(spec, &data, &len, 1), 0u);
+    EXPECT_EQ(c.read(sigSpec, &data, &len, 1), 0u);
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(len, 0u);
   }
-  qoxSigSpecDestroy(spec);
+  qoxSigSpecDestroy(sigSpec);
 }
 
 TEST_F(SigSpecTest, ReplacingAndRepeatableSubpackets) {
-  QOXSigSpec* spec = NewSpec();
-  ASSERT_EQ(qoxSigSpecSetSigExpiration(spec, 0, 100), 0);
-  ASSERT_EQ(qoxSigSpecSetSigExpiration(spec, 0, 200), 0);
+  QOXSigSpec* sigSpec = NewSpec();
+  ASSERT_EQ(qoxSigSpecSetSigExpiration(sigSpec, 0, 100), 0);
+  ASSERT_EQ(qoxSigSpecSetSigExpiration(sigSpec, 0, 200), 0);
   const uint8_t first[] = {1}, second[] = {2};
-  ASSERT_EQ(qoxSigSpecSetRevocationKey(spec, 0, first, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetRevocationKey(spec, 0, second, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetRevocationKey(sigSpec, 0, first, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetRevocationKey(sigSpec, 0, second, 1), 0);
   int expirations = 0, revokers = 0;
-  for (const QOXPktList* n = spec->subpackets; n != nullptr; n = n->next) {
+  for (const QOXPktList* n = sigSpec->subpackets; n != nullptr; n = n->next) {
     expirations += (n->type & 0xFF) == kQOXSigSub_SigExpiration;
     revokers += (n->type & 0xFF) == kQOXSigSub_RevocationKey;
   }
   EXPECT_EQ(expirations, 1);
   EXPECT_EQ(revokers, 2);
   QOXTime t = 0;
-  qoxSigSpecSigExpiration(spec, &t);
+  qoxSigSpecSigExpiration(sigSpec, &t);
   EXPECT_EQ(t, 200u);
   const uint8_t* data = nullptr;
   size_t len = 0;
-  qoxSigSpecRevocationKey(spec, &data, &len, 0);
+  qoxSigSpecRevocationKey(sigSpec, &data, &len, 0);
   EXPECT_EQ(data[0], 2);  // the one added last comes first
-  qoxSigSpecRevocationKey(spec, &data, &len, 1);
+  qoxSigSpecRevocationKey(sigSpec, &data, &len, 1);
   EXPECT_EQ(data[0], 1);
-  EXPECT_EQ(qoxSigSpecRemove(spec, kQOXSigSub_RevocationKey), kQOXSigSubpacket_Present);
-  EXPECT_EQ(qoxSigSpecRevocationKey(spec, &data, &len, 0), 0u);
-  qoxSigSpecDestroy(spec);
+  EXPECT_EQ(qoxSigSpecRemove(sigSpec, kQOXSigSub_RevocationKey), kQOXSigSubpacket_Present);
+  EXPECT_EQ(qoxSigSpecRevocationKey(sigSpec, &data, &len, 0), 0u);
+  qoxSigSpecDestroy(sigSpec);
 }
 
 TEST_F(SigSpecTest, CopyIsDeepAndChainsAreFreedWhole) {
-  QOXSigSpec* spec = NewSpec();
-  ASSERT_EQ(qoxSigSpecSetPassphrase(spec, reinterpret_cast<const uint8_t*>("secret"), 6, 1), 0);
-  ASSERT_EQ(qoxSigSpecSetKeyExpiration(spec, 0, 5), 0);
-  ASSERT_EQ(qoxSigSpecSetExportable(spec, 0, 0), 0);
-  spec->marked = spec->subpackets->next;  // the key-expiration node
+  QOXSigSpec* sigSpec = NewSpec();
+  ASSERT_EQ(qoxSigSpecSetPassphrase(sigSpec, reinterpret_cast<const uint8_t*>("secret"), 6, 1), 0);
+  ASSERT_EQ(qoxSigSpecSetKeyExpiration(sigSpec, 0, 5), 0);
+  ASSERT_EQ(qoxSigSpecSetExportable(sigSpec, 0, 0), 0);
+  sigSpec->marked = sigSpec->subpackets->next;  // the key-expiration node
 
   QOXSigSpec* chain = nullptr;
   QOXSigSpec* other = NewSpec();
   ASSERT_EQ(qoxSigSpecAdd(&chain, other), 0);
-  ASSERT_EQ(qoxSigSpecAdd(&chain, spec), 0);
+  ASSERT_EQ(qoxSigSpecAdd(&chain, sigSpec), 0);
   EXPECT_EQ(qoxSigSpecNext(chain), other);
-  EXPECT_EQ(qoxSigSpecAdd(nullptr, spec), kQOXErrBadParams);
+  EXPECT_EQ(qoxSigSpecAdd(nullptr, sigSpec), kQOXErrBadParams);
 
-  QOXSigSpec* copy = qoxSigSpecCopy(spec);
+  QOXSigSpec* copy = qoxSigSpecCopy(sigSpec);
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ(qoxSigSpecNext(copy), nullptr);
   size_t len = 0;
   int hashed = 0;
   const uint8_t* pass = qoxSigSpecPassphrase(copy, &len, &hashed);
   ASSERT_EQ(len, 6u);
-  EXPECT_NE(pass, spec->passphrase);
+  EXPECT_NE(pass, sigSpec->passphrase);
   EXPECT_EQ(std::memcmp(pass, "secret", 6), 0);
   EXPECT_EQ(hashed, 1);
   ASSERT_NE(copy->marked, nullptr);
-  EXPECT_NE(copy->marked, spec->marked);
+  EXPECT_NE(copy->marked, sigSpec->marked);
   EXPECT_EQ(copy->marked, copy->subpackets->next);
   EXPECT_EQ(copy->marked->type & 0xFF, kQOXSigSub_KeyExpiration);
   EXPECT_EQ(qoxSigSpecVersion(copy), 4);
@@ -254,7 +254,7 @@ TEST_F(SigSpecTest, CopyIsDeepAndChainsAreFreedWhole) {
   EXPECT_EQ(qoxSigSpecPassphrase(copy, &len, &hashed), nullptr);
   EXPECT_EQ(len, 0u);
   qoxSigSpecDestroy(copy);
-  qoxSigSpecDestroy(chain);  // frees spec and other
+  qoxSigSpecDestroy(chain);  // frees sigSpec and other
 }
 
 }  // namespace

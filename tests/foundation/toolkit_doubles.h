@@ -121,7 +121,7 @@ class RealKeyDB {
 // --- The locked DSA pair ---
 
 // The DSA secret key of the key database's fixture "bob"
-// (tests/keydb/data/bob.sec.pgp, unprotected as gpg exported it), locked
+// (tests/keydb/data/bob.sec.bin, unprotected as gpg exported it), locked
 // with a passphrase by the key's own lock operation (string-to-key kind 1,
 // the environment's cipher), as the engine's tests lock it. Its key ID is
 // the one the key database's parser gives the key packet, with the last
@@ -135,7 +135,7 @@ class LockedDSAKey {
   LockedDSAKey(QOXContext* cacheContext, uint8_t idByte, std::string passphrase)
       : passphrase_(std::move(passphrase)) {
     EXPECT_EQ(QOXNewContext(kQOXAPIVersion, &numbers_), kQOXErrNoErr);
-    std::ifstream in(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/bob.sec.pgp", std::ios::binary);
+    std::ifstream in(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/bob.sec.bin", std::ios::binary);
     std::vector<uint8_t> ring((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // The first packet is the secret key: a two-byte old-form header.
     EXPECT_GT(ring.size(), 3u);

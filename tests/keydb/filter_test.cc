@@ -56,7 +56,7 @@ class FilterTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    for (const char* name : {"alice.pgp", "bob.both.pgp", "carol.pgp", "dave.pgp"}) ASSERT_EQ(ReadFixture(name), 0);
+    for (const char* name : {"alice.bin", "bob.both.bin", "carol.bin", "dave.bin"}) ASSERT_EQ(ReadFixture(name), 0);
     MarkAllChecked();
     for (QOXKeyDBObj* k = db_->firstKey; k != nullptr; k = k->next) {
       const uint8_t* id = qoxKeyToKeyInfo(k)->keyID;
@@ -258,7 +258,7 @@ TEST_F(FilterTest, ChangedKeyIsEvaluatedAfresh) {
   ASSERT_FALSE(qoxKeyDBObjMatchesFilter(zed, Children(alice, kQOXKeyDBObjType_UserID)[0]));
 
   // A new user ID merged into Alice's key.
-  const std::vector<keydb_test::Packet> packets = keydb_test::SplitPackets(ReadFile("alice.pgp"));
+  const std::vector<keydb_test::Packet> packets = keydb_test::SplitPackets(ReadFile("alice.bin"));
   const std::string name = "Zed <zed@example.org>";
   ASSERT_EQ(Read(keydb_test::Cat({packets[0].bytes, keydb_test::NewPacket(13, Bytes(name.begin(), name.end()))})),
             0);
@@ -349,7 +349,7 @@ TEST_F(FilterTest, NewDatabaseAtAReusedAddressIsEvaluatedAfresh) {
   ASSERT_EQ(QOXNewContextCustom(&record, &other), 0);
 
   // Alice's key, and the same bytes with the name "Alyce".
-  const Bytes alice = ReadFile("alice.pgp");
+  const Bytes alice = ReadFile("alice.bin");
   Bytes alyce = alice;
   const std::string from = "Alice RSA";
   auto at = std::search(alyce.begin(), alyce.end(), from.begin(), from.end());

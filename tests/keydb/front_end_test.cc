@@ -67,8 +67,8 @@ class FrontEndTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    alice_ = keydb_test::SplitPackets(keydb_test::ReadFile("alice.pgp"));
-    bob_ = keydb_test::SplitPackets(keydb_test::ReadFile("bob.pgp"));
+    alice_ = keydb_test::SplitPackets(keydb_test::ReadFile("alice.bin"));
+    bob_ = keydb_test::SplitPackets(keydb_test::ReadFile("bob.bin"));
     ASSERT_EQ(alice_.size(), 5u);
   }
   void TearDown() override {
@@ -146,8 +146,8 @@ TEST_F(FrontEndTest, KeyArrayWordForWord) {
 // puts children back in the array's order; a known object takes the
 // array's deleted and dummy bits.
 TEST_F(FrontEndTest, ReadingAnArrayTwice) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
-  ASSERT_EQ(ReadFixture("bob.both.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
+  ASSERT_EQ(ReadFixture("bob.both.bin"), 0);
   MakeFront();
   ASSERT_TRUE(qoxFrontEndKeyDB(front_));
   const std::vector<QOXKeyDBObj*> back = Walk(db_);
@@ -190,7 +190,7 @@ TEST_F(FrontEndTest, ReadingAnArrayTwice) {
 // A refresh list names objects by back-end ID; one shorter than a word
 // refreshes nothing, and the list is freed either way.
 TEST_F(FrontEndTest, RefreshFromList) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   MakeFront();
   QOXKeyDBObj* key = front_->firstKey;
   QOXKeyDBObj* uid = key->child;
@@ -346,7 +346,7 @@ TEST_F(FrontEndTest, FrontEndAnswersAsBackEnd) {
   for (const char* name : {"alice.sec", "alice", "bob.both", "carol", "dave.sec", "dave", "v3-rsa1024",
                            "v3-rsa768-validity"}) {
     SCOPED_TRACE(name);
-    const Bytes bytes = keydb_test::ReadFile(std::string(name) + ".pgp");
+    const Bytes bytes = keydb_test::ReadFile(std::string(name) + ".bin");
     QOXError err = 0;
     QOXKeyDB* back = qoxCreateKeyDBFromMemory(context_, bytes.data(), bytes.size(), &err);
     ASSERT_EQ(err, 0);
@@ -381,7 +381,7 @@ TEST_F(FrontEndTest, FrontEndAnswersAsBackEnd) {
 // encrypts the other decrypts, a deterministic RSA signature is the same
 // bytes from both, and the protected DSA key wants its passphrase.
 TEST_F(FrontEndTest, KeyOperationsCrossTheBoundary) {
-  const Bytes bytes = keydb_test::ReadFile("alice.sec.pgp");
+  const Bytes bytes = keydb_test::ReadFile("alice.sec.bin");
   QOXError err = 0;
   QOXKeyDB* back = qoxCreateKeyDBFromMemory(context_, bytes.data(), bytes.size(), &err);
   ASSERT_EQ(err, 0);
@@ -434,7 +434,7 @@ TEST_F(FrontEndTest, KeyOperationsCrossTheBoundary) {
 // Adding and removing through a front end: the back end does the work, the
 // front end takes in the key array and marks its twin.
 TEST_F(FrontEndTest, AddAndRemoveThroughTheBackEnd) {
-  ASSERT_EQ(ReadFixture("bob.both.pgp"), 0);
+  ASSERT_EQ(ReadFixture("bob.both.bin"), 0);
   QOXKeyDB* empty = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &empty), 0);
   KeyArrayWord* none = nullptr;
@@ -523,7 +523,7 @@ class NotificationTest : public FrontEndTest {
     ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &other_), 0);
     qoxContextSetConnectRef(other_, 2);
     ASSERT_EQ(qoxNewKeyDB_internal(context_, &back_), 0);
-    ASSERT_EQ(Read(keydb_test::ReadFile("bob.both.pgp"), false, back_), 0);
+    ASSERT_EQ(Read(keydb_test::ReadFile("bob.both.bin"), false, back_), 0);
     ASSERT_EQ(qoxAddNotification(back_, other_), 0) << "connection 2 opens it too";
     // Connection 2's front end over it.
     ASSERT_EQ(QOXIncKeyDBRefCount(back_), 0);
@@ -676,7 +676,7 @@ class FrontEndMemoryTest : public ::testing::Test {
 };
 
 TEST_F(FrontEndMemoryTest, RefusingMemoryGivesErrors) {
-  const Bytes bytes = keydb_test::ReadFile("alice.sec.pgp");
+  const Bytes bytes = keydb_test::ReadFile("alice.sec.bin");
   // Every budget of the import fails cleanly or succeeds.
   int failures = 0;
   for (long budget = 0; budget < 200; ++budget) {

@@ -90,19 +90,19 @@ class KeyExportTest : public KeyDBTest {
 };
 
 TEST_F(KeyExportTest, APrivateExportIsTheSecretBlockThenThePublicOne) {
-  ASSERT_EQ(ReadFixture("alice.sec.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.sec.bin"), 0);
   QOXKeySet* set = qoxKeyDBPeekRootSet(db_);
   const std::vector<Packet> secret = Blocks(set, true, true, true);
   EXPECT_EQ(Tags(secret), (std::vector<int>{kQOXPktTag_SecretKey, kQOXPktTag_UserID, kQOXPktTag_SecretSubKey}))
       << "secret key packets and user IDs, without their signatures";
-  const std::vector<Packet> stored = SplitPackets(ReadFile("alice.sec.pgp"));
+  const std::vector<Packet> stored = SplitPackets(ReadFile("alice.sec.bin"));
   EXPECT_EQ(secret[0].bytes, stored[0].bytes);
 
   // The public block is what gpg exported for the public key, and gpg
   // reads the secret one's key packets as Alice's.
   const std::vector<Packet> publicBlock = Blocks(set, false, false, true);
-  EXPECT_EQ(Tags(publicBlock), Tags(SplitPackets(ReadFile("alice.pgp"))));
-  const std::vector<Packet> gpgPublic = SplitPackets(ReadFile("alice.pgp"));
+  EXPECT_EQ(Tags(publicBlock), Tags(SplitPackets(ReadFile("alice.bin"))));
+  const std::vector<Packet> gpgPublic = SplitPackets(ReadFile("alice.bin"));
   for (size_t i = 1; i < publicBlock.size() && i < gpgPublic.size(); ++i)
     EXPECT_EQ(publicBlock[i].bytes, gpgPublic[i].bytes) << i;
 
@@ -116,7 +116,7 @@ TEST_F(KeyExportTest, APrivateExportIsTheSecretBlockThenThePublicOne) {
 TEST_F(KeyExportTest, AttributesFollowTheFormatAndCRLsAndLocalSignaturesStayBehind) {
   // Alice's key with a photo ID, a CRL and a certification of her user ID
   // that is not exportable.
-  const std::vector<Packet> alice = SplitPackets(ReadFile("alice.pgp"));
+  const std::vector<Packet> alice = SplitPackets(ReadFile("alice.bin"));
   const uint8_t aliceID[8] = {0x7F, 0x5B, 0x1A, 0x77, 0x95, 0xC7, 0x77, 0xD2};
   const Bytes local = V4Sig(0x10, aliceID, 1700000000, {{4, {0}}});
   const Bytes photo = NewPacket(kQOXPktTag_UserAttribute, {6, 1, 0x10, 0, 1, 1, 0, 0, 0, 0});
@@ -137,7 +137,7 @@ TEST_F(KeyExportTest, AttributesFollowTheFormatAndCRLsAndLocalSignaturesStayBehi
 }
 
 TEST_F(KeyExportTest, ExportOptionsAndX509Formats) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   QOXKeySet* set = qoxKeyDBPeekRootSet(db_);
   QOXKeyDBObj* alice = Keys()[0];
 

@@ -191,7 +191,7 @@ TEST_F(KeyIDFixtureTest, FormsMatchGpg) {
     }
     std::vector<std::string> forms2;
     std::vector<std::string> forms1;
-    for (const keydb_test::Packet& p : keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".pgp"))) {
+    for (const keydb_test::Packet& p : keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".bin"))) {
       if (p.tag != kQOXPktTag_PublicKey && p.tag != kQOXPktTag_PublicSubKey) continue;
       uint8_t algorithm = 0;
       uint8_t raw[8];

@@ -79,7 +79,7 @@ std::vector<Listed> GpgListings() {
 class KeyListTest : public keydb_test::KeyDBTest {
  protected:
   void ReadKeys() {
-    for (const char* name : {"alice.pgp", "bob.pgp", "carol.pgp", "dave.pgp", "v3-rsa1024.pgp", "v3-rsa768-validity.pgp"})
+    for (const char* name : {"alice.bin", "bob.bin", "carol.bin", "dave.bin", "v3-rsa1024.bin", "v3-rsa768-validity.bin"})
       ASSERT_EQ(ReadFixture(name), 0);
     listed_ = GpgListings();
     ASSERT_EQ(Keys().size(), listed_.size());
@@ -248,7 +248,7 @@ class KeyIterTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    for (const char* name : {"alice.pgp", "bob.both.pgp", "carol.pgp", "dave.pgp"}) ASSERT_EQ(ReadFixture(name), 0);
+    for (const char* name : {"alice.bin", "bob.both.bin", "carol.bin", "dave.bin"}) ASSERT_EQ(ReadFixture(name), 0);
     alice_ = Keys()[0];
     bob_ = Keys()[1];
     carol_ = Keys()[2];
@@ -501,7 +501,7 @@ TEST_F(KeyIterTest, ChangesResortLists) {
   QOXKeyDBObj* o = nullptr;
   ASSERT_EQ(QOXKeyIterNextKeyDBObj(it, kQOXKeyIterKind_Key, &o), 0);
   ASSERT_EQ(QOXKeyIterNextKeyDBObj(it, kQOXKeyIterKind_Key, &o), 0);
-  ASSERT_EQ(ReadFixture("v3-rsa1024.pgp"), 0);
+  ASSERT_EQ(ReadFixture("v3-rsa1024.bin"), 0);
   EXPECT_EQ(list->keyCount, 4u) << "reading alone does not re-sort";
   qoxKeyDBChanged(db_, true);
   ASSERT_EQ(list->keyCount, 5u);

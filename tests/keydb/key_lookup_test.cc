@@ -33,7 +33,7 @@ class KeyLookupTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    for (const char* name : {"alice.sec", "bob", "carol", "dave.sec"}) ASSERT_EQ(ReadFixture(std::string(name) + ".pgp"), 0);
+    for (const char* name : {"alice.sec", "bob", "carol", "dave.sec"}) ASSERT_EQ(ReadFixture(std::string(name) + ".bin"), 0);
   }
   QOXKeyDBObj* Find(const std::string& text, uint8_t algorithm = 255, bool dummies = true, bool deleted = false) {
     QOXKeyID id;
@@ -156,7 +156,7 @@ TEST_F(KeyLookupTest, Version3Fingerprints) {
     SCOPED_TRACE(name);
     QOXKeyDB* db = nullptr;
     ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-    ASSERT_EQ(Read(ReadFile(name + ".pgp"), false, db), 0);
+    ASSERT_EQ(Read(ReadFile(name + ".bin"), false, db), 0);
     ASSERT_EQ(Keys(false, db).size(), 1u);
     QOXKeyDBObj* key = Keys(false, db)[0];
     EXPECT_EQ(KeyIDText(key), id);
@@ -198,7 +198,7 @@ TEST_F(KeyLookupTest, KeyChoiceAndGpgsSessionKey) {
   EXPECT_EQ(qoxKeyPubKey(bob, 3), nullptr);
 
   // gpg's message: the first packet is the public-key encrypted session key.
-  const auto message = SplitPackets(ReadFile("alice.msg.pgp"));
+  const auto message = SplitPackets(ReadFile("alice.msg.bin"));
   ASSERT_EQ(message[0].tag, 1);
   const Bytes& esk = message[0].bytes;
   const size_t header = qoxPktBufferHeaderLen(esk.data(), esk.size());
@@ -293,7 +293,7 @@ Bytes Locked(QOXContext* context, const Bytes& clearPacket, const std::string& p
 TEST_F(KeyLookupTest, SecretPartsAndPassphrases) {
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-  const auto bobSec = SplitPackets(ReadFile("bob.sec.pgp"));
+  const auto bobSec = SplitPackets(ReadFile("bob.sec.bin"));
   ASSERT_EQ(Read(Locked(context_, bobSec[0].bytes, "fixture"), false, db), 0);
   ASSERT_EQ(Keys(false, db).size(), 1u);
   QOXKeyDBObj* bob = Keys(false, db)[0];

@@ -60,7 +60,7 @@ class KeyPacketTest : public keydb_test::KeyDBTest {
 TEST_F(KeyPacketTest, FieldsAndFingerprintsEqualGpg) {
   for (const char* name : kKeys) {
     SCOPED_TRACE(name);
-    const std::vector<Packet> packets = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".pgp"));
+    const std::vector<Packet> packets = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".bin"));
     const std::vector<keydb_test::Listed> listed = keydb_test::ListPackets(std::string(name) + ".packets.txt");
     const keydb_test::ColonKeys colons = keydb_test::ListColons(std::string(name) + ".colons.txt");
     ASSERT_EQ(packets.size(), listed.size());
@@ -105,8 +105,8 @@ TEST_F(KeyPacketTest, FieldsAndFingerprintsEqualGpg) {
 TEST_F(KeyPacketTest, SecretPacketsMatchTheirPublicForms) {
   for (const char* name : kKeys) {
     SCOPED_TRACE(name);
-    const std::vector<Packet> pub = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".pgp"));
-    const std::vector<Packet> sec = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".sec.pgp"));
+    const std::vector<Packet> pub = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".bin"));
+    const std::vector<Packet> sec = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".sec.bin"));
     std::vector<const Packet*> pubKeys;
     std::vector<const Packet*> secKeys;
     for (const Packet& p : pub)
@@ -141,7 +141,7 @@ TEST_F(KeyPacketTest, Version3KeysFromTheHelper) {
     long bits = 0, creation = 0, validity = 0;
     lines >> bits >> creation >> validity;
     SCOPED_TRACE(name);
-    const Bytes packet = keydb_test::ReadFile(name + ".pgp");
+    const Bytes packet = keydb_test::ReadFile(name + ".bin");
     const Parsed p = Parse(packet, false);
     ASSERT_EQ(p.result, 0);
     EXPECT_EQ(p.v3, 1);
@@ -165,7 +165,7 @@ TEST_F(KeyPacketTest, Version3KeysFromTheHelper) {
 // The key-material hash names the key whatever its packet version and
 // creation time.
 TEST_F(KeyPacketTest, KeyMaterialHashIgnoresVersionAndCreation) {
-  const Bytes v3 = keydb_test::ReadFile("v3-rsa1024.pgp");
+  const Bytes v3 = keydb_test::ReadFile("v3-rsa1024.bin");
   Bytes body = BodyOf(v3);
   Bytes v4Body = {4, 0x12, 0x34, 0x56, 0x78, 1};  // version 4, another creation, RSA
   v4Body.insert(v4Body.end(), body.begin() + 8, body.end());
@@ -178,9 +178,9 @@ TEST_F(KeyPacketTest, KeyMaterialHashIgnoresVersionAndCreation) {
 }
 
 TEST_F(KeyPacketTest, DamagedPacketsGiveTheirErrors) {
-  const std::vector<Packet> alice = keydb_test::SplitPackets(keydb_test::ReadFile("alice.pgp"));
+  const std::vector<Packet> alice = keydb_test::SplitPackets(keydb_test::ReadFile("alice.bin"));
   const Bytes rsa = BodyOf(alice[0].bytes);  // version 4 RSA-2048, e = 65537
-  const std::vector<Packet> bob = keydb_test::SplitPackets(keydb_test::ReadFile("bob.pgp"));
+  const std::vector<Packet> bob = keydb_test::SplitPackets(keydb_test::ReadFile("bob.bin"));
   const Bytes dsa = BodyOf(bob[0].bytes);
   const size_t modulusEnd = 6 + 2 + 256;  // after the modulus
   auto with = [](Bytes b, size_t at, uint8_t value) {

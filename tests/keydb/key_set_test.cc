@@ -117,7 +117,7 @@ class KeySetTest : public keydb_test::KeyDBTest {
   // The four fixtures, three made keys sharing one 8-byte key ID (two of
   // one algorithm), a dummy signer and a deleted signature.
   void ReadAll() {
-    for (const char* name : {"alice.pgp", "bob.both.pgp", "carol.pgp", "dave.pgp"}) ASSERT_EQ(ReadFixture(name), 0);
+    for (const char* name : {"alice.bin", "bob.both.bin", "carol.bin", "dave.bin"}) ASSERT_EQ(ReadFixture(name), 0);
     const uint8_t id[8] = {0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42, 0x42};
     for (uint8_t algorithm : {1, 17, 1}) {
       QOXKeyDBObj* key = qoxNewKeyObj(db_, nullptr, kQOXObjFlag_Key, algorithm, id);
@@ -416,8 +416,8 @@ TEST_F(KeySetTest, DestroyingTheDatabaseFreesUnionsOnce) {
   ReadAll();
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-  ASSERT_EQ(Read(ReadFile("alice.pgp"), false, db), 0);
-  ASSERT_EQ(Read(ReadFile("bob.pgp"), false, db), 0);
+  ASSERT_EQ(Read(ReadFile("alice.bin"), false, db), 0);
+  ASSERT_EQ(Read(ReadFile("bob.bin"), false, db), 0);
   QOXKeySet* older = nullptr;
   ASSERT_EQ(QOXNewEmptyKeySet(db, &older), 0);
   QOXKeySet* newer = nullptr;
@@ -469,9 +469,9 @@ TEST_F(KeySetTest, CopyingTwoExportsGivesGpgsMerge) {
   QOXKeyDB* sources[2] = {};
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(QOXNewKeyDB(context_, &sources[i]), 0);
-    ASSERT_EQ(Read(ReadFile(i == 0 ? "bob.alice.pgp" : "bob.carol.pgp"), false, sources[i]), 0);
+    ASSERT_EQ(Read(ReadFile(i == 0 ? "bob.alice.bin" : "bob.carol.bin"), false, sources[i]), 0);
   }
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);  // the destination already holds a key
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);  // the destination already holds a key
   QOXKeySet* copied[2] = {};
   for (int i = 0; i < 2; ++i) ASSERT_EQ(QOXCopyKeys(sources[i]->rootSet, db_, &copied[i]), 0);
 
@@ -520,8 +520,8 @@ TEST_F(KeySetTest, CopyingIntoFrontEnds) {
     if (p.tag == 2) gpg.insert(p.keyid);
   }
   // Whole keys, front end to front end: the out set names bob whole.
-  QOXKeyDB* source = front("bob.carol.pgp");
-  QOXKeyDB* destination = front("bob.alice.pgp");
+  QOXKeyDB* source = front("bob.carol.bin");
+  QOXKeyDB* destination = front("bob.alice.bin");
   ASSERT_TRUE(qoxFrontEndKeyDB(source) && qoxFrontEndKeyDB(destination));
   QOXKeySet* out = nullptr;
   ASSERT_EQ(QOXCopyKeys(source->rootSet, destination, &out), 0);
@@ -544,8 +544,8 @@ TEST_F(KeySetTest, CopyingIntoFrontEnds) {
   ASSERT_EQ(QOXFreeKeyDB(destination), 0);
 
   // One certification from a back end, object by object.
-  destination = front("bob.alice.pgp");
-  ASSERT_EQ(ReadFixture("bob.carol.pgp"), 0);
+  destination = front("bob.alice.bin");
+  ASSERT_EQ(ReadFixture("bob.carol.bin"), 0);
   QOXKeyDBObj* carolsCert = Children(Children(Keys()[0], kQOXKeyDBObjType_UserID)[0], kQOXKeyDBObjType_Sig)[1];
   QOXKeySet* one = nullptr;
   ASSERT_EQ(qoxNewOneKeySetInternal(carolsCert, &one), 0);
@@ -571,9 +571,9 @@ TEST_F(KeySetTest, CopyingIntoFrontEnds) {
 TEST_F(KeySetTest, CopyOutSetHasThePerObjectUnionsMembers) {
   QOXKeyDB* source = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &source), 0);
-  for (const char* name : {"alice.pgp", "bob.carol.pgp", "dave.pgp"}) ASSERT_EQ(Read(ReadFile(name), false, source), 0);
-  ASSERT_EQ(ReadFixture("bob.alice.pgp"), 0);
-  ASSERT_EQ(ReadFixture("carol.pgp"), 0);
+  for (const char* name : {"alice.bin", "bob.carol.bin", "dave.bin"}) ASSERT_EQ(Read(ReadFile(name), false, source), 0);
+  ASSERT_EQ(ReadFixture("bob.alice.bin"), 0);
+  ASSERT_EQ(ReadFixture("carol.bin"), 0);
   QOXKeyDBObj* sourceAlice = Keys(false, source)[0];
   QOXKeyDBObj* sourceBob = Keys(false, source)[1];
   QOXKeyDBObj* daveUID = Children(Keys(false, source)[2], kQOXKeyDBObjType_UserID)[0];
@@ -745,7 +745,7 @@ class KeySetMemoryTest : public keydb_test::KeyDBTest {
     QOXNewContextStruct record{kQOXAPIVersion, counts_.Make(), 0};
     ASSERT_EQ(QOXNewContextCustom(&record, &context_), 0);
     ASSERT_EQ(QOXNewKeyDB(context_, &db_), 0);
-    for (const char* name : {"alice.pgp", "bob.both.pgp", "carol.pgp"}) ASSERT_EQ(ReadFixture(name), 0);
+    for (const char* name : {"alice.bin", "bob.both.bin", "carol.bin"}) ASSERT_EQ(ReadFixture(name), 0);
   }
   void TearDown() override {
     counts_.FailAfter(-1);
@@ -823,7 +823,7 @@ TEST_F(KeySetMemoryTest, RefusedMemoryChangesNothing) {
   // merged into the destination).
   QOXKeyDB* other = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &other), 0);
-  ASSERT_EQ(Read(ReadFile("bob.alice.pgp"), false, other), 0);
+  ASSERT_EQ(Read(ReadFile("bob.alice.bin"), false, other), 0);
   for (long budget = 0;; ++budget) {
     QOXKeySet* copied = reinterpret_cast<QOXKeySet*>(this);
     counts_.FailAfter(budget);

@@ -91,7 +91,7 @@ class ObjPropertiesTest : public keydb_test::KeyDBTest {
   void SetUp() override {
     KeyDBTest::SetUp();
     for (const char* name : {"alice.sec", "bob.both", "carol", "dave"})
-      ASSERT_EQ(ReadFixture(std::string(name) + ".pgp"), 0);
+      ASSERT_EQ(ReadFixture(std::string(name) + ".bin"), 0);
     // As a successful signature check leaves them.
     MarkAllChecked();
   }
@@ -404,7 +404,7 @@ TEST_F(ObjPropertiesTest, BufferCopyRules) {
   EXPECT_EQ(size, 0u);
   // 405: the key material after the fixed fields (version, creation,
   // algorithm), secret part included for a secret key.
-  for (const auto& [file, key] : {std::pair{"carol.pgp", KeyNamed("carol")}, std::pair{"alice.sec.pgp", alice}}) {
+  for (const auto& [file, key] : {std::pair{"carol.bin", KeyNamed("carol")}, std::pair{"alice.sec.bin", alice}}) {
     const Bytes packet = keydb_test::SplitPackets(keydb_test::ReadFile(file))[0].bytes;
     const size_t header = qoxPktBufferHeaderLen(packet.data(), packet.size());
     EXPECT_EQ(Data(key, P::KeyData), Bytes(packet.begin() + header + 6, packet.end())) << file;
@@ -646,7 +646,7 @@ TEST_F(ObjPropertiesTest, Accessors) {
   // its own) cannot sign.
   QOXKeyDB* other = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &other), 0);
-  const auto alicePackets = keydb_test::SplitPackets(keydb_test::ReadFile("alice.pgp"));
+  const auto alicePackets = keydb_test::SplitPackets(keydb_test::ReadFile("alice.bin"));
   Bytes elgamalBody;
   for (const auto& p : alicePackets)
     if (p.tag == kQOXPktTag_PublicSubKey)
@@ -685,10 +685,10 @@ TEST_F(ObjPropertiesTest, Accessors) {
   QOXKeyDBObj* certifier = nullptr;
   ASSERT_EQ(QOXGetSigCertifierKey(byAlice, nullptr, &certifier), 0);
   EXPECT_EQ(certifier, alice);
-  ASSERT_EQ(ReadFixture("bob.alice.pgp"), 0);  // nothing new here
+  ASSERT_EQ(ReadFixture("bob.alice.bin"), 0);  // nothing new here
   QOXKeyDB* bobOnly = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &bobOnly), 0);
-  ASSERT_EQ(Read(keydb_test::ReadFile("bob.alice.pgp"), false, bobOnly), 0);
+  ASSERT_EQ(Read(keydb_test::ReadFile("bob.alice.bin"), false, bobOnly), 0);
   QOXKeyDBObj* dummySigned = Children(UserID(Keys(false, bobOnly)[0]), kQOXKeyDBObjType_Sig)[1];
   EXPECT_EQ(QOXGetSigCertifierKey(dummySigned, nullptr, &certifier), kQOXErrItemNotFound);
   ASSERT_EQ(QOXGetSigCertifierKey(dummySigned, db_, &certifier), 0);

@@ -29,7 +29,7 @@ class ObjectsTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    alice_ = keydb_test::SplitPackets(keydb_test::ReadFile("alice.pgp"));
+    alice_ = keydb_test::SplitPackets(keydb_test::ReadFile("alice.bin"));
     ASSERT_EQ(alice_.size(), 5u);  // key, user ID, self-signature, subkey, binding
   }
   QOXKeyDBObj* Make(QOXKeyDBObj* parent, uint32_t flags) {

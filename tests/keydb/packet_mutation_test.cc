@@ -61,7 +61,7 @@ TEST_F(PacketMutationTest, MutatedPacketsAreReadSafely) {
   }
   // Single packets of the fixtures too, so that the parsers see mutations
   // of each kind of packet on its own.
-  for (const char* name : {"alice.pgp", "bob.both.pgp", "carol.pgp", "dave.sec.pgp", "v3-rsa48-short.pgp"}) {
+  for (const char* name : {"alice.bin", "bob.both.bin", "carol.bin", "dave.sec.bin", "v3-rsa48-short.bin"}) {
     for (const keydb_test::Packet& p : keydb_test::SplitPackets(keydb_test::ReadFile(name))) {
       Bytes s = {static_cast<uint8_t>(seeds.size())};
       s.insert(s.end(), p.bytes.begin(), p.bytes.end());

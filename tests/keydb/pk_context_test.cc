@@ -107,12 +107,12 @@ class PkContextTest : public keydb_test::KeyDBTest {
     return status == 0;
   }
 
-  // Reads <name>.sec.pgp with its secret-key packet locked by the engine
+  // Reads <name>.sec.bin with its secret-key packet locked by the engine
   // (passphrase "fixture", string-to-key kind 3, the default cipher) and
   // writes the key's numbers as PEM.
   LockedKey Load(const std::string& name) {
     LockedKey out;
-    auto packets = keydb_test::SplitPackets(keydb_test::ReadFile(name + ".sec.pgp"));
+    auto packets = keydb_test::SplitPackets(keydb_test::ReadFile(name + ".sec.bin"));
     EXPECT_FALSE(packets.empty());
     if (packets.empty()) return out;
     const Bytes& clear = packets[0].bytes;
@@ -561,7 +561,7 @@ TEST_F(PkContextTest, CapabilitiesAndArguments) {
   // serves nothing at all.
   QOXKeyDB* publicDB = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &publicDB), 0);
-  ASSERT_EQ(Read(keydb_test::ReadFile("carol.pgp"), false, publicDB), 0);
+  ASSERT_EQ(Read(keydb_test::ReadFile("carol.bin"), false, publicDB), 0);
   QOXKeyDBObj* carolPublic = publicDB->firstKey;
   ASSERT_NE(carolPublic, nullptr);
   EXPECT_EQ(QOXNewPrivateKeyContext(carolPublic, kPKCS1, &priv, QOXOLastOption(context_)), kQOXErrBadParams);
@@ -578,7 +578,7 @@ TEST_F(PkContextTest, CapabilitiesAndArguments) {
 // the operations the key database picks for each use (alice's ElGamal
 // subkey encrypts, her RSA key signs).
 TEST_F(PkContextTest, SubkeyContexts) {
-  ASSERT_EQ(ReadFixture("alice.sec.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.sec.bin"), 0);
   QOXKeyDBObj* alice = db_->firstKey;
   ASSERT_NE(alice, nullptr);
   QOXKeyDBObj* sub = Children(alice, kQOXKeyDBObjType_SubKey)[0];

@@ -87,8 +87,8 @@ class RingFilesTest : public KeyDBTest {
   // Rings holding the public keys of the four fixtures and Alice's and
   // Carol's secret keys, gpg's exports as they are.
   void WriteFixtureRings() {
-    Spill(pub_, Cat({ReadFile("alice.pgp"), ReadFile("bob.pgp"), ReadFile("carol.pgp"), ReadFile("dave.pgp")}));
-    Spill(sec_, Cat({ReadFile("alice.sec.pgp"), ReadFile("carol.sec.pgp")}));
+    Spill(pub_, Cat({ReadFile("alice.bin"), ReadFile("bob.bin"), ReadFile("carol.bin"), ReadFile("dave.bin")}));
+    Spill(sec_, Cat({ReadFile("alice.sec.bin"), ReadFile("carol.sec.bin")}));
     chmod(pub_.c_str(), 0600);
     chmod(sec_.c_str(), 0600);
   }
@@ -124,8 +124,8 @@ TEST_F(RingFilesTest, CreatedRingsAreOwnerOnlyAndAFlushKeepsModeAlsoThroughALink
   EXPECT_TRUE(fs::is_symlink(pub_));
   EXPECT_EQ(ModeOf(target), 0640u);
   EXPECT_EQ(ModeOf(sec_), 0600u);
-  EXPECT_NE(Slurp(target), Cat({ReadFile("alice.pgp"), ReadFile("bob.pgp"), ReadFile("carol.pgp"),
-                                ReadFile("dave.pgp")}))
+  EXPECT_NE(Slurp(target), Cat({ReadFile("alice.bin"), ReadFile("bob.bin"), ReadFile("carol.bin"),
+                                ReadFile("dave.bin")}))
       << "the flush wrote the target (with trust packets)";
   EXPECT_EQ(QOXFreeKeyDB(db), 0);
   EXPECT_FALSE(fs::exists(target + ".new"));
@@ -143,14 +143,14 @@ TEST_F(RingFilesTest, CreatedRingsAreOwnerOnlyAndAFlushKeepsModeAlsoThroughALink
 
 TEST_F(RingFilesTest, TrustPacketFollowsEveryObjectButASelfRevocation) {
   // Alice's key gets a revocation of itself right after its key packet.
-  const std::vector<Packet> alice = SplitPackets(ReadFile("alice.pgp"));
+  const std::vector<Packet> alice = SplitPackets(ReadFile("alice.bin"));
   const uint8_t aliceID[8] = {0x7F, 0x5B, 0x1A, 0x77, 0x95, 0xC7, 0x77, 0xD2};
   const Bytes revocation = V4Sig(0x20, aliceID, 1700000000);
   Bytes ring = alice[0].bytes;
   ring = Cat({ring, revocation});
   for (size_t i = 1; i < alice.size(); ++i) ring = Cat({ring, alice[i].bytes});
-  Spill(pub_, Cat({ring, ReadFile("bob.pgp")}));
-  Spill(sec_, ReadFile("alice.sec.pgp"));
+  Spill(pub_, Cat({ring, ReadFile("bob.bin")}));
+  Spill(sec_, ReadFile("alice.sec.bin"));
   QOXKeyDB* db = nullptr;
   OpenChangeFlush(&db);
   EXPECT_EQ(QOXFreeKeyDB(db), 0);
@@ -167,7 +167,7 @@ TEST_F(RingFilesTest, TrustPacketFollowsEveryObjectButASelfRevocation) {
     EXPECT_EQ(followed, !selfRevocation) << "packet " << i << " tag " << written[i].tag;
   }
   EXPECT_EQ(revocations, 1u);
-  EXPECT_EQ(objects, SplitPackets(ring).size() + SplitPackets(ReadFile("bob.pgp")).size());
+  EXPECT_EQ(objects, SplitPackets(ring).size() + SplitPackets(ReadFile("bob.bin")).size());
 
   // The private ring holds Alice's secret key packets, each with its trust
   // packet; the public ring holds her key in public form.
@@ -239,7 +239,7 @@ std::vector<std::string> GpgView(const std::string& file) {
 
 TEST_F(RingFilesTest, GpgImportsOurPublicRingAsTheKeysItCameFrom) {
   WriteFixtureRings();
-  const std::string original = dir_ + "/original.pgp";
+  const std::string original = dir_ + "/original.bin";
   Spill(original, Slurp(pub_));
   QOXKeyDB* db = nullptr;
   OpenChangeFlush(&db);
@@ -398,7 +398,7 @@ TEST_F(RingFilesTest, ACRLAfterASubkeySurvivesAReload) {
   // Alice's key, user ID and signatures, her subkey with its binding, then
   // a CRL packet.
   const Bytes crl = NewPacket(60, {1, 0x30, 0x03, 0x02, 0x01, 0x00});
-  Spill(pub_, Cat({ReadFile("alice.pgp"), crl}));
+  Spill(pub_, Cat({ReadFile("alice.bin"), crl}));
   Spill(sec_, {});
   QOXKeyDB* db = nullptr;
   for (int pass = 0; pass < 2; ++pass) {
@@ -418,13 +418,13 @@ TEST_F(RingFilesTest, ACRLAfterASubkeySurvivesAReload) {
 // A trusted read that drops a packet opens the rings read-only; trust
 // packets and tag 16 before the first key are not dropped packets.
 TEST_F(RingFilesTest, ADroppedPacketOpensTheRingsReadOnly) {
-  const Bytes alice = ReadFile("alice.pgp");
+  const Bytes alice = ReadFile("alice.bin");
   const Bytes userID = NewPacket(kQOXPktTag_UserID, {'x'});
   const Bytes badSig = NewPacket(kQOXPktTag_Signature, {4, 0x10});
   const Bytes badKey = NewPacket(kQOXPktTag_PublicKey, {4, 1, 2});
   const Bytes trust = NewPacket(kQOXPktTag_Trust, {0});
   const Bytes marker = NewPacket(16, {'P', 'G', 'P'});
-  Bytes truncated = SplitPackets(ReadFile("bob.pgp"))[0].bytes;
+  Bytes truncated = SplitPackets(ReadFile("bob.bin"))[0].bytes;
   truncated.resize(truncated.size() - 5);
   const struct {
     const char* what;

@@ -51,7 +51,7 @@ TEST_F(RingReaderTest, ExportsBecomeKeysWithGpgsIDsAndFingerprints) {
     SCOPED_TRACE(name);
     QOXKeyDB* db = nullptr;
     ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-    ASSERT_EQ(Read(ReadFile(std::string(name) + ".pgp"), false, db), 0);
+    ASSERT_EQ(Read(ReadFile(std::string(name) + ".bin"), false, db), 0);
     const auto keys = Keys(false, db);
     ASSERT_EQ(keys.size(), 1u);
     QOXKeyDBObj* key = keys[0];
@@ -81,7 +81,7 @@ TEST_F(RingReaderTest, ExportsBecomeKeysWithGpgsIDsAndFingerprints) {
 // The child order of Part of the tree rules: direct signatures, user IDs,
 // then subkeys; signatures after a user ID hang under it.
 TEST_F(RingReaderTest, ChildOrderAndAttachment) {
-  ASSERT_EQ(ReadFixture("carol.pgp"), 0);
+  ASSERT_EQ(ReadFixture("carol.bin"), 0);
   QOXKeyDBObj* carol = Keys()[0];
   QOXKeyDBObj* c = carol->child;
   ASSERT_NE(c, nullptr);
@@ -95,9 +95,9 @@ TEST_F(RingReaderTest, ChildOrderAndAttachment) {
 }
 
 TEST_F(RingReaderTest, SameKeyTwiceIsOneObject) {
-  const Bytes alice = ReadFile("alice.pgp");
+  const Bytes alice = ReadFile("alice.bin");
   ASSERT_EQ(Read(Cat({alice, alice})), 0);
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   const auto keys = Keys(true);
   ASSERT_EQ(keys.size(), 1u);
   EXPECT_EQ(Children(keys[0], kQOXKeyDBObjType_UserID, true).size(), 1u);
@@ -109,8 +109,8 @@ TEST_F(RingReaderTest, SameKeyTwiceIsOneObject) {
 // lists after importing both; the signers arrive later and fill their
 // dummies in place.
 TEST_F(RingReaderTest, TwoExportsMergeAndDummiesFill) {
-  ASSERT_EQ(ReadFixture("bob.alice.pgp"), 0);
-  ASSERT_EQ(ReadFixture("bob.carol.pgp"), 0);
+  ASSERT_EQ(ReadFixture("bob.alice.bin"), 0);
+  ASSERT_EQ(ReadFixture("bob.carol.bin"), 0);
   ASSERT_EQ(Keys().size(), 1u);
   QOXKeyDBObj* bob = Keys()[0];
   EXPECT_EQ(CountAllSigs(bob), CountSigs("bob.colons.txt"));
@@ -130,7 +130,7 @@ TEST_F(RingReaderTest, TwoExportsMergeAndDummiesFill) {
   QOXKeyDBObj* certification = Children(Children(bob, kQOXKeyDBObjType_UserID)[0], kQOXKeyDBObjType_Sig)[1];
   EXPECT_EQ(qoxSigMaker(certification), nullptr) << "a dummy signer is no maker";
 
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   EXPECT_EQ(Keys(true).size(), 3u) << "alice's key fills her dummy instead of making a second object";
   EXPECT_FALSE(qoxKeyDBObjIsDummy(aliceDummy));
   EXPECT_EQ(QOXFindKeyByKeyID(db_, &id, &found), 0);
@@ -148,13 +148,13 @@ TEST_F(RingReaderTest, TwoExportsMergeAndDummiesFill) {
 // object secret; its public form is gpg's public packet byte for byte. The
 // other order turns the public object secret.
 TEST_F(RingReaderTest, SecretAndPublicMerge) {
-  const auto pub = SplitPackets(ReadFile("alice.pgp"));
+  const auto pub = SplitPackets(ReadFile("alice.bin"));
   for (bool secretFirst : {true, false}) {
     SCOPED_TRACE(secretFirst);
     QOXKeyDB* db = nullptr;
     ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-    ASSERT_EQ(Read(ReadFile(secretFirst ? "alice.sec.pgp" : "alice.pgp"), false, db), 0);
-    ASSERT_EQ(Read(ReadFile(secretFirst ? "alice.pgp" : "alice.sec.pgp"), false, db), 0);
+    ASSERT_EQ(Read(ReadFile(secretFirst ? "alice.sec.bin" : "alice.bin"), false, db), 0);
+    ASSERT_EQ(Read(ReadFile(secretFirst ? "alice.bin" : "alice.sec.bin"), false, db), 0);
     ASSERT_EQ(Keys(true, db).size(), 1u);
     QOXKeyDBObj* key = Keys(true, db)[0];
     QOXKeyDBObj* sub = Children(key, kQOXKeyDBObjType_SubKey)[0];
@@ -180,7 +180,7 @@ TEST_F(RingReaderTest, SecretAndPublicMerge) {
 // A version-3 secret packet whose public copy says version 2 merges, marked
 // only in a trusted read, and its public form says 2.
 TEST_F(RingReaderTest, Version3SecretMergesWithVersion2Public) {
-  const auto sec = SplitPackets(ReadFile("v3-rsa1024.pgp"));
+  const auto sec = SplitPackets(ReadFile("v3-rsa1024.bin"));
   ASSERT_EQ(sec[0].tag, 6);
   Bytes v2 = sec[0].bytes;
   const size_t header = qoxPktBufferHeaderLen(v2.data(), v2.size());
@@ -212,8 +212,8 @@ TEST_F(RingReaderTest, Version3SecretMergesWithVersion2Public) {
 // key are dropped, a 150001-byte packet is skipped and the next one read,
 // trust packets count only in a trusted read, a deleted key comes back.
 TEST_F(RingReaderTest, StreamRules) {
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
-  const auto bob = SplitPackets(ReadFile("bob.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
+  const auto bob = SplitPackets(ReadFile("bob.bin"));
   const Bytes orphanUID = NewPacket(13, Bytes{'o', 'r', 'p', 'h', 'a', 'n'});
   Bytes brokenKey = bob[0].bytes;
   brokenKey[qoxPktBufferHeaderLen(brokenKey.data(), brokenKey.size())] = 9;  // version 9
@@ -238,12 +238,12 @@ TEST_F(RingReaderTest, StreamRules) {
     ASSERT_EQ(QOXFreeKeyDB(db), 0);
   }
 
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   QOXKeyDBObj* key = Keys()[0];
   QOXKeyDBObj* uid = Children(key, kQOXKeyDBObjType_UserID)[0];
   ASSERT_EQ(qoxMarkKeyDBObjectDeleted(key), 0);
   ASSERT_EQ(Keys().size(), 0u);
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   ASSERT_EQ(Keys().size(), 1u);
   EXPECT_EQ(Keys()[0], key);
   EXPECT_TRUE(qoxKeyDBObjIsReal(uid)) << "the identical user ID is revived in place";
@@ -253,7 +253,7 @@ TEST_F(RingReaderTest, StreamRules) {
 // A signature by an RSA key in an old-form packet with a one-byte length is
 // kept with a two-byte length header; its body is unchanged.
 TEST_F(RingReaderTest, OneByteRsaSignatureHeaderWidened) {
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   const uint8_t issuer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   Bytes sig = V4Sig(0x10, issuer, 1000);
   Bytes oldForm{0x88, static_cast<uint8_t>(sig.size() - 2)};
@@ -273,7 +273,7 @@ TEST_F(RingReaderTest, OneByteRsaSignatureHeaderWidened) {
 // order after the self-signature, and a second read finds each identical
 // one through the parent's index.
 TEST_F(RingReaderTest, FloodedUserIDStaysExactAndIndexed) {
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   Bytes stream = Cat({alice[0].bytes, alice[1].bytes, alice[2].bytes});
   constexpr int kSigs = 3000;
   for (int i = 0; i < kSigs; ++i) {
@@ -316,7 +316,7 @@ TEST_F(RingReaderTest, FloodedUserIDStaysExactAndIndexed) {
 // revoker (carol names alice) stands while alice is in no open database; one
 // by a key no self-signature names is marked deleted.
 TEST_F(RingReaderTest, ThirdPartyRevocationCleanUp) {
-  const auto carol = SplitPackets(ReadFile("carol.pgp"));
+  const auto carol = SplitPackets(ReadFile("carol.bin"));
   const auto alice = keydb_test::ListColons("alice.colons.txt");
   const Bytes aliceID = keydb_test::HexBytes(alice.keyIDs[0]);
   const uint8_t strangerID[8] = {9, 9, 9, 9, 9, 9, 9, 9};
@@ -342,7 +342,7 @@ TEST_F(RingReaderTest, ThirdPartyRevocationCleanUp) {
 // qoxCreateKeyDBFromMemory reads untrusted; qoxKeyDBAddObject copies an
 // object with its ancestors and trust, merging into what is there.
 TEST_F(RingReaderTest, FromMemoryAndCopyingObjects) {
-  const Bytes bob = ReadFile("bob.both.pgp");
+  const Bytes bob = ReadFile("bob.both.bin");
   QOXError err = -1;
   QOXKeyDB* source = qoxCreateKeyDBFromMemory(context_, bob.data(), bob.size(), &err);
   ASSERT_NE(source, nullptr);
@@ -373,7 +373,7 @@ TEST_F(RingReaderTest, FromMemoryAndCopyingObjects) {
   // reuse the address.)
   QOXKeyDB* second = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &second), 0);
-  ASSERT_EQ(Read(ReadFile("carol.pgp"), false, second), 0);
+  ASSERT_EQ(Read(ReadFile("carol.bin"), false, second), 0);
   QOXKeyDBObj* carol = Keys(false, second)[0];
   QOXKeyDBObj* carolUID = Children(carol, kQOXKeyDBObjType_UserID)[0];
   db_->addCache[0].source = carol;  // as if carol stood where bob's key was
@@ -393,10 +393,10 @@ TEST_F(RingReaderTest, FromMemoryAndCopyingObjects) {
 
 // Merging trust into a copy by the rules of each kind.
 TEST_F(RingReaderTest, CopyObjectTrustRules) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   QOXKeyDB* other = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &other), 0);
-  ASSERT_EQ(Read(ReadFile("alice.pgp"), false, other), 0);
+  ASSERT_EQ(Read(ReadFile("alice.bin"), false, other), 0);
   QOXKeyDBObj* from = Keys()[0];
   QOXKeyDBObj* to = Keys(false, other)[0];
   qoxKeyToKeyInfo(from)->keyTrust = 0x05;

@@ -34,7 +34,7 @@ class SelfSigTest : public keydb_test::KeyDBTest {
  protected:
   void SetUp() override {
     KeyDBTest::SetUp();
-    for (const char* name : {"alice.sec", "bob.both", "carol"}) ASSERT_EQ(ReadFixture(std::string(name) + ".pgp"), 0);
+    for (const char* name : {"alice.sec", "bob.both", "carol"}) ASSERT_EQ(ReadFixture(std::string(name) + ".bin"), 0);
     MarkAllChecked();
     alice_ = KeyNamed("alice");
     uid_ = Children(alice_, kQOXKeyDBObjType_UserID)[0];
@@ -136,7 +136,7 @@ TEST_F(SelfSigTest, SubpacketsOfSelfSignaturesInTheirOrder) {
   EXPECT_EQ(flags, 1);
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-  ASSERT_EQ(Read(keydb_test::ReadFile("carol.pgp"), false, db), 0);
+  ASSERT_EQ(Read(keydb_test::ReadFile("carol.bin"), false, db), 0);
   QOXKeyDBObj* carol = Keys(false, db)[0];
   NewSig(carol, carol, kQOXSigType_DirectKey, qoxKeyCreation(carol) + 5,
          {{kQOXSubpacket_Revocable, kNotRevocable}, {kQOXSubpacket_KeyFlags, {0x0C, 1, 2, 3, 4, 5}}});
@@ -334,7 +334,7 @@ TEST_F(SelfSigTest, RevocationsOfKeys) {
   // A dummy revoker matches by algorithm and key ID.
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-  ASSERT_EQ(Read(keydb_test::ReadFile("carol.pgp"), false, db), 0);
+  ASSERT_EQ(Read(keydb_test::ReadFile("carol.bin"), false, db), 0);
   MarkAllChecked(db);
   QOXKeyDBObj* lonelyCarol = Keys(false, db)[0];
   QOXKeyDBObj* aliceDummy = qoxNewDummyKey(db, 1, qoxKeyToKeyInfo(alice_)->keyID, false, nullptr);

@@ -160,7 +160,7 @@ class SigCheckTest : public keydb_test::KeyDBTest {
   QOXKeyDBObj* AliceSecret() {
     if (secrets_ == nullptr) {
       EXPECT_EQ(QOXNewKeyDB(context_, &secrets_), 0);
-      EXPECT_EQ(Read(ReadFile("alice.sec.pgp"), false, secrets_), 0);
+      EXPECT_EQ(Read(ReadFile("alice.sec.bin"), false, secrets_), 0);
     }
     return secrets_->firstKey;
   }
@@ -198,7 +198,7 @@ QOXError Record(QOXContext*, QOXEvent* event, void* user) {
 // in its public form) is good exactly where gpg says "!"; one null event per
 // signature, counting up to the total; a second run does nothing.
 TEST_F(SigCheckTest, AgreesWithGpgAndASecondRunDoesNothing) {
-  for (const char* f : {"alice.pgp", "bob.both.pgp", "carol.pgp", "dave.pgp"}) ASSERT_EQ(ReadFixture(f), 0) << f;
+  for (const char* f : {"alice.bin", "bob.both.bin", "carol.bin", "dave.bin"}) ASSERT_EQ(ReadFixture(f), 0) << f;
   const auto gpg = GpgCheckSigs();
   ASSERT_EQ(gpg.size(), 9u);
   const auto sigs = Sigs(db_);
@@ -251,9 +251,9 @@ TEST_F(SigCheckTest, AgreesWithGpgAndASecondRunDoesNothing) {
 // A changed byte of a user ID makes each certification on it bad (and
 // only those); a changed signature byte makes that one bad.
 TEST_F(SigCheckTest, ChangedBytesMakeSignaturesBad) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
-  ASSERT_EQ(ReadFixture("carol.pgp"), 0);
-  auto bob = SplitPackets(ReadFile("bob.both.pgp"));
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
+  ASSERT_EQ(ReadFixture("carol.bin"), 0);
+  auto bob = SplitPackets(ReadFile("bob.both.bin"));
   ASSERT_EQ(bob[1].tag, kQOXPktTag_UserID);
   bob[1].bytes.back() ^= 0x01;  // "...org>" with a changed last byte
   Bytes stream;
@@ -277,7 +277,7 @@ TEST_F(SigCheckTest, ChangedBytesMakeSignaturesBad) {
   // RSA block that comes out is no signature, which makes it bad without
   // stopping the run.
   ASSERT_EQ(QOXNewKeyDB(context_, &other_), 0);
-  auto alice = SplitPackets(ReadFile("alice.pgp"));
+  auto alice = SplitPackets(ReadFile("alice.bin"));
   ASSERT_EQ(alice[2].tag, kQOXPktTag_Signature);
   ASSERT_EQ(alice[4].tag, kQOXPktTag_Signature);
   alice[2].bytes[alice[2].bytes.size() - 300] ^= 0x40;
@@ -300,8 +300,8 @@ TEST_F(SigCheckTest, ChangedBytesMakeSignaturesBad) {
 TEST_F(SigCheckTest, UnknownHashesStayUntried) {
   ASSERT_EQ(qoxHashByNumber(8), nullptr);
   ASSERT_EQ(qoxHashByNumber(4), nullptr);
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
-  auto dave = SplitPackets(ReadFile("dave.sha256.pgp"));
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
+  auto dave = SplitPackets(ReadFile("dave.sha256.bin"));
   // A copy of dave's self-certification with hash number 4 (body byte 3).
   Bytes hash4 = dave[2].bytes;
   ASSERT_EQ(dave[2].tag, kQOXPktTag_Signature);
@@ -331,7 +331,7 @@ TEST_F(SigCheckTest, UnknownHashesStayUntried) {
 // the other database supplies a signer; when the signer arrives the next
 // run checks it. A signer that goes away makes its signatures untried.
 TEST_F(SigCheckTest, SignersFromTheOtherDatabaseAndLateSigners) {
-  ASSERT_EQ(ReadFixture("bob.both.pgp"), 0);
+  ASSERT_EQ(ReadFixture("bob.both.bin"), 0);
   QOXKeySet* root = qoxKeyDBPeekRootSet(db_);
   EXPECT_EQ(qoxCountCheckableKeySigs(root, nullptr, false, false), 1u);
   ASSERT_EQ(CheckAll(db_), 0);
@@ -343,7 +343,7 @@ TEST_F(SigCheckTest, SignersFromTheOtherDatabaseAndLateSigners) {
   EXPECT_EQ(Trust(certs[2]), 0);
 
   ASSERT_EQ(QOXNewKeyDB(context_, &other_), 0);
-  ASSERT_EQ(Read(ReadFile("alice.pgp"), false, other_), 0);
+  ASSERT_EQ(Read(ReadFile("alice.bin"), false, other_), 0);
   // The other database counts only alice's certification; carol's is not
   // checkable (no such key there) and stays as it was.
   EXPECT_EQ(qoxCountCheckableKeySigs(root, other_, false, false), 1u);
@@ -360,7 +360,7 @@ TEST_F(SigCheckTest, SignersFromTheOtherDatabaseAndLateSigners) {
   EXPECT_EQ(Trust(certs[1]), 0);
 
   // Carol arrives in the same database: her certification is checked.
-  ASSERT_EQ(ReadFixture("carol.pgp"), 0);
+  ASSERT_EQ(ReadFixture("carol.bin"), 0);
   ASSERT_EQ(CheckAll(db_), 0);
   EXPECT_EQ(Trust(certs[2]), kGood);
 
@@ -384,7 +384,7 @@ TEST_F(SigCheckTest, BadHandles) {
 TEST_F(SigCheckTest, Version3MaterialAndUserAttributes) {
   QOXKeyDBObj* secret = AliceSecret();
   QOXKeyDBObj* secretUID = Children(secret, kQOXKeyDBObjType_UserID)[0];
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   const Bytes onKey = Sign(secret, secret, 0x20, 2000000000, {}, 7);
   const Bytes onUID = Sign(secret, secretUID, 0x13, 2000000001, {}, 7);
   const Bytes onUID5 = Sign(secret, secretUID, 0x13, 2000000002, {}, 5);
@@ -430,7 +430,7 @@ TEST_F(SigCheckTest, Version3MaterialAndUserAttributes) {
 TEST_F(SigCheckTest, KeyExpirationOfGoodSelfSignatures) {
   QOXKeyDBObj* secret = AliceSecret();
   QOXKeyDBObj* secretUID = Children(secret, kQOXKeyDBObjType_UserID)[0];
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   ASSERT_EQ(alice[3].tag, kQOXPktTag_PublicSubKey);
   struct Case {
     uint32_t seconds;
@@ -470,7 +470,7 @@ TEST_F(SigCheckTest, KeyExpirationOfGoodSelfSignatures) {
 TEST_F(SigCheckTest, PrimaryFlagClearsMarksOnce) {
   QOXKeyDBObj* secret = AliceSecret();
   QOXKeyDBObj* secretUID = Children(secret, kQOXKeyDBObjType_UserID)[0];
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   const Bytes primary = Sign(secret, secretUID, 0x13, 2000000000, {{kQOXSubpacket_PrimaryUserID, {1}}});
   ASSERT_EQ(Read(Cat({alice[0].bytes, alice[1].bytes, primary})), 0);
   QOXKeyDBObj* key = Keys()[0];
@@ -494,8 +494,8 @@ TEST_F(SigCheckTest, PrimaryFlagClearsMarksOnce) {
 // bob, whom no self-signature names, is removed unchecked.
 TEST_F(SigCheckTest, DesignatedRevocationsStayOnlyWhenGood) {
   ASSERT_EQ(QOXNewKeyDB(context_, &other_), 0);
-  ASSERT_EQ(Read(Cat({ReadFile("alice.pgp"), ReadFile("bob.pgp")}), false, other_), 0);
-  const auto revoked = SplitPackets(ReadFile("carol.desig-revoke.pgp"));
+  ASSERT_EQ(Read(Cat({ReadFile("alice.bin"), ReadFile("bob.bin")}), false, other_), 0);
+  const auto revoked = SplitPackets(ReadFile("carol.desig-revoke.bin"));
   ASSERT_EQ(revoked[1].tag, kQOXPktTag_Signature);
   Bytes forged = revoked[1].bytes;
   forged.back() ^= 0x01;
@@ -544,7 +544,7 @@ TEST_F(SigCheckTest, SignObjMakesSignaturesThatCheck) {
   QOXKeyDBObj* secret = AliceSecret();
   QOXKeyDB* bobDB = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &bobDB), 0);
-  ASSERT_EQ(Read(ReadFile("bob.pgp"), false, bobDB), 0);
+  ASSERT_EQ(Read(ReadFile("bob.bin"), false, bobDB), 0);
   QOXKeyDBObj* bobUID = Children(bobDB->firstKey, kQOXKeyDBObjType_UserID)[0];
   struct Case {
     QOXKeyDBObj* object;
@@ -572,8 +572,8 @@ TEST_F(SigCheckTest, SignObjMakesSignaturesThatCheck) {
     qoxSigSpecDestroy(spec);
   }
   QOXFreeKeyDB(bobDB);
-  const auto bob = SplitPackets(ReadFile("bob.pgp"));
-  const auto alice = SplitPackets(ReadFile("alice.pgp"));
+  const auto bob = SplitPackets(ReadFile("bob.bin"));
+  const auto alice = SplitPackets(ReadFile("alice.bin"));
   ASSERT_EQ(Read(Cat({bob[0].bytes, bob[1].bytes, bob[2].bytes, cases[0].packet})), 0);
   ASSERT_EQ(Read(Cat({alice[0].bytes, cases[1].packet, alice[1].bytes, alice[2].bytes})), 0);
   ASSERT_EQ(CheckAll(db_), 0);
@@ -585,7 +585,7 @@ TEST_F(SigCheckTest, SignObjMakesSignaturesThatCheck) {
 // The front end over an in-process back end: the back end checks, the front
 // end sees the results after the refresh, with and without a handler.
 TEST_F(SigCheckTest, FrontEndRunsThroughItsBackEnd) {
-  const Bytes stream = Cat({ReadFile("alice.pgp"), ReadFile("bob.both.pgp"), ReadFile("carol.pgp")});
+  const Bytes stream = Cat({ReadFile("alice.bin"), ReadFile("bob.both.bin"), ReadFile("carol.bin")});
   for (const bool withHandler : {false, true}) {
     QOXKeyDB* fe = nullptr;
     ASSERT_EQ(qoxImportKeyBinary(context_, stream.data(), stream.size(), &fe), 0);
@@ -666,8 +666,8 @@ struct X509Double {
 TEST_F(SigCheckTest, CRLsRevokeListedCertificates) {
   ostrak_test::ScopedServices<QOXX509Services> x509(qoxX509Services, qoxRegisterX509Services);
   X509Double::Install(&x509.table());
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
-  ASSERT_EQ(ReadFixture("bob.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
+  ASSERT_EQ(ReadFixture("bob.bin"), 0);
   QOXKeyDBObj* alice = KeyNamed("Alice");
   QOXKeyDBObj* bob = KeyNamed("Bob");
   QOXKeyDBObj* bobUID = Children(bob, kQOXKeyDBObjType_UserID)[0];
@@ -721,7 +721,7 @@ TEST_F(SigCheckTest, CRLsRevokeListedCertificates) {
 // An X.509 signature is good when its certificate verifies under the
 // signer and rebuilds the key, user ID and signature packets exactly.
 TEST_F(SigCheckTest, X509SignaturesRebuildTheirPackets) {
-  ASSERT_EQ(ReadFixture("alice.pgp"), 0);
+  ASSERT_EQ(ReadFixture("alice.bin"), 0);
   QOXKeyDBObj* alice = Keys()[0];
   QOXKeyDBObj* uid = Children(alice, kQOXKeyDBObjType_UserID)[0];
   Bytes sub{kQOXX509SubpacketKind_Certificate, 1, 3, 0x30, 0x00};

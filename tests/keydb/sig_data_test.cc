@@ -95,8 +95,8 @@ class SigDataTest : public keydb_test::KeyDBTest {
     if (!std::filesystem::exists(dir_ + "/gnupg")) {
       std::filesystem::create_directory(dir_ + "/gnupg");
       std::filesystem::permissions(dir_ + "/gnupg", std::filesystem::perms::owner_all);
-      EXPECT_EQ(Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --import " + keydb_test::DataPath("alice.pgp") +
-                    " " + keydb_test::DataPath("bob.pgp") + " 2>/dev/null"),
+      EXPECT_EQ(Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --import " + keydb_test::DataPath("alice.bin") +
+                    " " + keydb_test::DataPath("bob.bin") + " 2>/dev/null"),
                 0);
     }
     return "GNUPGHOME=" + dir_ + "/gnupg gpg --batch --no-tty " + args;
@@ -154,8 +154,8 @@ class SigDataTest : public keydb_test::KeyDBTest {
 // and 3, RSA and DSA; our own check of the same body agrees, and a changed
 // data byte fails both.
 TEST_F(SigDataTest, MadeSignaturesVerifyWithGpg) {
-  QOXKeyDBObj* alice = SecretKey("alice.sec.pgp", "Alice");
-  QOXKeyDBObj* bob = SecretKey("bob.sec.pgp", "Bob");
+  QOXKeyDBObj* alice = SecretKey("alice.sec.bin", "Alice");
+  QOXKeyDBObj* bob = SecretKey("bob.sec.bin", "Bob");
   ASSERT_TRUE(alice && bob);
   const Bytes data = {'s', 'i', 'g', 'n', 'e', 'd', '\n', 0, 1, 2, 0xFF};
   Write(Path("data"), data);
@@ -198,8 +198,8 @@ TEST_F(SigDataTest, MadeSignaturesVerifyWithGpg) {
 // with it under 2307, also for two signers (signatures in reverse order);
 // the paired signature checks against the literal's data.
 TEST_F(SigDataTest, GpgOnePassPacketsPairWithTheirSignatures) {
-  QOXKeyDBObj* alice = SecretKey("alice.sec.pgp", "Alice");
-  QOXKeyDBObj* carol = SecretKey("carol.sec.pgp", "Carol");
+  QOXKeyDBObj* alice = SecretKey("alice.sec.bin", "Alice");
+  QOXKeyDBObj* carol = SecretKey("carol.sec.bin", "Carol");
   ASSERT_TRUE(alice && carol);
   for (const char* name : {"signed-plain.gpg", "signed-two.gpg"}) {
     SCOPED_TRACE(name);
@@ -341,7 +341,7 @@ TEST_F(SigDataTest, DistinctHashesInOrderOfFirstAppearance) {
 // lengths of long ones (a 200-byte raw subpacket gives C0 08; a 300-byte
 // preferred key server reads back in gpg), and the size reserved for them.
 TEST_F(SigDataTest, SubpacketsOfMadeSignatures) {
-  QOXKeyDBObj* alice = SecretKey("alice.sec.pgp", "Alice");
+  QOXKeyDBObj* alice = SecretKey("alice.sec.bin", "Alice");
   ASSERT_NE(alice, nullptr);
   QOXSigSpec* spec = Spec(alice, 4);
   ASSERT_EQ(qoxSigSpecSetKeyExpiration(spec, kQOXSigSubpacket_Unhashed | kQOXSigSubpacket_Critical, 0x01020304), 0);

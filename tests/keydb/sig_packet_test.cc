@@ -287,7 +287,7 @@ TEST_F(SigFixtureTest, SignaturesEqualGpg) {
   int signatures = 0;
   for (const char* name : {"alice", "bob.both", "carol", "dave"}) {
     SCOPED_TRACE(name);
-    const auto packets = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".pgp"));
+    const auto packets = keydb_test::SplitPackets(keydb_test::ReadFile(std::string(name) + ".bin"));
     const auto listed = keydb_test::ListPackets(std::string(name) + ".packets.txt");
     ASSERT_EQ(packets.size(), listed.size());
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -336,7 +336,7 @@ TEST_F(SigFixtureTest, SignaturesEqualGpg) {
 // subpackets copied into a signature spec keep that and the not-revocable
 // flag, keep unknown ones as raw subpackets and leave the issuer out.
 TEST_F(SigFixtureTest, SubpacketsIntoASignatureSpec) {
-  const auto packets = keydb_test::SplitPackets(keydb_test::ReadFile("carol.pgp"));
+  const auto packets = keydb_test::SplitPackets(keydb_test::ReadFile("carol.bin"));
   QOXKeyDBObj* carol = AddKey(packets[0].bytes);
   ASSERT_EQ(packets[1].tag, 2);
   const Bytes& direct = packets[1].bytes;

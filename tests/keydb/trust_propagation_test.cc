@@ -49,7 +49,7 @@ class TrustPropagationTest : public keydb_test::KeyDBTest {
   // owner's secret key, into the database.
   void ReadBareWeb(QOXKeyDB* db = nullptr) {
     Bytes bare;
-    for (const auto& name : {"web.pgp", "web.owner.sec.pgp"}) {
+    for (const auto& name : {"web.bin", "web.owner.sec.bin"}) {
       for (const auto& p : SplitPackets(ReadFile(name))) {
         if (p.tag == kTagPublicKey || p.tag == kTagSecretKey || p.tag == kTagUserID)
           bare.insert(bare.end(), p.bytes.begin(), p.bytes.end());
@@ -101,8 +101,8 @@ class TrustPropagationTest : public keydb_test::KeyDBTest {
 // complete one, a key nobody certified none; the owner's and its direct
 // certifications are certain.
 TEST_F(TrustPropagationTest, AgreesWithGpgClassicModel) {
-  ASSERT_EQ(ReadFixture("web.pgp"), 0);
-  ASSERT_EQ(ReadFixture("web.owner.sec.pgp"), 0);
+  ASSERT_EQ(ReadFixture("web.bin"), 0);
+  ASSERT_EQ(ReadFixture("web.owner.sec.bin"), 0);
   MarkAllChecked();
   // Owner trust as gpg holds it: 6 ultimate, 5 full, 4 marginal.
   std::istringstream trust(keydb_test::ReadText("web.ownertrust.txt"));
@@ -169,8 +169,8 @@ TEST_F(TrustPropagationTest, AgreesWithGpgClassicModel) {
 
 // Unchecked signatures carry no trust.
 TEST_F(TrustPropagationTest, UncheckedCertificationsCountForNothing) {
-  ASSERT_EQ(ReadFixture("web.pgp"), 0);
-  ASSERT_EQ(ReadFixture("web.owner.sec.pgp"), 0);
+  ASSERT_EQ(ReadFixture("web.bin"), 0);
+  ASSERT_EQ(ReadFixture("web.owner.sec.bin"), 0);
   qoxKeySetAxiomatic(Key("Web Owner"));
   SetOwnerTrust(Key("Web Full"), 6);
   ASSERT_EQ(QOXCalculateTrust(root(), nullptr), 0);
@@ -339,7 +339,7 @@ TEST_F(TrustPropagationTest, AnotherDatabase) {
 
 // A front end has its back end propagate and sees the new values.
 TEST_F(TrustPropagationTest, ThroughAFrontEnd) {
-  const Bytes bytes = Cat({ReadFile("web.pgp"), ReadFile("web.owner.sec.pgp")});
+  const Bytes bytes = Cat({ReadFile("web.bin"), ReadFile("web.owner.sec.bin")});
   QOXKeyDB* front = nullptr;
   ASSERT_EQ(qoxImportKeyBinary(context_, bytes.data(), bytes.size(), &front), 0);
   QOXKeyDB* back = reinterpret_cast<QOXKeyDB*>(front->backendID);
@@ -367,7 +367,7 @@ TEST(TrustPropagationMemoryTest, PoolThatCannotGrow) {
   ASSERT_EQ(QOXNewContextCustom(&record, &context), 0);
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context, &db), 0);
-  for (const auto& name : {"web.pgp", "web.owner.sec.pgp"}) {
+  for (const auto& name : {"web.bin", "web.owner.sec.bin"}) {
     const Bytes bytes = ReadFile(name);
     QOXFile* file = qoxFileMemOpen(context, bytes.data(), bytes.size());
     ASSERT_EQ(qoxReadKeyFile(db, file, false), 0);

@@ -130,7 +130,7 @@ class KeySetUtilsTest : public ::testing::Test {
 };
 
 TEST_F(KeySetUtilsTest, KeysIDsAndCountsAgreeWithGpg) {
-  QOXKeySet* both = SetOf("bob.both.pgp");
+  QOXKeySet* both = SetOf("bob.both.bin");
   QOXKeyDBObj* bob = FirstKey(both);
   ASSERT_NE(bob, nullptr);
   char certID[17];
@@ -146,9 +146,9 @@ TEST_F(KeySetUtilsTest, KeysIDsAndCountsAgreeWithGpg) {
   // Secret keys: none in a public export (-11499), the key in a secret one;
   // an empty set gives no key and 0.
   QOXKeyDBObj* key = nullptr;
-  EXPECT_EQ(KeySet2Key(SetOf("bob.pgp"), true, &key), kQOXErrOptionNotFound);
+  EXPECT_EQ(KeySet2Key(SetOf("bob.bin"), true, &key), kQOXErrOptionNotFound);
   EXPECT_EQ(key, nullptr);
-  EXPECT_EQ(KeySet2Key(SetOf("bob.sec.pgp"), true, &key), 0);
+  EXPECT_EQ(KeySet2Key(SetOf("bob.sec.bin"), true, &key), 0);
   EXPECT_NE(key, nullptr);
   QOXKeyDB* empty = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &empty), 0);
@@ -160,7 +160,7 @@ TEST_F(KeySetUtilsTest, KeysIDsAndCountsAgreeWithGpg) {
   EXPECT_EQ(KeySet2Key(none, false, &key), 0);
   EXPECT_EQ(key, nullptr);
 
-  QOXKeySet* plain = SetOf("bob.pgp");
+  QOXKeySet* plain = SetOf("bob.bin");
   // An empty set: no key to ask, the rule stays "required".
   bool required = false;
   EXPECT_EQ(ModRequiresSig(none, &required), kQOXErrItemNotFound);
@@ -170,7 +170,7 @@ TEST_F(KeySetUtilsTest, KeysIDsAndCountsAgreeWithGpg) {
   bool member = false;
   EXPECT_EQ(QOXLocalKeySetIsMember(FirstKey(plain), both, &member), 0);
   EXPECT_TRUE(member);
-  EXPECT_EQ(QOXLocalKeySetIsMember(FirstKey(SetOf("alice.pgp")), both, &member), 0);
+  EXPECT_EQ(QOXLocalKeySetIsMember(FirstKey(SetOf("alice.bin")), both, &member), 0);
   EXPECT_FALSE(member);
 
   // The stored copy's user ID that matches a submitted one.
@@ -189,7 +189,7 @@ TEST_F(KeySetUtilsTest, KeysIDsAndCountsAgreeWithGpg) {
   EXPECT_EQ(FindUserIDInCert(stored, userID, &match), 0);
   EXPECT_NE(match, nullptr);
   QOXKeyIter* aliceIter = nullptr;
-  ASSERT_EQ(QOXNewKeyIterFromKeySet(SetOf("alice.pgp"), &aliceIter), 0);
+  ASSERT_EQ(QOXNewKeyIterFromKeySet(SetOf("alice.bin"), &aliceIter), 0);
   ASSERT_EQ(QOXKeyIterNextKeyDBObj(aliceIter, kQOXKeyIterKind_Key, &obj), 0);
   EXPECT_EQ(FindUserIDInCert(aliceIter, userID, &match), 0);
   EXPECT_EQ(match, nullptr);

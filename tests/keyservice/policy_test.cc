@@ -150,13 +150,13 @@ TEST_F(PolicyTest, RequiredSignersByLine) {
     std::vector<std::vector<std::string>> must;
     QOXError result;
   } cases[] = {
-      {"bob.both.pgp", {{alice_, carol_}}, 0},
-      {"bob.alice.pgp", {{alice_, carol_}}, kQOXErrKeyValidityLowOrNone},  // one line needs both
-      {"bob.carol.pgp", {{alice_}, {carol_}}, 0},                          // either line will do
-      {"bob.alice.pgp", {{Lower(alice_)}}, 0},                             // any letter case
-      {"bob.pgp", {{alice_}}, kQOXErrKeyValidityLowOrNone},
-      {"alice.pgp", {{carol_}}, kQOXErrKeyValidityLowOrNone},
-      {"bob.pgp", {}, 0},  // no line: every key passes
+      {"bob.both.bin", {{alice_, carol_}}, 0},
+      {"bob.alice.bin", {{alice_, carol_}}, kQOXErrKeyValidityLowOrNone},  // one line needs both
+      {"bob.carol.bin", {{alice_}, {carol_}}, 0},                          // either line will do
+      {"bob.alice.bin", {{Lower(alice_)}}, 0},                             // any letter case
+      {"bob.bin", {{alice_}}, kQOXErrKeyValidityLowOrNone},
+      {"alice.bin", {{carol_}}, kQOXErrKeyValidityLowOrNone},
+      {"bob.bin", {}, 0},  // no line: every key passes
   };
   for (const Case& c : cases) {
     vuzizReleaseGlobals(&g, 0);
@@ -171,7 +171,7 @@ TEST_F(PolicyTest, RequiredSignersByLine) {
 
 TEST_F(PolicyTest, SignatureCheckingDecidesWhetherUnverifiedSignaturesCount) {
   Lines(g->MustSigID, {{alice_}});
-  QOXKeySet* set = SetOf("bob.alice.pgp");
+  QOXKeySet* set = SetOf("bob.alice.bin");
   bool trimmed = false;
   // Tried and verified: counts.
   g->verifySignatures = 1;
@@ -191,8 +191,8 @@ TEST_F(PolicyTest, SignatureCheckingDecidesWhetherUnverifiedSignaturesCount) {
 
 TEST_F(PolicyTest, TrimmingKeepsSelfAndPolicySignaturesAndDropsBareUserIDs) {
   g->verifySignatures = 0;
-  conn_.keyDBs[0] = Import("alice.pgp");
-  QOXKeySet* both = SetOf("bob.both.pgp");
+  conn_.keyDBs[0] = Import("alice.bin");
+  QOXKeySet* both = SetOf("bob.both.bin");
   std::vector<std::string> before = Signers(both);
   ASSERT_EQ(before.size(), 1u);
   ASSERT_NE(before[0].find(carol_), std::string::npos);
@@ -213,14 +213,14 @@ TEST_F(PolicyTest, TrimmingKeepsSelfAndPolicySignaturesAndDropsBareUserIDs) {
   g->TrimSigs = 0;
   g->TrimUsers = 1;
   trimmed = false;
-  EXPECT_EQ(CheckPolicy(SetOf("bob.pgp"), &conn_, &trimmed), 2);
+  EXPECT_EQ(CheckPolicy(SetOf("bob.bin"), &conn_, &trimmed), 2);
   EXPECT_TRUE(trimmed);
   trimmed = false;
-  EXPECT_EQ(CheckPolicy(SetOf("bob.alice.pgp"), &conn_, &trimmed), 0);
+  EXPECT_EQ(CheckPolicy(SetOf("bob.alice.bin"), &conn_, &trimmed), 0);
   EXPECT_FALSE(trimmed);
   // A self-signed key named on an AllowSigID line keeps its user ID.
   Lines(g->AllowSigID, {{bob_}});
-  EXPECT_EQ(CheckPolicy(SetOf("bob.pgp"), &conn_, &trimmed), 0);
+  EXPECT_EQ(CheckPolicy(SetOf("bob.bin"), &conn_, &trimmed), 0);
 }
 
 }  // namespace

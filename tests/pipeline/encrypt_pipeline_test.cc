@@ -316,12 +316,12 @@ open(d + '/keys', 'w').write(' '.join(out))
 // decrypts each with the secret keys; the callback hears each recipient.
 TEST_F(EncryptPipelineTest, RecipientMessagesDecryptInGpg) {
   GpgHome();
-  ASSERT_EQ(Run(Gpg("--passphrase '' --import " + kPipelineData + "erin.sec.pgp " + kKeyData +
-                    "alice.sec.pgp 2>/dev/null")),
+  ASSERT_EQ(Run(Gpg("--passphrase '' --import " + kPipelineData + "erin.sec.bin " + kKeyData +
+                    "alice.sec.bin 2>/dev/null")),
             0);
   const Bytes data = TextData();
-  QOXKeySet* erin = KeySetOf(kPipelineData + "erin.pgp");
-  QOXKeySet* alice = KeySetOf(kKeyData + "alice.pgp");
+  QOXKeySet* erin = KeySetOf(kPipelineData + "erin.bin");
+  QOXKeySet* alice = KeySetOf(kKeyData + "alice.bin");
   QOXKeySet* both = nullptr;
   ASSERT_EQ(QOXNewKeySet(dbs_[0], &both), 0);
   sets_.push_back(both);
@@ -417,7 +417,7 @@ TEST_F(EncryptPipelineTest, VersionThreeIdeaMessageHasNoSessionKeyPacket) {
 
 TEST_F(EncryptPipelineTest, RefusedCombinationsAndFailedBuilds) {
   QOXConvKey pass{nullptr, nullptr, "p", 1};
-  QOXKeySet* erin = KeySetOf(kPipelineData + "erin.pgp");
+  QOXKeySet* erin = KeySetOf(kPipelineData + "erin.bin");
   // Text mode needs a literal packet, clear-signing or a detached signature.
   {
     Set(kQOXEnvDataIsText, 1);

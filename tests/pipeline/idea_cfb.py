@@ -52,7 +52,7 @@ def cfb_decrypt(ks, iv, data):
     return bytes(out)
 
 
-def openpgp_decrypt(key, body):
+def rfc2440_cfb_decrypt(key, body):
     ks = subkeys(key)
     prefix = cfb_decrypt(ks, bytes(8), body[:10])
     if prefix[6:8] != prefix[8:10]:
@@ -70,4 +70,4 @@ if __name__ == "__main__":
         sys.exit(0)
     key = bytes.fromhex(sys.argv[1])
     body = open(sys.argv[2], "rb").read()
-    open(sys.argv[3], "wb").write(openpgp_decrypt(key, body))
+    open(sys.argv[3], "wb").write(rfc2440_cfb_decrypt(key, body))

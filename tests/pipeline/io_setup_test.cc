@@ -274,7 +274,7 @@ TEST_F(IOSetupTest, PEM) {
 TEST_F(IOSetupTest, KeyValidity) {
   QOXKeyDB* db = nullptr;
   ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
-  const Bytes ring = ReadFile(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/alice.pgp");
+  const Bytes ring = ReadFile(std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/alice.bin");
   QOXFile* file = qoxFileMemOpen(context_, ring.data(), ring.size());
   ASSERT_NE(file, nullptr);
   ASSERT_EQ(qoxReadKeyFile(db, file, false), 0);

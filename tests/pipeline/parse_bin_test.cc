@@ -479,7 +479,7 @@ TEST_F(ParseBinTest, OtherScopes) {
 // (without end), nor lose the block.
 TEST_F(ParseBinTest, KeyBlocksPassWhole) {
   const std::string keys = std::string(OSTRAK_SOURCE_DIR) + "/tests/keydb/data/";
-  for (const char* f : {"alice.pgp", "bob.both.pgp", "dave.sec.pgp"}) {
+  for (const char* f : {"alice.bin", "bob.both.bin", "dave.sec.bin"}) {
     const Bytes block = ReadFile(keys + f);
     for (int32_t answer : {0, 260, 261}) {
       SCOPED_TRACE(std::string(f) + " " + std::to_string(answer));
@@ -493,7 +493,7 @@ TEST_F(ParseBinTest, KeyBlocksPassWhole) {
   {  // Skipped, the keys go nowhere; a literal after them is read.
     MessageReader r(context_);
     r.decide = [](uint32_t scope) { return scope == kQOXAnnKeysBegin ? 258 : 260; };
-    ASSERT_EQ(Parse(Cat({ReadFile(keys + "alice.pgp"), Data("store.gpg")}), r), kQOXErrNoErr);
+    ASSERT_EQ(Parse(Cat({ReadFile(keys + "alice.bin"), Data("store.gpg")}), r), kQOXErrNoErr);
     EXPECT_EQ(ToString(r.data), Text("plain.txt"));
   }
 }

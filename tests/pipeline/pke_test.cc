@@ -80,8 +80,8 @@ class PkeTest : public keydb_test::KeyDBTest {
   void ImportSecretKeys() {
     std::filesystem::create_directory(dir_ + "/gnupg");
     std::filesystem::permissions(dir_ + "/gnupg", std::filesystem::perms::owner_all);
-    ASSERT_EQ(Run(Gpg("--passphrase '' --import " + kPipelineData + "erin.sec.pgp " + kKeyData +
-                      "alice.sec.pgp 2>/dev/null")),
+    ASSERT_EQ(Run(Gpg("--passphrase '' --import " + kPipelineData + "erin.sec.bin " + kKeyData +
+                      "alice.sec.bin 2>/dev/null")),
               0);
   }
   static void Write(const std::string& path, const Bytes& bytes) {
@@ -112,8 +112,8 @@ class PkeTest : public keydb_test::KeyDBTest {
 // alone; version 3 frames them with old-format headers.
 TEST_F(PkeTest, GpgDecryptsForEachRecipient) {
   ImportSecretKeys();
-  QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.pgp", false);
-  QOXKeyDBObj* aliceSub = Key(kKeyData + "alice.sec.pgp", true);
+  QOXKeyDBObj* erin = Key(kPipelineData + "erin.sec.bin", false);
+  QOXKeyDBObj* aliceSub = Key(kKeyData + "alice.sec.bin", true);
   ASSERT_TRUE(erin && aliceSub);
   const Bytes data = RandomBytes(3000, 9);
   struct {
@@ -200,12 +200,12 @@ TEST_F(PkeTest, SessionKeysOfGpgsMessages) {
     const char* keyFile;
     bool subkey;
     const char* sessionKey;
-  } cases[] = {{"pk-rsa.gpg", "erin.sec.pgp", false, "pk-rsa.key"},
-               {"pk-elgamal.gpg", "alice.sec.pgp", true, "pk-elgamal.key"}};
+  } cases[] = {{"pk-rsa.gpg", "erin.sec.bin", false, "pk-rsa.key"},
+               {"pk-elgamal.gpg", "alice.sec.bin", true, "pk-elgamal.key"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     QOXKeyDBObj* key =
-        Key((std::string(c.keyFile) == "erin.sec.pgp" ? kPipelineData : kKeyData) + c.keyFile, c.subkey);
+        Key((std::string(c.keyFile) == "erin.sec.bin" ? kPipelineData : kKeyData) + c.keyFile, c.subkey);
     const Bytes message = FileBytes(kPipelineData + c.message);
     const Bytes first = keydb_test::SplitPackets(message).at(0).bytes;
     const Bytes body = Body(first);
@@ -229,7 +229,7 @@ TEST_F(PkeTest, SessionKeysOfGpgsMessages) {
 // database's error; the module still carries the data, and the copy of the
 // session key is wiped when the data passes.
 TEST_F(PkeTest, KeysThatCannotEncrypt) {
-  QOXKeyDBObj* bob = Key(kKeyData + "bob.pgp", false);
+  QOXKeyDBObj* bob = Key(kKeyData + "bob.bin", false);
   ASSERT_NE(bob, nullptr);
   uint8_t* body = nullptr;
   size_t length = 0;

@@ -82,8 +82,8 @@ class SigModuleTest : public keydb_test::KeyDBTest {
     char pattern[] = "/tmp/ostrak-sigmod-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
-    ASSERT_EQ(Read(FileBytes(kKeyData + "alice.sec.pgp")), 0);
-    ASSERT_EQ(Read(FileBytes(kKeyData + "carol.sec.pgp")), 0);
+    ASSERT_EQ(Read(FileBytes(kKeyData + "alice.sec.bin")), 0);
+    ASSERT_EQ(Read(FileBytes(kKeyData + "carol.sec.bin")), 0);
     MarkAllChecked();
     alice_ = KeyNamed("Alice");
     carol_ = KeyNamed("Carol");
@@ -110,8 +110,8 @@ class SigModuleTest : public keydb_test::KeyDBTest {
     if (!std::filesystem::exists(dir_ + "/gnupg")) {
       std::filesystem::create_directory(dir_ + "/gnupg");
       std::filesystem::permissions(dir_ + "/gnupg", std::filesystem::perms::owner_all);
-      EXPECT_EQ(Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --import " + kKeyData + "alice.pgp " + kKeyData +
-                    "carol.pgp" + " 2>/dev/null"),
+      EXPECT_EQ(Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --import " + kKeyData + "alice.bin " + kKeyData +
+                    "carol.bin" + " 2>/dev/null"),
                 0);
     }
     const int rc = Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --no-tty " + args + " >" + Path("gpg.out") + " 2>&1");

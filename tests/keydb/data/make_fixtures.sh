@@ -10,19 +10,19 @@
 #   carol   RSA-2048 with alice as designated revoker ("Revoker:" line)
 #   dave    DSA-1024 with an ElGamal-1024 subkey, protected by the
 #           passphrase "fixture", expiring two years after creation
-# Files (name.pgp binary, name.asc armored):
-#   <key>.pgp                      public export
-#   <key>.sec.pgp                  secret export: unprotected for alice,
+# Files (name.bin binary, name.asc armored):
+#   <key>.bin                      public export
+#   <key>.sec.bin                  secret export: unprotected for alice,
 #                                  bob and carol, protected for dave
-#   bob.alice.pgp, bob.carol.pgp   bob with only alice's, only carol's
+#   bob.alice.bin, bob.carol.bin   bob with only alice's, only carol's
 #                                  certification (two exports of one key)
-#   bob.both.pgp                   bob with both certifications
+#   bob.both.bin                   bob with both certifications
 #   <file>.packets.txt             gpg --list-packets of <file>
 #   <key>.colons.txt               gpg --with-colons --fingerprint
 #                                  --fingerprint --list-sigs
 #   <key>.keyid-long.txt,          gpg --keyid-format 0xlong / 0xshort
 #   <key>.keyid-short.txt            --list-keys
-#   v3-*.pgp, v3-keys.txt          version-3 RSA keys (make_v3_keys.py)
+#   v3-*.bin, v3-keys.txt          version-3 RSA keys (make_v3_keys.py)
 #   alice.msg.*                    a message to alice (make_message_fixtures.sh)
 set -euo pipefail
 
@@ -64,33 +64,33 @@ g --passphrase fixture --quick-add-key "$dave" elg1024 encr 2y
 # Third-party certifications of bob (exportable): alice's here; carol's in
 # a second home that knows only bob's public key and carol's secret key, so
 # that each export carries one of them; the first home then merges both.
-g --export "$bob" > "$out/bob.pgp"
+g --export "$bob" > "$out/bob.bin"
 g --passphrase '' -u "$alice" --quick-sign-key "$bob" 'Bob DSA <bob@example.org>'
-g --export "$bob" > "$out/bob.alice.pgp"
+g --export "$bob" > "$out/bob.alice.bin"
 
 home2=$(mktemp -d)
 chmod 700 "$home2"
 g --passphrase '' --export-secret-keys "$carol" > "$home2/carol.sec"
-GNUPGHOME=$home2 g --import "$home2/carol.sec" "$out/bob.pgp"
+GNUPGHOME=$home2 g --import "$home2/carol.sec" "$out/bob.bin"
 GNUPGHOME=$home2 g --passphrase '' -u "$carol" --quick-sign-key "$bob" 'Bob DSA <bob@example.org>'
-GNUPGHOME=$home2 g --export "$bob" > "$out/bob.carol.pgp"
+GNUPGHOME=$home2 g --export "$bob" > "$out/bob.carol.bin"
 gpgconf --homedir "$home2" --kill all >/dev/null 2>&1 || true
 rm -rf "$home2"
-g --import "$out/bob.carol.pgp"
-g --export "$bob" > "$out/bob.both.pgp"
+g --import "$out/bob.carol.bin"
+g --export "$bob" > "$out/bob.both.bin"
 
-g --export "$alice" > "$out/alice.pgp"
-g --export "$carol" > "$out/carol.pgp"
-g --export "$dave" > "$out/dave.pgp"
+g --export "$alice" > "$out/alice.bin"
+g --export "$carol" > "$out/carol.bin"
+g --export "$dave" > "$out/dave.bin"
 g --armor --export "$alice" > "$out/alice.asc"
 
-g --passphrase '' --export-secret-keys "$alice" > "$out/alice.sec.pgp"
-g --passphrase '' --export-secret-keys "$bob" > "$out/bob.sec.pgp"
-g --passphrase '' --export-secret-keys "$carol" > "$out/carol.sec.pgp"
-g --passphrase fixture --export-secret-keys "$dave" > "$out/dave.sec.pgp"
+g --passphrase '' --export-secret-keys "$alice" > "$out/alice.sec.bin"
+g --passphrase '' --export-secret-keys "$bob" > "$out/bob.sec.bin"
+g --passphrase '' --export-secret-keys "$carol" > "$out/carol.sec.bin"
+g --passphrase fixture --export-secret-keys "$dave" > "$out/dave.sec.bin"
 
 for f in alice bob bob.alice bob.carol bob.both carol dave alice.sec bob.sec carol.sec dave.sec; do
-  gpg --list-packets "$out/$f.pgp" > "$out/$f.packets.txt"
+  gpg --list-packets "$out/$f.bin" > "$out/$f.packets.txt"
 done
 for k in alice bob carol dave; do
   id=$(eval echo "\$$k")

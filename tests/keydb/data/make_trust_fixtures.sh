@@ -14,8 +14,8 @@
 #   three     certified by full
 #   four      certified by loner
 # Files:
-#   web.pgp              public export of every key
-#   web.owner.sec.pgp    secret export of owner
+#   web.bin              public export of every key
+#   web.owner.sec.bin    secret export of owner
 #   web.ownertrust.txt   gpg --export-ownertrust (fingerprint:level:)
 #   web.colons.txt       gpg --with-colons --list-keys under
 #                        --trust-model classic --completes-needed 1
@@ -51,15 +51,15 @@ certify marginal2 two
 certify full three
 certify loner four
 
-g --export "${f[@]}" >"$out/web.pgp"
-g --export-secret-keys "${f[owner]}" >"$out/web.owner.sec.pgp"
+g --export "${f[@]}" >"$out/web.bin"
+g --export-secret-keys "${f[owner]}" >"$out/web.owner.sec.bin"
 
 # A second home holds what the tests hold: every public key, owner's secret
 # key, and the owner trust (6 ultimate, 5 full, 4 marginal).
 gpgconf --homedir "$home" --kill all >/dev/null 2>&1 || true
 export GNUPGHOME=$home/view
 mkdir -m 700 "$GNUPGHOME"
-g --import "$out/web.pgp" "$out/web.owner.sec.pgp" 2>/dev/null
+g --import "$out/web.bin" "$out/web.owner.sec.bin" 2>/dev/null
 {
   echo "${f[owner]}:6:"
   echo "${f[marginal1]}:4:"

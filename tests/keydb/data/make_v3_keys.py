@@ -4,7 +4,7 @@ should parse to, since gpg no longer makes such keys.
 
 Usage: make_v3_keys.py <output folder>
 
-For each key, <name>.pgp holds one old-form public key packet (tag 6, two
+For each key, <name>.bin holds one old-form public key packet (tag 6, two
 length bytes) and v3-keys.txt one line:
     <name> <key ID> <fingerprint> <bits> <creation> <validity days>
 where the key ID is the low 64 bits of the modulus (zero-filled on the left
@@ -77,7 +77,7 @@ def main():
             ("v3-rsa768-validity", 768, 65537, 0x36000000, 365),
             ("v3-rsa48-short", 48, 3, 0x37000000, 0)):
         packet, line = key(name, bits, e, creation, validity, rng)
-        with open("%s/%s.pgp" % (out, name), "wb") as f:
+        with open("%s/%s.bin" % (out, name), "wb") as f:
             f.write(packet)
         lines.append(line)
     with open("%s/v3-keys.txt" % out, "w") as f:

@@ -36,22 +36,22 @@ def sig(issuer, created, kind=0x10):
 
 
 seeds = {
-    'alice': (0, read('alice.pgp')),
-    'alice.sec-then-public': (1, read('alice.sec.pgp') + read('alice.pgp')),
-    'bob.both-twice': (2, read('bob.both.pgp')),
-    'bob.alice-carol': (4, read('bob.alice.pgp') + read('bob.carol.pgp')),
-    'carol-revoker': (1, read('carol.pgp') + read('alice.pgp')),
-    'dave.sec': (0, read('dave.sec.pgp')),
-    'v3': (1, read('v3-rsa1024.pgp') + read('v3-rsa768-validity.pgp')),
+    'alice': (0, read('alice.bin')),
+    'alice.sec-then-public': (1, read('alice.sec.bin') + read('alice.bin')),
+    'bob.both-twice': (2, read('bob.both.bin')),
+    'bob.alice-carol': (4, read('bob.alice.bin') + read('bob.carol.bin')),
+    'carol-revoker': (1, read('carol.bin') + read('alice.bin')),
+    'dave.sec': (0, read('dave.sec.bin')),
+    'v3': (1, read('v3-rsa1024.bin') + read('v3-rsa768-validity.bin')),
 }
 # A key with trust packets after its objects, and a key flooded with
 # certifications by absent signers.
-alice = read('alice.pgp')
+alice = read('alice.bin')
 trusted = alice[:]
 for n, trust in enumerate([b'\x87', b'\x03\x78\x78', b'\x60']):
     trusted += packet(12, trust)
 seeds['trust-packets'] = (1, trusted)
-flood = read('bob.pgp')
+flood = read('bob.bin')
 for n in range(64):
     flood += sig(bytes([0xF0, 0, 0, 0, 0, 0, n >> 8, n & 0xFF]), 1796950000 + n)
 seeds['flooded'] = (0, flood)

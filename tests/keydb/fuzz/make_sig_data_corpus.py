@@ -61,7 +61,7 @@ def main():
         with open(os.path.join(out, name.replace(".", "-")), "wb") as f:
             f.write(recs)
     kdata = os.path.join(root, "tests", "keydb", "data")
-    for name in ("alice.pgp", "bob.both.pgp", "carol.pgp", "v3-rsa1024.pgp"):
+    for name in ("alice.bin", "bob.both.bin", "carol.bin", "v3-rsa1024.bin"):
         with open(os.path.join(kdata, name), "rb") as f:
             data = f.read()
         for i, (tag, body) in enumerate(p for p in packets(data) if p[0] == 2):

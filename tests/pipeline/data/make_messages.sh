@@ -28,7 +28,7 @@
 #   pk-elgamal.gpg     `-e -r alice` (ElGamal subkey), sym session key in
 #                      pk-elgamal.key
 #   pk-rsa.gpg         `-e -r erin` (RSA), session key in pk-rsa.key
-#   erin.pgp, erin.sec.pgp  erin, an RSA-2048 key that encrypts (made here)
+#   erin.bin, erin.sec.bin  erin, an RSA-2048 key that encrypts (made here)
 # Passphrase of the symmetric messages: "fixture".
 set -euo pipefail
 
@@ -42,15 +42,15 @@ export TZ=UTC LC_ALL=C
 
 g() { gpg --batch --yes --no-tty --quiet --pinentry-mode loopback --digest-algo SHA1 \
           --compress-algo zip --trust-model always "$@"; }
-g --import "$keys/alice.sec.pgp" "$keys/carol.sec.pgp"
+g --import "$keys/alice.sec.bin" "$keys/carol.sec.bin"
 fpr() { gpg --with-colons --list-keys "$1" | awk -F: '/^fpr/ { print $10; exit }'; }
 alice=$(fpr alice@example.org)
 carol=$(fpr carol@example.org)
 # An RSA key that encrypts (the keydb fixtures' RSA keys only sign).
 g --passphrase '' --quick-gen-key 'Erin RSA <erin@example.org>' rsa2048 sign,cert,encr never
 erin=$(fpr erin@example.org)
-g --export "$erin" > "$out/erin.pgp"
-g --passphrase '' --export-secret-keys "$erin" > "$out/erin.sec.pgp"
+g --export "$erin" > "$out/erin.bin"
+g --passphrase '' --export-secret-keys "$erin" > "$out/erin.sec.bin"
 
 printf 'Hello, pipeline.\nA second line, with trailing blanks   \nThe end.\n' > "$out/plain.txt"
 seq -f "line %g of a long literal" 1 1500 > "$home/big.txt"

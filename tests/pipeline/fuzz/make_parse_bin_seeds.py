@@ -50,8 +50,8 @@ for name in sorted(os.listdir(data)):
     if name.endswith((".gpg", ".sig")) and os.path.getsize(os.path.join(data, name)) < 4096:
         with open(os.path.join(data, name), "rb") as f:
             seeds[name] = f.read()
-with open(os.path.join(keys, "bob.both.pgp"), "rb") as f:
-    seeds["bob.both.pgp"] = f.read()
+with open(os.path.join(keys, "bob.both.bin"), "rb") as f:
+    seeds["bob.both.bin"] = f.read()
 text = b"A literal of several words.\n" * 3
 seeds["partial"] = partial_literal(text)
 seeds["nested"] = stored(stored(stored(literal(text))))
