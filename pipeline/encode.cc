@@ -256,17 +256,22 @@ QOXError RunJob(EncodeJob* job) {
 
   err = qoxSetupInput(context, job->options, true, true, job->detached, &job->input);
   if (err != kQOXErrNoErr) return err;
-  if (job->input.fileRead != nullptr) {
-    size_t count = 0;
-    const uint8_t* peek = qoxFileReadPeek(job->input.fileRead, &count);
-    FeedRandom(job->random, peek, count);
-  } else {
-    FeedRandom(job->random, job->input.buffer, std::min(job->input.length, kRandomSeedBytes));
-  }
   const bool binaryData = job->input.dataKind == kBinaryDataKind;
 
   err = qoxSetupSigning(context, job->options, job->encrypting, job->env, binaryData, job->detached, &job->signing);
   if (err != kQOXErrNoErr) return err;
+  // The X9.17 generator (made on first use, with the context) serves jobs
+  // that sign or encrypt; the first bytes of the input go into it.
+  if (job->signing != nullptr || job->encrypting) {
+    job->random = qoxContextGetX9_17RandomContext(context);
+    if (job->input.fileRead != nullptr) {
+      size_t count = 0;
+      const uint8_t* peek = qoxFileReadPeek(job->input.fileRead, &count);
+      FeedRandom(job->random, peek, count);
+    } else {
+      FeedRandom(job->random, job->input.buffer, std::min(job->input.length, kRandomSeedBytes));
+    }
+  }
   const bool raw = FlagSet(job->options, kQOXOptionType_RawQOXInput);
 
   if (job->encrypting) {
@@ -751,7 +756,6 @@ QOXError qoxEncodeInternal(QOXContext* context, QOXOptionListRef options) {
   QOXError err = qoxCheckOptionsInSet(options, kEncodeOptionSet, sizeof kEncodeOptionSet / sizeof kEncodeOptionSet[0]);
   if (err != kQOXErrNoErr) return err;
 
-  job.random = qoxContextGetX9_17RandomContext(context);
   err = qoxenvCopy(qoxContextGetEnvironment(context), &job.env);
   if (err == kQOXErrNoErr) err = qoxMakeEnvFromOptionList(options, job.env);
   void* handler = nullptr;

@@ -106,11 +106,14 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
     SCOPED_TRACE(e.what);
     // Good objects: the operation is reached and answers "not available";
     // import, export and certificate issuing are built and refuse the
-    // encrypt-to option, which is outside their option sets.
+    // encrypt-to option, which is outside their option sets; encode is
+    // built and refuses the key, which cannot encrypt.
     const std::string what = e.what;
     const bool built = what == "export" || what == "import" || what == "self-signed X.509" || what == "X.509";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
-              built ? kQOXErrBadParams : kQOXErrFeatureNotAvailable);
+              what == "encode" ? kQOXErrKeyCannotEncrypt
+              : built          ? kQOXErrBadParams
+                               : kQOXErrFeatureNotAvailable);
     // A sentinel in the run: its error, nothing handed on.
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), Handle(-3)), kQOXErrBadParams);
     EXPECT_EQ(e.good(Handle(-2), QOXOCommentString(c(), "c")), kQOXErrOutOfMemory);
@@ -140,7 +143,7 @@ TEST_F(EntryPointsTest, PersistentListsInARunStayTheCallers) {
   ASSERT_EQ(QOXBuildOptionList(c(), &mine, QOXOPassphrase(c(), "pw"), QOXOArmorOutput(c(), true),
                                kEnd),
             kQOXErrNoErr);
-  EXPECT_EQ(QOXEncode(c(), mine, QOXOCommentString(c(), "c"), kEnd), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(QOXEncode(c(), mine, QOXOCommentString(c(), "c"), kEnd), kQOXErrBadParams);  // no input
   EXPECT_EQ(QOXImport(c(), nullptr, mine, kEnd), kQOXErrBadParams);
   QOXKeyDB* db = nullptr;
   EXPECT_EQ(QOXImport(c(), &db, mine, kEnd), kQOXErrBadParams);  // armor output is no import option

@@ -97,6 +97,8 @@ class EncodeTest : public keydb_test::KeyDBTest {
     char pattern[] = "/tmp/ostrak-encode-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
+    // The pool seeded from the system's state, as at a program's start.
+    ASSERT_EQ(QOXGlobalRandomPoolAddSystemState(), 0);
     entropy_ = QOXGlobalRandomPoolGetEntropy();
     seeded_ = qoxGlobalRandomPoolIsSeeded();
   }
