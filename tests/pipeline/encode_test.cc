@@ -108,7 +108,7 @@ class EncodeTest : public keydb_test::KeyDBTest {
     for (QOXKeySet* s : sets_) QOXFreeKeySet(s);
     for (QOXKeyDB* db : dbs_) QOXFreeKeyDB(db);
     for (PFLFileSpec* f : specs_) PFLFreeFileSpec(f);
-    if (std::filesystem::exists(dir_ + "/gnupg")) Run("GNUPGHOME=" + dir_ + "/gnupg gpgconf --kill all");
+    for (const std::string& home : homes_) Run("GNUPGHOME=" + home + " gpgconf --kill all");
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
     KeyDBTest::TearDown();
@@ -119,12 +119,14 @@ class EncodeTest : public keydb_test::KeyDBTest {
   }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   std::string Gpg(const std::string& args) const {
-    return "GNUPGHOME=" + dir_ + "/gnupg gpg --batch --quiet --no-tty --pinentry-mode loopback " + args;
+    return "GNUPGHOME=" + homes_.back() + " gpg --batch --quiet --no-tty --pinentry-mode loopback " + args;
   }
+  // A fresh gpg home for the next calls (each one's agent is stopped at the
+  // end).
   void GpgHome() {
-    std::filesystem::remove_all(dir_ + "/gnupg");
-    std::filesystem::create_directory(dir_ + "/gnupg");
-    std::filesystem::permissions(dir_ + "/gnupg", std::filesystem::perms::owner_all);
+    homes_.push_back(dir_ + "/gnupg" + std::to_string(homes_.size()));
+    std::filesystem::create_directory(homes_.back());
+    std::filesystem::permissions(homes_.back(), std::filesystem::perms::owner_all);
   }
   static void Write(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -181,6 +183,7 @@ class EncodeTest : public keydb_test::KeyDBTest {
   }
 
   std::string dir_;
+  std::vector<std::string> homes_;
   uint32_t entropy_ = 0;
   bool seeded_ = false;
   std::vector<QOXKeyDB*> dbs_;
