@@ -64,8 +64,11 @@ QOXError GetPrivateKey(QOXContext* context, const QOXKeyID* wanted, QOXKeyDB* tl
   if (secureMode == nullptr || keyID == nullptr || passphrase == nullptr) return kQOXErrBadParams;
   if (*secureMode == kSecureDisabled) return kQOXErrNoErr;
   if (tlsKeyDB == nullptr) {
+    // No rings at all: as rings without a secret key, the server goes on
+    // without TLS.
     LogError(kLogError, "No keyrings specified in config file for use with TLS");
-    return kQOXErrNeedKeyDBForDecoding;
+    *secureMode = kSecureDisabled;
+    return kQOXErrNoSecretKeyFound;
   }
 
   const bool keyIDGiven = !IsAllZero(wanted);

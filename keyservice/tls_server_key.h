@@ -29,8 +29,10 @@ struct QOXKeyID;
 // secure mode on, *keyID is a new 36-byte record (zovurezMalloc) holding
 // the key's ID and *passphrase a secure block (wiped and freed with
 // QOXFreeData); with secure mode off neither is set. Every other failure is
-// logged and returned (the caller ends the pass): no key database
-// (kQOXErrNeedKeyDBForDecoding), an unknown key ID (kQOXErrItemNotFound).
+// logged and returned (the caller ends the pass), such as an unknown key
+// ID (kQOXErrItemNotFound). No key database at all, or one without a secret
+// key, is logged as an error and answered as the dialog's "no secret key":
+// secure mode 2, kQOXErrNoSecretKeyFound.
 QOXError GetPrivateKey(QOXContext* context, const QOXKeyID* wanted, QOXKeyDB* tlsKeyDB, int noPrompt,
                        int32_t* secureMode, int reserved1, int reserved2, const char* prompt, QOXKeyID** keyID,
                        char** passphrase);

@@ -203,8 +203,10 @@ TEST_F(TlsServerKeyTest, GetPrivateKeyRefusals) {
   QOXKeyDB* db = Rings("tls-rsa.sec.bin");
   Outcome o{0, 0};
   EXPECT_EQ(GetPrivateKey(context_, nullptr, nullptr, 0, &o.mode, 0, 0, kPrompt, &o.keyID, &o.passphrase),
-            kQOXErrNeedKeyDBForDecoding);
+            kQOXErrNoSecretKeyFound);
   EXPECT_TRUE(Logged("No keyrings specified in config file for use with TLS"));
+  EXPECT_EQ(o.mode, 2);
+  o.mode = 0;
   QOXKeyID unknown{};
   ASSERT_EQ(QOXNewKeyIDFromString("0x0123456789ABCDEF", kQOXKeyIDAnyAlgorithm, &unknown), 0);
   EXPECT_EQ(GetPrivateKey(context_, &unknown, db, 0, &o.mode, 0, 0, kPrompt, &o.keyID, &o.passphrase),
