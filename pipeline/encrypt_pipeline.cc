@@ -26,6 +26,7 @@
 #include "pipeline/compression.h"
 #include "pipeline/generic_modules.h"
 #include "pipeline/scoped_crypto.h"
+#include "pipeline/sig_module.h"
 
 using qox_pipeline::CFBPtr;
 using qox_pipeline::NewSecure;
@@ -176,12 +177,6 @@ QOXPipeline** qoxEncryptPipelineCreate(QOXContext* context, QOXPipeline** slot, 
   }
   const bool encrypt = passphrases != nullptr || recipients != nullptr;
 
-  if (signers != nullptr) {
-    // Signing modules are not part of this build.
-    result = kQOXErrFeatureNotAvailable;
-    return nullptr;
-  }
-
   Build b{slot};
   auto fail = [&]() -> QOXPipeline** {
     qoxPipelineTeardown(*slot);
@@ -190,14 +185,41 @@ QOXPipeline** qoxEncryptPipelineCreate(QOXContext* context, QOXPipeline** slot, 
     return nullptr;
   };
 
-  // 2 (modules). Text filter.
+  if (text && literal == nullptr && !clearsign && !detached) {
+    result = kQOXErrBadParams;
+    return nullptr;
+  }
+  const bool mime = EnvInt(env, kQOXEnvMIMEOutput) != 0;
+
+  // 1. Clear-signed text goes both to the armor writer's text input (the
+  // split's first tail, filled in at step 5) and down this chain.
+  QOXPipeline** clearText = nullptr;
+  if (clearsign && !mime) {
+    QOXPipeline** splitSlot = b.slot;
+    if (!b.Step(qoxSplitCreate(context, b.slot))) return fail();
+    clearText = b.slot;
+    if (!b.Step(qoxSplitAdd(*splitSlot))) return fail();
+  }
+
+  // 2. Text filter.
   if (text) {
-    if (literal == nullptr && !clearsign && !detached) {
-      result = kQOXErrBadParams;
-      return nullptr;
-    }
     const auto* charMap = static_cast<const uint8_t*>(qoxenvGetPointer(env, kQOXEnvPointerFirst, nullptr));
     if (!b.Step(qoxTextFiltCreate(context, b.slot, charMap, clearsign, kTextLineEnd))) return fail();
+  }
+
+  // 3. Signature module; its join carries the signature packets.
+  QOXPipeline* signature = nullptr;
+  QOXPipeline** joinNext = nullptr;
+  if (signers != nullptr) {
+    QOXPipeline** sigSlot = b.slot;
+    if (!b.Step(qoxSigCreate(context, b.slot, version, fifoDesc))) return fail();
+    signature = *sigSlot;
+    // Clear-signed and detached signatures carry no one-pass packets.
+    joinNext = qoxSigSignature(signature, signers, clearsign || detached);
+    if (joinNext == nullptr) {
+      b.error = kQOXErrOutOfMemory;
+      return fail();
+    }
   }
 
   // 4. Literal packet.
@@ -207,6 +229,35 @@ QOXPipeline** qoxEncryptPipelineCreate(QOXContext* context, QOXPipeline** slot, 
     if (!b.Step(qoxLiteralCreate(context, b.slot, version, fifoDesc, text ? 't' : 'b', name, nameLength,
                                  literal->modificationTime))) {
       return fail();
+    }
+  }
+
+  // 5. The signed data joins the signature packets, or (clear-signed,
+  // detached) is dropped once hashed while the packets go on alone.
+  if (signature != nullptr) {
+    if (!clearsign && !detached) {
+      if (!b.Step(qoxSigTextInsert(signature, b.slot))) return fail();
+    } else {
+      if (qoxDevNullCreate(context, b.slot) == nullptr) {
+        b.error = kQOXErrOutOfMemory;
+        return fail();
+      }
+      b.slot = joinNext;
+      if (clearsign) {
+        size_t hashCount = 0;
+        uint8_t* hashes = createHashList(context, signers, &hashCount);
+        if (hashes == nullptr) {
+          b.error = kQOXErrOutOfMemory;
+          return fail();
+        }
+        QOXPipeline** out =
+            mime ? qoxArmorWriteCreateQOXMimesig(slot, joinNext, env, fifoDesc, random, kQOXArmorFormDefault, hashes,
+                                                 hashCount)
+                 : qoxArmorWriteCreateClearsig(clearText, joinNext, env, fifoDesc, kQOXArmorFormDefault, hashes,
+                                               hashCount);
+        qoxContextMemFree(context, hashes);
+        if (!b.Step(out)) return fail();
+      }
     }
   }
 

@@ -370,6 +370,19 @@ TEST_F(EncodeTest, PublicKeyMessagesDecryptInGpg) {
   }
 }
 
+// Signing through encode is not offered yet: a job with a signing key
+// answers "feature not available" and writes nothing.
+TEST_F(EncodeTest, SigningAnswersFeatureNotAvailable) {
+  QOXKeyDBObj* erin = Keys(false, DBOf("erin.sec.bin"))[0];
+  const Bytes data = TextData();
+  Heard heard;
+  Bytes message;
+  EXPECT_EQ(Encode(data, &message, &heard, QOXOSignWithKey(context_, erin, QOXOLastOption(context_))),
+            kQOXErrFeatureNotAvailable);
+  EXPECT_TRUE(message.empty());
+  EXPECT_EQ(heard.errors, std::vector<QOXError>{kQOXErrFeatureNotAvailable});
+}
+
 // The cipher vote, as recipients with the given lists and the caller's
 // list would cast it.
 TEST_F(EncodeTest, CipherVote) {
@@ -503,7 +516,9 @@ TEST_F(EncodeTest, RefusalsLeaveTheOutputFileAlone) {
                         QOXOLastOption(context_)),
               c.expected);
     EXPECT_EQ(FileBytes(out), earlier);
-    if (c.heardError) EXPECT_EQ(heard.errors, std::vector<QOXError>{c.expected});
+    if (c.heardError) {
+      EXPECT_EQ(heard.errors, std::vector<QOXError>{c.expected});
+    }
   }
 }
 

@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "crypto/cipher.h"
+#include "foundation/core/sig_spec.h"
 #include "foundation/env.h"
 #include "keydb/key_set.h"
 #include "keydb/key_set_ops.h"
@@ -484,6 +486,132 @@ TEST_F(EncryptPipelineTest, RefusedCombinationsAndFailedBuilds) {
     std::string text(list.begin(), list.end());
     EXPECT_NE(text.find("name=\"" + std::string(255, 'n') + "\""), std::string::npos) << text;
   }
+}
+
+// Signed messages: gpg verifies each one made with erin's RSA key and
+// SHA-1 (version 4 and 3, compressed and armored, detached binary and text,
+// clear-signed text with dash-escaped, "From " and trailing-blank lines,
+// and signed then encrypted to a passphrase).
+TEST_F(EncryptPipelineTest, SignedMessagesVerifyInGpg) {
+  GpgHome();
+  ASSERT_EQ(Run(Gpg("--import " + kPipelineData + "erin.bin 2>/dev/null")), 0);
+  QOXKeyDB* db = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &db), 0);
+  dbs_.push_back(db);
+  ASSERT_EQ(Read(FileBytes(kPipelineData + "erin.sec.bin"), false, db), 0);
+  MarkAllChecked(db);
+  auto keys = Keys(false, db);
+  ASSERT_FALSE(keys.empty());
+  QOXKeyDBObj* erin = keys[0];
+  std::string text = "- a line that begins with a dash\nFrom the start of a line\ntrailing blanks   \n"
+                     "and a tab\t\nplain line\n";
+  for (int i = 0; i < 50; ++i) text += "more text " + std::to_string(i) + "\n";
+  const Bytes data(text.begin(), text.end());
+  Write(Path("data"), data);
+  Set(kQOXEnvHashAlgorithm, 2);  // SHA-1
+  struct Case {
+    const char* name;
+    uint32_t version, armor, compress, textMode, clearsign;
+    bool detached, encrypt;
+  } cases[] = {
+      {"v4 armored compressed", 4, 1, 1, 0, 0, false, false},
+      {"v3 binary", 3, 0, 0, 0, 0, false, false},
+      {"v4 text literal", 4, 0, 1, 1, 0, false, false},
+      {"detached binary", 4, 1, 0, 0, 0, true, false},
+      {"detached text", 4, 0, 0, 1, 0, true, false},
+      {"v3 detached", 3, 0, 0, 0, 0, true, false},
+      {"clear-signed", 4, 1, 0, 1, 1, false, false},
+      {"signed and encrypted", 4, 1, 1, 0, 0, false, true},
+  };
+  QOXConvKey pass{nullptr, nullptr, "sign pass", 9};
+  for (const Case& c : cases) {
+    Set(kQOXEnvSigVersion, c.version);
+    Set(kQOXEnvArmorOutput, c.armor);
+    Set(kQOXEnvCompress, c.compress);
+    Set(kQOXEnvDataIsText, c.textMode);
+    Set(kQOXEnvClearSign, c.clearsign);
+    Set(kQOXEnvCipherAlgorithm, kQOXCipherAlgorithm_CAST5);
+    QOXSigSpec* spec = qoxSigSpecCreate(env_, erin, c.textMode ? 1 : 0);
+    ASSERT_NE(spec, nullptr) << c.name;
+    Options o;
+    o.signers = spec;
+    o.detached = c.detached;
+    if (c.encrypt) o.passphrases = &pass;
+    Result r = Encrypt(data, o);
+    qoxSigSpecDestroy(spec);
+    ASSERT_EQ(r.error, 0) << c.name;
+    Write(Path("signed"), r.message);
+    std::string verify = c.detached ? "--verify " + Path("signed") + " " + Path("data")
+                         : c.encrypt ? "--ignore-mdc-error --passphrase 'sign pass' -o " + Path("out") + " -d " +
+                                           Path("signed")
+                                     : "-o " + Path("out") + " -d " + Path("signed");
+    std::filesystem::remove(Path("out"));
+    std::filesystem::remove(Path("status"));
+    int status = Run(Gpg("--status-file " + Path("status") + " " + verify + " 2>" + Path("err")));
+    Bytes st = FileBytes(Path("status"));
+    std::string statusText(st.begin(), st.end());
+    Bytes er = FileBytes(Path("err"));
+    EXPECT_NE(statusText.find("[GNUPG:] GOODSIG"), std::string::npos)
+        << c.name << "\n" << statusText << std::string(er.begin(), er.end());
+    EXPECT_EQ(status, 0) << c.name;
+    if (c.detached && !c.armor) {
+      // Only the signature: no one-pass packet (tag 4) in front.
+      const std::string tags = Tags(Packets(r.message));
+      EXPECT_TRUE(tags == "2" || tags == "10 2") << c.name << ": " << tags;
+    }
+    if (!c.detached) {
+      Bytes out = FileBytes(Path("out"));
+      if (c.clearsign) {
+        // gpg gives the signed text back without the trailing blanks.
+        EXPECT_NE(std::string(out.begin(), out.end()).find("From the start of a line\n"), std::string::npos) << c.name;
+      } else if (c.textMode) {
+        // The literal holds CR LF line ends; gpg gives local ones back.
+        out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+        EXPECT_TRUE(out == data) << c.name;
+      } else {
+        EXPECT_TRUE(out == data) << c.name;
+      }
+    }
+    if (c.clearsign) {
+      std::string m(r.message.begin(), r.message.end());
+      EXPECT_EQ(m.rfind("-----BEGIN PGP SIGNED MESSAGE-----\nHash: SHA1\n\n", 0), 0u) << m.substr(0, 200);
+      EXPECT_NE(m.find("\n- - a line that begins"), std::string::npos) << "dash-escaped";
+    }
+  }
+  // Clear-signing needs armor: without it the message is an ordinary signed one.
+  Set(kQOXEnvArmorOutput, 0);
+  Set(kQOXEnvClearSign, 1);
+  Set(kQOXEnvDataIsText, 1);
+  QOXSigSpec* spec = qoxSigSpecCreate(env_, erin, 1);
+  Options o;
+  o.signers = spec;
+  Result r = Encrypt(data, o);
+  qoxSigSpecDestroy(spec);
+  ASSERT_EQ(r.error, 0);
+  ASSERT_FALSE(r.message.empty());
+  EXPECT_NE(r.message[0], '-');
+  EXPECT_EQ(r.message[0] & 0x80, 0x80) << "binary packets";
+}
+
+TEST(CreateHashList, DistinctInOrderOfFirstAppearance) {
+  QOXSigSpec specs[5] = {};
+  const uint8_t hashes[5] = {2, 2, 3, 2, 8};
+  for (int i = 0; i < 5; ++i) {
+    specs[i].hashtype = hashes[i];
+    specs[i].next = i < 4 ? &specs[i + 1] : nullptr;
+  }
+  ASSERT_EQ(QOXsdkInit(kQOXsdkInitNoBackEnd), 0);
+  QOXContext* context = nullptr;
+  ASSERT_EQ(QOXNewContext(kQOXAPIVersion, &context), 0);
+  size_t count = 0;
+  uint8_t* list = createHashList(context, specs, &count);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(Bytes(list, list + count), (Bytes{2, 3, 8}));
+  qoxContextMemFree(context, list);
+  EXPECT_EQ(createHashList(context, nullptr, &count), nullptr);
+  EXPECT_EQ(count, 0u);
+  QOXFreeContext(context);
+  QOXsdkCleanup();
 }
 
 }  // namespace
