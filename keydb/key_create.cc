@@ -95,7 +95,7 @@ template <typename Add>
 QOXError ForEachKeyRecord(QOXKeySet* set, uint8_t keyClass, Add add) {
   if (set == nullptr) return kQOXErrNoErr;
   for (QOXKeyDBObj* key = set->keyDB->firstKey; key != nullptr; key = key->next) {
-    if (!qoxKeySetIsMember(key, set)) continue;
+    if (!qoxKeyDBObjIsReal(key) || !qoxKeySetIsMember(key, set)) continue;
     const KeyInfo* info = qoxKeyToKeyInfo(key);
     if (info == nullptr) return kQOXErrOutOfMemory;
     uint8_t record[kFingerprintRecord];
