@@ -4,6 +4,7 @@
 #include "pipeline/armor_parse.h"
 #include "pipeline/armor_parser_services.h"
 #include "pipeline/charmaps.h"
+#include "pipeline/encode.h"
 #include "pipeline/file_read_pump.h"
 #include "pipeline/io_setup.h"
 #include "pipeline/sig_verify.h"
@@ -33,6 +34,7 @@ void qoxPipelineRegister() {
   table = qoxPipelineServices();
   table.qoxCharmaps = qoxCharmaps;
   table.qoxQOXFileReadCreate = qoxQOXFileReadCreate;
+  table.qoxEncodeInternal = qoxEncodeInternal;
   table.qoxSetupInputToBuffer = qoxSetupInputToBuffer;
   table.qoxRemovePEMEncoding = qoxRemovePEMEncoding;
   table.qoxOutputBufferByOptionList = qoxOutputBufferByOptionList;
