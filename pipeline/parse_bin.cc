@@ -503,7 +503,7 @@ QOXError ProcessCallback(Parser* p, uint32_t code, const void* data, size_t coun
       } else if (code != kQOXCommitSkip) {
         switch (p->scope) {
           case Scope::kCompressed: {
-            QOXPipeline** s = qoxDecompressModCreate(context, c.slot, Body(p)[0], &err);
+            QOXPipeline** s = qoxDecompressModCreate(context, c.slot, Body(p)[0], &err, p->env);
             if (s == nullptr) return err;
             c.slot = s;
             break;
