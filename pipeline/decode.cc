@@ -802,6 +802,12 @@ QOXError HandleAnnotation(void* arg, QOXPipeline*, uint32_t type, void* data, si
   } else if (type == kQOXAnnLiteralType && count > 0 && data != nullptr) {
     job->literalType = static_cast<const uint8_t*>(data)[0];
   }
+  if (job->lexState == 2 && type == kQOXAnnSignedDetached) {
+    // The parser marks a signature standing alone after its body, before
+    // the commit that announces the section: the section is a detached
+    // signature.
+    job->sectionKind = kQOXSectionDetachedSignature;
+  }
   if (job->lexState == 1) {
     int32_t kind = 0;
     bool commitNow = false;

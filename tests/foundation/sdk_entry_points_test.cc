@@ -105,10 +105,11 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
   for (const EntryCase& e : cases) {
     SCOPED_TRACE(e.what);
     // Good objects: the operation is reached and answers "not available";
-    // import, export and certificate issuing are built and refuse the
-    // encrypt-to option, which is outside their option sets.
+    // decode, import, export and certificate issuing are built and refuse
+    // the encrypt-to option, which is outside their option sets.
     const std::string what = e.what;
-    const bool built = what == "export" || what == "import" || what == "self-signed X.509" || what == "X.509";
+    const bool built = what == "decode" || what == "export" || what == "import" || what == "self-signed X.509" ||
+                       what == "X.509";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               built ? kQOXErrBadParams : kQOXErrFeatureNotAvailable);
     // A sentinel in the run: its error, nothing handed on.
