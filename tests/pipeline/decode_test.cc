@@ -162,8 +162,8 @@ class DecodeTest : public PipelineTest {
               0);
     if (log != nullptr) EXPECT_EQ(qoxAppendOptionListArgs(list, QOXOEventHandler(context_, Record, log), kQOXEndOfOptionList), 0);
     for (QOXOptionListRef o : extra) EXPECT_EQ(qoxAppendOptionListArgs(list, o, kQOXEndOfOptionList), 0);
+    // The entry point takes the list over.
     QOXError err = QOXDecode(context_, list, kQOXEndOfOptionList);
-    qoxFreeOptionList(list);
     out->clear();
     if (buffer != nullptr) {
       out->assign(static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + length);
