@@ -113,7 +113,8 @@ struct QOXKeyDBServices {
   QOXError (*qoxChangePassphraseInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
   QOXError (*qoxChangeSubKeyPassphraseInternal)(QOXKeyDBObj* subKey, QOXOptionListRef optionList);
   bool (*qoxPassphraseIsValidInternal)(QOXKeyDBObj* key, QOXOptionListRef optionList);
-  QOXError (*qoxSetKeyAxiomaticInternal)(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionListRef optionList);
+  // set: make axiomatic, else clear the mark; a passphrase given is checked.
+  QOXError (*qoxSetKeyAxiomaticInternal)(QOXKeyDBObj* key, bool set, QOXOptionListRef optionList);
   // The passkey buffer is a secure block the caller frees with QOXFreeData.
   QOXError (*qoxGetKeyPasskeyBufferInternal)(QOXKeyDBObj* key, void** outBuffer, QOXOptionListRef optionList);
   QOXError (*qoxGetSubKeyPasskeyBufferInternal)(QOXKeyDBObj* subKey, void** outBuffer,

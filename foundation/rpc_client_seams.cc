@@ -180,6 +180,24 @@ QOXError qoxKeyMaxSizes_backRPC(QOXContext*, uintptr_t, size_t* outMaxEncrypted,
   return kQOXErrFeatureNotAvailable;
 }
 
+// --- Key maintenance ---
+QOXError qoxPassphraseIsValid_backRPC(QOXContext*, uintptr_t, const char*, size_t, bool, uint32_t, bool,
+                                      bool* outValid) {
+  Clear(outValid);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxGetPasskeyBuffer_backRPC(QOXContext*, uintptr_t, const char*, size_t, uint8_t** outBuffer,
+                                     size_t* outLength) {
+  Clear(outBuffer);
+  Clear(outLength);
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxSetKeyEnabled_backRPC(QOXContext*, uintptr_t, bool) { return kQOXErrFeatureNotAvailable; }
+QOXError qoxSetKeyTrust_backRPC(QOXContext*, uintptr_t, uint8_t) { return kQOXErrFeatureNotAvailable; }
+QOXError qoxSetKeyAxiomatic_backRPC(QOXContext*, uintptr_t, bool, const char*, size_t, bool, uint32_t, bool) {
+  return kQOXErrFeatureNotAvailable;
+}
+
 constexpr QOXRPCClientServices kStandIns = {
     .qoxSDKInitBackEnd = qoxSDKInitBackEnd,
     .qoxRPCEnabled = qoxRPCEnabled,
@@ -213,6 +231,11 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxSecPassphraseOK_backRPC = qoxSecPassphraseOK_backRPC,
     .qoxSecProperties_backRPC = qoxSecProperties_backRPC,
     .qoxKeyMaxSizes_backRPC = qoxKeyMaxSizes_backRPC,
+    .qoxPassphraseIsValid_backRPC = qoxPassphraseIsValid_backRPC,
+    .qoxGetPasskeyBuffer_backRPC = qoxGetPasskeyBuffer_backRPC,
+    .qoxSetKeyEnabled_backRPC = qoxSetKeyEnabled_backRPC,
+    .qoxSetKeyTrust_backRPC = qoxSetKeyTrust_backRPC,
+    .qoxSetKeyAxiomatic_backRPC = qoxSetKeyAxiomatic_backRPC,
 };
 
 constinit QOXServiceSlot<QOXRPCClientServices> gSlot{&kStandIns};

@@ -119,6 +119,17 @@ struct QOXRPCClientServices {
                                        int32_t* outCipherAlgorithm, int32_t* outKeyBits);
   QOXError (*qoxKeyMaxSizes_backRPC)(QOXContext* context, uintptr_t key, size_t* outMaxEncrypted,
                                      size_t* outMaxDecrypted, size_t* outMaxSignature, int format);
+
+  // --- Key maintenance (the in-process forms: keydb/key_manage.h) ---
+  QOXError (*qoxPassphraseIsValid_backRPC)(QOXContext* context, uintptr_t key, const char* passphrase,
+                                           size_t length, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally,
+                                           bool* outValid);
+  QOXError (*qoxGetPasskeyBuffer_backRPC)(QOXContext* context, uintptr_t key, const char* passphrase,
+                                          size_t length, uint8_t** outBuffer, size_t* outLength);
+  QOXError (*qoxSetKeyEnabled_backRPC)(QOXContext* context, uintptr_t key, bool enable);
+  QOXError (*qoxSetKeyTrust_backRPC)(QOXContext* context, uintptr_t key, uint8_t trust);
+  QOXError (*qoxSetKeyAxiomatic_backRPC)(QOXContext* context, uintptr_t key, bool set, const char* passphrase,
+                                         size_t length, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

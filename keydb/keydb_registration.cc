@@ -7,6 +7,7 @@
 #include "keydb/key_files.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
+#include "keydb/key_manage.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/sig_check_services.h"
@@ -44,6 +45,11 @@ void qoxKeyDBRegister() {
   table.qoxImportKeySetInternal = qoxImportKeySetInternal;
   table.qoxExportInternal = qoxExportInternal;
   table.qoxCreateX509CertificateInternal = qoxCreateX509CertificateInternal;
+  // Key maintenance that makes no signature.
+  table.qoxPassphraseIsValidInternal = qoxPassphraseIsValidInternal;
+  table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
+  table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
+  table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.

@@ -3,6 +3,7 @@
 #include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
+#include "keyservice/tls_server_key.h"
 #include "server/key_submission_services.h"
 
 void KeySubmissionRegister() {
@@ -11,6 +12,8 @@ void KeySubmissionRegister() {
   table = vuzizKeySubmissionServices();
   table.SetRandSeedFile = SetRandSeedFile;
   table.IsRSASupported = IsRSASupported;
+  table.GetPrivateKey = GetPrivateKey;
+  table.GatherEntropy = GatherEntropy;
   table.InitRepLog = InitRepLog;
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;

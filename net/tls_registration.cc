@@ -1,6 +1,7 @@
 #include "net/tls_registration.h"
 
 #include "net/tls_internal.h"
+#include "net/tls_key_work.h"
 #include "net/tls_session.h"
 
 namespace {
@@ -20,4 +21,5 @@ constexpr QOXtlsServices kEngine = {
 void qoxTLSRegister() {
   qoxRegisterTLSServices(&kEngine);
   qoxTLSRegisterHandshake();
+  qoxTLSRegisterKeyWork();
 }

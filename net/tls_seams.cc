@@ -27,10 +27,11 @@ const QOXtlsHandshakeServices* qoxRegisterTLSHandshakeServices(const QOXtlsHands
   return gSlot.install(table);
 }
 
-// The stand-ins of the handshake's key work (QOXtlsKeyServices): keys cannot
-// be exported, imported or used here, so every call clears its outputs and
-// reports kQOXErrFeatureNotAvailable; a handshake that reaches a key then
-// ends with that code.
+// The stand-ins of the handshake's key work (QOXtlsKeyServices), the answer
+// of a program that does not wire (qoxTLSRegister installs
+// net/tls_key_work.cc): keys cannot be exported, imported or used here, so
+// every call clears its outputs and reports kQOXErrFeatureNotAvailable; a
+// handshake that reaches a key then ends with that code.
 namespace {
 
 QOXError ExportKey(QOXContext*, QOXKeyDBObj*, uint32_t, uint8_t** outBytes, uint32_t* outLength) {

@@ -159,6 +159,11 @@ inline constexpr int kCloseShutdown = -2;
 void CloseConnection(int32_t slot, int32_t connNumber, int mode);
 
 // The context pool. 0, or 1 when no context could be made.
+// The receive callback of a secure connection's session once its handshake
+// is done: waits for the socket at most max(300, 2 x TimeLimit) seconds
+// (then kQOXErrSocketTimedOut), -1 when the wait fails, else the result of
+// one recv of at most length bytes.
+int32_t QOXSocketsTLSReceiveWithSelect(intptr_t socket, void* buffer, uint32_t length);
 int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB, QOXKeyDBObj** serverKey);
 void ReleaseQOXSDKCtx(QOXContext* context, QOXKeyDB* keyDBs[3], QOXKeyDB* tlsKeyDB, QOXKeyDBObj* serverKey);
 

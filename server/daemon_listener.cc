@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -21,15 +22,20 @@
 
 #include "crypto/random_pool.h"
 #include "foundation/context.h"
+#include "foundation/option_list.h"
+#include "foundation/sdk/option_constructors.h"
 #include "foundation/sdk_errors.h"
+#include "keydb/key_lookup.h"
 #include "net/ldap_protocol.h"
 #include "net/sockets.h"
+#include "net/tls_session.h"
 #include "server/backend.h"
 #include "server/connection.h"
 #include "server/connection_threads.h"
 #include "server/daemon.h"
 #include "server/dispatch.h"
 #include "server/error_log.h"
+#include "server/key_submission_services.h"
 #include "server/ldap_service_calls.h"
 #include "server/listener.h"
 #include "server/log_rotation.h"
@@ -37,7 +43,6 @@
 #include "server/result.h"
 #include "server/server_state.h"
 #include "server/support/zovurez.h"
-#include "server/tls_services.h"
 
 Connection* vuzizConnTable = nullptr;
 int32_t vuzizConnTableSize = 0;
@@ -65,10 +70,69 @@ constexpr int32_t kEvictionDivisor = 16;
 LogThrottle gRefusalLog;
 constexpr uint64_t kTableFullKey = 1ull << 32;
 
+// The suite without encryption.
+constexpr uint32_t kAuthenticationOnlySuite = 8;
+
 void LogWithText(int level, const char* format, int code) {
   char text[256];
   QOXGetErrorString(code, sizeof text, text);
   LogError(level, format, code, text);
+}
+
+// The client's wait in seconds: max(300, 2 x TimeLimit), in 64-bit
+// arithmetic, as milliseconds for the sockets layer.
+int32_t ClientWaitMs() {
+  const int64_t ms = std::max<int64_t>(300, 2 * static_cast<int64_t>(g->TimeLimit)) * 1000;
+  return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
+}
+
+// Step 2 of a secure connection: a TLS context and session in the
+// connection's toolkit context, server side asking for the client's key,
+// the server's key with the start-up passphrase, the handshake through the
+// sockets layer, the daemon's receive, the client's key and the suite.
+// False after a logged failure (the connection is then closed).
+bool StartTLS(Connection* c) {
+  QOXError err = QOXNewTLSContext(c->context, &c->tlsContext);
+  if (err != kQOXErrNoErr) {
+    LogWithText(kLogError, "Creating a TLS context failed with error %d (%s)", err);
+    return false;
+  }
+  if ((err = QOXNewTLSSession(c->tlsContext, &c->tlsSession)) != kQOXErrNoErr) {
+    LogWithText(kLogError, "Creating a TLS session failed with error %d (%s)", err);
+    return false;
+  }
+  if ((err = QOXtlsSetProtocolOptions(c->tlsSession, kQOXtlsProtocolOption_ServerSide |
+                                                         kQOXtlsProtocolOption_RequestClientCert)) != kQOXErrNoErr) {
+    LogWithText(kLogError, "Setting TLS options failed with error %d (%s)", err);
+    return false;
+  }
+  QOXOptionListRef passphrase =
+      g->tlsPassphrase != nullptr ? QOXOPassphrase(c->context, g->tlsPassphrase) : kQOXNullOptionList;
+  err = qoxOptionListIsReal(passphrase) || passphrase == kQOXNullOptionList ? kQOXErrNoErr : kQOXErrOutOfMemory;
+  if (err == kQOXErrNoErr)
+    err = QOXtlsSetLocalPrivateKey(c->tlsSession, c->serverTLSKey, nullptr,
+                                   qoxOptionListIsReal(passphrase) ? passphrase : kQOXNullOptionList);
+  if (qoxOptionListIsReal(passphrase)) qoxFreeOptionList(passphrase);
+  if (err != kQOXErrNoErr) {
+    LogWithText(kLogError, "Setting the TLS private key failed with error %d (%s)", err);
+    return false;
+  }
+  if ((err = QOXSocketsEstablishTLSSession(c->socket, c->tlsSession)) != kQOXErrNoErr) {
+    LogWithText(kLogWarning, "Establishing a TLS connection failed with error %d (%s)", err);
+    return false;
+  }
+  QOXtlsSetReceiveCallback(c->tlsSession, QOXSocketsTLSReceiveWithSelect, c->socket);
+  if ((err = QOXtlsGetRemoteAuthenticatedKey(c->tlsSession, &c->clientKey, nullptr)) != kQOXErrNoErr) {
+    LogWithText(kLogWarning, "Getting client TLS key failed with error %d (%s)", err);
+    return false;
+  }
+  uint32_t suite = 0;
+  QOXtlsGetNegotiatedCipherSuite(c->tlsSession, &suite);
+  if (suite == kAuthenticationOnlySuite)
+    LogError(kLogVerbose, "Negotiated authentication-only cipher suite number %d", static_cast<int>(suite));
+  else
+    LogError(kLogVerbose, "Negotiated cipher suite number %d", static_cast<int>(suite));
+  return true;
 }
 
 // Descriptors the process has open now.
@@ -456,6 +520,20 @@ void CloseConnection(int32_t slot, int32_t connNumber, int mode) {
       LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
     return;
   }
+  if (c->tlsSession != nullptr) QOXtlsClose(c->tlsSession, 1);
+  if (shutdown(c->socket, SHUT_RDWR) != 0 && errno != ENOTCONN)
+    LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
+  if (QOXCloseSocket(c->socket) != 0)
+    LogError(kLogWarning, "Closing client connection failed with error %d\n", QOXGetLastSocketsError());
+  c->socket = -1;
+  // The session and the TLS context were made in the connection's toolkit
+  // context: they go before that context returns to the pool, where
+  // another thread may take it at once.
+  c->clientKey = nullptr;
+  if (c->tlsSession != nullptr) QOXFreeTLSSession(c->tlsSession);
+  if (c->tlsContext != nullptr) QOXFreeTLSContext(c->tlsContext);
+  c->tlsSession = nullptr;
+  c->tlsContext = nullptr;
   if (c->context != nullptr) {
     ReleaseQOXSDKCtx(c->context, c->keyDBs, c->tlsKeyDB, c->serverTLSKey);
     c->context = nullptr;
@@ -463,14 +541,6 @@ void CloseConnection(int32_t slot, int32_t connNumber, int mode) {
     c->tlsKeyDB = nullptr;
     c->serverTLSKey = nullptr;
   }
-  if (shutdown(c->socket, SHUT_RDWR) != 0 && errno != ENOTCONN)
-    LogError(kLogInfo, "Shutting down client connection failed with error %d\n", errno);
-  if (QOXCloseSocket(c->socket) != 0)
-    LogError(kLogWarning, "Closing client connection failed with error %d\n", QOXGetLastSocketsError());
-  c->socket = -1;
-  c->tlsSession = nullptr;
-  c->tlsContext = nullptr;
-  c->clientKey = nullptr;
   LowerHighestSlot();
 }
 
@@ -479,11 +549,10 @@ void connection_activity(int32_t slot) {
   const int32_t number = c->connNumber;
   GetQOXSDKCtx(&c->context, c->keyDBs, &c->tlsKeyDB, &c->serverTLSKey);
   bool ok = true;
-  if (c->secure && c->tlsSession == nullptr) ok = vuzizTLSServices().vuzizStartTLS(c) == 0;
+  if (c->secure && c->tlsSession == nullptr) ok = StartTLS(c);
   // A request must arrive whole within the idle wait: max(300 s, twice the
-  // TimeLimit), in 64-bit arithmetic.
-  const int64_t waitMs64 = std::max<int64_t>(300, 2 * static_cast<int64_t>(g->TimeLimit)) * 1000;
-  const int32_t waitMs = static_cast<int32_t>(std::min<int64_t>(waitMs64, INT32_MAX));
+  // TimeLimit).
+  const int32_t waitMs = ClientWaitMs();
   QOXberElement* ber = nullptr;
   while (ok && !vuziz_shutdown && c->socket != -1) {
     if (ber == nullptr) {
@@ -592,6 +661,8 @@ void* vuzizDaemon(void* arg) {
       break;
     }
     vuzizInstallSignalHandlers();
+    // A TLS handshake waits for its client no longer than a request does.
+    QOXSocketsSetTLSReceiveWait(ClientWaitMs());
     if (setgid(g->groupID) != 0) {
       LogError(kLogError, "Could not set gid to group (%d).", static_cast<int>(g->groupID));
       break;
@@ -716,8 +787,6 @@ int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB,
       return 0;
     }
   }
-  // The server's key databases are copied into new contexts once the key
-  // services can transfer them; until then a context carries none.
   QOXError err;
   {
     QOXMutexGuard guard(&g->mutexPoolCreate);
@@ -727,6 +796,31 @@ int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB,
     vuzizTrace(kTraceDetail, "GetQOXSDKCtx: Creating QOX context failed, rc = %d\n", err);
     *context = nullptr;
     return 1;
+  }
+  // The TLS key database, secret keys included, and the server's key in it.
+  // The server context's databases are read by one thread at a time.
+  if (g->SecureMode != kSecureDisabled && g->tlsKeyDB != nullptr && g->tlsKeyID != nullptr) {
+    {
+      QOXMutexGuard guard(&g->mutexPoolCreate);
+      err = vuzizKeySubmissionServices().TransferKeys(g->context, *context, g->tlsKeyDB, 1, tlsKeyDB);
+    }
+    if (err != 0) {
+      vuzizTrace(kTraceDetail, "GetQOXSDKCtx: Adding keys failed, rc = %d\n", err);
+      if (*tlsKeyDB != nullptr) qoxKeyDBServices().QOXFreeKeyDB(*tlsKeyDB);
+      *tlsKeyDB = nullptr;
+      for (int i = 0; i < 3; ++i) {
+        if (keyDBs[i] != nullptr) qoxKeyDBServices().QOXFreeKeyDB(keyDBs[i]);
+        keyDBs[i] = nullptr;
+      }
+      QOXMutexGuard guard(&g->mutexPoolCreate);
+      QOXFreeContext(*context);
+      *context = nullptr;
+      return 1;
+    }
+    if (QOXFindKeyByKeyID(*tlsKeyDB, g->tlsKeyID, serverKey) != kQOXErrNoErr) {
+      *serverKey = nullptr;
+      LogError(kLogError, "Cannot find server's TLS key in keyring.");
+    }
   }
   return 0;
 }
@@ -769,3 +863,27 @@ void vuzizFreeContextPool(ServerState* state) {
 }
 
 void FreeAllThreadContexts() { vuzizFreeContextPool(g); }
+
+int32_t QOXSocketsTLSReceiveWithSelect(intptr_t socket, void* buffer, uint32_t length) {
+  const int fd = static_cast<int>(socket);
+  const int32_t waitMs = ClientWaitMs();
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    pollfd r{fd, POLLIN, 0};
+    const int ready = ::poll(&r, 1, static_cast<int>(std::max<int64_t>(0, waitMs - spent)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+      return kQOXErrSocketTimedOut;
+    }
+    break;
+  }
+  ssize_t got;
+  do {
+    got = ::recv(fd, buffer, std::min<size_t>(length, INT32_MAX), 0);
+  } while (got < 0 && errno == EINTR);
+  return static_cast<int32_t>(got);
+}

@@ -347,14 +347,14 @@ bool QOXPassphraseIsValid(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...) {
   return valid;
 }
 
-QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionListRef firstOption,
+QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool set, QOXOptionListRef firstOption,
                             ...) {
   va_list rest;
   va_start(rest, firstOption);
   bool ok = KeyDB().qoxKeyIsValid(key);
   QOXError err = RunWithList(ok, ok ? ObjectContext(key) : nullptr, firstOption, rest,
                              [&](QOXOptionListRef list) {
-                               return KeyDB().qoxSetKeyAxiomaticInternal(key, checkPassphrase, list);
+                               return KeyDB().qoxSetKeyAxiomaticInternal(key, set, list);
                              });
   va_end(rest);
   return err;

@@ -70,7 +70,9 @@ QOXError QOXImport(QOXContext* context, QOXKeyDB** outKeyDB, QOXOptionListRef fi
 QOXError QOXChangePassphrase(QOXKeyDBObj* keyOrSubKey, QOXOptionListRef firstOption, ...);
 // False when the gate refuses, the key is invalid or the list has an error.
 bool QOXPassphraseIsValid(QOXKeyDBObj* key, QOXOptionListRef firstOption, ...);
-QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool checkPassphrase, QOXOptionListRef firstOption,
+// With set, makes the key axiomatic; without, clears the mark. A passphrase
+// given (Passphrase or PasskeyBuffer) must unlock the key's secret part.
+QOXError QOXSetKeyAxiomatic(QOXKeyDBObj* key, bool set, QOXOptionListRef firstOption,
                             ...);
 QOXError QOXGetPasskeyBuffer(QOXKeyDBObj* keyOrSubKey, void** outBuffer,
                              QOXOptionListRef firstOption, ...);

@@ -1,6 +1,7 @@
 #include "server/main/wiring.h"
 
 #include "backend/ldbm_register.h"
+#include "client/client_registration.h"
 #include "crypto/engine_registration.h"
 #include "foundation/core/core_registration.h"
 #include "foundation/sdk/sdk_registration.h"
@@ -20,4 +21,5 @@ void ostrakWire() {
   vuzizServerRegister();    // server -> the support library's error log
   ldbm_register();          // backend -> the server core's backend table
   KeySubmissionRegister();  // keyservice -> the server and backend
+  qoxClientRegister();      // client -> key submission's terminal dialogs
 }
