@@ -179,6 +179,12 @@ QOXError X509CreateCRLRequest(QOXContext*, QOXKeyDBObj*, const uint8_t*, size_t,
   Clear(outLength);
   return kQOXErrFeatureNotAvailable;
 }
+QOXError X509PackageCertificateRequest(QOXContext*, const uint8_t*, size_t, QOXKeyDBObj*, int32_t, QOXKeyDBObj*,
+                                       QOXOptionList*, int32_t, uint8_t** outBuffer, size_t* outLength) {
+  Clear(outBuffer);
+  Clear(outLength);
+  return kQOXErrFeatureNotAvailable;
+}
 
 constexpr QOXX509Services kStandIns = {
     .qoxX509BufferToCert = qoxX509BufferToCert,
@@ -217,6 +223,7 @@ constexpr QOXX509Services kStandIns = {
     .qoxX509CreateCert_internal = qoxX509CreateCert_internal,
     .X509CreateCertificateRequest = X509CreateCertificateRequest,
     .X509CreateCRLRequest = X509CreateCRLRequest,
+    .X509PackageCertificateRequest = X509PackageCertificateRequest,
 };
 
 constinit QOXServiceSlot<QOXX509Services> gSlot{&kStandIns};

@@ -171,6 +171,14 @@ struct QOXX509Services {
                                            size_t* outLength);
   QOXError (*X509CreateCRLRequest)(QOXContext* context, QOXKeyDBObj* key, const uint8_t* input, size_t length,
                                    int format, QOXTime now, uint8_t** outRequest, size_t* outLength);
+  // A certificate request message in the given output format over the
+  // input, encrypted to the recipient key (when given) with the cipher and
+  // signed by the signer's secret key (when given), whose passphrase is in
+  // the one-option list.
+  QOXError (*X509PackageCertificateRequest)(QOXContext* context, const uint8_t* input, size_t length,
+                                            QOXKeyDBObj* recipient, int32_t cipher, QOXKeyDBObj* signer,
+                                            QOXOptionList* passphraseOptions, int32_t outputFormat,
+                                            uint8_t** outBuffer, size_t* outLength);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

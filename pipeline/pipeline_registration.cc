@@ -5,6 +5,7 @@
 #include "pipeline/armor_parser_services.h"
 #include "pipeline/charmaps.h"
 #include "pipeline/decode.h"
+#include "pipeline/encode.h"
 #include "pipeline/file_read_pump.h"
 #include "pipeline/io_setup.h"
 #include "pipeline/sig_verify.h"
@@ -34,6 +35,7 @@ void qoxPipelineRegister() {
   table = qoxPipelineServices();
   table.qoxCharmaps = qoxCharmaps;
   table.qoxQOXFileReadCreate = qoxQOXFileReadCreate;
+  table.qoxEncodeInternal = qoxEncodeInternal;
   table.qoxSetupInputToBuffer = qoxSetupInputToBuffer;
   table.qoxRemovePEMEncoding = qoxRemovePEMEncoding;
   table.qoxOutputBufferByOptionList = qoxOutputBufferByOptionList;

@@ -107,7 +107,7 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
     // Good objects: the operation is reached and answers "not available";
     // decode, import, export, certificate issuing and the axiomatic setting
     // are built and refuse the encrypt-to option, which is outside their
-    // option sets.
+    // option sets; encode is built and refuses the key, which cannot encrypt.
     const std::string what = e.what;
     // The passkey buffer checks no option set: it reads the passphrase and
     // finds no secret part on the key.
@@ -115,6 +115,7 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
                        what == "X.509" || what == "axiomatic";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               what == "passkey buffer" ? kQOXErrItemNotFound
+              : what == "encode"       ? kQOXErrKeyCannotEncrypt
               : built                  ? kQOXErrBadParams
                                        : kQOXErrFeatureNotAvailable);
     // A sentinel in the run: its error, nothing handed on.
@@ -146,7 +147,7 @@ TEST_F(EntryPointsTest, PersistentListsInARunStayTheCallers) {
   ASSERT_EQ(QOXBuildOptionList(c(), &mine, QOXOPassphrase(c(), "pw"), QOXOArmorOutput(c(), true),
                                kEnd),
             kQOXErrNoErr);
-  EXPECT_EQ(QOXEncode(c(), mine, QOXOCommentString(c(), "c"), kEnd), kQOXErrFeatureNotAvailable);
+  EXPECT_EQ(QOXEncode(c(), mine, QOXOCommentString(c(), "c"), kEnd), kQOXErrBadParams);  // no input
   EXPECT_EQ(QOXImport(c(), nullptr, mine, kEnd), kQOXErrBadParams);
   QOXKeyDB* db = nullptr;
   EXPECT_EQ(QOXImport(c(), &db, mine, kEnd), kQOXErrBadParams);  // armor output is no import option
