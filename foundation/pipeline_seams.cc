@@ -1,10 +1,10 @@
 // The message pipeline's stand-ins: what each member of QOXPipelineServices
 // (foundation/pipeline_services.h) answers while the pipeline has not
 // registered its table. The pipeline registers qoxCharmaps,
-// qoxQOXFileReadCreate, qoxEncodeInternal and the whole-buffer calls of the
-// key database's import and export (pipeline/pipeline_registration.cc);
-// their stand-ins answer only a program that does not wire. The decode
-// member is still a stand-in after the wiring.
+// qoxQOXFileReadCreate, qoxEncodeInternal, qoxDecodeInternal and the
+// whole-buffer calls of the key database's import and export
+// (pipeline/pipeline_registration.cc); their stand-ins answer only a
+// program that does not wire.
 #include "foundation/pipeline_services.h"
 #include "foundation/sdk_errors.h"
 #include "foundation/service_table.h"

@@ -119,6 +119,15 @@ QOXError qoxDecodeX509Cert(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKe
 QOXError qoxDecodeX509CertSet(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKeyDB**) {
   return kQOXX509ErrCodec;
 }
+QOXError qoxDecodeX509CRLSet(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKeyDB**) { return kQOXX509ErrCodec; }
+// No SEQUENCE is read: kQOXX509ErrCodec.
+int64_t qoxX509BufSizeofSequence(const uint8_t*, size_t) { return kQOXX509ErrCodec; }
+// Nothing decodes: kQOXX509ErrCodec with the result cleared.
+QOXError X509InputCertificate(QOXContext*, QOXKeyDB*, int32_t, const uint8_t*, size_t, QOXOptionList*,
+                              QOXX509InputResult* result) {
+  if (result != nullptr) *result = QOXX509InputResult{};
+  return kQOXX509ErrCodec;
+}
 QOXError qoxDecodePCKS8(const uint8_t*, size_t, QOXContext*, QOXKeyDB*, QOXKeyDB** outKeyDB) {
   Clear(outKeyDB);
   return kQOXX509ErrCodec;
@@ -202,6 +211,9 @@ constexpr QOXX509Services kStandIns = {
     .qoxX509VerifySignedObject = qoxX509VerifySignedObject,
     .qoxDecodeX509Cert = qoxDecodeX509Cert,
     .qoxDecodeX509CertSet = qoxDecodeX509CertSet,
+    .qoxDecodeX509CRLSet = qoxDecodeX509CRLSet,
+    .qoxX509BufSizeofSequence = qoxX509BufSizeofSequence,
+    .X509InputCertificate = X509InputCertificate,
     .qoxDecodePCKS8 = qoxDecodePCKS8,
     .PKCS12InputKey = PKCS12InputKey,
     .qoxKeyToX509SPKI = qoxKeyToX509SPKI,

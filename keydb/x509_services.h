@@ -42,6 +42,22 @@ struct QOXX509CRL;
 struct QOXX509XTBSCert;
 struct QOXX509Time;
 
+// What X509InputCertificate found in a certificate authority's response or
+// in X.509 input: DER sets of certificates and of CRLs (blocks of the
+// context's memory, freed by the caller; null when absent), the signature
+// found in the data, and the key that needs a passphrase (with -11500).
+struct QOXX509InputResult {
+  uint8_t* certs;
+  size_t certsLength;
+  uint8_t* crls;
+  size_t crlsLength;
+  bool signaturePresent;
+  bool signatureChecked;
+  bool signatureVerified;
+  QOXKeyDBObj* signer;
+  QOXKeyDBObj* needsPassphrase;
+};
+
 // The bridge's code for a codec failure other than memory (undecodable
 // input, an encoding that cannot be made).
 inline constexpr QOXError kQOXX509ErrCodec = -40;
@@ -113,6 +129,16 @@ struct QOXX509Services {
                                 QOXKeyDB** inOutKeyDB);
   QOXError (*qoxDecodeX509CertSet)(const uint8_t* der, size_t length, QOXContext* context,
                                    QOXKeyDB* referenceDB, QOXKeyDB** inOutKeyDB);
+  // A DER set of CRLs into a new database, as qoxDecodeX509CertSet.
+  QOXError (*qoxDecodeX509CRLSet)(const uint8_t* der, size_t length, QOXContext* context, QOXKeyDB* referenceDB,
+                                  QOXKeyDB** inOutKeyDB);
+  // The size (header included) of the DER SEQUENCE at the bytes; 0 or a
+  // negative code when none can be read.
+  int64_t (*qoxX509BufSizeofSequence)(const uint8_t* bytes, size_t length);
+  // Decodes X.509 input of the given format (above 9999) with the keys of
+  // keyDB and the passphrase options (may be null) into *result.
+  QOXError (*X509InputCertificate)(QOXContext* context, QOXKeyDB* keyDB, int32_t format, const uint8_t* input,
+                                   size_t length, QOXOptionList* passphraseOptions, QOXX509InputResult* result);
   // A PKCS #8 private key as a secret key.
   QOXError (*qoxDecodePCKS8)(const uint8_t* der, size_t length, QOXContext* context, QOXKeyDB* referenceDB,
                              QOXKeyDB** outKeyDB);

@@ -59,6 +59,10 @@ void infFree(QOXInflate* inflate);
 // The inflation module at *slot (its tail: what the slot held); returns its
 // tail slot, or null when memory runs out. Only the end of the data (advice
 // 0) passes on as an advice; the end checks that the stream ended properly.
-QOXPipeline** infModCreate(QOXContext* context, QOXPipeline** slot);
+// With a budget, every byte the module passes on is taken from it, and the
+// first write that would take more than is left fails with
+// kQOXErrDecompressionFailed.
+struct QOXInflateBudget;
+QOXPipeline** infModCreate(QOXContext* context, QOXPipeline** slot, QOXInflateBudget* budget = nullptr);
 
 #endif  // OSTRAK_PIPELINE_INFLATE_H_

@@ -1,4 +1,5 @@
 // The inflation module: a raw deflate stream in, the decoded bytes out.
+#include "pipeline/compression.h"
 #include "pipeline/inflate.h"
 #include "pipeline/module_support.h"
 
@@ -14,6 +15,7 @@ struct Inflation {
   QOXInflate* decoder;
   QOXPipeline* tail;
   uint32_t depth;
+  QOXInflateBudget* budget;  // shared by the job's inflate modules, or null
 };
 
 Inflation* I(QOXPipeline* m) { return StateOf<Inflation>(m); }
@@ -26,6 +28,10 @@ QOXError Drain(Inflation* s, bool* moved) {
     size_t count = 0;
     const uint8_t* p = infGetBytes(s->decoder, &count);
     if (p == nullptr) return kQOXErrNoErr;
+    if (s->budget != nullptr) {
+      if (count > s->budget->left) return kQOXErrDecompressionFailed;
+      s->budget->left -= count;
+    }
     size_t sent = 0;
     QOXError err = qoxPipelineWriteAll(s->tail, p, count, &sent);
     infSkipBytes(s->decoder, sent);
@@ -95,7 +101,7 @@ constexpr ModuleOps kInflateOps = {InfWrite, InfFlush, InfAnnotate, InfSizeAdvis
 
 }  // namespace
 
-QOXPipeline** infModCreate(QOXContext* context, QOXPipeline** slot) {
+QOXPipeline** infModCreate(QOXContext* context, QOXPipeline** slot, QOXInflateBudget* budget) {
   if (slot == nullptr) return nullptr;
   QOXPipeline* m = NewModule<Inflation>(context, kQOXMagicInflate, "Inflation Module", kInflateOps);
   if (m == nullptr) return nullptr;
@@ -106,6 +112,7 @@ QOXPipeline** infModCreate(QOXContext* context, QOXPipeline** slot) {
     return nullptr;
   }
   s->tail = *slot;
+  s->budget = budget;
   *slot = m;
   return &s->tail;
 }

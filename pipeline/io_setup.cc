@@ -12,6 +12,7 @@
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/option_types.h"
+#include "foundation/random_context.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/key_set_ops.h"
 #include "keydb/obj_properties.h"
@@ -22,6 +23,7 @@
 namespace {
 
 constexpr size_t kPumpPiece = 4096;
+constexpr size_t kRandomInputBytes = 1024;
 constexpr uint16_t kOpenWrite = 26;   // "w"
 constexpr uint16_t kOpenAppend = 22;  // "a"
 constexpr uint16_t kReadFlags = 1;
@@ -98,7 +100,7 @@ void qoxInputSetupFree(QOXContext* context, QOXInputSetup* setup) {
 }
 
 QOXError qoxSetupInput(QOXContext* context, QOXOptionListRef options, bool wantName, bool localEncoding,
-                       bool detached, QOXInputSetup* setup) {
+                       bool detached, QOXInputSetup* setup, QOXRandomContext* random) {
   if (setup == nullptr) return kQOXErrBadParams;
   *setup = QOXInputSetup{};
   QOXOption file, buffer, name;
@@ -149,8 +151,17 @@ QOXError qoxSetupInput(QOXContext* context, QOXOptionListRef options, bool wantN
     setup->length = buffer.valueSize;
     if (setup->buffer == nullptr && setup->length > 0) err = kQOXErrBadParams;
   }
-  if (err != kQOXErrNoErr) qoxInputSetupFree(context, setup);
-  return err;
+  if (err != kQOXErrNoErr) {
+    qoxInputSetupFree(context, setup);
+    return err;
+  }
+  if (random != nullptr && random->vtbl != nullptr && random->vtbl->addBytes != nullptr) {
+    const uint8_t* first = setup->buffer;
+    size_t count = std::min(setup->length, kRandomInputBytes);
+    if (setup->fileRead != nullptr) first = qoxFileReadPeek(setup->fileRead, &count);
+    if (first != nullptr && count > 0) random->vtbl->addBytes(random->priv, first, count);
+  }
+  return kQOXErrNoErr;
 }
 
 QOXError qoxSetupInputToBuffer(QOXContext* context, QOXOptionListRef options, uint8_t** outBuffer, size_t* outLength,

@@ -44,6 +44,7 @@ struct QOXFile;
 struct PFLFileSpec;
 struct QOXKeyDBObj;
 struct QOXKeySet;
+struct QOXRandomContext;
 
 // Progress of qoxPumpMem: bytes done and the total; non-zero stops it.
 using QOXPumpProgress = int32_t (*)(void* arg, uint64_t done, uint64_t total);
@@ -64,9 +65,11 @@ struct QOXInputSetup {
 
 // localEncoding: option 11 gives the file flags; detached: the input of a
 // detached signature. wantName: fill setup->name (option 39 "_CONSOLE",
-// option 65, else the file's own name, else "").
+// option 65, else the file's own name, else ""). With a random context the
+// input's first bytes (a file's first buffer, at most 1024 bytes of a
+// buffer) are added to it.
 QOXError qoxSetupInput(QOXContext* context, QOXOptionListRef options, bool wantName, bool localEncoding,
-                       bool detached, QOXInputSetup* setup);
+                       bool detached, QOXInputSetup* setup, QOXRandomContext* random = nullptr);
 void qoxInputSetupFree(QOXContext* context, QOXInputSetup* setup);
 
 QOXError qoxSetupInputToBuffer(QOXContext* context, QOXOptionListRef options, uint8_t** outBuffer, size_t* outLength,

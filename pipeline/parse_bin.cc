@@ -503,7 +503,7 @@ QOXError ProcessCallback(Parser* p, uint32_t code, const void* data, size_t coun
       } else if (code != kQOXCommitSkip) {
         switch (p->scope) {
           case Scope::kCompressed: {
-            QOXPipeline** s = qoxDecompressModCreate(context, c.slot, Body(p)[0], &err);
+            QOXPipeline** s = qoxDecompressModCreate(context, c.slot, Body(p)[0], &err, p->env);
             if (s == nullptr) return err;
             c.slot = s;
             break;
@@ -564,7 +564,8 @@ QOXError ProcessCallback(Parser* p, uint32_t code, const void* data, size_t coun
         DropChain(c);
         return err;
       }
-    } else if (p->scope == Scope::kCompressed || p->scope == Scope::kCipher || p->scope == Scope::kSignature) {
+    } else if (p->scope == Scope::kCompressed || p->scope == Scope::kCipher || p->scope == Scope::kSignature ||
+               p->scope == Scope::kLiteral) {
       // The signed data is parsed before it is hashed, so that the hashes
       // see what the signatures cover (the literal data), not the packets.
       QOXPipeline** at = p->scope == Scope::kSignature ? &c.head : c.slot;

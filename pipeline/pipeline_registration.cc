@@ -4,6 +4,7 @@
 #include "pipeline/armor_parse.h"
 #include "pipeline/armor_parser_services.h"
 #include "pipeline/charmaps.h"
+#include "pipeline/decode.h"
 #include "pipeline/encode.h"
 #include "pipeline/file_read_pump.h"
 #include "pipeline/io_setup.h"
@@ -38,6 +39,7 @@ void qoxPipelineRegister() {
   table.qoxSetupInputToBuffer = qoxSetupInputToBuffer;
   table.qoxRemovePEMEncoding = qoxRemovePEMEncoding;
   table.qoxOutputBufferByOptionList = qoxOutputBufferByOptionList;
+  table.qoxDecodeInternal = qoxDecodeInternal;
   qoxRegisterPipelineServices(&table);
   qoxRegisterArmorParserServices(&kArmorParser);
   qoxRegisterVerifyReaderServices(&kVerifyReader);
