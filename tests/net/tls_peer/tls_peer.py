@@ -5,6 +5,14 @@ Written from RFC 2246 (TLS 1.0) and RFC 6101 (SSL 3.0): the PRF, master
 secret, key block, record MACs, Finished and CertificateVerify values with
 hashlib and hmac; CAST5-CBC and 3DES-CBC with python3-cryptography.
 
+Client: whole handshakes with the RFC 2440 key suites (0x0120, 0x0110,
+0x0101, 0x01F0), keys read from gpg's exports (RFC 2440 packets), RSA with
+Python integers (PKCS #1 type 1 over MD5 and SHA-1 without DigestInfo, type
+2 for the premaster), DSA with python3-cryptography's prehashed SHA-1 (DER
+under TLS 1.0, r and s under SSL 3.0), Diffie-Hellman with Python integers;
+an SSL 2.0 CLIENT-HELLO on request; a relay that carries a plain client's
+bytes over the session. Tests import the module for these.
+
 It reads one JSON command per line on standard input and answers with one
 JSON line on standard output. Records travel over the stream socket on file
 descriptor 3 (when the test hands one over). Byte strings are hex.
@@ -15,6 +23,7 @@ import json
 import os
 import socket
 import sys
+import threading
 import time
 import warnings
 
@@ -376,19 +385,35 @@ class Client:
     version: "tls" or "ssl3", the version offered; suites: codes in order
     of preference; key: the client's Key (with its secret numbers) and
     block: the key block sent in the Certificate, or None for no key;
-    ssl2: open with an SSL 2.0 CLIENT-HELLO carrying the suites."""
+    ssl2: open with an SSL 2.0 CLIENT-HELLO carrying the suites;
+    bad_verify: send a CertificateVerify whose signature is spoilt."""
 
-    def __init__(self, peer, version="tls", suites=(0x0120,), key=None, block=None, ssl2=False):
+    def __init__(self, peer, version="tls", suites=(0x0120,), key=None, block=None, ssl2=False, bad_verify=False):
         self.peer, self.offer, self.suites = peer, version, list(suites)
-        self.key, self.block, self.ssl2 = key, block, ssl2
+        self.key, self.block, self.ssl2, self.bad_verify = key, block, ssl2, bad_verify
         self.transcript = b""
         self.messages = b""  # handshake bytes not yet taken
         self.result = {}
 
+    def out(self, record):
+        """Sends a record; when the server has closed already, its alert
+        (read before the close) is the failure."""
+        try:
+            self.peer.sock.sendall(record)
+        except OSError as e:
+            try:
+                r = self.peer.receive()
+            except (EOFError, OSError):
+                raise HandshakeFailed("transport closed: %s" % e) from None
+            data = bytes.fromhex(r.get("data", ""))
+            if r["type"] == ALERT and len(data) == 2:
+                raise HandshakeFailed("server alert", data[1]) from None
+            raise
+
     def send(self, mtype, body):
         m = message(mtype, body)
         self.transcript += m
-        self.peer.sock.sendall(self.peer.protect(HANDSHAKE, m))
+        self.out(self.peer.protect(HANDSHAKE, m))
 
     def next_message(self):
         while len(self.messages) < 4 or len(self.messages) < 4 + int.from_bytes(self.messages[1:4], "big"):
@@ -504,7 +529,7 @@ class Client:
             if verify:
                 self.send(11, len(self.block).to_bytes(3, "big") + self.block)
             elif version == "ssl3":
-                self.peer.sock.sendall(self.peer.protect(ALERT, b"\x01\x29"))  # warning no_certificate
+                self.out(self.peer.protect(ALERT, b"\x01\x29"))  # warning no_certificate
             else:
                 self.send(11, b"")
 
@@ -527,10 +552,12 @@ class Client:
                 signature = rsa_sign_raw(self.key, value)
             else:
                 signature = dsa_sign(self.key, value[:20], version == "tls")
+            if self.bad_verify:
+                signature = signature[:-1] + bytes([signature[-1] ^ 1])
             self.send(15, u16(signature))
         self.result["verified"] = verify
 
-        self.peer.sock.sendall(self.peer.protect(CCS, b"\x01"))
+        self.out(self.peer.protect(CCS, b"\x01"))
         self.peer.setup(version, cipher, master, self.client_random, self.server_random, "client")
         self.peer.read_pending = self.peer.read
         self.peer.read = None
@@ -543,6 +570,78 @@ class Client:
         if got != expected:
             raise HandshakeFailed("server Finished")
         return self.result
+
+
+# --- Application data over a ready session, and a relay for plain clients ---
+
+def send_data(peer, data):
+    for i in range(0, len(data), 16384):
+        peer.sock.sendall(peer.protect(APPDATA, data[i:i + 16384]))
+
+
+def receive_data(peer):
+    """The next application record's bytes; b"" at the peer's close_notify
+    or the end of the transport."""
+    try:
+        r = peer.receive()
+    except (EOFError, OSError):
+        return b""
+    if "error" in r:
+        raise HandshakeFailed(r["error"])
+    if r["type"] == ALERT:
+        return b""
+    if r["type"] != APPDATA:
+        raise HandshakeFailed("record type %d after the handshake" % r["type"])
+    return bytes.fromhex(r["data"])
+
+
+class Relay:
+    """Plain bytes in, TLS records out: listens on a local port, takes one
+    plain client and carries its bytes both ways over the ready session."""
+
+    def __init__(self, peer):
+        self.peer = peer
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.port = self.listener.getsockname()[1]
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        self.listener.settimeout(30)
+        try:
+            plain, _ = self.listener.accept()
+        except OSError:
+            return
+        plain.settimeout(30)
+
+        def upward():
+            try:
+                while True:
+                    data = plain.recv(65536)
+                    if not data:
+                        break
+                    send_data(self.peer, data)
+            except OSError:
+                pass
+
+        up = threading.Thread(target=upward, daemon=True)
+        up.start()
+        try:
+            while True:
+                data = receive_data(self.peer)
+                if not data:
+                    break
+                plain.sendall(data)
+        except (OSError, HandshakeFailed):
+            pass
+        plain.close()
+        up.join(30)
+
+    def close(self):
+        self.listener.close()
+        self.thread.join(30)
 
 
 def main():
