@@ -116,10 +116,14 @@ QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const
   if ((err = QOXOpenKeyDBFile(context, 0, pub.spec, sec.spec, outKeyDB)) != kQOXErrNoErr) {
     char text[256];
     QOXGetErrorString(err, sizeof text, text);
-    LogError(kLogError, "Opening keyring pair (%s and %s) failed with error %d (%s)", publicRing, secretRing, err,
-             text);
     *outKeyDB = nullptr;
-    return err;
+    // Rings that are not there (the default names on a server set up
+    // without keys) leave the server without a key-ring database, as rings
+    // not configured do; rings that are there and do not open end the start.
+    const bool absent = err == kQOXErrFileNotFound;
+    LogError(absent ? kLogVerbose : kLogError, "Opening keyring pair (%s and %s) failed with error %d (%s)",
+             publicRing, secretRing, err, text);
+    return absent ? kQOXErrNoErr : err;
   }
   return kQOXErrNoErr;
 }

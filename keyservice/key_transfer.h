@@ -30,8 +30,9 @@ QOXError TransferKeys(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB
                       QOXKeyDB** targetDB);
 
 // Opens the two rings as one key database. Both paths are needed: without
-// one, a level-1 message and 0 with no database. A failed open is logged
-// with the ring's path and its code returned.
+// one, a level-1 message and 0 with no database. Rings that are not there:
+// the open's message at level 1 and 0 with no database. Another failed open
+// is logged with the rings' paths and its code returned.
 QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const char* secretRing,
                               QOXKeyDB** outKeyDB);
 
