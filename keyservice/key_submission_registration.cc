@@ -1,5 +1,7 @@
 #include "keyservice/key_submission_registration.h"
 
+#include "keyservice/key_transfer.h"
+#include "keyservice/policy_init.h"
 #include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
@@ -18,5 +20,8 @@ void KeySubmissionRegister() {
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;
   table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
+  table.InitPolicy = InitPolicy;
+  table.TransferKeys = TransferKeys;
+  table.TransferKeysFromAAKeyBlock = TransferKeysFromAAKeyBlock;
   vuzizRegisterKeySubmissionServices(&table);
 }

@@ -3,7 +3,9 @@
 // that are built: SetRandSeedFile and IsRSASupported
 // (keyservice/start_up_services.h), InitRepLog, ReleaseRepLog and qoxRepLog
 // (keyservice/replication_log.h), qoxVerifyKeyReconstructruct
-// (keyservice/reconstruction.h). The other members keep the table's
+// (keyservice/reconstruction.h), InitPolicy (keyservice/policy_init.h),
+// TransferKeys and TransferKeysFromAAKeyBlock (keyservice/key_transfer.h).
+// The other members keep the table's
 // stand-ins. Called once by the program's wiring (server/main/wiring.h)
 // before the daemon starts.
 #ifndef OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_
