@@ -12,6 +12,9 @@ void KeySubmissionRegister() {
   // The members not built here keep what is in force (the stand-ins).
   static VuzizKeySubmissionServices table;
   table = vuzizKeySubmissionServices();
+  table.InitPolicy = InitPolicy;
+  table.TransferKeys = TransferKeys;
+  table.TransferKeysFromAAKeyBlock = TransferKeysFromAAKeyBlock;
   table.SetRandSeedFile = SetRandSeedFile;
   table.IsRSASupported = IsRSASupported;
   table.GetPrivateKey = GetPrivateKey;
@@ -20,8 +23,5 @@ void KeySubmissionRegister() {
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;
   table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
-  table.InitPolicy = InitPolicy;
-  table.TransferKeys = TransferKeys;
-  table.TransferKeysFromAAKeyBlock = TransferKeysFromAAKeyBlock;
   vuzizRegisterKeySubmissionServices(&table);
 }

@@ -1,15 +1,12 @@
-// Key transfer through key blocks: the export in one context, the import in
-// the other, the copy into the target database.
 #include "keyservice/key_transfer.h"
 
-#include <sys/stat.h>
-
-#include <cstdint>
+#include <cstddef>
 
 #include "foundation/context.h"
 #include "foundation/file_spec.h"
 #include "foundation/memory_mgr.h"
 #include "foundation/scoped.h"
+#include "foundation/sdk/option_constructors.h"
 #include "foundation/sdk/sdk_entry_points.h"
 #include "foundation/sdk_errors.h"
 #include "keydb/key_db.h"
@@ -17,33 +14,66 @@
 #include "keydb/key_set.h"
 #include "keydb/key_set_ops.h"
 #include "server/error_log.h"
+#include "server/server_state.h"
 
 namespace {
 
-QOXError LogTransfer(QOXError err) {
+QOXError Logged(const char* format, QOXError err) {
   char text[256];
   QOXGetErrorString(err, sizeof text, text);
-  LogError(kLogError, "Internal key set operation failed with error %d (%s)", err, text);
+  LogError(kLogError, format, err, text);
   return err;
 }
 
-// Imports the block in the context and copies its keys into *destDB (made
-// when null; freed again on failure).
-QOXError ImportInto(QOXContext* context, const void* data, size_t length, QOXKeyDB** destDB) {
-  ostrak::UniquePtr<QOXKeyDB> scratch;
-  QOXError err = QOXImport(context, ostrak::OutParam(scratch), QOXOInputBuffer(context, data, length),
-                           kQOXEndOfOptionList);
-  if (err != kQOXErrNoErr) return err;
-  ostrak::UniquePtr<QOXKeyDB> made;
-  QOXKeyDB* target = *destDB;
-  if (target == nullptr) {
-    if ((err = QOXNewKeyDB(context, ostrak::OutParam(made))) != kQOXErrNoErr) return err;
-    target = made.get();
+struct SetOwner {
+  QOXKeySet* set = nullptr;
+  ~SetOwner() {
+    if (set != nullptr) QOXFreeKeySet(set);
   }
-  ostrak::UniquePtr<QOXKeySet> set;
-  if ((err = QOXNewKeySet(scratch.get(), ostrak::OutParam(set))) != kQOXErrNoErr) return err;
-  if ((err = QOXCopyKeys(set.get(), target, nullptr)) != kQOXErrNoErr) return err;
-  if (made != nullptr) *destDB = made.release();
+};
+
+struct DBOwner {
+  QOXKeyDB* db = nullptr;
+  ~DBOwner() {
+    if (db != nullptr) QOXFreeKeyDB(db);
+  }
+};
+
+struct SpecOwner {
+  PFLFileSpec* spec = nullptr;
+  ~SpecOwner() {
+    if (spec != nullptr) PFLFreeFileSpec(spec);
+  }
+};
+
+QOXError Transfer(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB, int includePrivate,
+                  QOXKeyDB** targetDB) {
+  SetOwner all;
+  QOXError err = QOXNewKeySet(sourceDB, &all.set);
+  if (err != kQOXErrNoErr) return err;
+  void* block = nullptr;
+  size_t length = 0;
+  err = QOXExport(source, QOXOExportKeySet(source, all.set), QOXOArmorOutput(source, false),
+                  QOXOExportPrivateKeys(source, includePrivate != 0),
+                  QOXOAllocatedOutputBuffer(source, &block, SIZE_MAX, &length), kQOXEndOfOptionList);
+  DBOwner imported;
+  if (err == kQOXErrNoErr && length > 0)
+    err = QOXImport(target, &imported.db, QOXOInputBuffer(target, block, length), kQOXEndOfOptionList);
+  if (block != nullptr) QOXFreeData(block);
+  if (err != kQOXErrNoErr) return err;
+
+  DBOwner made;
+  if (*targetDB == nullptr && (err = QOXNewKeyDB(target, &made.db)) != kQOXErrNoErr) return err;
+  QOXKeyDB* destination = *targetDB != nullptr ? *targetDB : made.db;
+  if (imported.db != nullptr) {
+    SetOwner keys;
+    if ((err = QOXNewKeySet(imported.db, &keys.set)) != kQOXErrNoErr) return err;
+    if ((err = QOXCopyKeys(keys.set, destination, nullptr)) != kQOXErrNoErr) return err;
+  }
+  if (made.db != nullptr) {
+    *targetDB = made.db;
+    made.db = nullptr;
+  }
   return kQOXErrNoErr;
 }
 
@@ -70,71 +100,80 @@ QOXError ConvertKeySet2KeyBlock(QOXContext* context, QOXKeySet* set, bool export
   return kQOXErrNoErr;
 }
 
-QOXError TransferKeys(QOXContext* source, QOXContext* dest, QOXKeyDB* sourceDB, int includePrivate,
-                      QOXKeyDB** destDB) {
-  if (source == nullptr || dest == nullptr || sourceDB == nullptr || destDB == nullptr)
-    return LogTransfer(kQOXErrBadParams);
-  ostrak::UniquePtr<QOXKeySet> set;
-  QOXError err = QOXNewKeySet(sourceDB, ostrak::OutParam(set));
-  if (err != kQOXErrNoErr) return LogTransfer(err);
-  uint32_t count = 0;
-  if ((err = QOXCountKeys(set.get(), &count)) != kQOXErrNoErr) return LogTransfer(err);
-  if (count == 0) {
-    // Nothing to move: the target is an empty database of its own.
-    if (*destDB == nullptr && (err = QOXNewKeyDB(dest, destDB)) != kQOXErrNoErr) {
-      *destDB = nullptr;
-      return LogTransfer(err);
-    }
-    return kQOXErrNoErr;
-  }
-  std::string block;
-  err = ConvertKeySet2KeyBlock(source, set.get(), includePrivate != 0, kExportFormatComplete, &block);
-  if (err == kQOXErrNoErr) err = ImportInto(dest, block.data(), block.size(), destDB);
-  return err == kQOXErrNoErr ? kQOXErrNoErr : LogTransfer(err);
-}
-
 QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, size_t length, QOXKeyDB** keyDB) {
-  if (context == nullptr || data == nullptr || keyDB == nullptr) return LogTransfer(kQOXErrBadParams);
-  QOXError err = ImportInto(context, data, length, keyDB);
-  return err == kQOXErrNoErr ? kQOXErrNoErr : LogTransfer(err);
+  QOXError err = context == nullptr || data == nullptr || keyDB == nullptr ? kQOXErrBadParams : kQOXErrNoErr;
+  DBOwner imported, made;
+  if (err == kQOXErrNoErr)
+    err = QOXImport(context, &imported.db, QOXOInputBuffer(context, data, length), kQOXEndOfOptionList);
+  if (err == kQOXErrNoErr && *keyDB == nullptr) err = QOXNewKeyDB(context, &made.db);
+  if (err == kQOXErrNoErr) {
+    SetOwner keys;
+    err = QOXNewKeySet(imported.db, &keys.set);
+    if (err == kQOXErrNoErr) err = QOXCopyKeys(keys.set, *keyDB != nullptr ? *keyDB : made.db, nullptr);
+  }
+  if (err != kQOXErrNoErr) return Logged("Internal key set operation failed with error %d (%s)", err);
+  if (made.db != nullptr) {
+    *keyDB = made.db;
+    made.db = nullptr;
+  }
+  return kQOXErrNoErr;
 }
 
-QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const char* privateRing,
-                              QOXKeyDB** keyDB) {
-  *keyDB = nullptr;
-  if (publicRing == nullptr || publicRing[0] == '\0') {
+QOXError TransferKeys(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB, int includePrivate,
+                      QOXKeyDB** targetDB) {
+  QOXError err = source == nullptr || target == nullptr || sourceDB == nullptr || targetDB == nullptr
+                     ? kQOXErrBadParams
+                     : Transfer(source, target, sourceDB, includePrivate, targetDB);
+  if (err != kQOXErrNoErr) return Logged("Internal key set operation failed with error %d (%s)", err);
+  return kQOXErrNoErr;
+}
+
+QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const char* secretRing,
+                              QOXKeyDB** outKeyDB) {
+  if (outKeyDB == nullptr) return kQOXErrBadParams;
+  *outKeyDB = nullptr;
+  if (publicRing == nullptr) {
     LogError(kLogVerbose, "No public keyring file specified.");
     return kQOXErrNoErr;
   }
-  if (privateRing == nullptr || privateRing[0] == '\0') {
+  if (secretRing == nullptr) {
     LogError(kLogVerbose, "No private keyring file specified.");
     return kQOXErrNoErr;
   }
   QOXMemoryMgr* mgr = QOXPeekContextMemoryMgr(context);
-  ostrak::UniquePtr<PFLFileSpec> publicSpec, privateSpec;
-  struct stat st {};
-  QOXError err = PFLNewFileSpecFromFullPath(mgr, publicRing, ostrak::OutParam(publicSpec));
-  if (err == kQOXErrNoErr && stat(publicRing, &st) != 0) err = kQOXErrFileNotFound;
-  char text[256];
+  SpecOwner pub, sec;
+  QOXError err = PFLNewFileSpecFromFullPath(mgr, publicRing, &pub.spec);
   if (err != kQOXErrNoErr) {
+    char text[256];
     QOXGetErrorString(err, sizeof text, text);
     LogError(kLogError, "Opening public keyring (%s) failed with error %d (%s)", publicRing, err, text);
     return err;
   }
-  err = PFLNewFileSpecFromFullPath(mgr, privateRing, ostrak::OutParam(privateSpec));
-  if (err == kQOXErrNoErr && stat(privateRing, &st) != 0) err = kQOXErrFileNotFound;
-  if (err != kQOXErrNoErr) {
+  if ((err = PFLNewFileSpecFromFullPath(mgr, secretRing, &sec.spec)) != kQOXErrNoErr) {
+    char text[256];
     QOXGetErrorString(err, sizeof text, text);
-    LogError(kLogError, "Opening private keyring (%s) failed with error %d (%s)", privateRing, err, text);
+    LogError(kLogError, "Opening private keyring (%s) failed with error %d (%s)", secretRing, err, text);
     return err;
   }
-  err = QOXOpenKeyDBFile(context, 0, publicSpec.get(), privateSpec.get(), keyDB);
-  if (err != kQOXErrNoErr) {
-    *keyDB = nullptr;
+  if ((err = QOXOpenKeyDBFile(context, 0, pub.spec, sec.spec, outKeyDB)) != kQOXErrNoErr) {
+    char text[256];
     QOXGetErrorString(err, sizeof text, text);
-    LogError(kLogError, "Opening keyring pair (%s and %s) failed with error %d (%s)", publicRing, privateRing, err,
-             text);
-    return err;
+    *outKeyDB = nullptr;
+    // Rings that are not there (the default names on a server set up
+    // without keys) leave the server without a key-ring database, as rings
+    // not configured do; rings that are there and do not open end the start.
+    const bool absent = err == kQOXErrFileNotFound;
+    LogError(absent ? kLogVerbose : kLogError, "Opening keyring pair (%s and %s) failed with error %d (%s)",
+             publicRing, secretRing, err, text);
+    return absent ? kQOXErrNoErr : err;
   }
   return kQOXErrNoErr;
+}
+
+QOXError InitKeyRingDatabase(QOXContext* context, Backend*) {
+  if (g->tlsKeyDB != nullptr) {
+    QOXFreeKeyDB(g->tlsKeyDB);
+    g->tlsKeyDB = nullptr;
+  }
+  return GetKeyDBFromKeyRings(context, g->PublicKeyRing, g->PrivateKeyRing, &g->tlsKeyDB);
 }

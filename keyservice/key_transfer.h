@@ -1,14 +1,20 @@
-// Moving keys between key databases and toolkit contexts: key blocks out
-// of a key set, keys of one context's database copied into another
-// context's, an armored key block into a key database, and the server's two
-// key rings opened as one key database.
+// Keys crossing toolkit contexts, and the server's key rings opened as one
+// key database.
 //
-// A key database belongs to one context and is used by one thread at a
-// time; keys cross contexts only as key blocks (exported in the source
-// context, imported in the target), so no key object is shared.
+// TransferKeys exports every key of a database as one key block (secret
+// keys too when asked), imports the block in the target context and copies
+// the imported keys into the target database, made first when the caller
+// has none (and freed again when the transfer fails). A connection's pooled
+// context receives its copies of the server's databases this way, so no key
+// database object is shared between threads.
 //
-// Thread safety: each call works in the contexts it is given; the caller
-// keeps each context to one thread at a time.
+// InitKeyRingDatabase is the first step of the server's policy set-up: the
+// PublicKeyRing and PrivateKeyRing of ServerState opened into ServerState's
+// TLS key database.
+//
+// Thread safety: TransferKeys reads the source database (only read after
+// start-up) and works in the target context, which the calling thread owns.
+// InitKeyRingDatabase runs on the initial thread before the listener starts.
 #ifndef OSTRAK_KEYSERVICE_KEY_TRANSFER_H_
 #define OSTRAK_KEYSERVICE_KEY_TRANSFER_H_
 
@@ -18,6 +24,7 @@
 
 #include "foundation/errors.h"
 
+struct Backend;
 struct QOXContext;
 struct QOXKeyDB;
 struct QOXKeySet;
@@ -32,24 +39,25 @@ inline constexpr int32_t kExportFormatComplete = 255;
 QOXError ConvertKeySet2KeyBlock(QOXContext* context, QOXKeySet* set, bool exportPrivate, int32_t format,
                                 std::string* block);
 
-// Copies every key of sourceDB (a database of the source context; secret
-// parts too when includePrivate) into *destDB, a database of dest that is
-// made first when *destDB is null (and freed again, *destDB null, on
-// failure). 0, or the code with "Internal key set operation failed with
-// error %d (%s)" logged.
-QOXError TransferKeys(QOXContext* source, QOXContext* dest, QOXKeyDB* sourceDB, int includePrivate,
-                      QOXKeyDB** destDB);
-
-// Imports an armored (or binary) key block into *keyDB, made in the context
-// when null; the same results and message as TransferKeys.
+// Imports an armored (or binary) key block into *keyDB, a database of the
+// context made when null (and freed again, *keyDB null, on failure). 0, or
+// the code logged as TransferKeys logs it.
 QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, size_t length, QOXKeyDB** keyDB);
 
-// Opens the public and secret key rings (full paths) as one read-only key
-// database. Either path missing: "No public keyring file specified." or
-// "No private keyring file specified." (level 1), 0 and no database.
-// Failures are logged ("Opening public keyring (%s) failed ...", the
-// private ring's or the pair's message) and their code returned.
-QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const char* privateRing,
-                              QOXKeyDB** keyDB);
+// 0 or the failing call's code, logged as "Internal key set operation
+// failed with error %d (%s)".
+QOXError TransferKeys(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB, int includePrivate,
+                      QOXKeyDB** targetDB);
+
+// Opens the two rings as one key database. Both paths are needed: without
+// one, a level-1 message and 0 with no database. Rings that are not there:
+// the open's message at level 1 and 0 with no database. Another failed open
+// is logged with the rings' paths and its code returned.
+QOXError GetKeyDBFromKeyRings(QOXContext* context, const char* publicRing, const char* secretRing,
+                              QOXKeyDB** outKeyDB);
+
+// The key-ring database into ServerState's TLS key database (freeing one
+// left from an earlier pass): 0 or the open's code.
+QOXError InitKeyRingDatabase(QOXContext* context, Backend* be);
 
 #endif  // OSTRAK_KEYSERVICE_KEY_TRANSFER_H_

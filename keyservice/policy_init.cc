@@ -121,12 +121,10 @@ QOXError ConvertKeyIDtoKeyDB(QOXContext* context, Backend* be, KeyIDNode* const*
 }
 
 QOXError InitPolicy(QOXContext* context, Backend* be) {
-  if (g->tlsKeyDB == nullptr) {
-    QOXError err = GetKeyDBFromKeyRings(context, g->PublicKeyRing, g->PrivateKeyRing, &g->tlsKeyDB);
-    if (err != kQOXErrNoErr) return err;
-  }
+  QOXError err = InitKeyRingDatabase(context, be);
+  if (err != kQOXErrNoErr) return err;
   uint32_t count = 0;
-  QOXError err = ConvertKeyIDtoKeyDB(context, be, g->MustSigID, kMaxSigIDGroups, &g->policyKeyDBs[0], &count);
+  err = ConvertKeyIDtoKeyDB(context, be, g->MustSigID, kMaxSigIDGroups, &g->policyKeyDBs[0], &count);
   if (err == kQOXErrNoErr)
     err = ConvertKeyIDtoKeyDB(context, be, g->AllowSigID, kMaxSigIDGroups, &g->policyKeyDBs[0], &count);
   if (err == kQOXErrNoErr) err = ConvertKeyIDtoKeyDB(context, be, &g->addKeyIDs, 1, &g->policyKeyDBs[1], nullptr);
