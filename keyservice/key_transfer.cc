@@ -105,6 +105,11 @@ QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, si
   DBOwner imported, made;
   if (err == kQOXErrNoErr)
     err = QOXImport(context, &imported.db, QOXOInputBuffer(context, data, length), kQOXEndOfOptionList);
+  // A block that holds no key (the import passes over what is not one) is
+  // not a key block.
+  uint32_t count = 0;
+  if (err == kQOXErrNoErr && (err = QOXCountKeysInKeyDB(imported.db, &count)) == kQOXErrNoErr && count == 0)
+    err = kQOXErrItemNotFound;
   if (err == kQOXErrNoErr && *keyDB == nullptr) err = QOXNewKeyDB(context, &made.db);
   if (err == kQOXErrNoErr) {
     SetOwner keys;

@@ -41,7 +41,8 @@ QOXError ConvertKeySet2KeyBlock(QOXContext* context, QOXKeySet* set, bool export
 
 // Imports an armored (or binary) key block into *keyDB, a database of the
 // context made when null (and freed again, *keyDB null, on failure). 0, or
-// the code logged as TransferKeys logs it.
+// the code logged as TransferKeys logs it; a block holding no key gives
+// kQOXErrItemNotFound.
 QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, size_t length, QOXKeyDB** keyDB);
 
 // 0 or the failing call's code, logged as "Internal key set operation
