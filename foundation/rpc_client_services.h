@@ -130,6 +130,26 @@ struct QOXRPCClientServices {
   QOXError (*qoxSetKeyTrust_backRPC)(QOXContext* context, uintptr_t key, uint8_t trust);
   QOXError (*qoxSetKeyAxiomatic_backRPC)(QOXContext* context, uintptr_t key, bool set, const char* passphrase,
                                          size_t length, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally);
+
+  // --- Passphrase change and self-signature options (keydb/key_passphrase_change.h,
+  // keydb/key_options.h) ---
+  QOXError (*qoxDoChangePassphrase_backRPC)(QOXContext* context, uintptr_t key, const char* oldPassphrase,
+                                            size_t oldLength, const char* newPassphrase, size_t newLength,
+                                            bool newIsPasskey, uint32_t cacheTimeOut, bool cacheGlobally);
+  // records: recordCount designated-revoker records of 22 bytes each.
+  QOXError (*qoxAddKeyOptions_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* records,
+                                       size_t recordCount, const char* passphrase, size_t length, bool hashed,
+                                       uint32_t cacheTimeOut, bool cacheGlobally);
+  QOXError (*qoxUpdateKeyOptions_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* preferredAlgorithms,
+                                          size_t preferredAlgorithmsLength, const uint8_t* preferredKeyServer,
+                                          size_t preferredKeyServerLength, uint32_t keyFlags, bool keyFlagsGiven,
+                                          uint32_t keyServerPreferences, bool keyServerPreferencesGiven,
+                                          const char* passphrase, size_t length, bool hashed,
+                                          uint32_t cacheTimeOut, bool cacheGlobally);
+  QOXError (*qoxCertifyPrimaryUserID_backRPC)(QOXContext* context, uintptr_t userID, const char* passphrase,
+                                              size_t length, bool hashed, uint32_t cacheTimeOut,
+                                              bool cacheGlobally);
+  QOXError (*qoxSetPrimaryUserID_backRPC)(QOXContext* context, uintptr_t userID);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

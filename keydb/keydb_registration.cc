@@ -8,6 +8,7 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
+#include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/sig_check_services.h"
@@ -50,6 +51,9 @@ void qoxKeyDBRegister() {
   table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
   table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
   table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
+  // Passphrase changes.
+  table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
+  table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.
