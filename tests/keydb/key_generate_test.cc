@@ -279,6 +279,33 @@ TEST_F(KeyGenerateTest, DsaKeyWithElGamalSubkeyChecksInGpg) {
   EXPECT_NE(packets.find("key expires after 30d0h0m"), std::string::npos) << packets;
 }
 
+// A key generated with a passkey (the cipher key itself, here for AES-128)
+// is locked with the literal string-to-key (kind 5) and unlocks with the
+// same passkey only.
+TEST_F(KeyGenerateTest, PasskeyLocksWithTheLiteralKind) {
+  const int32_t prefs[] = {7};
+  const uint8_t passkey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  uint8_t other[16];
+  std::memcpy(other, passkey, sizeof other);
+  other[0] ^= 1;
+  QOXKeyDBObj* key = nullptr;
+  ASSERT_EQ(QOXGenerateKey(c(), &key, DB(), QOXOKeyGenParams(c(), 17, 1024), Name("Key <passkey@example.org>"),
+                           QOXOPasskeyBuffer(c(), passkey, sizeof passkey), QOXOKeyGenFast(c(), true),
+                           QOXOPreferredAlgorithms(c(), prefs, 1), End()),
+            0);
+  ASSERT_NE(key, nullptr);
+  bool locked = false;
+  bool kind5 = false;
+  int32_t cipher = 0;
+  int32_t keyBits = 0;
+  ASSERT_EQ(qoxSecProperties_internal(key, &locked, &kind5, &cipher, &keyBits), 0);
+  EXPECT_TRUE(locked);
+  EXPECT_TRUE(kind5);
+  EXPECT_EQ(cipher, 7);
+  EXPECT_TRUE(QOXPassphraseIsValid(key, QOXOPasskeyBuffer(c(), passkey, sizeof passkey), End()));
+  EXPECT_FALSE(QOXPassphraseIsValid(key, QOXOPasskeyBuffer(c(), other, sizeof other), End()));
+}
+
 // An RSA key asked for without KeyFlags is a legacy key: a version-3 key
 // packet whose self-signature (the environment's version 3) carries no
 // subpacket; with KeyFlags 0 it is a version-4 key with a version-4
