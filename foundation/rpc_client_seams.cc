@@ -215,6 +215,15 @@ QOXError qoxCertifyPrimaryUserID_backRPC(QOXContext*, uintptr_t, const char*, si
   return kQOXErrFeatureNotAvailable;
 }
 QOXError qoxSetPrimaryUserID_backRPC(QOXContext*, uintptr_t) { return kQOXErrFeatureNotAvailable; }
+// --- Key generation ---
+QOXError qoxDoGenerateKey_backRPC(QOXContext*, uintptr_t, uintptr_t, const QOXKeyGenParams*, const uintptr_t*, size_t,
+                                  const uintptr_t*, size_t, uintptr_t* outKey, uintptr_t** outArray,
+                                  size_t* outArrayLength) {
+  Clear(outKey);
+  Clear(outArray);
+  Clear(outArrayLength);
+  return kQOXErrFeatureNotAvailable;
+}
 
 constexpr QOXRPCClientServices kStandIns = {
     .qoxSDKInitBackEnd = qoxSDKInitBackEnd,
@@ -259,6 +268,7 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxUpdateKeyOptions_backRPC = qoxUpdateKeyOptions_backRPC,
     .qoxCertifyPrimaryUserID_backRPC = qoxCertifyPrimaryUserID_backRPC,
     .qoxSetPrimaryUserID_backRPC = qoxSetPrimaryUserID_backRPC,
+    .qoxDoGenerateKey_backRPC = qoxDoGenerateKey_backRPC,
 };
 
 constinit QOXServiceSlot<QOXRPCClientServices> gSlot{&kStandIns};

@@ -34,6 +34,7 @@
 
 struct QOXContext;
 struct PFLFileSpec;
+struct QOXKeyGenParams;  // keydb/key_generate.h
 
 struct QOXRPCClientServices {
   // Starts the remote key-database back end (called with 1 by the first
@@ -150,6 +151,14 @@ struct QOXRPCClientServices {
                                               size_t length, bool hashed, uint32_t cacheTimeOut,
                                               bool cacheGlobally);
   QOXError (*qoxSetPrimaryUserID_backRPC)(QOXContext* context, uintptr_t userID);
+  // --- Key generation (the in-process form: keydb/key_generate.h) ---
+  // The service answers kQOXKeyGenInProgress (-11471) while it is still
+  // generating; the caller asks again with the same arguments.
+  QOXError (*qoxDoGenerateKey_backRPC)(QOXContext* context, uintptr_t db, uintptr_t master,
+                                       const QOXKeyGenParams* params, const uintptr_t* recipientRequestKeys,
+                                       size_t recipientRequestLength, const uintptr_t* revocationKeys,
+                                       size_t revocationLength, uintptr_t* outKey, uintptr_t** outArray,
+                                       size_t* outArrayLength);
 };
 
 // The table in force, and its registration (foundation/service_table.h).
