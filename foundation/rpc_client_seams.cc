@@ -198,6 +198,16 @@ QOXError qoxSetKeyAxiomatic_backRPC(QOXContext*, uintptr_t, bool, const char*, s
   return kQOXErrFeatureNotAvailable;
 }
 
+// --- Key generation ---
+QOXError qoxDoGenerateKey_backRPC(QOXContext*, uintptr_t, uintptr_t, const QOXKeyGenParams*, const uintptr_t*, size_t,
+                                  const uintptr_t*, size_t, uintptr_t* outKey, uintptr_t** outArray,
+                                  size_t* outArrayLength) {
+  Clear(outKey);
+  Clear(outArray);
+  Clear(outArrayLength);
+  return kQOXErrFeatureNotAvailable;
+}
+
 constexpr QOXRPCClientServices kStandIns = {
     .qoxSDKInitBackEnd = qoxSDKInitBackEnd,
     .qoxRPCEnabled = qoxRPCEnabled,
@@ -236,6 +246,7 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxSetKeyEnabled_backRPC = qoxSetKeyEnabled_backRPC,
     .qoxSetKeyTrust_backRPC = qoxSetKeyTrust_backRPC,
     .qoxSetKeyAxiomatic_backRPC = qoxSetKeyAxiomatic_backRPC,
+    .qoxDoGenerateKey_backRPC = qoxDoGenerateKey_backRPC,
 };
 
 constinit QOXServiceSlot<QOXRPCClientServices> gSlot{&kStandIns};

@@ -34,6 +34,7 @@
 
 struct QOXContext;
 struct PFLFileSpec;
+struct QOXKeyGenParams;  // keydb/key_generate.h
 
 struct QOXRPCClientServices {
   // Starts the remote key-database back end (called with 1 by the first
@@ -130,6 +131,15 @@ struct QOXRPCClientServices {
   QOXError (*qoxSetKeyTrust_backRPC)(QOXContext* context, uintptr_t key, uint8_t trust);
   QOXError (*qoxSetKeyAxiomatic_backRPC)(QOXContext* context, uintptr_t key, bool set, const char* passphrase,
                                          size_t length, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally);
+
+  // --- Key generation (the in-process form: keydb/key_generate.h) ---
+  // The service answers kQOXKeyGenInProgress (-11471) while it is still
+  // generating; the caller asks again with the same arguments.
+  QOXError (*qoxDoGenerateKey_backRPC)(QOXContext* context, uintptr_t db, uintptr_t master,
+                                       const QOXKeyGenParams* params, const uintptr_t* recipientRequestKeys,
+                                       size_t recipientRequestLength, const uintptr_t* revocationKeys,
+                                       size_t revocationLength, uintptr_t* outKey, uintptr_t** outArray,
+                                       size_t* outArrayLength);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

@@ -5,6 +5,7 @@
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_files.h"
+#include "keydb/key_generate.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
@@ -50,6 +51,10 @@ void qoxKeyDBRegister() {
   table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
   table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
   table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
+  // Key generation.
+  table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;
+  table.qoxGenerateSubKeyInternal = qoxGenerateSubKeyInternal;
+  table.qoxKeyEntropyNeededInternal = qoxKeyEntropyNeededInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.
