@@ -9,6 +9,7 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
+#include "keydb/key_options.h"
 #include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
@@ -55,6 +56,9 @@ void qoxKeyDBRegister() {
   // Passphrase changes.
   table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
   table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
+  // Renewed self-signatures and the primary user ID.
+  table.qoxUpdateKeyOptionsInternal = qoxUpdateKeyOptionsInternal;
+  table.qoxCertifyPrimaryUserIDInternal = qoxCertifyPrimaryUserIDInternal;
   // Key generation.
   table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;
   table.qoxGenerateSubKeyInternal = qoxGenerateSubKeyInternal;
