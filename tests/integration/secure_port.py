@@ -10,7 +10,11 @@ python3-ldap3 searching through the peer's relay; `openssl s_client`
 offering only a standard suite gets insufficient_security and the daemon
 serves on; a silent client is dropped after the daemon's wait.
 
-Usage: secure_port.py <ostrakd> <poll_scale library>"""
+And the toolkit's client (ldap_client_probe's "tls", QOXSocketsEstablishTLSSession on the LDAP
+client's socket) against the Python peer acting as the server, in both versions and with the four
+suites, the client's key checked by the peer.
+
+Usage: secure_port.py <ostrakd> <poll_scale library> <ldap_client_probe>"""
 
 import os
 import socket
@@ -28,6 +32,7 @@ import tls_peer as t  # noqa: E402
 import ldap3  # noqa: E402
 
 POLL_SCALE = None
+PROBE = None
 DATA = os.path.join(os.path.dirname(HERE), "net", "data")
 RSA_ID, DSA_ID = "0x680C0E75E46E7915", "0xDBB238E26EE058EC"  # gpg's IDs of the two fixtures
 AUTH_ONLY_LOG = "Negotiated authentication-only cipher suite number 8"
@@ -276,6 +281,67 @@ class SilentClientTest(unittest.TestCase):
             d.stop()
 
 
+class OurClientTest(unittest.TestCase):
+    """The toolkit's client against the Python peer acting as the server."""
+
+    def serve(self, listener, key, out, version):
+        key_numbers, block = CLIENT_KEYS[key]
+        try:
+            conn, _ = listener.accept()
+            conn.settimeout(30)
+            peer = t.Peer(conn)
+            out["result"] = t.Server(peer, key_numbers, block, version=version, dh=self.dh).run()
+            # One LDAP request over the session, answered with a success.
+            out["request"] = t.receive_data(peer)
+            t.send_data(peer, bytes.fromhex("300c02010161070a010004000400"))
+            t.receive_data(peer)  # the unbind, then the close
+            conn.close()
+        except Exception as e:  # reported by the test
+            out["error"] = repr(e)
+
+    def test_our_client_against_the_peer_as_server(self):
+        import json
+        import threading
+        self.dh = t.ffdhe2048()
+        # (server key, client key file or None, suite number, version the server answers)
+        cases = [("rsa", None, 7, "tls"), ("rsa", "tls-dsa.sec.bin", 7, "ssl3"), ("rsa", "tls-rsa.sec.bin", 2, "tls"),
+                 ("rsa", None, 2, "ssl3"), ("dsa", "tls-rsa.sec.bin", 1, "tls"), ("dsa", "tls-dsa.sec.bin", 8, "ssl3"),
+                 ("dsa", None, 8, "tls")]
+        codes = {7: 0x0120, 2: 0x0110, 1: 0x0101, 8: 0x01F0}
+        for server_key, client_key, suite, version in cases:
+            with self.subTest(server_key=server_key, client_key=client_key, suite=suite, version=version):
+                listener = socket.socket()
+                listener.bind(("127.0.0.1", 0))
+                listener.listen(1)
+                listener.settimeout(30)
+                out = {}
+                thread = threading.Thread(target=self.serve, args=(listener, server_key, out, version))
+                thread.start()
+                probe = subprocess.Popen([PROBE], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+                def call(*words):
+                    probe.stdin.write((" ".join(str(w) for w in words) + "\n").encode())
+                    probe.stdin.flush()
+                    return json.loads(probe.stdout.readline())
+                try:
+                    self.assertEqual(call("open", "127.0.0.1".encode().hex(), listener.getsockname()[1]), {"rc": 0})
+                    key = "-" if client_key is None else os.path.join(DATA, client_key).encode().hex()
+                    self.assertEqual(call("tls", key, suite), {"rc": 0, "suite": suite})
+                    self.assertEqual(call("bind", "-", "-"), {"rc": 0})
+                    call("unbind")
+                finally:
+                    probe.stdin.close()
+                    probe.wait(30)
+                    probe.stdout.close()
+                    thread.join(30)
+                    listener.close()
+                self.assertNotIn("error", out)
+                self.assertEqual((out["result"]["suite"], out["result"]["version"], out["result"]["verified"]),
+                                 (codes[suite], version, client_key is not None))
+                self.assertEqual(out["request"], BIND)
+
+
 if __name__ == "__main__":
+    PROBE = os.path.abspath(sys.argv.pop(3))
     POLL_SCALE = os.path.abspath(sys.argv.pop(2))
     h.main()

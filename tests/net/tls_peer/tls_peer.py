@@ -22,6 +22,7 @@ import hmac
 import json
 import os
 import socket
+import subprocess
 import sys
 import threading
 import time
@@ -421,8 +422,10 @@ class Client:
             if "error" in r:
                 raise HandshakeFailed(r["error"])
             data = bytes.fromhex(r["data"])
+            if r["type"] == ALERT and data == b"\x01\x29":
+                continue  # SSL 3.0's warning no_certificate: the client has no key
             if r["type"] == ALERT:
-                raise HandshakeFailed("server alert", data[1] if len(data) == 2 else None)
+                raise HandshakeFailed("peer alert", data[1] if len(data) == 2 else None)
             if r["type"] == CCS:
                 if self.messages:
                     raise HandshakeFailed("ChangeCipherSpec inside a message")
@@ -569,6 +572,134 @@ class Client:
         got = self.expect(20)
         if got != expected:
             raise HandshakeFailed("server Finished")
+        return self.result
+
+
+def rsa_decrypt(key, encrypted):
+    """PKCS #1 type 2 removed; None when the block is not one."""
+    k = key_bytes(key.n["n"])
+    block = pow(int.from_bytes(encrypted, "big"), key.n["d"], key.n["n"]).to_bytes(k, "big")
+    end = block.find(b"\x00", 2)
+    if block[:2] != b"\x00\x02" or end < 10:
+        return None
+    return block[end + 1:]
+
+
+def ffdhe2048():
+    """RFC 7919's 2048-bit group, as openssl names it."""
+    from cryptography.hazmat.primitives.serialization import load_pem_parameters
+    pem = subprocess.run(["openssl", "genpkey", "-genparam", "-algorithm", "DH", "-pkeyopt", "group:ffdhe2048"],
+                         capture_output=True, check=True, timeout=60).stdout
+    numbers = load_pem_parameters(pem).parameter_numbers()
+    return numbers.p, numbers.g
+
+
+class Server(Client):
+    """A whole server handshake over the peer's socket with an RFC 2440 key
+    (key with its secret numbers, block its public key block): the first
+    client suite of the key's algorithm, a CertificateRequest for DSA and
+    RSA keys when request is set, the client's CertificateVerify checked."""
+
+    def __init__(self, peer, key, block, request=True, dh=None, version=None):
+        super().__init__(peer, key=key, block=block)
+        self.request, self.dh, self.answer = request, dh, version
+
+    def fail(self, text, alert):
+        try:
+            self.peer.sock.sendall(self.peer.protect(ALERT, bytes([2, alert])))
+        except OSError:
+            pass
+        raise HandshakeFailed(text, alert)
+
+    def run(self):
+        ch = self.expect(1)
+        offered = ch[1]
+        version = "tls" if offered >= 1 and self.answer != "ssl3" else "ssl3"
+        self.peer.version = version
+        self.client_random = ch[2:34]
+        pos = 35 + ch[34]
+        size = int.from_bytes(ch[pos:pos + 2], "big")
+        codes = [int.from_bytes(ch[i:i + 2], "big") for i in range(pos + 2, pos + 2 + size, 2)]
+        chosen = [c for c in codes if c in SUITES and SUITES[c][0] == self.key.alg]
+        if not chosen:
+            self.fail("no suite for the key", 71)
+        suite = chosen[0]
+        alg, cipher, ephemeral = SUITES[suite]
+        self.result.update(version=version, suite=suite)
+
+        self.server_random = int(time.time()).to_bytes(4, "big") + os.urandom(28)
+        self.send(2, bytes([3, 1 if version == "tls" else 0]) + self.server_random + b"\x01\x07" +
+                  suite.to_bytes(2, "big") + b"\x00")
+        self.send(11, len(self.block).to_bytes(3, "big") + self.block)
+        if ephemeral:
+            p, g = self.dh or ffdhe2048()
+            x = int.from_bytes(os.urandom(32), "big") | (1 << 255)
+            params = u16(minimal(p)) + u16(minimal(g)) + u16(minimal(pow(g, x, p)))
+            signed = self.client_random + self.server_random + params
+            sha = hashlib.sha1(signed).digest()
+            if alg == ALG_RSA:
+                signature = rsa_sign_raw(self.key, hashlib.md5(signed).digest() + sha)
+            else:
+                signature = dsa_sign(self.key, sha, version == "tls")
+            self.send(12, params + u16(signature))
+        if self.request:
+            self.send(13, b"\x02\x02\x01\x00\x00")
+        self.send(14, b"")
+
+        client_key = None
+        if self.request:
+            mtype, m = self.next_message()
+            if mtype == 11:
+                self.transcript += m
+                body = m[4:]
+                if body and body != b"\x00\x00\x00":
+                    client_key = read_key(body[3:])
+            elif mtype == "ccs" or mtype != 16:
+                self.fail("message %s where Certificate belongs" % mtype, 10)
+            else:
+                self.pending_message = m  # SSL 3.0: no_certificate came as an alert
+        m = getattr(self, "pending_message", None)
+        if m is None:
+            mtype, m = self.next_message()
+            if mtype != 16:
+                self.fail("message %s where ClientKeyExchange belongs" % mtype, 10)
+        self.transcript += m
+        cke = m[4:]
+        if ephemeral:
+            yc = int.from_bytes(cke[2:], "big")
+            premaster = pow(yc, x, p).to_bytes(key_bytes(p), "big")
+        else:
+            k = key_bytes(self.key.n["n"])
+            sealed = cke[2:] if len(cke) == k + 2 else cke
+            premaster = rsa_decrypt(self.key, sealed)
+            if premaster is None or len(premaster) != 48 or premaster[:2] != bytes([3, offered]):
+                self.fail("premaster", 40)
+        master = master_secret(version, premaster, self.client_random, self.server_random)
+
+        self.result["verified"] = False
+        if client_key is not None:
+            value = cert_verify(version, master, self.transcript, alg == ALG_RSA)
+            body = self.expect(15)
+            signature = body[2:]
+            if client_key.alg == ALG_RSA:
+                ok = rsa_verify_raw(client_key, value, signature)
+            else:
+                ok = dsa_verify(client_key, value[:20], signature, version == "tls")
+            if not ok:
+                self.fail("client CertificateVerify", 42)
+            self.result["verified"] = True
+
+        if self.expect("ccs") != b"\x01":
+            self.fail("ChangeCipherSpec body", 10)
+        self.peer.setup(version, cipher, master, self.client_random, self.server_random, "server")
+        write = self.peer.write
+        self.peer.write = None
+        expected = finished(version, master, self.transcript, True)
+        if self.expect(20) != expected:
+            self.fail("client Finished", 40)
+        self.out(self.peer.protect(CCS, b"\x01"))
+        self.peer.write = write
+        self.send(20, finished(version, master, self.transcript, False))
         return self.result
 
 
