@@ -8,6 +8,8 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
+#include "keydb/key_revoke.h"
+#include "keydb/key_user_ids.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/sig_check_services.h"
@@ -50,6 +52,14 @@ void qoxKeyDBRegister() {
   table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
   table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
   table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
+  // Key maintenance that signs: revocations, added user IDs and attributes,
+  // certifications.
+  table.qoxRevokeKeyInternal = qoxRevokeKeyInternal;
+  table.qoxRevokeSubKeyInternal = qoxRevokeSubKeyInternal;
+  table.qoxRevokeSigInternal = qoxRevokeSigInternal;
+  table.qoxAddUserIDInternal = qoxAddUserIDInternal;
+  table.qoxAddAttributeInternal = qoxAddAttributeInternal;
+  table.qoxCertifyUserIDInternal = qoxCertifyUserIDInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.

@@ -105,14 +105,16 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
   for (const EntryCase& e : cases) {
     SCOPED_TRACE(e.what);
     // Good objects: the operation is reached and answers "not available";
-    // decode, import, export, certificate issuing and the axiomatic setting
-    // are built and refuse the encrypt-to option, which is outside their
-    // option sets; encode is built and refuses the key, which cannot encrypt.
+    // decode, import, export, certificate issuing, the axiomatic setting,
+    // revocations, certification and added user IDs are built and refuse
+    // the encrypt-to option, which is outside their option sets; encode is built and refuses the key, which cannot encrypt.
     const std::string what = e.what;
     // The passkey buffer checks no option set: it reads the passphrase and
     // finds no secret part on the key.
     const bool built = what == "decode" || what == "export" || what == "import" || what == "self-signed X.509" ||
-                       what == "X.509" || what == "axiomatic";
+                       what == "X.509" || what == "axiomatic" || what == "certify user ID" ||
+                       what == "revoke sig" || what == "revoke key" || what == "revoke subkey" ||
+                       what == "add user ID 255" || what == "add attribute";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               what == "passkey buffer" ? kQOXErrItemNotFound
               : what == "encode"       ? kQOXErrKeyCannotEncrypt
