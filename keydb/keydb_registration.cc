@@ -5,11 +5,13 @@
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_files.h"
+#include "keydb/key_generate.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
 #include "keydb/key_revoke.h"
 #include "keydb/key_user_ids.h"
+#include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/sig_check_services.h"
@@ -60,6 +62,13 @@ void qoxKeyDBRegister() {
   table.qoxAddUserIDInternal = qoxAddUserIDInternal;
   table.qoxAddAttributeInternal = qoxAddAttributeInternal;
   table.qoxCertifyUserIDInternal = qoxCertifyUserIDInternal;
+  // Passphrase changes.
+  table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
+  table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
+  // Key generation.
+  table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;
+  table.qoxGenerateSubKeyInternal = qoxGenerateSubKeyInternal;
+  table.qoxKeyEntropyNeededInternal = qoxKeyEntropyNeededInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.

@@ -1,5 +1,6 @@
 #include "keyservice/key_submission_registration.h"
 
+#include "keyservice/key_submission.h"
 #include "keyservice/key_transfer.h"
 #include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
@@ -23,5 +24,6 @@ void KeySubmissionRegister() {
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;
   table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
+  table.do_add = do_add;
   vuzizRegisterKeySubmissionServices(&table);
 }
