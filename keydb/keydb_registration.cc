@@ -11,6 +11,7 @@
 #include "keydb/key_manage.h"
 #include "keydb/key_revoke.h"
 #include "keydb/key_user_ids.h"
+#include "keydb/key_options.h"
 #include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
@@ -65,6 +66,9 @@ void qoxKeyDBRegister() {
   // Passphrase changes.
   table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
   table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
+  // Renewed self-signatures and the primary user ID.
+  table.qoxUpdateKeyOptionsInternal = qoxUpdateKeyOptionsInternal;
+  table.qoxCertifyPrimaryUserIDInternal = qoxCertifyPrimaryUserIDInternal;
   // Key generation.
   table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;
   table.qoxGenerateSubKeyInternal = qoxGenerateSubKeyInternal;
