@@ -26,6 +26,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/synthetic_ring.h"
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
 #include "foundation/file.h"
@@ -35,11 +36,6 @@
 #include "keydb/ring_reader.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-constexpr size_t kModulusBytes = 256;
-constexpr uint32_t kCreation = 1796948860;
 
 QOXContext* Context() {
   static QOXContext* context = [] {
@@ -51,84 +47,7 @@ QOXContext* Context() {
   return context;
 }
 
-void Append(Bytes& out, const Bytes& b) { out.insert(out.end(), b.begin(), b.end()); }
-
-// A packet with a new-form header (RFC 2440 4.2.2).
-Bytes Packet(uint8_t tag, const Bytes& body) {
-  Bytes p{static_cast<uint8_t>(0xC0 | tag)};
-  const size_t n = body.size();
-  if (n < 192) {
-    p.push_back(static_cast<uint8_t>(n));
-  } else if (n < 8384) {
-    p.push_back(static_cast<uint8_t>(((n - 192) >> 8) + 192));
-    p.push_back(static_cast<uint8_t>((n - 192) & 0xFF));
-  } else {
-    p.push_back(0xFF);
-    for (int s = 24; s >= 0; s -= 8) p.push_back(static_cast<uint8_t>(n >> s));
-  }
-  Append(p, body);
-  return p;
-}
-
-// A version-4 RSA public-key body with a random odd 2048-bit modulus and
-// exponent 65537.
-Bytes KeyBody(std::mt19937_64& rng) {
-  Bytes b{4, kCreation >> 24, (kCreation >> 16) & 0xFF, (kCreation >> 8) & 0xFF, kCreation & 0xFF, 1, 0x08, 0x00};
-  for (size_t i = 0; i < kModulusBytes; ++i) b.push_back(static_cast<uint8_t>(rng()));
-  b[8] |= 0x80;  // 2048 bits exactly
-  b.back() |= 0x01;  // an odd modulus
-  Append(b, {0x00, 0x11, 0x01, 0x00, 0x01});
-  return b;
-}
-
-// The key ID of a version-4 key body: the last 8 bytes of its fingerprint.
-Bytes KeyID(const Bytes& keyBody) {
-  uint8_t digest[kQOXFingerprint20Size];
-  qoxFingerprint20HashBuf(Context(), keyBody.data(), keyBody.size(), digest);
-  return Bytes(digest + 12, digest + 20);
-}
-
-// A version-4 certification that parses: creation (hashed), issuer
-// (unhashed), a short signature MPI.
-Bytes Certification(uint8_t type, const Bytes& issuer, uint32_t creation) {
-  const Bytes hashed{5, 2, static_cast<uint8_t>(creation >> 24), static_cast<uint8_t>(creation >> 16),
-                     static_cast<uint8_t>(creation >> 8), static_cast<uint8_t>(creation)};
-  Bytes unhashed{9, 16};
-  Append(unhashed, issuer);
-  Bytes body{4, type, 1, 2, 0, static_cast<uint8_t>(hashed.size())};
-  Append(body, hashed);
-  Append(body, {0, static_cast<uint8_t>(unhashed.size())});
-  Append(body, unhashed);
-  Append(body, {0x12, 0x34, 0x00, 0x10, 0xA5, 0x5A});
-  return Packet(2, body);
-}
-
-struct Ring {
-  Bytes bytes;
-  size_t packets = 0;
-  size_t keys = 0;  // top-level keys read, dummies included
-};
-
-Ring MakeRing(size_t keys) {
-  std::mt19937_64 rng(keys);
-  std::vector<Bytes> bodies(keys), ids(keys);
-  for (size_t i = 0; i < keys; ++i) {
-    bodies[i] = KeyBody(rng);
-    ids[i] = KeyID(bodies[i]);
-  }
-  Ring ring;
-  for (size_t i = 0; i < keys; ++i) {
-    Append(ring.bytes, Packet(6, bodies[i]));
-    const std::string name = "Synthetic Key " + std::to_string(i) + " <key" + std::to_string(i) + "@example.org>";
-    Append(ring.bytes, Packet(13, Bytes(name.begin(), name.end())));
-    Append(ring.bytes, Certification(0x13, ids[i], kCreation + 1));
-    Append(ring.bytes, Certification(0x10, ids[rng() % keys], kCreation + 2));
-    Append(ring.bytes, Certification(0x10, ids[rng() % keys], kCreation + 3));
-    ring.packets += 5;
-  }
-  ring.keys = keys;  // every signer is in the ring
-  return ring;
-}
+using namespace synthetic_ring;
 
 Ring MakeFloodedKey(size_t certifications) {
   std::mt19937_64 rng(certifications + 1);
@@ -137,7 +56,7 @@ Ring MakeFloodedKey(size_t certifications) {
   Append(ring.bytes, Packet(6, body));
   const std::string name = "Flooded <flooded@example.org>";
   Append(ring.bytes, Packet(13, Bytes(name.begin(), name.end())));
-  Append(ring.bytes, Certification(0x13, KeyID(body), kCreation + 1));
+  Append(ring.bytes, Certification(0x13, KeyID(Context(), body), kCreation + 1));
   ring.packets = 3;
   for (size_t i = 0; i < certifications; ++i) {
     Bytes issuer(8);
@@ -155,7 +74,7 @@ const Ring& Cached(bool flooded, size_t n) {
   static std::map<std::pair<bool, size_t>, Ring> rings;
   std::lock_guard<std::mutex> lock(mutex);
   auto it = rings.find({flooded, n});
-  if (it == rings.end()) it = rings.emplace(std::pair{flooded, n}, flooded ? MakeFloodedKey(n) : MakeRing(n)).first;
+  if (it == rings.end()) it = rings.emplace(std::pair{flooded, n}, flooded ? MakeFloodedKey(n) : MakeRing(Context(), n)).first;
   return it->second;
 }
 
