@@ -314,4 +314,91 @@ TEST_F(EncodeSignTest, EveryCombinationDecodesToTheInput) {
   }
 }
 
+// The RFC 3156 form over a MIME entity without trailing blanks: Python's
+// email package reads a multipart/signed message of two parts, and gpg
+// verifies the signature part over the first part in CR LF form; our own
+// decode verifies it too.
+TEST_F(EncodeSignTest, MultipartSignedVerifiesOverTheFirstPart) {
+  VerifierHome();
+  const std::string entity =
+      "Content-Type: text/plain; charset=us-ascii\n\nDear reader,\n- a dash line\nFrom the start of a line\n"
+      "the end\n";
+  const Bytes data(entity.begin(), entity.end());
+  uint32_t bodyOffset = 0;
+  uint8_t flag = 0;
+  Heard heard;
+  Bytes message;
+  ASSERT_EQ(Encode(data, &message, &heard, QOXOSignWithKey(context_, erin_, QOXOLastOption(context_)),
+                   QOXOHashAlgorithm(context_, kQOXHashAlgorithm_SHA), QOXODataIsASCII(context_, true),
+                   QOXOClearSign(context_, true), QOXOQOXMIMEEncoding(context_, true, &bodyOffset, &flag)),
+            0);
+  Write(Path("mime.eml"), message);
+  const std::string parts = "/usr/bin/python3 " OSTRAK_SOURCE_DIR "/tests/pipeline/mime_signed_parts.py ";
+  ASSERT_EQ(Run(parts + Path("mime.eml") + " " + Path("part") + " " + Path("part.sig") + " >" + Path("micalg") +
+                " 2>" + Path("why")),
+            0)
+      << FileText(Path("why")) << "\n" << std::string(message.begin(), message.end());
+  EXPECT_EQ(FileText(Path("micalg")), "pgp-sha1\n");
+  std::string crlf;
+  for (char ch : entity) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  // The entity whole, its last line end included (the line end in front
+  // of the delimiter is the delimiter's).
+  EXPECT_EQ(FileText(Path("part")), crlf);
+  int status = Run(Gpg("--status-file " + Path("status") + " --verify " + Path("part.sig") + " " + Path("part") +
+                       " 2>" + Path("err")));
+  EXPECT_EQ(status, 0) << FileText(Path("err"));
+  EXPECT_NE(FileText(Path("status")).find("[GNUPG:] GOODSIG"), std::string::npos) << FileText(Path("status"));
+
+  Heard decoded;
+  Bytes out;
+  EXPECT_EQ(Decode(message, &out, &decoded, QOXOKeyDBRef(context_, erinDB_)), 0);
+  ASSERT_EQ(decoded.signatures.size(), 1u);
+  EXPECT_TRUE(decoded.signatures[0].verified);
+}
+
+// One passphrase and no cipher option: a version-3 IDEA message of a single
+// old-format tag-9 packet, no session-key packet, keyed with the
+// passphrase's MD5. An independent IDEA (checked on the published vector
+// first) decrypts it to a literal packet of the data, and our own decode
+// returns the data.
+TEST_F(EncodeSignTest, VersionThreeIdeaMessage) {
+  const Bytes data = encode_test::TextData();
+  Heard heard;
+  Bytes message;
+  ASSERT_EQ(Encode(data, &message, &heard,
+                   QOXOConventionalEncrypt(context_, QOXOPassphrase(context_, "idea pass"), QOXOLastOption(context_)),
+                   QOXOCompression(context_, false)),
+            0);
+  EXPECT_EQ(heard.ciphers, std::vector<int32_t>{kQOXCipherAlgorithm_IDEA});
+  ASSERT_GT(message.size(), 3u);
+  const uint8_t ctb = message[0];
+  ASSERT_EQ(ctb & 0xC0, 0x80) << "old-format header";
+  ASSERT_EQ((ctb >> 2) & 0x0F, 9) << "encrypted data packet first";
+  const size_t lengthBytes = (ctb & 3) == 3 ? 0 : size_t{1} << (ctb & 3);
+  size_t length = message.size() - 1 - lengthBytes;
+  if (lengthBytes > 0) {
+    length = 0;
+    for (size_t i = 0; i < lengthBytes; ++i) length = (length << 8) | message[1 + i];
+  }
+  ASSERT_EQ(1 + lengthBytes + length, message.size()) << "one packet only";
+  Write(Path("body"), Bytes(message.begin() + static_cast<long>(1 + lengthBytes), message.end()));
+
+  const std::string idea = "/usr/bin/python3 " OSTRAK_SOURCE_DIR "/tests/pipeline/idea_cfb.py ";
+  ASSERT_EQ(Run(idea + "--selftest"), 0);
+  ASSERT_EQ(Run("/usr/bin/python3 -c \"import hashlib; print(hashlib.md5(b'idea pass').hexdigest(), end='')\" >" +
+                Path("key")),
+            0);
+  ASSERT_EQ(Run(idea + FileText(Path("key")) + " " + Path("body") + " " + Path("plain")), 0);
+  const Bytes plain = FileBytes(Path("plain"));
+  // A literal packet (old format, tag 11): type, name, time, the data.
+  ASSERT_GT(plain.size(), data.size());
+  EXPECT_EQ((plain[0] >> 2) & 0x0F, 11);
+  EXPECT_TRUE(Bytes(plain.end() - static_cast<long>(data.size()), plain.end()) == data);
+
+  Heard decoded;
+  Bytes out;
+  EXPECT_EQ(Decode(message, &out, &decoded, QOXOPassphrase(context_, "idea pass")), 0);
+  EXPECT_TRUE(out == data);
+}
+
 }  // namespace
