@@ -1,5 +1,7 @@
 #include "keyservice/key_submission_registration.h"
 
+#include "keyservice/key_submission.h"
+#include "keyservice/key_transfer.h"
 #include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
@@ -10,6 +12,10 @@ void KeySubmissionRegister() {
   // The members not built here keep what is in force (the stand-ins).
   static VuzizKeySubmissionServices table;
   table = vuzizKeySubmissionServices();
+  // The key-ring database for the TLS key; the policy databases are not
+  // built yet.
+  table.InitPolicy = InitKeyRingDatabase;
+  table.TransferKeys = TransferKeys;
   table.SetRandSeedFile = SetRandSeedFile;
   table.IsRSASupported = IsRSASupported;
   table.GetPrivateKey = GetPrivateKey;
@@ -18,5 +24,6 @@ void KeySubmissionRegister() {
   table.ReleaseRepLog = ReleaseRepLog;
   table.qoxRepLog = qoxRepLog;
   table.qoxVerifyKeyReconstructruct = qoxVerifyKeyReconstructruct;
+  table.do_add = do_add;
   vuzizRegisterKeySubmissionServices(&table);
 }

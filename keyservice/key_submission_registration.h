@@ -1,9 +1,11 @@
 // Registers key submission's functions with the layers below it: the
 // members of the key-submission table (server/key_submission_services.h)
-// that are built: SetRandSeedFile and IsRSASupported
+// that are built: InitPolicy (for now only the key-ring database, in
+// keyservice/key_transfer.h), TransferKeys, SetRandSeedFile and IsRSASupported
 // (keyservice/start_up_services.h), InitRepLog, ReleaseRepLog and qoxRepLog
 // (keyservice/replication_log.h), qoxVerifyKeyReconstructruct
-// (keyservice/reconstruction.h). The other members keep the table's
+// (keyservice/reconstruction.h), do_add (keyservice/key_submission.h). The
+// other members keep the table's
 // stand-ins. Called once by the program's wiring (server/main/wiring.h)
 // before the daemon starts.
 #ifndef OSTRAK_KEYSERVICE_KEY_SUBMISSION_REGISTRATION_H_

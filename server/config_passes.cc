@@ -282,7 +282,9 @@ bool CycleLogTime(PassState& s, const Keyword& k, int, char** t) {
 }
 
 bool ServerSecureKeyID(PassState& s, const Keyword& k, int, char** t) {
-  if (CheckKeyID(t[1], s.path, s.line) != 0 || QOXNewKeyIDFromString(t[1], 0, &g->ServerSecureKeyID) != 0)
+  // The line names no algorithm: the ID matches the key of either.
+  if (CheckKeyID(t[1], s.path, s.line) != 0 ||
+      QOXNewKeyIDFromString(t[1], kQOXKeyIDAnyAlgorithm, &g->ServerSecureKeyID) != 0)
     return ValueFail(s, k, t[1]);
   s.sawServerKeyID = true;
   return true;

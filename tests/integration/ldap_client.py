@@ -4,7 +4,9 @@ python3-ldap3 as the oracle: a version 2 simple bind, the two pseudo
 entries, searches whose filters hold parentheses, backslashes and stars
 (escaped by RFC 1960's backslash for the client, as \\28 \\29 \\5c \\2a for
 ldap3), the size limit, result codes with their matched DN and text, and
-the updates the daemon answers.
+the updates the daemon answers; and the same entries through option 4's
+socket bound to a TLS session on the secure port (gpg-made keys in the
+daemon's rings, tests/net/data).
 
 Usage: ldap_client.py <ostrakd> <ldbm_test_loader> <ldap_client_probe>"""
 
@@ -38,6 +40,8 @@ USER_IDS = [
     "Open( Only",
     "Mixed (a\\b*c)",
 ]
+DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "net", "data")
+RSA_ID = "0x680C0E75E46E7915"  # gpg's ID of tls-rsa.bin
 CERT = "00000000AAAA0001"
 CERT_DN = "QOXCERTID=%s,%s" % (CERT, ACTIVE)
 
@@ -65,17 +69,29 @@ def theirs(value):
 class Daemon:
     """A foreground ostrakd over a directory filled by the test loader."""
 
-    def __init__(self, root, extra):
+    def __init__(self, root, extra, secure=None):
+        """secure: the secure port, served with the RSA fixture key."""
         self.root = root
-        root.write_config("Port %d\nSecureMode disabled\nLogLevel verbose\nLookupHostname no\n"
-                          "Directory ../data\n%s" % (root.port, extra))
+        mode = "SecureMode disabled\n"
+        if secure is not None:
+            etc = root.file("etc")
+            for ring, names in (("pub.bin", ("tls-rsa.bin", "tls-dsa.bin")),
+                                ("sec.bin", ("tls-rsa.sec.bin", "tls-dsa.sec.bin"))):
+                with open(os.path.join(etc, ring), "wb") as f:
+                    f.write(b"".join(open(os.path.join(DATA, n), "rb").read() for n in names))
+            with open(os.path.join(etc, "seed.bin"), "wb") as f:
+                f.write(os.urandom(512))
+            mode = ("SecurePort %d\nSecureMode optional\nServerSecureKeyID %s\nPublicKeyRing %s/pub.bin\n"
+                    "PrivateKeyRing %s/sec.bin\nRandSeedFile %s/seed.bin\n" % (secure, RSA_ID, etc, etc, etc))
+        root.write_config("Port %d\n%sLogLevel verbose\nLookupHostname no\n"
+                          "Directory ../data\n%s" % (root.port, mode, extra))
         created = root.run("-n")
         assert created.returncode == 0, created.stderr
         load = subprocess.run([LOADER, root.file("data")], input="\n".join(fixture()).encode(),
                               capture_output=True, timeout=h.TIMEOUT)
         assert load.returncode == 0, (load.stdout, load.stderr)
         self.stderr = open(root.file("logs", "stderr"), "wb")
-        self.proc = subprocess.Popen(["./ostrakd", "-d", "0"], cwd=root.file("bin"),
+        self.proc = subprocess.Popen(["./ostrakd", "-d", "0", "-s"], cwd=root.file("bin"),
                                      stdout=subprocess.DEVNULL, stderr=self.stderr)
         deadline = time.time() + 30
         while True:
@@ -273,6 +289,48 @@ class ClientTest(unittest.TestCase):
             r = self.p.call(cmd, *args)
             self.assertEqual(r["rc"], -10927, cmd)
             self.assertEqual(self.p.call("errno")["text"], "Function not implemented", cmd)
+
+
+class SecurePortTest(unittest.TestCase):
+    """Option 4's socket bound to a TLS session gives what the plain port
+    gives."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.root = h.Root()
+        cls.secure = h.free_port()
+        cls.d = Daemon(cls.root, "Allow ip 127.0.0.1 all\nSizeLimit 0\n", secure=cls.secure)
+        h.wait_listening(cls.d.proc, cls.secure, cls.root.file("logs", "stderr"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.d.stop()
+        cls.root.cleanup()
+
+    def probe(self):
+        p = Probe()
+        self.addCleanup(p.close)
+        return p
+
+    def test_same_entries_over_tls(self):
+        plain = self.probe()
+        self.assertEqual(plain.call("open", "127.0.0.1", self.root.port), {"rc": 0})
+        searches = [("CN=QOXSERVERINFO", 0, "(objectclass=*)", None),
+                    (ACTIVE, 2, "(qoxuserid=*%s*)" % ours("("), "qoxuserid"),
+                    (ACTIVE, 2, "(objectclass=*)", None)]
+        expected = [plain.call("search", *s) for s in searches]
+        self.assertGreaterEqual(len(expected[2]["entries"]), 8)  # the certificate and its user IDs at least
+        # (client key file, suite number): 7 is 0x0120, 2 is 0x0110.
+        for key, suite in ((None, 7), ("tls-dsa.sec.bin", 2), ("tls-rsa.sec.bin", 7)):
+            with self.subTest(key=key, suite=suite):
+                p = self.probe()
+                self.assertEqual(p.call("open", "127.0.0.1", self.secure), {"rc": 0})
+                self.assertEqual(p.call("tls", None if key is None else os.path.join(DATA, key), suite),
+                                 {"rc": 0, "suite": suite})
+                self.assertEqual(p.call("bind", None, None), {"rc": 0})
+                for s, e in zip(searches, expected):
+                    self.assertEqual(p.call("search", *s), e, s)
+                self.assertEqual(p.call("unbind"), {"rc": 0})
 
 
 if __name__ == "__main__":

@@ -18,9 +18,15 @@
 //   compare <dn> <type> <value>             {"rc": n, "true": 0|1}
 //   errno                                   {"code": c, "matched": h|null, "text": h|null}
 //   unbind                                  {"rc": n}
+//   tls <key file> <suite number>           {"rc": n, "suite": s}
+//         binds option 4's socket to a new client session (QOXSocketsEstablishTLSSession,
+//         which runs the handshake) with the suite preferred and, unless "-", the first
+//         key of the (unprotected) key file as the client's key
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +36,12 @@
 #include "foundation/memory_mgr.h"
 #include "net/ldap_client.h"
 #include "net/ldap_protocol.h"
+#include "net/sockets.h"
+#include "net/tls_key_work.h"
+#include "net/tls_session.h"
+#include "foundation/option_list.h"
+#include "keydb/import_binary.h"
+#include "keydb/key_db.h"
 #include "server/main/wiring.h"
 
 namespace {
@@ -100,7 +112,45 @@ std::string Entries(QOXldapContext ld, QOXldapMessage* result) {
   return out + "]";
 }
 
-std::string Run(QOXldapContext ld, const std::vector<std::string>& w) {
+// The TLS objects of the probe's one secure connection, freed at exit.
+struct Secure {
+  QOXtlsContext* context = nullptr;
+  QOXtlsSession* session = nullptr;
+  QOXKeyDB* keys = nullptr;
+  ~Secure() {
+    if (session != nullptr) QOXFreeTLSSession(session);
+    if (context != nullptr) QOXFreeTLSContext(context);
+    if (keys != nullptr) QOXFreeKeyDB(keys);
+  }
+};
+Secure* gSecure = nullptr;
+
+std::string StartTLS(QOXContext* sdk, QOXldapContext ld, const Arg& keyFile, uint32_t suite) {
+  auto answer = [](QOXError e, uint32_t number) {
+    return "{\"rc\": " + std::to_string(e) + ", \"suite\": " + std::to_string(number) + "}";
+  };
+  int32_t socket = -1;
+  QOXError e = QOXldapGetOption(ld, kQOXldapOptSocket, &socket);
+  if (e == kQOXErrNoErr) e = QOXNewTLSContext(sdk, &gSecure->context);
+  if (e == kQOXErrNoErr) e = QOXNewTLSSession(gSecure->context, &gSecure->session);
+  if (e == kQOXErrNoErr) e = QOXtlsSetProtocolOptions(gSecure->session, kQOXtlsProtocolOption_ClientSide);
+  if (e == kQOXErrNoErr) e = QOXtlsSetPreferredCipherSuite(gSecure->session, suite);
+  if (e == kQOXErrNoErr && !keyFile.null) {
+    std::ifstream in(keyFile.text, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    QOXKeyDBObj* key = nullptr;
+    uint32_t count = 0;
+    e = qoxImportKeyBinary(sdk, bytes.data(), bytes.size(), &gSecure->keys);
+    if (e == kQOXErrNoErr) e = qoxTLSFirstKey(gSecure->keys, &key, &count);
+    if (e == kQOXErrNoErr) e = QOXtlsSetLocalPrivateKey(gSecure->session, key, nullptr, kQOXNullOptionList);
+  }
+  if (e == kQOXErrNoErr) e = QOXSocketsEstablishTLSSession(socket, gSecure->session);
+  uint32_t number = 0;
+  if (e == kQOXErrNoErr) e = QOXtlsGetNegotiatedCipherSuite(gSecure->session, &number);
+  return answer(e, number);
+}
+
+std::string Run(QOXContext* sdk, QOXldapContext ld, const std::vector<std::string>& w) {
   auto arg = [&](size_t i) { return i < w.size() ? Decode(w[i]) : Arg{true, {}}; };
   auto rc = [](QOXError e) { return "{\"rc\": " + std::to_string(e) + "}"; };
   const std::string& cmd = w[0];
@@ -152,6 +202,7 @@ std::string Run(QOXldapContext ld, const std::vector<std::string>& w) {
            Hex(text) + "}";
   }
   if (cmd == "unbind") return rc(QOXldapUnbind(ld));
+  if (cmd == "tls") return StartTLS(sdk, ld, arg(1), static_cast<uint32_t>(std::stoi(w.at(2))));
   return "{\"error\": \"unknown command\"}";
 }
 
@@ -166,14 +217,20 @@ int main() {
     std::fprintf(stderr, "cannot start the toolkit\n");
     return 1;
   }
-  for (std::string line; std::getline(std::cin, line);) {
-    std::vector<std::string> words;
-    std::stringstream in(line);
-    for (std::string w; in >> w;) words.push_back(w);
-    if (words.empty()) continue;
-    std::cout << Run(ld, words) << std::endl;
+  {
+    // The LDAP context closes its socket (dropping the binding) before the
+    // session goes.
+    Secure secure;
+    gSecure = &secure;
+    for (std::string line; std::getline(std::cin, line);) {
+      std::vector<std::string> words;
+      std::stringstream in(line);
+      for (std::string w; in >> w;) words.push_back(w);
+      if (words.empty()) continue;
+      std::cout << Run(sdk, ld, words) << std::endl;
+    }
+    QOXFreeLDAPContext(ld);
   }
-  QOXFreeLDAPContext(ld);
   QOXFreeContext(sdk);
   QOXsdkCleanup();
   return 0;
