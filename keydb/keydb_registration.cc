@@ -9,6 +9,8 @@
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
+#include "keydb/key_revoke.h"
+#include "keydb/key_user_ids.h"
 #include "keydb/key_options.h"
 #include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
@@ -53,6 +55,14 @@ void qoxKeyDBRegister() {
   table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
   table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
   table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
+  // Key maintenance that signs: revocations, added user IDs and attributes,
+  // certifications.
+  table.qoxRevokeKeyInternal = qoxRevokeKeyInternal;
+  table.qoxRevokeSubKeyInternal = qoxRevokeSubKeyInternal;
+  table.qoxRevokeSigInternal = qoxRevokeSigInternal;
+  table.qoxAddUserIDInternal = qoxAddUserIDInternal;
+  table.qoxAddAttributeInternal = qoxAddAttributeInternal;
+  table.qoxCertifyUserIDInternal = qoxCertifyUserIDInternal;
   // Passphrase changes.
   table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
   table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;

@@ -106,8 +106,9 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
     SCOPED_TRACE(e.what);
     // Good objects: the operation is reached and answers "not available";
     // decode, import, export, certificate issuing, key generation, the
-    // axiomatic setting, the passphrase change, the renewal of self-signatures
-    // and the primary user ID are built and refuse the encrypt-to option, which is
+    // axiomatic setting, the passphrase change, the renewal of
+    // self-signatures, the primary user ID, revocations, certification and
+    // added user IDs are built and refuse the encrypt-to option, which is
     // outside their option sets; encode is built and refuses the key, which
     // cannot encrypt.
     const std::string what = e.what;
@@ -115,7 +116,9 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
     // finds no secret part on the key.
     const bool built = what == "decode" || what == "export" || what == "import" || what == "self-signed X.509" ||
                        what == "X.509" || what == "axiomatic" || what == "generate key" || what == "generate subkey" ||
-                       what == "change passphrase" || what == "update key options" || what == "primary user ID";
+                       what == "change passphrase" || what == "update key options" || what == "primary user ID" ||
+                       what == "certify user ID" || what == "revoke sig" || what == "revoke key" ||
+                       what == "revoke subkey" || what == "add user ID 255" || what == "add attribute";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),
               what == "passkey buffer" ? kQOXErrItemNotFound
               : what == "encode"       ? kQOXErrKeyCannotEncrypt
