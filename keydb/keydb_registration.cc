@@ -68,6 +68,7 @@ void qoxKeyDBRegister() {
   table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
   // Renewed self-signatures and the primary user ID.
   table.qoxUpdateKeyOptionsInternal = qoxUpdateKeyOptionsInternal;
+  table.qoxAddKeyOptionsInternal = qoxAddKeyOptionsInternal;
   table.qoxCertifyPrimaryUserIDInternal = qoxCertifyPrimaryUserIDInternal;
   // Key generation.
   table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;

@@ -117,6 +117,7 @@ TEST_F(EntryPointsTest, EveryEntryPointConsumesItsRunOnEveryPath) {
     const bool built = what == "decode" || what == "export" || what == "import" || what == "self-signed X.509" ||
                        what == "X.509" || what == "axiomatic" || what == "generate key" || what == "generate subkey" ||
                        what == "change passphrase" || what == "update key options" || what == "primary user ID" ||
+                       what == "add key options" ||
                        what == "certify user ID" || what == "revoke sig" || what == "revoke key" ||
                        what == "revoke subkey" || what == "add user ID 255" || what == "add attribute";
     EXPECT_EQ(e.good(QOXOPassphrase(c(), "pw"), QOXOEncryptToKeySet(c(), keySet)),

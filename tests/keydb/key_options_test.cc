@@ -21,6 +21,7 @@
 #include "foundation/sdk_errors.h"
 #include "keydb/key_create.h"
 #include "keydb/key_files.h"
+#include "keydb/key_lookup.h"
 #include "keydb/key_set.h"
 #include "keydb/self_sig.h"
 #include "keydb/sig_check.h"
@@ -293,6 +294,42 @@ TEST_F(KeyOptionsTest, PrimaryUserIDWithoutSecretPartAndRefusals) {
   }
   ASSERT_EQ(qoxMarkKeyDBObjectDeleted(uid), 0);
   EXPECT_EQ(QOXSetPrimaryUserID(uid, Pass(kErinPass), End()), kQOXErrObjectDeleted);
+}
+
+// Designated revokers: the key signs itself a direct-key signature (class
+// 0x1F) naming each revoker with its class and fingerprint, not revocable;
+// gpg lists the revoker and finds the signature good. The revocation key
+// set is mandatory; an expired key is refused.
+TEST_F(KeyOptionsTest, DesignatedRevokerIsADirectKeySignature) {
+  QOXKeyDBObj* erin = Load("erin.sec.bin", "Erin", kErinPass);
+  ASSERT_NE(erin, nullptr);
+  QOXKeyDB* revokers = nullptr;
+  ASSERT_EQ(QOXNewKeyDB(context_, &revokers), 0);
+  ASSERT_EQ(Read(ReadFile("frank.bin"), false, revokers), 0);
+  uint8_t fingerprint[20];
+  ASSERT_GE(qoxKeyFingerprint20(revokers->firstKey, fingerprint), 0);
+  const std::string frankFingerprint = keydb_test::Hex(fingerprint, sizeof fingerprint);
+  EXPECT_EQ(QOXAddKeyOptions(erin, Pass(kErinPass), End()), kQOXErrOptionNotFound);
+  ASSERT_EQ(QOXAddKeyOptions(erin, Pass(kErinPass), QOXORevocationKeySet(context_, qoxKeyDBPeekRootSet(revokers)),
+                             End()),
+            0);
+  const std::vector<QOXKeyDBObj*> direct = Sigs(erin);
+  ASSERT_EQ(direct.size(), 1u);
+  EXPECT_EQ(Info(direct[0])->type, 0x1F);
+
+  const GpgView gpg = InGpg();
+  for (const std::string& line : gpg.sigLines) EXPECT_EQ(line.substr(4, 1), "!") << line;
+  for (const std::string& expected : std::vector<std::string>{"sigclass 0x1f", "not revocable",
+                                     "revocation key: c=80 a=17 f=" + frankFingerprint})
+    EXPECT_TRUE(Has(gpg.packets, expected)) << expected << "\n" << gpg.packets;
+
+  qoxKeyToKeyInfo(erin)->creation = 1000000000;
+  qoxKeyToKeyInfo(erin)->validityDays = 1;
+  EXPECT_EQ(QOXAddKeyOptions(erin, Pass(kErinPass), QOXORevocationKeySet(context_, qoxKeyDBPeekRootSet(revokers)),
+                             End()),
+            kQOXErrKeyExpired);
+  EXPECT_EQ(Sigs(erin).size(), 1u);
+  EXPECT_EQ(QOXFreeKeyDB(revokers), 0);
 }
 
 }  // namespace
