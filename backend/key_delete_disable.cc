@@ -220,6 +220,42 @@ int DisableKey(Backend* be, Connection* conn, Operation* op, Entry* request, con
   return kLdapOperationsError;
 }
 
+namespace {
+
+// Gives newEntry the reconstruction attributes of the pending copy when
+// the pending copy has all three and newEntry lacks one.
+void CarryReconAttributes(Entry* pending, Entry* newEntry) {
+  static const char* const kRecon[] = {"qoxrecondata", "qoxreconprompts", "qoxreconhashrepetitions"};
+  if (newEntry == nullptr) return;
+  bool newHasAll = true;
+  bool pendingHasAll = true;
+  for (const char* type : kRecon) {
+    newHasAll = newHasAll && attr_find(newEntry->e_attrs, type) != nullptr;
+    Attribute* a = attr_find(pending->e_attrs, type);
+    pendingHasAll = pendingHasAll && a != nullptr && a->a_vals != nullptr && a->a_vals[0] != nullptr;
+  }
+  if (newHasAll || !pendingHasAll) return;
+  for (const char* type : kRecon) {
+    BerValue* first[2] = {attr_find(pending->e_attrs, type)->a_vals[0], nullptr};
+    attr_merge(newEntry, type, first);
+  }
+}
+
+}  // namespace
+
+int ldbm_back_copy_recon_from_pending(Backend* be, const char* certID, Entry* newEntry) {
+  char* dn = nullptr;
+  if (CreateKeyDN("QOXCERTID=", certID, kPendingBaseDN, &dn) != 0) return 1;
+  char* matched = nullptr;
+  Entry* pending = dn2entry(be, dn, &matched);
+  zovurezFree(matched);
+  zovurezFree(dn);
+  if (pending == nullptr) return 0;
+  CarryReconAttributes(pending, newEntry);
+  cache_return_entry(&LdbmState(be)->entryCache, pending);
+  return 0;
+}
+
 int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEntry, int copyRecon) {
   EntryCache* cache = &LdbmState(be)->entryCache;
   char* matched = nullptr;
@@ -252,22 +288,7 @@ int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEnt
     (void)dn2id_delete(be, keyDN.data());
     return 0;
   }
-  static const char* const kRecon[] = {"qoxrecondata", "qoxreconprompts", "qoxreconhashrepetitions"};
-  if (copyRecon != 0 && newEntry != nullptr) {
-    bool newHasAll = true;
-    bool pendingHasAll = true;
-    for (const char* type : kRecon) {
-      newHasAll = newHasAll && attr_find(newEntry->e_attrs, type) != nullptr;
-      Attribute* a = attr_find(pending->e_attrs, type);
-      pendingHasAll = pendingHasAll && a != nullptr && a->a_vals != nullptr && a->a_vals[0] != nullptr;
-    }
-    if (!newHasAll && pendingHasAll) {
-      for (const char* type : kRecon) {
-        BerValue* first[2] = {attr_find(pending->e_attrs, type)->a_vals[0], nullptr};
-        attr_merge(newEntry, type, first);
-      }
-    }
-  }
+  if (copyRecon != 0) CarryReconAttributes(pending, newEntry);
   std::string pendingDN(pending->e_dn != nullptr ? pending->e_dn : keyDN);
   bool removed = id2children_remove(be, bucket, pending) == 0;
   removed = dn2id_delete(be, pendingDN.data()) == 0 && removed;

@@ -122,5 +122,10 @@ int SetDisableFlag(Backend* be, Connection* conn, Operation* op, Entry* e, char 
 // records); with copyRecon, carries its reconstruction attributes over to
 // newEntry. 0, or 1 when the pending bucket or the DN cannot be had.
 int ldbm_back_delete_from_pending(Backend* be, const char* certID, Entry* newEntry, int copyRecon);
+// Carries the reconstruction attributes of a key's pending copy over to
+// newEntry (as ldbm_back_delete_from_pending does) and leaves the copy in
+// place. 0 (also when there is no pending copy), or 1 when the DN cannot be
+// made.
+int ldbm_back_copy_recon_from_pending(Backend* be, const char* certID, Entry* newEntry);
 
 #endif  // OSTRAK_BACKEND_LDBM_OPS_H_

@@ -198,6 +198,33 @@ QOXError qoxSetKeyAxiomatic_backRPC(QOXContext*, uintptr_t, bool, const char*, s
   return kQOXErrFeatureNotAvailable;
 }
 
+// --- Passphrase change and self-signature options ---
+QOXError qoxDoChangePassphrase_backRPC(QOXContext*, uintptr_t, const char*, size_t, const char*, size_t, bool,
+                                       uint32_t, bool) {
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxAddKeyOptions_backRPC(QOXContext*, uintptr_t, const uint8_t*, size_t, const char*, size_t, bool,
+                                  uint32_t, bool) {
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxUpdateKeyOptions_backRPC(QOXContext*, uintptr_t, const uint8_t*, size_t, const uint8_t*, size_t,
+                                     uint32_t, bool, uint32_t, bool, const char*, size_t, bool, uint32_t, bool) {
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxCertifyPrimaryUserID_backRPC(QOXContext*, uintptr_t, const char*, size_t, bool, uint32_t, bool) {
+  return kQOXErrFeatureNotAvailable;
+}
+QOXError qoxSetPrimaryUserID_backRPC(QOXContext*, uintptr_t) { return kQOXErrFeatureNotAvailable; }
+// --- Key generation ---
+QOXError qoxDoGenerateKey_backRPC(QOXContext*, uintptr_t, uintptr_t, const QOXKeyGenParams*, const uintptr_t*, size_t,
+                                  const uintptr_t*, size_t, uintptr_t* outKey, uintptr_t** outArray,
+                                  size_t* outArrayLength) {
+  Clear(outKey);
+  Clear(outArray);
+  Clear(outArrayLength);
+  return kQOXErrFeatureNotAvailable;
+}
+
 constexpr QOXRPCClientServices kStandIns = {
     .qoxSDKInitBackEnd = qoxSDKInitBackEnd,
     .qoxRPCEnabled = qoxRPCEnabled,
@@ -236,6 +263,12 @@ constexpr QOXRPCClientServices kStandIns = {
     .qoxSetKeyEnabled_backRPC = qoxSetKeyEnabled_backRPC,
     .qoxSetKeyTrust_backRPC = qoxSetKeyTrust_backRPC,
     .qoxSetKeyAxiomatic_backRPC = qoxSetKeyAxiomatic_backRPC,
+    .qoxDoChangePassphrase_backRPC = qoxDoChangePassphrase_backRPC,
+    .qoxAddKeyOptions_backRPC = qoxAddKeyOptions_backRPC,
+    .qoxUpdateKeyOptions_backRPC = qoxUpdateKeyOptions_backRPC,
+    .qoxCertifyPrimaryUserID_backRPC = qoxCertifyPrimaryUserID_backRPC,
+    .qoxSetPrimaryUserID_backRPC = qoxSetPrimaryUserID_backRPC,
+    .qoxDoGenerateKey_backRPC = qoxDoGenerateKey_backRPC,
 };
 
 constinit QOXServiceSlot<QOXRPCClientServices> gSlot{&kStandIns};

@@ -34,6 +34,7 @@
 
 struct QOXContext;
 struct PFLFileSpec;
+struct QOXKeyGenParams;  // keydb/key_generate.h
 
 struct QOXRPCClientServices {
   // Starts the remote key-database back end (called with 1 by the first
@@ -130,6 +131,34 @@ struct QOXRPCClientServices {
   QOXError (*qoxSetKeyTrust_backRPC)(QOXContext* context, uintptr_t key, uint8_t trust);
   QOXError (*qoxSetKeyAxiomatic_backRPC)(QOXContext* context, uintptr_t key, bool set, const char* passphrase,
                                          size_t length, bool hashed, uint32_t cacheTimeOut, bool cacheGlobally);
+
+  // --- Passphrase change and self-signature options (keydb/key_passphrase_change.h,
+  // keydb/key_options.h) ---
+  QOXError (*qoxDoChangePassphrase_backRPC)(QOXContext* context, uintptr_t key, const char* oldPassphrase,
+                                            size_t oldLength, const char* newPassphrase, size_t newLength,
+                                            bool newIsPasskey, uint32_t cacheTimeOut, bool cacheGlobally);
+  // records: recordCount designated-revoker records of 22 bytes each.
+  QOXError (*qoxAddKeyOptions_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* records,
+                                       size_t recordCount, const char* passphrase, size_t length, bool hashed,
+                                       uint32_t cacheTimeOut, bool cacheGlobally);
+  QOXError (*qoxUpdateKeyOptions_backRPC)(QOXContext* context, uintptr_t key, const uint8_t* preferredAlgorithms,
+                                          size_t preferredAlgorithmsLength, const uint8_t* preferredKeyServer,
+                                          size_t preferredKeyServerLength, uint32_t keyFlags, bool keyFlagsGiven,
+                                          uint32_t keyServerPreferences, bool keyServerPreferencesGiven,
+                                          const char* passphrase, size_t length, bool hashed,
+                                          uint32_t cacheTimeOut, bool cacheGlobally);
+  QOXError (*qoxCertifyPrimaryUserID_backRPC)(QOXContext* context, uintptr_t userID, const char* passphrase,
+                                              size_t length, bool hashed, uint32_t cacheTimeOut,
+                                              bool cacheGlobally);
+  QOXError (*qoxSetPrimaryUserID_backRPC)(QOXContext* context, uintptr_t userID);
+  // --- Key generation (the in-process form: keydb/key_generate.h) ---
+  // The service answers kQOXKeyGenInProgress (-11471) while it is still
+  // generating; the caller asks again with the same arguments.
+  QOXError (*qoxDoGenerateKey_backRPC)(QOXContext* context, uintptr_t db, uintptr_t master,
+                                       const QOXKeyGenParams* params, const uintptr_t* recipientRequestKeys,
+                                       size_t recipientRequestLength, const uintptr_t* revocationKeys,
+                                       size_t revocationLength, uintptr_t* outKey, uintptr_t** outArray,
+                                       size_t* outArrayLength);
 };
 
 // The table in force, and its registration (foundation/service_table.h).

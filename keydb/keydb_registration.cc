@@ -5,9 +5,14 @@
 #include "keydb/key_db.h"
 #include "keydb/key_db_obj.h"
 #include "keydb/key_files.h"
+#include "keydb/key_generate.h"
 #include "keydb/key_id.h"
 #include "keydb/key_lookup.h"
 #include "keydb/key_manage.h"
+#include "keydb/key_revoke.h"
+#include "keydb/key_user_ids.h"
+#include "keydb/key_options.h"
+#include "keydb/key_passphrase_change.h"
 #include "keydb/key_set.h"
 #include "keydb/obj_properties.h"
 #include "keydb/sig_check_services.h"
@@ -50,6 +55,25 @@ void qoxKeyDBRegister() {
   table.qoxSetKeyAxiomaticInternal = qoxSetKeyAxiomaticInternal;
   table.qoxGetKeyPasskeyBufferInternal = qoxGetKeyPasskeyBufferInternal;
   table.qoxGetSubKeyPasskeyBufferInternal = qoxGetSubKeyPasskeyBufferInternal;
+  // Key maintenance that signs: revocations, added user IDs and attributes,
+  // certifications.
+  table.qoxRevokeKeyInternal = qoxRevokeKeyInternal;
+  table.qoxRevokeSubKeyInternal = qoxRevokeSubKeyInternal;
+  table.qoxRevokeSigInternal = qoxRevokeSigInternal;
+  table.qoxAddUserIDInternal = qoxAddUserIDInternal;
+  table.qoxAddAttributeInternal = qoxAddAttributeInternal;
+  table.qoxCertifyUserIDInternal = qoxCertifyUserIDInternal;
+  // Passphrase changes.
+  table.qoxChangePassphraseInternal = qoxChangePassphraseInternal;
+  table.qoxChangeSubKeyPassphraseInternal = qoxChangeSubKeyPassphraseInternal;
+  // Renewed self-signatures and the primary user ID.
+  table.qoxUpdateKeyOptionsInternal = qoxUpdateKeyOptionsInternal;
+  table.qoxAddKeyOptionsInternal = qoxAddKeyOptionsInternal;
+  table.qoxCertifyPrimaryUserIDInternal = qoxCertifyPrimaryUserIDInternal;
+  // Key generation.
+  table.qoxGenerateKeyInternal = qoxGenerateKeyInternal;
+  table.qoxGenerateSubKeyInternal = qoxGenerateSubKeyInternal;
+  table.qoxKeyEntropyNeededInternal = qoxKeyEntropyNeededInternal;
   qoxRegisterKeyDBServices(&table);
 
   // Signature checking (the check of one signature) and trust propagation.

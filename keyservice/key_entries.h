@@ -65,4 +65,62 @@ int CreateAddKeyEntries(Entry*** entries, int* entryCount, int* entryCapacity, B
 // 0, or 1 when the pending area cannot be read (logged).
 int RemoveKeyFromPending(Backend* be, const char* certID);
 
+// --- The steps, each an LDAP result (0 on success) unless said otherwise ---
+
+// Merges the stored copy (may be null) into newSet's database and builds
+// the entries: the certificate entry for a new key, then one entry per user
+// ID from the first that changed on. storedRevoked: 0 or 1 as read, 2 not
+// read. *changed tells whether anything differs from the stored copy.
+int MergeQOXCertObjects(Entry*** entries, int* entryCount, int* entryCapacity, QOXKeySet* newSet,
+                        QOXKeySet* storedSet, const char* certID, const char* certDN, bool* changed,
+                        int storedRevoked, Connection* conn);
+// The last entry becomes the certificate entry: objectclass
+// "qoxcertificate", the DN, version "7.0". 0 or 90.
+int CrtQOXCertEntry(Entry** entries, int entryCount, const char* certDN);
+// "qoxUserID=<escaped string>,<certificate DN>", normalised (server
+// allocator). 0; 1 without a user ID string; 90.
+int CrtUserIDObjDN(QOXKeyDBObj* userID, const char* certDN, char** dn);
+// Appends a new entry with the DN. 0 or 90.
+int CrtQOXUserIDEntry(Entry*** entries, int* entryCount, int* entryCapacity, const char* dn, Entry** entry);
+
+// The subkeys' largest size, count and 16-digit IDs.
+struct SubKeyValues {
+  int32_t largestBits = 0;
+  uint32_t count = 0;
+  char (*ids)[17] = nullptr;  // count texts, owned by the record
+  ~SubKeyValues() { delete[] ids; }
+};
+// The attributes of a user ID new to the stored key. 0 or 1.
+int AddStaticQOXUserIDAttrs(Entry* entry, QOXKeyDBObj* userID, QOXKeyIter* iter, QOXKeyDBObj* key,
+                            const char* certID);
+// The attributes of every kept user-ID entry. 0 or 1.
+int AddDynamicQOXUserIDAttrs(Entry* entry, QOXKeyDBObj* userID, QOXKeyIter* iter, QOXKeyDBObj* key,
+                             const char* certID, bool revoked, const SubKeyValues& subKeys);
+// The merged key's subkey values; with a stored key (stored non-null and
+// not keyIsNew) *changed is set when the count differs or an ID is new.
+int MergeQOXSubKeys(QOXKeyIter* merged, QOXKeyIter* stored, bool keyIsNew, SubKeyValues* values, bool* changed);
+// 0 or 21 (-11999 when memory runs out).
+int GetSubKeyValues(QOXKeyIter* iter, SubKeyValues* values);
+// Adds qoxsignerid values when the signers of the new user ID (the
+// iterator's current one) differ from those of storedUserID (the stored
+// iterator's current one, or null). 0, 21, 90.
+int MergeQOXSignerIDs(Entry* entry, QOXKeyDBObj* storedUserID, QOXKeyIter* merged, QOXKeyIter* stored,
+                      bool keyIsNew, bool* changed);
+// Keeps, among photo IDs, the one with the newest qualifying self-signature:
+// the loser of each comparison (photo or *newestPhoto) goes to *doomed.
+bool KeepNewestPhotoID(Connection* conn, QOXKeyDBObj* photo, QOXKeyIter* iter, QOXKeySet* set, QOXKeyDBObj* key,
+                       QOXTime* newestTime, QOXKeyDBObj** newestPhoto, QOXKeyDBObj** doomed);
+// The creation time of the newest self-signature on the iterator's current
+// user ID (0 when none qualifies); always 0.
+QOXError GetMostRecentSelfSig(QOXKeyIter* iter, QOXKeySet* set, QOXKeyDBObj* key, QOXTime* time);
+// Gathers the stored designated revokers of key into *revokersDB and
+// re-imports the key set into *keyDB (both new, in the context). 0, 1, 89,
+// -12000.
+int VerifyRevokers(QOXContext* context, Backend* be, uint32_t revokerCount, QOXKeyDBObj* key, QOXKeySet* set,
+                   QOXKeyDB** keyDB, QOXKeyDB** revokersDB);
+// Reads whether key is revoked and, when it is and a stored key is given,
+// whether the stored one is; *changed is set when the two differ. 0 or 1.
+int CheckForKeyRevoked(QOXKeyDBObj* key, QOXKeyDBObj* storedKey, bool* revoked, bool* storedRevoked,
+                       bool* changed);
+
 #endif  // OSTRAK_KEYSERVICE_KEY_ENTRIES_H_

@@ -2,6 +2,7 @@
 
 #include "keyservice/key_submission.h"
 #include "keyservice/key_transfer.h"
+#include "keyservice/policy_init.h"
 #include "keyservice/reconstruction.h"
 #include "keyservice/replication_log.h"
 #include "keyservice/start_up_services.h"
@@ -12,10 +13,9 @@ void KeySubmissionRegister() {
   // The members not built here keep what is in force (the stand-ins).
   static VuzizKeySubmissionServices table;
   table = vuzizKeySubmissionServices();
-  // The key-ring database for the TLS key; the policy databases are not
-  // built yet.
-  table.InitPolicy = InitKeyRingDatabase;
+  table.InitPolicy = InitPolicy;
   table.TransferKeys = TransferKeys;
+  table.TransferKeysFromAAKeyBlock = TransferKeysFromAAKeyBlock;
   table.SetRandSeedFile = SetRandSeedFile;
   table.IsRSASupported = IsRSASupported;
   table.GetPrivateKey = GetPrivateKey;

@@ -1,9 +1,10 @@
 // Registers key submission's functions with the layers below it: the
 // members of the key-submission table (server/key_submission_services.h)
-// that are built: InitPolicy (for now only the key-ring database, in
-// keyservice/key_transfer.h), TransferKeys, SetRandSeedFile and IsRSASupported
-// (keyservice/start_up_services.h), InitRepLog, ReleaseRepLog and qoxRepLog
-// (keyservice/replication_log.h), qoxVerifyKeyReconstructruct
+// that are built: InitPolicy (keyservice/policy_init.h), TransferKeys and
+// TransferKeysFromAAKeyBlock (keyservice/key_transfer.h), SetRandSeedFile
+// and IsRSASupported (keyservice/start_up_services.h), GetPrivateKey and
+// GatherEntropy (keyservice/tls_server_key.h), InitRepLog, ReleaseRepLog
+// and qoxRepLog (keyservice/replication_log.h), qoxVerifyKeyReconstructruct
 // (keyservice/reconstruction.h), do_add (keyservice/key_submission.h). The
 // other members keep the table's
 // stand-ins. Called once by the program's wiring (server/main/wiring.h)

@@ -4,6 +4,8 @@
 
 #include "foundation/context.h"
 #include "foundation/file_spec.h"
+#include "foundation/memory_mgr.h"
+#include "foundation/scoped.h"
 #include "foundation/sdk/option_constructors.h"
 #include "foundation/sdk/sdk_entry_points.h"
 #include "foundation/sdk_errors.h"
@@ -76,6 +78,51 @@ QOXError Transfer(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB, in
 }
 
 }  // namespace
+
+QOXError ConvertKeySet2KeyBlock(QOXContext* context, QOXKeySet* set, bool exportPrivate, int32_t format,
+                                std::string* block) {
+  block->clear();
+  void* buffer = nullptr;
+  size_t length = 0;
+  QOXError err =
+      QOXExport(context, QOXOExportKeySet(context, set), QOXOExportFormat(context, format),
+                QOXOExportPrivateKeys(context, exportPrivate),
+                QOXOAllocatedOutputBuffer(context, &buffer, SIZE_MAX, &length), kQOXEndOfOptionList);
+  ostrak::DataPtr<char> owned(static_cast<char*>(buffer));
+  if (err == kQOXErrNoErr && (buffer == nullptr || length == 0)) err = kQOXErrItemNotFound;
+  if (err != kQOXErrNoErr) {
+    char text[256];
+    QOXGetErrorString(err, sizeof text, text);
+    LogError(kLogError, "ASCII-armoring keyset failed. Library error: %s", text);
+    return err;
+  }
+  block->assign(owned.get(), length);
+  return kQOXErrNoErr;
+}
+
+QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, size_t length, QOXKeyDB** keyDB) {
+  QOXError err = context == nullptr || data == nullptr || keyDB == nullptr ? kQOXErrBadParams : kQOXErrNoErr;
+  DBOwner imported, made;
+  if (err == kQOXErrNoErr)
+    err = QOXImport(context, &imported.db, QOXOInputBuffer(context, data, length), kQOXEndOfOptionList);
+  // A block that holds no key (the import passes over what is not one) is
+  // not a key block.
+  uint32_t count = 0;
+  if (err == kQOXErrNoErr && (err = QOXCountKeysInKeyDB(imported.db, &count)) == kQOXErrNoErr && count == 0)
+    err = kQOXErrItemNotFound;
+  if (err == kQOXErrNoErr && *keyDB == nullptr) err = QOXNewKeyDB(context, &made.db);
+  if (err == kQOXErrNoErr) {
+    SetOwner keys;
+    err = QOXNewKeySet(imported.db, &keys.set);
+    if (err == kQOXErrNoErr) err = QOXCopyKeys(keys.set, *keyDB != nullptr ? *keyDB : made.db, nullptr);
+  }
+  if (err != kQOXErrNoErr) return Logged("Internal key set operation failed with error %d (%s)", err);
+  if (made.db != nullptr) {
+    *keyDB = made.db;
+    made.db = nullptr;
+  }
+  return kQOXErrNoErr;
+}
 
 QOXError TransferKeys(QOXContext* source, QOXContext* target, QOXKeyDB* sourceDB, int includePrivate,
                       QOXKeyDB** targetDB) {

@@ -18,11 +18,32 @@
 #ifndef OSTRAK_KEYSERVICE_KEY_TRANSFER_H_
 #define OSTRAK_KEYSERVICE_KEY_TRANSFER_H_
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
 #include "foundation/errors.h"
 
 struct Backend;
 struct QOXContext;
 struct QOXKeyDB;
+struct QOXKeySet;
+
+// Export formats of ConvertKeySet2KeyBlock.
+inline constexpr int32_t kExportFormatBasic = 1;
+inline constexpr int32_t kExportFormatComplete = 255;
+
+// The set's keys as one ASCII-armored key block (with their secret parts
+// when exportPrivate). 0, or the toolkit's code with the block emptied and
+// "ASCII-armoring keyset failed. Library error: %s" logged.
+QOXError ConvertKeySet2KeyBlock(QOXContext* context, QOXKeySet* set, bool exportPrivate, int32_t format,
+                                std::string* block);
+
+// Imports an armored (or binary) key block into *keyDB, a database of the
+// context made when null (and freed again, *keyDB null, on failure). 0, or
+// the code logged as TransferKeys logs it; a block holding no key gives
+// kQOXErrItemNotFound.
+QOXError TransferKeysFromAAKeyBlock(QOXContext* context, const uint8_t* data, size_t length, QOXKeyDB** keyDB);
 
 // 0 or the failing call's code, logged as "Internal key set operation
 // failed with error %d (%s)".

@@ -53,8 +53,6 @@ constexpr uint8_t kV3KeyPreferences[] = {1};
 constexpr uint8_t kV4KeyPreferences[] = {3, 1, 2};
 constexpr uint8_t kFIPSPreferences[] = {2};
 constexpr uint8_t kPrefAlgsSubpacket = 11;
-// Signing jobs answer kQOXErrFeatureNotAvailable.
-constexpr bool kSigningThroughEncodeOff = true;
 
 // The 42 option types an encode accepts.
 constexpr QOXOptionType kEncodeOptionSet[] = {
@@ -701,9 +699,6 @@ QOXError qoxSetupSigning(QOXContext* context, QOXOptionListRef options, bool enc
   QOXError err = Single(options, kQOXOptionType_SignWithKey, &sign, &found);
   if (err != kQOXErrNoErr) return err;
   if (!found) return detached ? kQOXErrBadParams : kQOXErrNoErr;
-  // Signed output of a whole job is not offered: the signature module loses
-  // an inline-signed message that arrives inside the input scope.
-  if (kSigningThroughEncodeOff) return kQOXErrFeatureNotAvailable;
   auto* key = reinterpret_cast<QOXKeyDBObj*>(sign.value);
   if (!qoxKeyIsValid(key)) return kQOXErrBadParams;
   bool canSign = false;

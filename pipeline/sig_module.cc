@@ -53,7 +53,6 @@ struct SigMod {
   uint32_t nesting;
   uint32_t textState;
   bool textInserted;
-  bool dataEnded;           // the data's chain heard the advice 0
   bool signed_;             // every packet went out and the output heard 0
 };
 
@@ -208,17 +207,18 @@ QOXError SigAnnotate(QOXPipeline* m, QOXPipeline* origin, uint32_t type, void* d
   return s->dataTail->annotate(s->dataTail, origin, type, data, count);
 }
 
+// Every advice goes to the data tail, an end inside a scope too: the
+// modules there track the scope themselves and end the data only at the
+// outermost end, which must therefore reach them as well. Only that end
+// makes the signature packets.
 QOXError SigSizeAdvise(QOXPipeline* m, uint64_t bytes) {
   SigMod* s = S(m);
   if (bytes != 0) return s->dataTail->sizeAdvise(s->dataTail, bytes);
   if (s->signed_) return kQOXErrNoErr;
-  if (!s->dataEnded) {
-    // Before the data ends, so a version-4 message's data is behind its
-    // one-pass packets even when none came.
-    if (QOXError err = MoveOn(s); err != kQOXErrNoErr) return err;
-    if (QOXError err = s->dataTail->sizeAdvise(s->dataTail, 0); err != kQOXErrNoErr) return err;
-    s->dataEnded = true;
-  }
+  // Before the data ends, so a version-4 message's data is behind its
+  // one-pass packets even when none came.
+  if (QOXError err = MoveOn(s); err != kQOXErrNoErr) return err;
+  if (QOXError err = s->dataTail->sizeAdvise(s->dataTail, 0); err != kQOXErrNoErr) return err;
   if (s->nesting != 0) return kQOXErrNoErr;
   return Finish(m);
 }

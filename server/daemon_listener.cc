@@ -797,30 +797,35 @@ int GetQOXSDKCtx(QOXContext** context, QOXKeyDB* keyDBs[3], QOXKeyDB** tlsKeyDB,
     *context = nullptr;
     return 1;
   }
+  // The connection's own copies of the policy, add-signer and delete-signer
+  // key databases (public keys only). The server context's databases are
+  // read by one thread at a time.
+  for (int i = 0; i < 3 && err == 0; ++i) {
+    if (g->policyKeyDBs[i] == nullptr) continue;
+    QOXMutexGuard guard(&g->mutexPoolCreate);
+    err = vuzizKeySubmissionServices().TransferKeys(g->context, *context, g->policyKeyDBs[i], 0, &keyDBs[i]);
+  }
   // The TLS key database, secret keys included, and the server's key in it.
-  // The server context's databases are read by one thread at a time.
-  if (g->SecureMode != kSecureDisabled && g->tlsKeyDB != nullptr && g->tlsKeyID != nullptr) {
-    {
-      QOXMutexGuard guard(&g->mutexPoolCreate);
-      err = vuzizKeySubmissionServices().TransferKeys(g->context, *context, g->tlsKeyDB, 1, tlsKeyDB);
+  if (err == 0 && g->SecureMode != kSecureDisabled && g->tlsKeyDB != nullptr && g->tlsKeyID != nullptr) {
+    QOXMutexGuard guard(&g->mutexPoolCreate);
+    err = vuzizKeySubmissionServices().TransferKeys(g->context, *context, g->tlsKeyDB, 1, tlsKeyDB);
+  }
+  if (err != 0) {
+    vuzizTrace(kTraceDetail, "GetQOXSDKCtx: Adding keys failed, rc = %d\n", err);
+    if (*tlsKeyDB != nullptr) qoxKeyDBServices().QOXFreeKeyDB(*tlsKeyDB);
+    *tlsKeyDB = nullptr;
+    for (int i = 0; i < 3; ++i) {
+      if (keyDBs[i] != nullptr) qoxKeyDBServices().QOXFreeKeyDB(keyDBs[i]);
+      keyDBs[i] = nullptr;
     }
-    if (err != 0) {
-      vuzizTrace(kTraceDetail, "GetQOXSDKCtx: Adding keys failed, rc = %d\n", err);
-      if (*tlsKeyDB != nullptr) qoxKeyDBServices().QOXFreeKeyDB(*tlsKeyDB);
-      *tlsKeyDB = nullptr;
-      for (int i = 0; i < 3; ++i) {
-        if (keyDBs[i] != nullptr) qoxKeyDBServices().QOXFreeKeyDB(keyDBs[i]);
-        keyDBs[i] = nullptr;
-      }
-      QOXMutexGuard guard(&g->mutexPoolCreate);
-      QOXFreeContext(*context);
-      *context = nullptr;
-      return 1;
-    }
-    if (QOXFindKeyByKeyID(*tlsKeyDB, g->tlsKeyID, serverKey) != kQOXErrNoErr) {
-      *serverKey = nullptr;
-      LogError(kLogError, "Cannot find server's TLS key in keyring.");
-    }
+    QOXMutexGuard guard(&g->mutexPoolCreate);
+    QOXFreeContext(*context);
+    *context = nullptr;
+    return 1;
+  }
+  if (*tlsKeyDB != nullptr && QOXFindKeyByKeyID(*tlsKeyDB, g->tlsKeyID, serverKey) != kQOXErrNoErr) {
+    *serverKey = nullptr;
+    LogError(kLogError, "Cannot find server's TLS key in keyring.");
   }
   return 0;
 }

@@ -298,8 +298,8 @@ TEST_F(SearchTest, StoredKeyAsKeySet) {
   };
   EXPECT_EQ(call(KeyDN("00000000EEEE0009")), 0);  // no stored key
   EXPECT_EQ(set, nullptr);
-  // The key database cannot import blocks yet: the stored key is reported
-  // unimportable, never as absent.
+  // A stored block that holds no key is reported unimportable, never as
+  // absent.
   EXPECT_EQ(call(KeyDN(kCertB)), 89);
   EXPECT_EQ(v2, 1);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(block), length), "KEYV2-B");

@@ -11,6 +11,11 @@ import daemon_harness as h  # noqa: E402
 
 OK = "No errors processing configuration file.\n"
 FAILED = "Error: Errors processing configuration file.  Server not started.\n"
+# A well-formed file naming a policy key the server has nowhere (no key
+# rings, no database) is parsed and then stops at the policy set-up.
+MISSING_KEY = ("Error: Could not open database.  Make sure owner or group has read and write access to all "
+               "database files.\nError: Cannot find trusted key (%s) in database.\n"
+               "Error: Initializing the server's policies failed with error: item not found.\n")
 
 KEY8 = "0x%08X"
 KEY16 = "0x%016X"
@@ -43,10 +48,11 @@ class CheckOption(h.RootTestCase):
              "IndexMethod word\nDefaultAccess read\nIdleSyncTimeout 5\nAccessLogFormat version1\n"
              "LookupHostname yes\nAdminUsername admin\nAdminPassword {SSHA}abc\nTempPath /tmp\n"
              "AcceptReconstructionData no\nForceSyncOnWrite no\nUser root\n"
-             "Directory ../data\nMode 0600\nIndex cn\nCacheEntries 100\ndbCacheSize 100000\n", OK),
+             "Directory ../data\nMode 0600\nIndex cn\nCacheEntries 100\ndbCacheSize 100000\n", MISSING_KEY % "0000000000000003"),
             ("quoted value with blanks",
              base + 'AccessLogFile "../logs/my access.log" 0600\n', OK),
-            ("hundred MustSigID lines", base + "".join("MustSigID %s\n" % (KEY8 % i) for i in range(100)), OK),
+            ("hundred MustSigID lines", base + "".join("MustSigID %s\n" % (KEY8 % i) for i in range(100)),
+             MISSING_KEY % "00000000"),
             ("retired keywords are info lines, hidden at the default level",
              base + "CommandPort 1\nRepdCommandTimeout 2\n", OK),
             ("info lines at LogLevel info",
@@ -62,7 +68,7 @@ class CheckOption(h.RootTestCase):
              "LookupHostname no\nAdminUsername admin\n",
              "Warning: \"GroupUpdate\" is depricated and has been mapped to \"Admin\".\n"
              "Warning: Host access control found. Turning on DNS lookups (Overriding current setting).\n"
-             "Warning: AdminUsername is configured, but there is no AdminPassword.\n" + OK),
+             "Warning: AdminUsername is configured, but there is no AdminPassword.\n" + MISSING_KEY % "00000001"),
             ("a 101-token line uses its first 100 (each pass reads it)",
              base + "AccessLogDetails" + " bind" * 99 + " bogus\n",
              "Warning: {path}(3): Too many tokens found.  Only first 100 tokens will be used.\n" * 3 + OK),
@@ -72,7 +78,7 @@ class CheckOption(h.RootTestCase):
         ]
         for name, text, err in cases:
             with self.subTest(name):
-                self.check(text, err, 0)
+                self.check(text, err, 1 if err.endswith("item not found.\n") else 0)
 
     def test_sample_configuration(self):
         # The sample shipped in etc/ is a valid configuration as it stands.

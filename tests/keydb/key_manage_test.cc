@@ -28,45 +28,17 @@
 #include "keydb/trust.h"
 #include "keydb/trust_propagation.h"
 #include "keydb_test_support.h"
+#include "locked_keys.h"
 
 namespace {
 
 using keydb_test::Bytes;
+using keydb_test::LockedStream;
 using keydb_test::ReadFile;
 using keydb_test::SplitPackets;
 
 constexpr char kErinPass[] = "erin old";
 
-
-// The toolkit's own protection (usage 255, iterated and salted SHA-1
-// string-to-key) put on every secret key packet of a gpg export.
-Bytes LockedStream(QOXContext* context, const Bytes& stream, const std::string& passphrase) {
-  Bytes out;
-  for (const auto& p : SplitPackets(stream)) {
-    if (p.tag != 5 && p.tag != 7) {
-      out.insert(out.end(), p.bytes.begin(), p.bytes.end());
-      continue;
-    }
-    const size_t header = qoxPktBufferHeaderLen(p.bytes.data(), p.bytes.size());
-    const size_t prefix = header + 6;
-    QOXError err = 0;
-    QOXSecKey* key = qoxSecKeyFromBuf(context, p.bytes[header + 5], p.bytes.data() + prefix,
-                                      p.bytes.size() - prefix, 0, &err);
-    EXPECT_NE(key, nullptr) << err;
-    if (key == nullptr) return {};
-    EXPECT_EQ(key->changeLock(key, qoxContextGetEnvironment(context), qoxContextGetDummyRandomContext(context),
-                              passphrase.data(), passphrase.size(), 3),
-              0);
-    Bytes body(p.bytes.begin() + header, p.bytes.begin() + prefix);
-    const size_t at = body.size();
-    body.resize(at + key->bufferLength(key));
-    key->toBuffer(key, body.data() + at);
-    key->destroy(key);
-    const Bytes packet = keydb_test::NewPacket(p.tag, body);
-    out.insert(out.end(), packet.begin(), packet.end());
-  }
-  return out;
-}
 
 // RFC 2440 3.6.1.3 and 3.6.2 over a locked version-4 secret key packet
 // (usage 255, cipher, S2K 3, hash 2 SHA-1, 8-byte salt, coded count after

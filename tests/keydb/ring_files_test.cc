@@ -232,7 +232,12 @@ std::vector<std::string> GpgView(const std::string& file) {
   }
   closeKey();
   std::sort(view.begin(), view.end());  // key order is the ring's
-  fs::remove_all(home);
+  // The home goes only after any agent gpg started there has stopped (its
+  // sockets vanish under a removal that runs beside it), and a removal
+  // that still fails is no failure of the rings.
+  (void)std::system(("gpgconf --homedir " + home + " --kill all >/dev/null 2>&1").c_str());
+  std::error_code ignored;
+  fs::remove_all(home, ignored);
   if (imported != 0 || listed != 0) view.push_back("gpg failed");
   return view;
 }
