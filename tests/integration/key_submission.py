@@ -6,6 +6,7 @@ random RandSeedFile.
 
 Usage: key_submission.py <ostrakd>"""
 
+import base64
 import os
 import re
 import shutil
@@ -120,9 +121,10 @@ class Daemon:
                 self.proc.kill()
                 self.proc.wait()
 
-    def connection(self):
+    def connection(self, source=None):
         server = ldap3.Server("127.0.0.1", port=self.root.port, get_info=ldap3.NONE)
-        c = ldap3.Connection(server, version=2, raise_exceptions=False, receive_timeout=30, check_names=False)
+        c = ldap3.Connection(server, version=2, raise_exceptions=False, receive_timeout=30, check_names=False,
+                             source_address=source)
         c.open()
         return c
 
@@ -366,6 +368,132 @@ class MustSignAdds(KeyTest):
         text = "REQUEST: ADD\n\n" + self.g.export(self.g.key_id("dora@example.org"))
         code, message = self.request(self.g.clearsign(self.g.key_id("una@example.org"), text))
         self.assertEqual((code, message), (50, "Request not signed by an authorized signer."))
+
+
+def parse_replication_log(text):
+    """The records of a replication log: each a dict with "replicas" (in
+    order), "time", "dn", "changetype" and (type, value bytes) as
+    "attribute". Continuation lines begin with a blank; "type:: " carries
+    Base64. Fails on anything the record format does not allow."""
+    records = []
+    assert text.endswith("\n\n") or text == "", repr(text[-80:])
+    for block in text.split("\n\n")[:-1]:
+        lines = []
+        for line in block.split("\n"):
+            if line.startswith(" "):
+                assert lines, "a continuation line opens a record"
+                lines[-1] += line[1:]
+            else:
+                lines.append(line)
+        record = {"replicas": []}
+        while lines and lines[0].startswith("replica: "):
+            record["replicas"].append(lines.pop(0)[len("replica: "):])
+        assert len(lines) == 4, lines
+        time_line, dn_line, change_line, value_line = lines
+        assert re.fullmatch(r"time: \d+", time_line), time_line
+        record["time"] = int(time_line[len("time: "):])
+        assert dn_line.startswith("dn: "), dn_line
+        record["dn"] = dn_line[len("dn: "):]
+        assert change_line == "changetype: add", change_line
+        m = re.fullmatch(r"([A-Za-z0-9;-]+)(::?) (.*)", value_line, re.S)
+        assert m, value_line[:80]
+        value = base64.b64decode(m.group(3), validate=True) if m.group(2) == "::" else m.group(3).encode()
+        record["attribute"] = (m.group(1), value)
+        records.append(record)
+    return records
+
+
+class Replication(KeyTest):
+    """Two replicas, one given as a URL; a client binds its socket to a
+    replica's loopback address to be taken for it."""
+
+    REPLICAS = ["127.0.0.12:3389", "ldap://127.0.0.13:389"]
+
+    def setUp(self):
+        self.extra = "Allow keyid self delete\nRepLogFile ../logs/replog\n" + "".join(
+            "Replica %s\n" % r for r in self.REPLICAS)
+        super().setUp()
+        self.log_path = self.root.file("logs", "replog")
+
+    def records(self):
+        if not os.path.exists(self.log_path):
+            return []
+        with open(self.log_path, newline="") as f:
+            return parse_replication_log(f.read())
+
+    def delete_request(self, key):
+        text = "REQUEST: DELETE\nLOCATION: ACTIVE\n\n0x%s\n\n" % key
+        return self.g.clearsign(key, text)
+
+    def request_from(self, source, text):
+        c = self.d.connection(source)
+        self.addCleanup(c.unbind)
+        c.add(VIRTUAL, object_class="qoxcertificate", attributes={"qoxrequest": text.encode()})
+        return c.result["result"]
+
+    def add_from(self, source, key):
+        c = self.d.connection(source)
+        self.addCleanup(c.unbind)
+        c.add(VIRTUAL, object_class="qoxcertificate", attributes={"qoxkey": self.g.export(key).encode()})
+        return c.result["result"]
+
+    def test_plain_adds_are_logged_with_the_stored_block(self):
+        rosa, dora = self.g.key_id("rosa@example.org"), self.g.key_id("dora@example.org")
+        self.assertEqual(self.add_from(None, rosa), 0)
+        # From a replica's address a plain add is still logged.
+        self.assertEqual(self.add_from("127.0.0.12", dora), 0)
+        records = self.records()
+        self.assertEqual(len(records), 2, records)
+        now = time.time()
+        for record, key in zip(records, (rosa, dora)):
+            with self.subTest(key=key):
+                self.assertEqual(record["replicas"], self.REPLICAS)
+                self.assertLessEqual(abs(record["time"] - now), 120)
+                self.assertEqual(record["dn"], VIRTUAL)
+                kind, value = record["attribute"]
+                self.assertIn(kind.lower(), ("qoxkey", "qoxkeyv2"))
+                self.assertEqual(value, self.served_key(key))
+        # Folded at 76 columns (a continuation line adds its blank).
+        with open(self.log_path) as f:
+            lengths = {len(line) for line in f.read().split("\n")}
+            self.assertLessEqual(max(lengths), 77, lengths)
+
+    def test_signed_deletes_from_replicas_are_not_logged(self):
+        rosa, ralf, sam = (self.g.key_id(u) for u in ("rosa@example.org", "ralf@example.org", "sam@example.org"))
+        for key in (rosa, ralf, sam):
+            self.assertEqual(self.add_key(key), 0)
+        logged = len(self.records())
+        self.assertEqual(logged, 3)
+        cases = [
+            # (client address, key deleted, logged)
+            ("127.0.0.12", rosa, False),
+            ("127.0.0.13", ralf, False),
+            # 127.0.0.1 is a prefix of the replica 127.0.0.12, not that replica.
+            ("127.0.0.1", sam, True),
+        ]
+        for source, key, want in cases:
+            with self.subTest(source=source):
+                text = self.delete_request(key)
+                self.assertEqual(self.request_from(source, text), 0)
+                self.assertIsNone(self.served_key(key))
+                records = self.records()
+                if want:
+                    self.assertEqual(len(records), logged + 1)
+                    kind, value = records[-1]["attribute"]
+                    self.assertEqual(value.replace(b"\r\n", b"\n"), text.encode())
+                    logged += 1
+                else:
+                    self.assertEqual(len(records), logged)
+                    self.assertIn("Single replication loop detected.  Operation (Request: delete) IP (%s)" % source,
+                                  open(self.root.file("logs", "stderr"), errors="replace").read()
+                                  + self.error_log())
+
+    def error_log(self):
+        texts = []
+        for name in os.listdir(self.root.file("logs")):
+            with open(self.root.file("logs", name), errors="replace") as f:
+                texts.append(f.read())
+        return "".join(texts)
 
 
 if __name__ == "__main__":
