@@ -4,7 +4,7 @@ Adds to the virtual key entry; gpg is the oracle for what the server then
 serves. The daemon runs with QOXPATH a temporary directory and a 512-byte
 random RandSeedFile.
 
-Usage: key_submission.py <ostrakd>"""
+Usage: key_submission.py <ostrakd> [<make_recon_record>]"""
 
 import base64
 import os
@@ -23,6 +23,7 @@ import daemon_harness as h  # noqa: E402
 import ldap3  # noqa: E402
 
 REPO = h.REPO
+MAKE_RECON_RECORD = None  # the helper that makes key-reconstruction records
 ACTIVE = "OU=ACTIVE,O=QOX KEYSPACE,C=US"
 PENDING = "OU=PENDING,O=QOX KEYSPACE,C=US"
 VIRTUAL = "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US"
@@ -242,6 +243,49 @@ class PlainAdds(KeyTest):
 
 class Reconstruction(KeyTest):
     extra = "AcceptReconstructionData yes\n"
+
+    def make_record(self, key, *patterns):
+        """A record for the key and the bind passwords of the patterns
+        (make_recon_record)."""
+        if MAKE_RECON_RECORD is None:
+            self.skipTest("no make_recon_record given")
+        p = subprocess.run([MAKE_RECON_RECORD, key, *patterns], capture_output=True, text=True, timeout=h.TIMEOUT)
+        self.assertEqual(p.returncode, 0, p.stderr)
+        lines = p.stdout.split("\n")
+        return bytes.fromhex(lines[0]), lines[1:1 + len(patterns)]
+
+    def bind(self, dn, password):
+        c = self.d.connection()
+        self.addCleanup(c.unbind)
+        c.rebind(dn, password)
+        return c.result["result"]
+
+    def test_any_three_answers_bind(self):
+        key = self.g.key_id("rosa@example.org")
+        cases = [
+            # (answers given: a digit is that share's right answer, "w" a wrong one; bound)
+            ("01234", True),
+            ("42031", True),
+            ("w1w34", True),
+            ("2ww04", True),
+            ("w1ww4", False),
+            ("wwwww", False),
+        ]
+        record, passwords = self.make_record(key, *(p for p, _ in cases))
+        code, _ = self.add({"qoxkey": self.g.export(key).encode(), "qoxrecondata": record})
+        self.assertEqual(code, 0)
+        dn = "qoxCertID=%s,%s" % (key, ACTIVE)
+        for (pattern, bound), password in zip(cases, passwords):
+            with self.subTest(pattern):
+                self.assertEqual(len(password), 108)
+                self.assertEqual(self.bind(dn, password) == 0, bound)
+        # Without its padding the password still opens it; longer ones and
+        # another key's DN fail cleanly, and the daemon still serves.
+        self.assertEqual(self.bind(dn, passwords[0].rstrip("=")), 0)
+        self.assertNotEqual(self.bind(dn, passwords[0] + "AAAA"), 0)
+        self.assertNotEqual(self.bind(dn, "A" * 5000), 0)
+        self.assertNotEqual(self.bind("qoxCertID=%s,%s" % ("0" * 16, ACTIVE), passwords[0]), 0)
+        self.assertIsNotNone(self.served_key(key))
 
     def test_short_record_is_refused(self):
         key = self.g.key_id("rosa@example.org")
@@ -497,6 +541,8 @@ class Replication(KeyTest):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) > 2 and os.path.isfile(sys.argv[2]):
+        MAKE_RECON_RECORD = os.path.abspath(sys.argv.pop(2))
     try:
         h.main()
     finally:
