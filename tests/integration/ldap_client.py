@@ -4,7 +4,10 @@ python3-ldap3 as the oracle: a version 2 simple bind, the two pseudo
 entries, searches whose filters hold parentheses, backslashes and stars
 (escaped by RFC 1960's backslash for the client, as \\28 \\29 \\5c \\2a for
 ldap3), the size limit, result codes with their matched DN and text, and
-the updates the daemon answers; and the same entries through option 4's
+the updates the daemon answers; gpg-made keys added as "qoxkey" to the
+virtual key entry (and again, 68) and read back by gpg; an unsigned DELETE
+request accepted over TLS when the client's key is on an "Allow keyid ...
+delete" line, and the group entry updated with an admin key; and the same entries through option 4's
 socket bound to a TLS session on the secure port (gpg-made keys in the
 daemon's rings, tests/net/data).
 
@@ -28,6 +31,7 @@ LOADER = None
 PROBE = None
 KEYSPACE = "O=QOX KEYSPACE,C=US"
 ACTIVE = "OU=ACTIVE," + KEYSPACE
+VIRTUAL = "qoxCertID=virtual,OU=ACTIVE,O=QOX KEYSPACE,C=US"
 PREFS = "qoxelementtype=qoxprefs,O=QOX CLIENT PREFS SPACE,C=US"
 
 # User IDs with the characters filters must escape.
@@ -41,7 +45,7 @@ USER_IDS = [
     "Mixed (a\\b*c)",
 ]
 DATA = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "net", "data")
-RSA_ID = "0x680C0E75E46E7915"  # gpg's ID of tls-rsa.bin
+RSA_ID, DSA_ID = "0x680C0E75E46E7915", "0xDBB238E26EE058EC"  # gpg's IDs of tls-rsa.bin, tls-dsa.bin
 CERT = "00000000AAAA0001"
 CERT_DN = "QOXCERTID=%s,%s" % (CERT, ACTIVE)
 
@@ -331,6 +335,96 @@ class SecurePortTest(unittest.TestCase):
                 for s, e in zip(searches, expected):
                     self.assertEqual(p.call("search", *s), e, s)
                 self.assertEqual(p.call("unbind"), {"rc": 0})
+
+
+class KeySubmissionTest(unittest.TestCase):
+    """Keys and requests sent by the client's QOXldapAddSync to the virtual
+    key entry, gpg the oracle for what the daemon then serves; over the
+    secure port the client's TLS key signs: the DSA fixture key may delete
+    (an unsigned DELETE request is accepted), the RSA one may administer
+    (the group entry; the "Allow ip" rule alone does not let anyone)."""
+
+    @classmethod
+    def setUpClass(cls):
+        import key_submission as ks
+        cls.ks = ks
+        cls.g = ks.Gpg()
+        for name in ("Kim", "Del"):
+            cls.g.run("--quick-gen-key", "%s Key <%s@example.org>" % (name, name.lower()), "rsa1024",
+                      "sign,cert", "never")
+        cls.root = h.Root()
+        cls.secure = h.free_port()
+        cls.d = Daemon(cls.root, "Allow ip 127.0.0.1 all\nAllow keyid %s delete\nAllow keyid %s admin\n"
+                                 "SizeLimit 0\n" % (DSA_ID, RSA_ID), secure=cls.secure)
+        h.wait_listening(cls.d.proc, cls.secure, cls.root.file("logs", "stderr"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.d.stop()
+        cls.root.cleanup()
+        cls.g.close()
+
+    def probe(self, key=None):
+        """A probe on the plain port, or on the secure port with the client
+        key file `key`."""
+        p = Probe()
+        self.addCleanup(p.close)
+        if key is None:
+            self.assertEqual(p.call("open", "127.0.0.1", self.root.port), {"rc": 0})
+        else:
+            self.assertEqual(p.call("open", "127.0.0.1", self.secure), {"rc": 0})
+            self.assertEqual(p.call("tls", os.path.join(DATA, key), 7), {"rc": 0, "suite": 7})
+        self.assertEqual(p.call("bind", None, None), {"rc": 0})
+        return p
+
+    def served(self, p, key):
+        r = p.call("search", "QOXCERTID=%s,%s" % (key, ACTIVE), 0, "(objectclass=*)", "qoxkey")
+        if r["rc"] != 0:
+            return r["rc"], None
+        return 0, r["entries"][0]["attrs"][0][1][0]
+
+    def test_gpg_key_added_and_read_back(self):
+        p = self.probe()
+        key = self.g.key_id("kim@example.org")
+        armored = self.g.export(key)
+        add = ("add", VIRTUAL, "objectclass", "qoxcertificate", "qoxkey", armored)
+        self.assertEqual(p.call(*add), {"rc": 0})
+        self.assertEqual(p.call(*add), {"rc": -10921})
+        self.assertEqual(p.call("errno")["code"], 68)
+        rc, served = self.served(p, key)
+        self.assertEqual(rc, 0)
+        fresh = self.ks.Gpg()
+        try:
+            fresh.run("--import", input=served)
+            self.assertEqual(fresh.fingerprint(key), self.g.fingerprint(key))
+            self.assertEqual(fresh.user_ids(key), self.g.user_ids(key))
+        finally:
+            fresh.close()
+
+    def test_client_key_signs_a_delete_over_tls(self):
+        key = self.g.key_id("del@example.org")
+        plain = self.probe()
+        self.assertEqual(plain.call("add", VIRTUAL, "objectclass", "qoxcertificate", "qoxkey", self.g.export(key)),
+                         {"rc": 0})
+        request = "REQUEST: DELETE\n\n0x%s\n" % key
+        # Unsigned over the plain port: refused, the key stays.
+        self.assertNotEqual(plain.call("add", VIRTUAL, "objectclass", "qoxcertificate", "qoxrequest", request)["rc"],
+                            0)
+        self.assertEqual(self.served(plain, key)[0], 0)
+        # The DSA client key is on the delete line: accepted, the key gone.
+        deleter = self.probe("tls-dsa.sec.bin")
+        self.assertEqual(deleter.call("add", VIRTUAL, "objectclass", "qoxcertificate", "qoxrequest", request),
+                         {"rc": 0})
+        self.assertEqual(self.served(plain, key), (-10937, None))
+
+    def test_admin_key_updates_the_group_entry_over_tls(self):
+        group = ("add", "ou=default,O=QOX GROUPSPACE,C=US", "objectclass", "qoxgroup", "ou", "default")
+        for key, want in ((None, -10930), ("tls-dsa.sec.bin", -10930), ("tls-rsa.sec.bin", 0)):
+            with self.subTest(key=key):
+                self.assertEqual(self.probe(key).call(*group), {"rc": want})
+        p = self.probe()
+        r = p.call("search", "ou=default,O=QOX GROUPSPACE,C=US", 0, "(objectclass=*)", None)
+        self.assertEqual((r["rc"], len(r["entries"])), (0, 1))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@
 //   search <base> <scope> <filter> <types>  {"rc": n, "code": c, "entries": [...]}
 //         types: comma-separated, or "-";   each entry {"dn": h, "attrs": [[type, [values]]]}
 //   modify <dn> <type> <value>              {"rc": n}          (one replace)
-//   add <dn> <type> <value>                 {"rc": n}
+//   add <dn> <type> <value> [<type> <value>...]  {"rc": n}  (QOXldapAddSync, one value per type)
 //   delete <dn>                             {"rc": n}
 //   modrdn <dn> <new rdn>                   {"rc": n}
 //   compare <dn> <type> <value>             {"rc": n, "true": 0|1}
@@ -22,6 +22,7 @@
 //         binds option 4's socket to a new client session (QOXSocketsEstablishTLSSession,
 //         which runs the handshake) with the suite preferred and, unless "-", the first
 //         key of the (unprotected) key file as the client's key
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -179,12 +180,28 @@ std::string Run(QOXContext* sdk, QOXldapContext ld, const std::vector<std::strin
     QOXFreeLDAPMessage(result);
     return out;
   }
-  if (cmd == "modify" || cmd == "add") {
+  if (cmd == "add") {
+    Arg dn = arg(1);
+    std::vector<Arg> words;
+    for (size_t i = 2; i < w.size(); ++i) words.push_back(Decode(w[i]));
+    const size_t n = words.size() / 2;
+    std::vector<std::array<char*, 2>> values(n);
+    std::vector<QOXldapMod> mods(n);
+    std::vector<QOXldapMod*> list;
+    for (size_t i = 0; i < n; ++i) {
+      values[i] = {words[2 * i + 1].text.data(), nullptr};
+      mods[i] = QOXldapMod{kModAdd, words[2 * i].text.data(), values[i].data(), nullptr};
+      list.push_back(&mods[i]);
+    }
+    list.push_back(nullptr);
+    return rc(QOXldapAddSync(ld, dn.c_str(), list.data()));
+  }
+  if (cmd == "modify") {
     Arg dn = arg(1), type = arg(2), value = arg(3);
     char* values[] = {value.text.data(), nullptr};
-    QOXldapMod mod{cmd == "add" ? kModAdd : kModReplace, type.text.data(), values, nullptr};
+    QOXldapMod mod{kModReplace, type.text.data(), values, nullptr};
     QOXldapMod* mods[] = {&mod, nullptr};
-    return rc(cmd == "add" ? QOXldapAddSync(ld, dn.c_str(), mods) : QOXldapModifySync(ld, dn.c_str(), mods));
+    return rc(QOXldapModifySync(ld, dn.c_str(), mods));
   }
   if (cmd == "delete") return rc(QOXldapDeleteSync(ld, arg(1).c_str()));
   if (cmd == "modrdn") return rc(QOXldapModifyRDNSync(ld, arg(1).c_str(), arg(2).c_str(), 1));
