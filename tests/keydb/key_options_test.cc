@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/random_pool.h"
 #include "foundation/core/sig_spec.h"
 #include "foundation/env.h"
 #include "foundation/file.h"
@@ -49,6 +50,8 @@ class KeyOptionsTest : public keydb_test::KeyDBTest {
     // gpg 2.2 refuses MD5, the toolkit's default.
     ASSERT_EQ(qoxenvSetInt(qoxContextGetEnvironment(context_), kQOXEnvHashAlgorithm, kSHA1, 25), 0);
     ASSERT_EQ(QOXPurgePassphraseCache(context_), 0);
+    // Signing needs the pool's minimum entropy, whichever test runs first.
+    ASSERT_EQ(QOXGlobalRandomPoolAddSystemState(), 0);
   }
   // A fixture read with its secret parts locked and its signatures checked.
   QOXKeyDBObj* Load(const std::string& file, const char* name, const std::string& passphrase) {
