@@ -5,18 +5,18 @@
 //
 //   qoxPrepareSigner   checks that a signature can be made (pool entropy,
 //                      a secret signing key, the passphrase unlocks it) and
-//                      hands out a signature specification of the class,
+//                      hands out signature settings of the class,
 //                      carrying the passphrase;
-//   sCertifyObject     fits the specification to the object (version 4
+//   sCertifyObject     fits the settings to the object (version 4
 //                      self-certifications of a DSA key carry the key's
 //                      preferred algorithms and key expiration; a key
 //                      revocation is version 3), signs the object
 //                      (qoxSignObject, keydb/key_create.h) and marks the
 //                      database changed.
 //
-// A caller adds its own subpackets to the specification between the two.
+// A caller adds its own subpackets to the settings between the two.
 //
-// Ownership: the specification handed out is the caller's until it is given
+// Ownership: the settings handed out are the caller's until it is given
 // to sCertifyObject, which frees it on every path (qoxSigSpecDestroy
 // otherwise).
 //
@@ -43,18 +43,18 @@ struct QOXSigSpec;
 //   - the passphrase (or passkey) unlocks the secret part, directly or
 //     through the cache with the given time-out and global flag, else
 //     kQOXErrBadPassphrase;
-//   - a specification of the class for the signer (kQOXErrOutOfMemory when
+//   - signature settings of the class for the signer (kQOXErrOutOfMemory when
 //     it cannot be made) with the passphrase and the passkey flag.
 // *outSpec is null on every error.
 QOXError qoxPrepareSigner(QOXKeyDBObj* signer, uint8_t sigClass, const QOXPassphraseArgs& pass,
                           QOXSigSpec** outSpec);
 
-// Certifies the object with the specification (its signer is the spec's
-// key) and frees the specification:
+// Certifies the object with the settings (its signer is the settings'
+// key) and frees the settings:
 //   - the object is self-certified when the signer is the object, one of
 //     its parents, or the key that holds it;
 //   - a signer whose algorithm is not RSA, certifying itself with class
-//     0x10, gets a version-4 specification with its preferred-algorithms
+//     0x10, gets version-4 settings with its preferred-algorithms
 //     subpacket (when it has one) and, when the key expires, a
 //     key-expiration subpacket of expiration minus creation (seconds);
 //   - a key revocation (0x20) of a top-level key is made version 3;

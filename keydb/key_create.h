@@ -58,10 +58,10 @@ QOXKeyDBObj* qoxCreateCRL(QOXKeyDB* db, QOXKeyDBObj* parent, const uint8_t* body
 QOXKeyDBObj* qoxCreateAttribute(QOXKeyDB* db, QOXKeyDBObj* parent, uint8_t attributeType, const uint8_t* data,
                                 size_t length);
 
-// Signs the object under the spec and adds the signature under it. A
+// Signs the object under the settings and adds the signature under it. A
 // version-3 request stands only for a key revocation (0x20) of a top-level
 // key, or for an RSA signer over an RSA key's object with a hash below 4;
-// otherwise the spec is set to version 4. The signer's error, or
+// otherwise the settings are set to version 4. The signer's error, or
 // kQOXErrOutOfMemory for an empty signature, or the database's error.
 QOXError qoxSignObject(QOXKeyDBObj* object, QOXSigSpec* spec);
 

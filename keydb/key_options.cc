@@ -28,7 +28,7 @@ constexpr uint32_t kPassphraseSetCount = sizeof kPassphraseSet / sizeof kPassphr
 // Preferred algorithms arrive as 32-bit values, one per algorithm.
 constexpr size_t kAlgorithmValueSize = 4;
 
-// Owns a signature specification.
+// Owns signature settings.
 struct SpecOwner {
   QOXSigSpec* spec = nullptr;
   ~SpecOwner() {
@@ -57,7 +57,7 @@ QOXError SetPassphrase(QOXSigSpec* spec, const QOXPassphraseArgs& pass) {
 
 // A self-signature to replace the object's current one: a copy of its
 // latest self-certification by the key (set in *outOld), or a new class
-// 0x10 specification; with the passphrase and the creation time.
+// 0x10 settings; with the passphrase and the creation time.
 QOXError RenewalSpec(QOXKeyDBObj* object, QOXKeyDBObj* key, QOXTime creation, const QOXPassphraseArgs& pass,
                      SpecOwner* out, QOXKeyDBObj** outOld) {
   *outOld = qoxLatestSigByKey(object, key);

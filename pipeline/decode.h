@@ -62,7 +62,7 @@ QOXPipeline** qoxDecryptPipelineCreate(QOXContext* context, QOXPipeline** head, 
                                        void* callbackArg);
 
 // The output options of a decode: option 8 append, 4 file (its
-// specification copied into *outFileSpec, which the caller frees), 5 buffer
+// file reference copied into *outFileSpec, which the caller frees), 5 buffer
 // (size and length location), 6 allocated buffer (limit and length
 // location), 9 discard, 11 local encoding (as file flags), 30 line ends
 // (default 1). Two outputs, or discard with another: kQOXErrBadParams; on

@@ -27,7 +27,7 @@ QOXPassphraseArgs Pass(const char* text) {
 
 class KeyCertifyTest : public keydb_test::CertifyTest {};
 
-// Each refusal of signer preparation, then a specification of the class
+// Each refusal of signer preparation, then signature settings of the class
 // for the signer that carries the passphrase.
 TEST_F(KeyCertifyTest, SignerPreparationRefusals) {
   QOXKeyDBObj* erin = LoadErin();
