@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -39,8 +40,12 @@ class PolicyInitTest : public OpsFixture {
     if (HasFatalFailure()) return;
     ErrorLogInit("QOX Keyserver", kLogVerbose, 389, 1, Capture);
     gMessages = &messages_;
-    publicRing_ = Data("alice.bin");
-    secretRing_ = Data("alice.sec.bin");
+    // The rings are opened locked: each test takes its own copies, as
+    // other test processes may hold the fixtures at the same time.
+    publicRing_ = backend_->path("alice.bin");
+    secretRing_ = backend_->path("alice.sec.bin");
+    std::filesystem::copy_file(Data("alice.bin"), publicRing_);
+    std::filesystem::copy_file(Data("alice.sec.bin"), secretRing_);
     g->PublicKeyRing = publicRing_.data();
     g->PrivateKeyRing = secretRing_.data();
     savedMust_ = g->MustSigID;
