@@ -41,7 +41,11 @@ void* MapPages(size_t bytes) {
 }  // namespace
 
 LockedPagePool::~LockedPagePool() {
-  for (uintptr_t a : arenas_) munmap(reinterpret_cast<void*>(a), kArenaSize);
+  for (uintptr_t a : arenas_) {
+    // Unpoisoned first: later mappings may reuse the addresses.
+    OSTRAK_UNPOISON(reinterpret_cast<void*>(a), kArenaSize);
+    munmap(reinterpret_cast<void*>(a), kArenaSize);
+  }
 }
 
 LockedPagePool& LockedPagePool::Shared() {
