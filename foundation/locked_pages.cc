@@ -1,6 +1,7 @@
 // The locked-page pool of the standard memory manager's secure blocks.
 #include "foundation/locked_pages.h"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -51,7 +52,20 @@ LockedPagePool::~LockedPagePool() {
 LockedPagePool& LockedPagePool::Shared() {
   // Never destroyed: blocks may be freed by static destructors run after
   // any destructor of ours.
-  static LockedPagePool* pool = new LockedPagePool;
+  static LockedPagePool* pool = [] {
+    auto* p = new LockedPagePool;
+    // A child process inherits the pages but not their locks (the daemon
+    // detaches after it has read its secure key's passphrase): the child
+    // locks the arenas again. The pool's lock is held across the fork so
+    // that the child never starts with it taken by a thread it lacks.
+    pthread_atfork([] { Shared().mutex_.lock(); }, [] { Shared().mutex_.unlock(); },
+                   [] {
+                     LockedPagePool& self = Shared();
+                     for (uintptr_t a : self.arenas_) mlock(reinterpret_cast<void*>(a), kArenaSize);
+                     self.mutex_.unlock();
+                   });
+    return p;
+  }();
   return *pool;
 }
 

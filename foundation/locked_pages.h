@@ -9,7 +9,8 @@
 // long as the pool lives. A block larger than the largest class gets pages
 // of its own, locked for it alone and unlocked when it is freed. When the
 // system refuses to lock an arena (a small locked-memory limit), a small
-// block comes from the heap and is reported unlocked.
+// block comes from the heap and is reported unlocked. A child process made
+// by fork locks the shared pool's arenas again (locks are not inherited).
 //
 // Slots come back zeroed. The caller wipes a block before releasing it (the
 // memory manager does); the pool wipes nothing on release. Thread-safe.

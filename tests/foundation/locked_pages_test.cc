@@ -6,6 +6,7 @@
 
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -163,6 +164,28 @@ TEST(LockedPagePool, StandardManagerKeepsLiveSecureBlocksLocked) {
   EXPECT_TRUE(std::all_of(k, k + 40, [](unsigned char b) { return b == 0x77; }));
   EXPECT_EQ(QOXFreeData(moved), kQOXErrNoErr);
   EXPECT_EQ(QOXFreeData(keep), kQOXErrNoErr);
+  EXPECT_EQ(QOXFreeMemoryMgr(mgr), kQOXErrNoErr);
+}
+
+// A child process inherits the pages but not their locks: the pool locks
+// its arenas again in the child.
+TEST(LockedPagePool, ChildProcessLocksTheArenasAgain) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "secure blocks come from the heap under AddressSanitizer";
+#endif
+  if (!CanLockArena()) GTEST_SKIP() << "this process may not lock 64 KiB";
+  QOXMemoryMgr* mgr = nullptr;
+  ASSERT_EQ(QOXNewMemoryMgr(0, &mgr), kQOXErrNoErr);
+  void* secret = QOXNewSecureData(mgr, 100, 0);
+  ASSERT_NE(secret, nullptr);
+  ASSERT_GE(LockedKiB(secret), 4);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(LockedKiB(secret) >= 4 ? 0 : 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's copy of the page is not locked";
+  EXPECT_EQ(QOXFreeData(secret), kQOXErrNoErr);
   EXPECT_EQ(QOXFreeMemoryMgr(mgr), kQOXErrNoErr);
 }
 
