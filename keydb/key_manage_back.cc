@@ -1,6 +1,7 @@
-// The back-end entries of the key-maintenance operations: through the RPC
-// client while the service link is on, else the worker on the back-end
-// object the ID names (its address in process).
+// The back-end entries of the key-maintenance operations, self-signature
+// options included: through the RPC client while the service link is on,
+// else the worker on the back-end object the ID names (its address in
+// process).
 #include <cstring>
 
 #include "foundation/rpc_client_services.h"
@@ -8,6 +9,7 @@
 #include "keydb/key_db_obj.h"
 #include "keydb/key_manage.h"
 #include "keydb/key_manage_support.h"
+#include "keydb/key_options.h"
 
 namespace {
 
@@ -63,4 +65,33 @@ QOXError qoxSetKeyAxiomatic_back(QOXContext* context, uintptr_t key, bool set, c
   QOXKeyDBObj* object = Object(key);
   return set ? qoxSetKeyAxiomatic_internal(object, passphrase, length, hashed, cacheTimeOut, cacheGlobally)
              : qoxUnsetKeyAxiomatic(object, passphrase, length, hashed, cacheTimeOut, cacheGlobally);
+}
+
+QOXError qoxUpdateKeyOptions_back(QOXContext* context, uintptr_t key, const QOXKeyOptionsUpdate& u,
+                                  const QOXPassphraseArgs& pass) {
+  if (const QOXRPCClientServices* rpc = Remote()) {
+    // Not given reads as null with length 0 on the far side.
+    return rpc->qoxUpdateKeyOptions_backRPC(
+        context, key, u.preferredAlgorithmsGiven ? u.preferredAlgorithms : nullptr, u.preferredAlgorithmsLength,
+        u.preferredKeyServerGiven ? u.preferredKeyServer : nullptr, u.preferredKeyServerLength, u.keyFlags,
+        u.keyFlagsGiven, u.keyServerPreferences, u.keyServerPreferencesGiven, pass.bytes, pass.length, pass.hashed,
+        pass.cacheTimeOut, pass.cacheGlobally);
+  }
+  return qoxUpdateKeyOptions_internal(Object(key), u, pass);
+}
+
+QOXError qoxCertifyPrimaryUserID_back(QOXContext* context, uintptr_t userID, const QOXPassphraseArgs& pass) {
+  if (const QOXRPCClientServices* rpc = Remote())
+    return rpc->qoxCertifyPrimaryUserID_backRPC(context, userID, pass.bytes, pass.length, pass.hashed,
+                                                pass.cacheTimeOut, pass.cacheGlobally);
+  QOXKeyDBObj* object = Object(userID);
+  if (object == nullptr) return kQOXErrBadParams;
+  return qoxCertifyPrimaryUserID_internal(object, pass);
+}
+
+QOXError qoxSetPrimaryUserID_back(QOXContext* context, uintptr_t userID) {
+  if (const QOXRPCClientServices* rpc = Remote()) return rpc->qoxSetPrimaryUserID_backRPC(context, userID);
+  QOXKeyDBObj* object = Object(userID);
+  if (object == nullptr) return kQOXErrBadParams;
+  return qoxSetPrimaryUserID_internal(object);
 }

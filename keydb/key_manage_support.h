@@ -16,6 +16,18 @@
 
 struct QOXKeyDBObj;
 
+// The passphrase arguments of a worker; a null passphrase has length 0.
+inline QOXPassphraseArgs qoxPassphraseArgs(const char* passphrase, size_t length, bool hashed, uint32_t cacheTimeOut,
+                                           bool cacheGlobally) {
+  QOXPassphraseArgs pass;
+  pass.bytes = passphrase;
+  pass.length = passphrase != nullptr ? length : 0;
+  pass.hashed = hashed;
+  pass.cacheTimeOut = cacheTimeOut;
+  pass.cacheGlobally = cacheGlobally;
+  return pass;
+}
+
 // kQOXErrBadParams for an option outside the set; else the passphrase options.
 QOXError qoxReadPassphraseOptions(QOXOptionListRef list, const QOXOptionType* allowed, uint32_t allowedCount,
                                   QOXPassphraseArgs* out);

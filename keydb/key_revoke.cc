@@ -22,17 +22,6 @@ constexpr QOXOptionType kPassphraseSet[] = {kQOXOptionType_Passphrase, kQOXOptio
                                             kQOXOptionType_CachePassphrase};
 constexpr uint32_t kPassphraseSetCount = sizeof kPassphraseSet / sizeof kPassphraseSet[0];
 
-QOXPassphraseArgs Args(const char* passphrase, size_t length, bool hashed, uint32_t cacheTimeOut,
-                       bool cacheGlobally) {
-  QOXPassphraseArgs pass;
-  pass.bytes = passphrase;
-  pass.length = passphrase != nullptr ? length : 0;
-  pass.hashed = hashed;
-  pass.cacheTimeOut = cacheTimeOut;
-  pass.cacheGlobally = cacheGlobally;
-  return pass;
-}
-
 // Signs `target` with the class: by `owner` when it has a secret part, else
 // by the owner's designated revokers in subpacket order. A revoker counts
 // when present with a matching fingerprint, sensitive (class bit 0x80) and
@@ -132,7 +121,7 @@ QOXError qoxRevokeKey_internal(QOXKeyDBObj* key, const char* passphrase, size_t 
   QOXError err = kQOXErrNoErr;
   if (RevokedOrExpired(key, false, &err) != 0 || err != kQOXErrNoErr) return err;
   return RevokeWithOwnerOrRevokers(key, key, kQOXSigType_KeyRevocation,
-                                   Args(passphrase, length, hashed, cacheTimeOut, cacheGlobally));
+                                   qoxPassphraseArgs(passphrase, length, hashed, cacheTimeOut, cacheGlobally));
 }
 
 QOXError qoxRevokeSubKey_internal(QOXKeyDBObj* subKey, const char* passphrase, size_t length, bool hashed,
@@ -142,7 +131,7 @@ QOXError qoxRevokeSubKey_internal(QOXKeyDBObj* subKey, const char* passphrase, s
   QOXError err = kQOXErrNoErr;
   if (RevokedOrExpired(subKey, true, &err) != 0 || err != kQOXErrNoErr) return err;
   return RevokeWithOwnerOrRevokers(qoxObjTopKey(subKey), subKey, kQOXSigType_SubkeyRevocation,
-                                   Args(passphrase, length, hashed, cacheTimeOut, cacheGlobally));
+                                   qoxPassphraseArgs(passphrase, length, hashed, cacheTimeOut, cacheGlobally));
 }
 
 QOXError qoxRevokeSig_internal(QOXKeyDBObj* sig, const char* passphrase, size_t length, bool hashed,
@@ -157,8 +146,8 @@ QOXError qoxRevokeSig_internal(QOXKeyDBObj* sig, const char* passphrase, size_t 
   QOXKeyDBObj* maker = qoxSigMaker(sig);
   if (maker == nullptr) return kQOXErrItemNotFound;
   QOXSigSpec* spec = nullptr;
-  if (QOXError err = qoxPrepareSigner(maker, kQOXSigType_CertRevocation,
-                                      Args(passphrase, length, hashed, cacheTimeOut, cacheGlobally), &spec);
+  const QOXPassphraseArgs pass = qoxPassphraseArgs(passphrase, length, hashed, cacheTimeOut, cacheGlobally);
+  if (QOXError err = qoxPrepareSigner(maker, kQOXSigType_CertRevocation, pass, &spec);
       err != kQOXErrNoErr)
     return err;
   if (!qoxSigExportable(sig)) {

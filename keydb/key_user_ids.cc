@@ -37,17 +37,6 @@ constexpr uint64_t kSecondsPerDay = 86400;
 constexpr int64_t kSecondsPerHour = 3600;
 constexpr uint64_t kLastTime = 0xFFFFFFFF;
 
-QOXPassphraseArgs Args(const char* passphrase, size_t length, bool hashed, uint32_t cacheTimeOut,
-                       bool cacheGlobally) {
-  QOXPassphraseArgs pass;
-  pass.bytes = passphrase;
-  pass.length = passphrase != nullptr ? length : 0;
-  pass.hashed = hashed;
-  pass.cacheTimeOut = cacheTimeOut;
-  pass.cacheGlobally = cacheGlobally;
-  return pass;
-}
-
 // A real user ID of the key of the same kind with the same content: the
 // text for a name, the first subpacket (type, length and bytes) for an
 // attribute.
@@ -163,8 +152,8 @@ QOXError qoxAddUserID_internal(QOXKeyDBObj* key, bool attribute, uint8_t attribu
     return err != kQOXErrNoErr ? err : kQOXErrOutOfMemory;
   }
   QOXSigSpec* spec = nullptr;
-  if (QOXError err = qoxPrepareSigner(key, kQOXSigType_CertClass,
-                                      Args(passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally), &spec);
+  const QOXPassphraseArgs pass = qoxPassphraseArgs(passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally);
+  if (QOXError err = qoxPrepareSigner(key, kQOXSigType_CertClass, pass, &spec);
       err != kQOXErrNoErr)
     return err;
   return sCertifyObject(spec, userID);
@@ -192,8 +181,8 @@ QOXError qoxCertifyUserID_internal(QOXKeyDBObj* userID, QOXKeyDBObj* signingKey,
       return kQOXErrDuplicateCertification;
   }
   QOXSigSpec* spec = nullptr;
-  if (QOXError err = qoxPrepareSigner(signingKey, kQOXSigType_CertClass,
-                                      Args(passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally), &spec);
+  const QOXPassphraseArgs pass = qoxPassphraseArgs(passphrase, passphraseLength, hashed, cacheTimeOut, cacheGlobally);
+  if (QOXError err = qoxPrepareSigner(signingKey, kQOXSigType_CertClass, pass, &spec);
       err != kQOXErrNoErr)
     return err;
   const QOXEnv* env = qoxContextGetEnvironment(QOXPeekKeyDBObjContext(signingKey));
