@@ -102,7 +102,7 @@ TEST_F(KeyCertifyTest, CertifyObjectFitsSelfCertificationsAndKeyRevocations) {
   ASSERT_NE(revocation, nullptr);
   EXPECT_EQ(SigVersion(revocation), 3);
 
-  keydb_test::ScratchGpg gpg;
+  keydb_test::GpgHome gpg;
   const std::string file = gpg.Put("keys.bin", keydb_test::ExportAll(context_, db_));
   std::string out;
   ASSERT_EQ(gpg.Gpg("--list-packets " + file, &out), 0) << out;

@@ -5,14 +5,9 @@
 // on its back end.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,67 +30,15 @@
 #include "keydb/key_generate.h"
 #include "keydb/key_ops.h"
 #include "keydb/obj_accessors.h"
+#include "gpg_home.h"
 #include "keydb_test_support.h"
 #include "tests/common/scoped_services.h"
 
 namespace {
 
 using keydb_test::Bytes;
-
-// A scratch directory with a private gpg home; the agent gpg starts for the
-// home is stopped before the directory goes.
-class GpgHome {
- public:
-  GpgHome() {
-    char pattern[] = "/tmp/ostrak-keygen-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-    EXPECT_FALSE(dir_.empty());
-    mkdir((dir_ + "/gnupg").c_str(), 0700);
-  }
-  ~GpgHome() {
-    Run("GNUPGHOME=" + dir_ + "/gnupg gpgconf --kill all", nullptr);
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-  GpgHome(const GpgHome&) = delete;
-  GpgHome& operator=(const GpgHome&) = delete;
-
-  std::string Put(const std::string& name, const Bytes& bytes) const {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path;
-  }
-  // gpg's exit status; its standard output and error in *output.
-  int Gpg(const std::string& args, std::string* output) const {
-    return Run("GNUPGHOME=" + dir_ + "/gnupg gpg --batch --no-tty --allow-weak-key-signatures " + args, output);
-  }
-
- private:
-  static int Run(const std::string& command, std::string* output) {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return -1;
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-    const int status = pclose(pipe);
-    if (output != nullptr) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string dir_;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t end = text.find('\n', at);
-    lines.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return lines;
-}
+using keydb_test::GpgHome;
+using keydb_test::Lines;
 
 // What a handler saw: the key-generation states, and whether any event of
 // another type came.

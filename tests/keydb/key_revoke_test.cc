@@ -36,7 +36,7 @@ class KeyRevokeTest : public keydb_test::CertifyTest {
   // gpg's --with-colons key line ("pub:...") of the key with that ID, after
   // importing the bytes into a fresh home.
   static std::string GpgKeyLine(const Bytes& keys, const std::string& keyID) {
-    keydb_test::ScratchGpg gpg;
+    keydb_test::GpgHome gpg;
     std::string out;
     EXPECT_EQ(gpg.Gpg("--import " + gpg.Put("keys.bin", keys), &out), 0) << out;
     EXPECT_EQ(gpg.Gpg("--with-colons --list-keys " + keyID, &out), 0) << out;
@@ -94,7 +94,7 @@ TEST_F(KeyRevokeTest, DesignatedRevokerAndNothingWithoutASigner) {
   ASSERT_EQ(QOXNewKeyDB(context_, &other), 0);
   ASSERT_EQ(Read(ReadFile("carol.bin"), false, other), 0);
   ASSERT_EQ(Read(ReadFile("bob.bin"), false, other), 0);
-  ASSERT_EQ(Read(keydb_test::LockSecretPackets(context_, ReadFile("frank.sec.bin"), kFrankPassphrase), false, other),
+  ASSERT_EQ(Read(keydb_test::LockedStream(context_, ReadFile("frank.sec.bin"), kFrankPassphrase), false, other),
             0);
   ASSERT_EQ(QOXCheckKeyRingSigs(qoxKeyDBPeekRootSet(other), nullptr, true, nullptr, nullptr), 0);
   QOXKeyDBObj* frank = KeyNamed("Frank", other);
@@ -151,7 +151,7 @@ TEST_F(KeyRevokeTest, SubKeyAndSignatureRevocationsCheckGood) {
 // Through a front end: the back end signs and the front end sees the
 // revocations once merged.
 TEST_F(KeyRevokeTest, FrontEndRevocationsGoThroughTheBackEnd) {
-  const Bytes locked = keydb_test::LockSecretPackets(context_, ReadFile("erin.sec.bin"), kErinPassphrase);
+  const Bytes locked = keydb_test::LockedStream(context_, ReadFile("erin.sec.bin"), kErinPassphrase);
   QOXKeyDB* front = nullptr;
   ASSERT_EQ(qoxImportKeyBinary(context_, locked.data(), locked.size(), &front), 0);
   ASSERT_TRUE(qoxFrontEndKeyDB(front));

@@ -45,14 +45,14 @@ class KeyUserIDsTest : public keydb_test::CertifyTest {
   }
   // The lines of gpg's --with-colons --check-sigs over the bytes.
   static std::string GpgCheckSigs(const Bytes& keys) {
-    keydb_test::ScratchGpg gpg;
+    keydb_test::GpgHome gpg;
     std::string out;
     EXPECT_EQ(gpg.Gpg("--import " + gpg.Put("keys.bin", keys), &out), 0) << out;
     EXPECT_EQ(gpg.Gpg("--with-colons --check-sigs", &out), 0) << out;
     return out;
   }
   static std::string GpgListPackets(const Bytes& keys) {
-    keydb_test::ScratchGpg gpg;
+    keydb_test::GpgHome gpg;
     std::string out;
     EXPECT_EQ(gpg.Gpg("--list-packets " + gpg.Put("keys.bin", keys), &out), 0) << out;
     return out;
@@ -217,7 +217,7 @@ TEST_F(KeyUserIDsTest, CertificationsOfAnotherKey) {
 // Through a front end: a user ID added and a certification made in the
 // back end appear in the front end.
 TEST_F(KeyUserIDsTest, FrontEndAdditionsAndCertificationsGoThroughTheBackEnd) {
-  Bytes both = keydb_test::LockSecretPackets(context_, ReadFile("erin.sec.bin"), kErinPassphrase);
+  Bytes both = keydb_test::LockedStream(context_, ReadFile("erin.sec.bin"), kErinPassphrase);
   const Bytes bobBytes = ReadFile("bob.bin");
   both.insert(both.end(), bobBytes.begin(), bobBytes.end());
   QOXKeyDB* front = nullptr;
