@@ -24,25 +24,12 @@
 namespace {
 
 using pipeline_test::Bytes;
+using pipeline_test::CountSignatures;
+using pipeline_test::Signatures;
 
 Bytes Data(const char* name) {
   std::ifstream in(std::string(OSTRAK_TEST_DATA) + "/" + name, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// Signature events seen by a job, and how many were verified.
-struct Signatures {
-  int events = 0;
-  int verified = 0;
-};
-
-QOXError Count(QOXContext*, QOXEvent* event, void* arg) {
-  auto* seen = static_cast<Signatures*>(arg);
-  if (event->type == kQOXEvent_SignatureEvent) {
-    ++seen->events;
-    if (event->data.signatureData.checked != 0 && event->data.signatureData.verified != 0) ++seen->verified;
-  }
-  return kQOXErrNoErr;
 }
 
 // Decodes the input into memory with the key database; the output, or
@@ -62,7 +49,7 @@ Bytes Decode(QOXContext* context, QOXKeyDB* keys, const Bytes& input, const char
     return {};
   }
   if (seen != nullptr &&
-      qoxAppendOptionListArgs(list, QOXOEventHandler(context, Count, seen), kQOXEndOfOptionList) != 0) {
+      qoxAppendOptionListArgs(list, QOXOEventHandler(context, CountSignatures, seen), kQOXEndOfOptionList) != 0) {
     return {};
   }
   QOXError err = QOXDecode(context, list, kQOXEndOfOptionList);

@@ -160,7 +160,9 @@ class DecodeTest : public PipelineTest {
                                       QOXOAllocatedOutputBuffer(context_, &buffer, 1 << 20, &length),
                                       kQOXEndOfOptionList),
               0);
-    if (log != nullptr) EXPECT_EQ(qoxAppendOptionListArgs(list, QOXOEventHandler(context_, Record, log), kQOXEndOfOptionList), 0);
+    if (log != nullptr) {
+      EXPECT_EQ(qoxAppendOptionListArgs(list, QOXOEventHandler(context_, Record, log), kQOXEndOfOptionList), 0);
+    }
     for (QOXOptionListRef o : extra) EXPECT_EQ(qoxAppendOptionListArgs(list, o, kQOXEndOfOptionList), 0);
     // The entry point takes the list over.
     QOXError err = QOXDecode(context_, list, kQOXEndOfOptionList);

@@ -24,28 +24,17 @@
 #include "foundation/sdk/sdk_entry_points.h"
 #include "keydb/key_db.h"
 #include "keydb/key_iter.h"
+#include "tests/pipeline/pipeline_test_support.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using pipeline_test::Bytes;
+using pipeline_test::CountSignatures;
+using pipeline_test::Signatures;
 
 Bytes Data(const char* name) {
   std::ifstream in(std::string(OSTRAK_TEST_DATA) + "/" + name, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-struct Signatures {
-  int events = 0;
-  int verified = 0;
-};
-
-QOXError Count(QOXContext*, QOXEvent* event, void* arg) {
-  auto* seen = static_cast<Signatures*>(arg);
-  if (event->type == kQOXEvent_SignatureEvent) {
-    ++seen->events;
-    if (event->data.signatureData.checked != 0 && event->data.signatureData.verified != 0) ++seen->verified;
-  }
-  return kQOXErrNoErr;
 }
 
 Bytes Take(void* buffer, size_t length) {
@@ -81,7 +70,7 @@ Bytes Decode(QOXContext* context, QOXKeyDB* keys, const Bytes& message, bool pas
                            QOXOAllocatedOutputBuffer(context, &buffer, SIZE_MAX, &length),
                            QOXOKeyDBRef(context, keys),
                            passphrase ? QOXOPassphrase(context, "threads") : QOXONullOption(context),
-                           QOXOEventHandler(context, Count, seen), QOXOLastOption(context));
+                           QOXOEventHandler(context, CountSignatures, seen), QOXOLastOption(context));
   Bytes out = Take(buffer, length);
   return err == 0 ? out : Bytes{};
 }

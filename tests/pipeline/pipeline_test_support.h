@@ -21,6 +21,7 @@
 
 #include "foundation/context.h"
 #include "foundation/core/start_up.h"
+#include "foundation/events.h"
 #include "pipeline/pipeline.h"
 
 namespace pipeline_test {
@@ -28,6 +29,23 @@ namespace pipeline_test {
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Signature events seen by a job, and how many were verified.
+struct Signatures {
+  int events = 0;
+  int verified = 0;
+};
+
+// An event handler that counts a job's signature events into the
+// Signatures record its argument points at.
+inline QOXError CountSignatures(QOXContext*, QOXEvent* event, void* arg) {
+  auto* seen = static_cast<Signatures*>(arg);
+  if (event->type == kQOXEvent_SignatureEvent) {
+    ++seen->events;
+    if (event->data.signatureData.checked != 0 && event->data.signatureData.verified != 0) ++seen->verified;
+  }
+  return kQOXErrNoErr;
+}
 inline std::string ToString(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 inline Bytes RandomBytes(size_t n, uint32_t seed) {
